@@ -1,0 +1,39 @@
+# Warnings and sanitizers shared by every target of the project.
+
+add_library(kq_project_options INTERFACE)
+target_compile_options(kq_project_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+  -Wnon-virtual-dtor -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+
+if(KQ_SANITIZE AND KQ_TSAN)
+  message(FATAL_ERROR "KQ_SANITIZE and KQ_TSAN cannot be combined")
+endif()
+if(KQ_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(KQ_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+find_package(Threads REQUIRED)
+
+# kq_add_test(NAME name LABEL unit|gui|interop SOURCES ... LIBS ...)
+# One GoogleTest executable, registered with CTest under its label.
+function(kq_add_test)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_LABEL)
+    set(T_LABEL unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
+                        kq_project_options Threads::Threads)
+  gtest_discover_tests(${T_NAME}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()

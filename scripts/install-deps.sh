@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs to build, test and run.
+# Idempotent: prints nothing and touches nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev
+  # independent Modbus peers for the interoperability tests
+  libmodbus-dev python3-pymodbus mbpoll socat
+  # a display server for window screenshots and for running the window headless
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
