@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   # independent Modbus peers for the interoperability tests
-  libmodbus-dev python3-pymodbus mbpoll socat
+  libmodbus-dev python3-pymodbus python3-serial mbpoll socat
   # a display server for window screenshots and for running the window headless
   xvfb xauth fonts-dejavu-core
 )
