@@ -1,0 +1,87 @@
+// The worker thread of an open serial connection. In client mode it carries out the queued
+// transactions one at a time, in arrival order, and hands each finished one back to the
+// user-interface thread through the connection's message window. In server and monitor mode
+// the same thread runs the slave loop or the line monitor instead.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ModbusTransaction.h"
+
+class TModbusConnection;
+class TModbusClient;
+
+// One frame captured in monitor mode, carried to the user-interface thread.
+struct TInspectCapturedFrameEventArgs {
+  std::uint8_t CommandCode = 0;           // the frame's function code
+  std::vector<std::uint8_t> CommandData;  // the bytes between function code and error check
+  std::uint8_t ServerAddress = 0;         // the frame's first byte
+};
+
+class TTransactionThread {
+ public:
+  // Starts the thread at once. Throws std::system_error when the wake-up event cannot be made.
+  explicit TTransactionThread(TModbusConnection& AConnection);
+  // Stops the thread, wakes it (the wake-up event in client mode, the connection's break event
+  // otherwise), waits for it to end, then frees every transaction still queued, unreported.
+  virtual ~TTransactionThread();
+  TTransactionThread(const TTransactionThread&) = delete;
+  TTransactionThread& operator=(const TTransactionThread&) = delete;
+
+  // Appends at the end of the queue and wakes the worker. The queue owns it from now on.
+  void Enqueue(TModbusTransactionPtr Transaction);
+  // Frees, unreported, every queued transaction that Client originated (all of them when
+  // Client is null). The transaction being executed is not touched.
+  void DiscardPendingTransactions(TModbusClient* Client);
+  // Queued transactions, or with a Client those addressed to its ServerAddress.
+  int CountPendingTransactions(TModbusClient* Client);
+  // Priority as the ordinal of the connection's thread priorities, idle (0) to
+  // time-critical (6), normal being 3. Applied as the thread's nice value, best effort:
+  // raising it needs privileges the process may not have, and then nothing changes.
+  void SetPriority(int Priority);
+
+  bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
+
+ protected:
+  virtual void Execute();
+  // Reports an exception that left a loop or a transaction on the user-interface thread and
+  // waits until it has been shown (or until the thread is being stopped).
+  virtual void HandleException(std::exception_ptr E);
+
+  void ClientExecute();
+  void ServerExecute();   // slave loop
+  void MonitorExecute();  // line monitor
+
+  // Worker side: takes the first queued transaction; false when the queue is empty.
+  bool FetchNextTransaction(TModbusTransactionPtr& Transaction);
+  // Posts a copy of raw line bytes for OnFrameSend / OnFrameReceive when that event is set.
+  void InitFrameDataEvent(const std::uint8_t* FrameData, int FrameSize, bool Sending);
+  // Posts one captured frame for OnInspectCapturedFrame.
+  void InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
+                            std::vector<std::uint8_t> ACommandData);
+  // Blocks until the wake-up event is signalled, then resets it (auto-reset).
+  void WaitForWakeUp();
+
+  TModbusConnection& FConnection;
+
+ private:
+  void Run();
+  void ExecuteTransaction(TModbusTransaction& T);
+  int ReceiveReply(TModbusTransaction& T, int QuerySize);
+
+  int FEvent = -1;  // eventfd: the auto-reset wake-up event of the client loop
+  std::vector<std::uint8_t> FInputBuffer;   // raw line bytes received
+  std::vector<std::uint8_t> FOutputBuffer;  // the encoded frame to transmit
+  int FInterimBufferSize = 0;
+  std::mutex FQueueLock;
+  std::deque<TModbusTransactionPtr> FTransactionQueue;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<int> FNativeThreadId{0};  // the worker's kernel thread id, for SetPriority
+  std::thread FThread;
+};
