@@ -1,0 +1,98 @@
+#include "RegisterMap.h"
+
+#include "MapFileText.h"
+#include "ValueDecoding.h"
+
+TLoadResult TRegisterMap::LoadConfig(EMapType pMapType, const std::string& pFileName,
+                                     const TMapSettings& settings) {
+  Clear();
+  const std::string bytes = ReadMapFileBytes(pFileName);  // may throw, map stays empty
+  return LoadConfigFromBytes(pMapType, bytes, settings);
+}
+
+TLoadResult TRegisterMap::LoadConfigFromBytes(EMapType pMapType, std::string_view fileBytes,
+                                              const TMapSettings& settings) {
+  Clear();
+  const std::uint16_t base = BaseAddressFor(settings);
+  const std::string text = MapFileTextToUtf8(fileBytes);
+
+  if (pMapType == mpNormal) _AddFirmwareVersion(base);
+
+  for (std::string_view line : SplitMapLines(text)) {
+    const auto fields = SplitMapFields(line);
+    const auto type = fields.size() == 3 ? RegisterTypeFromMapCode(fields[1]) : std::nullopt;
+    if (!type) {
+      // The counters keep what the lines before this one added.
+      FRegs.clear();
+      return TLoadResult::lrInvalidMap;
+    }
+    TConfigRecord entry;
+    entry.obis = std::string(fields[0]);
+    entry.desc = std::string(fields[2]);
+    entry.regType = *type;
+    entry.regAddress = std::to_string(base + NextOffset(settings.float32));
+    FRegs.push_back(std::move(entry));
+    FMBRegCount += RegisterWidth(*type, false);
+    if (*type == eDouble) FMBFPRegSingleDelta += 2;
+  }
+  return TLoadResult::lrOk;
+}
+
+void TRegisterMap::Clear() {
+  FRegs.clear();
+  FMBRegCount = 0;
+  FMBFPRegSingleDelta = 0;
+}
+
+void TRegisterMap::_AddFirmwareVersion(std::uint16_t baseAddress) {
+  TConfigRecord entry;
+  entry.desc = FIRMWARE_VERSION_DESC;
+  entry.regType = eWord;
+  entry.regAddress = std::to_string(baseAddress);
+  FRegs.push_back(std::move(entry));
+  FMBRegCount += 1;
+}
+
+std::int32_t TRegisterMap::NextOffset(bool float32) const {
+  return FMBRegCount - (float32 ? FMBFPRegSingleDelta : 0);
+}
+
+void TRegisterMap::CalcAddress(const TMapSettings& settings) {
+  const std::uint16_t base = BaseAddressFor(settings);
+  std::int64_t offset = 0;
+  for (TConfigRecord& entry : FRegs) {
+    entry.regAddress = std::to_string(base + offset);
+    offset += RegisterWidth(entry.regType, settings.float32);
+  }
+}
+
+std::uint16_t TRegisterMap::RequestSize(const TMapSettings& settings) const {
+  return static_cast<std::uint16_t>(NextOffset(settings.float32));
+}
+
+void TRegisterMap::UpdateGridStruct() {
+  FRegData.assign(FRegs.size(), std::string{});
+  FRegRawData.assign(FRegs.size(), std::string{});
+  FGrid.Resize(FRegs.size());
+}
+
+void TRegisterMap::UpdateGridData(bool pDataAvail, bool float32) {
+  // The grid has one row per entry; should the texts or the grid lag behind a
+  // reload, the missing texts show as empty rather than being read past.
+  if (FGrid.RowCount() != FRegs.size()) FGrid.Resize(FRegs.size());
+  for (std::size_t i = 0; i < FRegs.size(); ++i) {
+    const TConfigRecord& entry = FRegs[i];
+    TGridRow& row = FGrid.MutableRow(i);
+    row[gcAddress] = entry.regAddress;
+    row[gcType] = DataTypeName(entry.regType, float32);
+    row[gcObis] = entry.obis;
+    row[gcDescription] = entry.desc;
+    if (pDataAvail) {
+      row[gcValue] = i < FRegData.size() ? FRegData[i] : std::string{};
+      row[gcRawValue] = i < FRegRawData.size() ? FRegRawData[i] : std::string{};
+    } else {
+      row[gcValue] = NOT_AVAIL;
+      row[gcRawValue] = NOT_AVAIL;
+    }
+  }
+}

@@ -1,0 +1,63 @@
+#pragma once
+// Turning the register words of one collection cycle into display texts: byte
+// sequences, hexadecimal dumps, type names, number, date and time texts, and
+// the decoding pass shared by the TCP and the serial cycle.
+
+#include "RegisterMap.h"
+#include "RegisterTypes.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// Fills the value bytes pRegisters (least significant first) from the wire
+// bytes pValues (first register's high byte first) following pByteSequence.
+// pSize is 2, 4 or 8; for any other size, or a sequence outside 0..3, the
+// destination is left untouched. Reads pSize bytes of pValues, writes pSize
+// bytes of pRegisters.
+void SmartSwap(EByteSequence pByteSequence, std::uint8_t* pRegisters,
+               const std::uint8_t* pValues, std::int32_t pSize);
+
+// Two uppercase hex digits per byte, from the last byte to the first; empty
+// for a count of 0 or less.
+std::string DumpHex(const std::uint8_t* pData, std::int32_t pSize);
+
+// Type name of the grid's "Tipo" column ("INT16", "FLOAT64", "???", ...).
+// eDouble reads "FLOAT32" when the float32 option is on.
+std::string DataTypeName(ERegisterType pDataType, bool float32);
+
+// Number pattern "0.##": at least one integer digit, at most two decimals
+// rounded half away from zero, no trailing zeros, no thousands separator.
+// "NAN", "INF" and "-INF" for the special values.
+std::string FormatFloat2(double value, std::string_view decimalSeparator);
+
+// Decimal separator of the C library's current LC_NUMERIC locale, for the
+// command-line tools (call setlocale(LC_ALL, "") first to follow the user).
+std::string CLocaleDecimalSeparator();
+
+// dd/mm/yyyy from v = yyyymmdd and hh:mm:ss from v = hhmmss, with signed
+// division truncating toward zero; negative parts keep their "-".
+std::string DateText(std::int32_t v);
+std::string TimeText(std::int32_t v);
+
+// Which cycle runs the pass: the TCP cycle shows every value; the serial cycle
+// shows values only when the first entry is a word other than 0xFFFF (the
+// firmware version of an instance that answers) and NOT_AVAIL otherwise.
+enum class EDecodePath : std::uint8_t { dpTCP, dpSerial };
+
+struct TDecodeOptions {
+  EByteSequence byteSequence = BS_1_0_3_2;
+  bool float32 = false;              // layout of eDouble entries
+  EDecodePath path = EDecodePath::dpTCP;
+  std::string decimalSeparator = ".";
+};
+
+// The decoding pass over the words of one cycle (host order, first word at
+// map.BaseAddress()): rewrites regAddress, the value text and the raw text of
+// every entry. Entries that the received words do not cover completely get
+// NOT_AVAIL as value and raw text; extra words are ignored. FRegData and
+// FRegRawData are brought to the size of the map first. Does not touch the
+// grid: call map.UpdateGridData(true, float32) afterwards.
+void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues,
+                     const TDecodeOptions& options);
