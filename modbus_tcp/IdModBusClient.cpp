@@ -1,0 +1,383 @@
+#include "IdModBusClient.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstring>
+#include <span>
+#include <stdexcept>
+
+#include "ModbusUtils.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes in front of the data of every frame: header and function code.
+constexpr std::size_t FrameDataOffset = offsetof(TModBusResponseBuffer, MBPData);
+
+void PutBigEndian(TModBusDataBuffer& Data, std::size_t Offset, uint16_t Value) {
+  Data[Offset] = static_cast<uint8_t>(Value >> 8);
+  Data[Offset + 1] = static_cast<uint8_t>(Value & 0xFF);
+}
+
+// Stores Value into a header field so that its high byte goes first on the wire.
+void StoreBigEndian(uint16_t& Field, uint16_t Value) {
+  const uint8_t bytes[2] = {static_cast<uint8_t>(Value >> 8), static_cast<uint8_t>(Value & 0xFF)};
+  std::memcpy(&Field, bytes, sizeof(bytes));
+}
+
+uint16_t ClampedCount(std::size_t Length) {
+  return static_cast<uint16_t>(std::min<std::size_t>(Length, UINT16_MAX));
+}
+
+}  // namespace
+
+TIdModBusClient::TIdModBusClient() { SetPort(MB_PORT); }
+
+void TIdModBusClient::Connect() {
+  TTcpClient::Connect();
+  FLastTransactionID = 0;
+}
+
+uint16_t TIdModBusClient::GetNewTransactionID() {
+  FLastTransactionID = FLastTransactionID == UINT16_MAX
+                           ? 0
+                           : static_cast<uint16_t>(FLastTransactionID + 1);
+  return FLastTransactionID;
+}
+
+void TIdModBusClient::DoResponseError(uint8_t FunctionCode, uint8_t ErrorCode,
+                                      const TModBusResponseBuffer& ResponseBuffer) {
+  if (OnResponseError) OnResponseError(FunctionCode, ErrorCode, ResponseBuffer);
+}
+
+void TIdModBusClient::DoResponseMismatch(uint8_t RequestFunctionCode,
+                                         uint8_t ResponseFunctionCode,
+                                         const TModBusResponseBuffer& ResponseBuffer) {
+  if (OnResponseMismatch)
+    OnResponseMismatch(RequestFunctionCode, ResponseFunctionCode, ResponseBuffer);
+}
+
+// ---------------------------------------------------------------------------
+// One request and its reply
+
+bool TIdModBusClient::SendCommand(uint8_t AModBusFunction, uint16_t ARegNumber,
+                                  uint16_t ABlockLength, std::vector<uint16_t>& Data) {
+  CheckForGracefulDisconnect();
+
+  TModBusRequestBuffer request{};
+  const std::size_t length = BuildRequest(request, AModBusFunction, ARegNumber, ABlockLength, Data);
+  WriteDirect(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&request), length));
+
+  TModBusResponseBuffer response{};
+  std::size_t frameLength = 0;
+  if (!WaitForReply(request.Header.TransactionID, response, frameLength)) return false;
+
+  if (response.FunctionCode == AModBusFunction) {
+    UnpackReadReply(AModBusFunction, response, frameLength, Data);
+    return true;
+  }
+  if (response.FunctionCode == (AModBusFunction | 0x80)) {
+    // An exception reply without its code byte leaves MBPData[0] at 0.
+    DoResponseError(AModBusFunction, response.MBPData[0], response);
+    return false;
+  }
+  DoResponseMismatch(AModBusFunction, response.FunctionCode, response);
+  return false;
+}
+
+std::size_t TIdModBusClient::BuildRequest(TModBusRequestBuffer& Request, uint8_t AModBusFunction,
+                                          uint16_t ARegNumber, uint16_t ABlockLength,
+                                          const std::vector<uint16_t>& Data) {
+  // The transaction identifier goes out in host order; the server echoes the
+  // two bytes back unchanged, which is all the matching relies on.
+  Request.Header.TransactionID = GetNewTransactionID();
+  StoreBigEndian(Request.Header.ProtocolID, MB_PROTOCOL);
+  Request.Header.UnitID = FUnitID;
+  Request.FunctionCode = AModBusFunction;
+
+  auto& data = Request.MBPData;
+  PutBigEndian(data, 0, static_cast<uint16_t>(ARegNumber - FBaseRegister));
+  uint16_t recLength = 6;
+  switch (AModBusFunction) {
+    case mbfReadCoils:
+    case mbfReadInputBits:
+      PutBigEndian(data, 2, std::min(ABlockLength, MaxCoilBlockLength));
+      break;
+    case mbfReadHoldingRegs:
+    case mbfReadInputRegs:
+      PutBigEndian(data, 2, std::min(ABlockLength, MaxBlockLength));
+      break;
+    case mbfWriteOneCoil:
+      data[2] = !Data.empty() && Data[0] != 0 ? 0xFF : 0x00;
+      data[3] = 0x00;
+      break;
+    case mbfWriteOneReg:
+      PutBigEndian(data, 2, Data.empty() ? 0 : Data[0]);
+      break;
+    case mbfWriteCoils: {
+      const uint16_t count = std::min(ABlockLength, MaxCoilBlockLength);
+      const uint8_t byteCount = static_cast<uint8_t>((count + 7) / 8);
+      PutBigEndian(data, 2, count);
+      data[4] = byteCount;
+      PutCoilsIntoBuffer(std::span<uint8_t>(data).subspan(5, byteCount), count, Data);
+      recLength = static_cast<uint16_t>(7 + byteCount);
+      break;
+    }
+    case mbfWriteRegs: {
+      const uint16_t count = std::min(ABlockLength, MaxBlockLength);
+      const uint8_t byteCount = static_cast<uint8_t>(2 * count);
+      PutBigEndian(data, 2, count);
+      data[4] = byteCount;
+      PutRegistersIntoBuffer(std::span<uint8_t>(data).subspan(5, byteCount), count, Data);
+      recLength = static_cast<uint16_t>(7 + byteCount);
+      break;
+    }
+    default:
+      throw std::invalid_argument("Modbus function " + std::to_string(AModBusFunction) +
+                                  " is not sent by this client");
+  }
+  StoreBigEndian(Request.Header.RecLength, recLength);
+  return ModBusHeaderLengthPrefix + recLength;
+}
+
+bool TIdModBusClient::WaitForReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
+                                   std::size_t& FrameLength) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(FTimeOut);
+  bool looked = false;
+  for (;;) {
+    if (TakeReply(TransactionID, Response, FrameLength)) return true;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Look at the socket at least once, so that TimeOut 0 still takes a
+    // reply that is already there.
+    if (looked && left <= 0) return false;
+    const int32_t remaining = static_cast<int32_t>(std::clamp<int64_t>(left, 0, INT32_MAX));
+    const int32_t wait = FReadTimeout < 0 ? remaining : std::min(FReadTimeout, remaining);
+    CheckForDataOnSource(wait);
+    looked = true;
+  }
+}
+
+bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
+                                std::size_t& FrameLength) {
+  for (;;) {
+    const std::span<const uint8_t> in = InputBuffer();
+    if (in.size() < ModBusHeaderLengthPrefix) return false;
+    const uint16_t recLength = static_cast<uint16_t>((in[4] << 8) | in[5]);
+    if (recLength < 2 || recLength > ModBusMaxRecLength) {
+      // No frame has this length: the stream has lost its framing, and
+      // nothing in it can be trusted to start a frame.
+      DiscardBytes(in.size());
+      return false;
+    }
+    const std::size_t frameLength = ModBusHeaderLengthPrefix + recLength;
+    if (in.size() < frameLength) return false;
+    if (std::memcmp(in.data(), &TransactionID, sizeof(TransactionID)) == 0) {
+      std::memcpy(&Response, in.data(), frameLength);
+      FrameLength = frameLength;
+      DiscardBytes(frameLength);
+      return true;
+    }
+    // A late reply to an earlier request: never the answer to this one.
+    DiscardBytes(frameLength);
+  }
+}
+
+void TIdModBusClient::UnpackReadReply(uint8_t AModBusFunction,
+                                      const TModBusResponseBuffer& Response,
+                                      std::size_t FrameLength,
+                                      std::vector<uint16_t>& Data) const {
+  const std::size_t received = FrameLength - FrameDataOffset;
+  if (received == 0) return;
+  const uint8_t byteCount = Response.MBPData[0];
+  // Values come only from bytes that were received, whatever the byte count claims.
+  const auto values = std::span<const uint8_t>(Response.MBPData).subspan(1, received - 1);
+  switch (AModBusFunction) {
+    case mbfReadCoils:
+    case mbfReadInputBits:
+      GetCoilsFromBuffer(values, static_cast<uint16_t>(std::min(byteCount * 8, 250)), Data);
+      break;
+    case mbfReadHoldingRegs:
+    case mbfReadInputRegs:
+      GetRegistersFromBuffer(values, static_cast<uint16_t>(std::min(byteCount / 2, 125)), Data);
+      break;
+    default:
+      break;  // write replies echo the request; nothing to take from them
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Requests
+
+template <typename F>
+auto TIdModBusClient::WithConnection(F&& Request) -> decltype(Request()) {
+  const bool opened = FAutoConnect && !Connected();
+  if (opened) Connect();
+  try {
+    auto result = Request();
+    if (opened) Disconnect();
+    return result;
+  } catch (...) {
+    if (opened) Disconnect();
+    throw;
+  }
+}
+
+bool TIdModBusClient::ReadBits(uint8_t AModBusFunction, uint16_t RegNo, uint16_t Blocks,
+                               std::vector<bool>& RegisterData) {
+  return WithConnection([&] {
+    std::vector<uint16_t> work(Blocks, 0);
+    const bool result = SendCommand(AModBusFunction, RegNo, Blocks, work);
+    if (RegisterData.size() < Blocks) RegisterData.resize(Blocks);
+    for (std::size_t i = 0; i < Blocks; ++i) RegisterData[i] = work[i] == 1;
+    return result;
+  });
+}
+
+bool TIdModBusClient::ReadCoils(uint16_t RegNo, uint16_t Blocks, std::vector<bool>& RegisterData) {
+  return ReadBits(mbfReadCoils, RegNo, Blocks, RegisterData);
+}
+
+bool TIdModBusClient::ReadCoil(uint16_t RegNo, bool& Value) {
+  std::vector<bool> data(1, false);
+  const bool result = ReadCoils(RegNo, 1, data);
+  Value = data[0];
+  return result;
+}
+
+bool TIdModBusClient::ReadInputBits(uint16_t RegNo, uint16_t Blocks,
+                                    std::vector<bool>& RegisterData) {
+  return ReadBits(mbfReadInputBits, RegNo, Blocks, RegisterData);
+}
+
+bool TIdModBusClient::ReadHoldingRegisters(uint16_t RegNo, uint16_t Blocks,
+                                           std::vector<uint16_t>& RegisterData) {
+  return WithConnection([&] {
+    // Whatever happens, the caller gets Blocks values: zeros where nothing came back.
+    std::vector<uint16_t> work(Blocks, 0);
+    const bool result = SendCommand(mbfReadHoldingRegs, RegNo, Blocks, work);
+    if (RegisterData.size() < Blocks) RegisterData.resize(Blocks);
+    std::copy(work.begin(), work.end(), RegisterData.begin());
+    return result;
+  });
+}
+
+bool TIdModBusClient::ReadHoldingRegister(uint16_t RegNo, uint16_t& Value) {
+  std::vector<uint16_t> data(1, 0);
+  const bool result = ReadHoldingRegisters(RegNo, 1, data);
+  Value = data[0];
+  return result;
+}
+
+bool TIdModBusClient::ReadInputRegisters(uint16_t RegNo, uint16_t Blocks,
+                                         std::vector<uint16_t>& RegisterData) {
+  return WithConnection([&] {
+    if (RegisterData.size() < Blocks) RegisterData.resize(Blocks);
+    std::fill(RegisterData.begin(), RegisterData.end(), uint16_t{0});
+    return SendCommand(mbfReadInputRegs, RegNo, Blocks, RegisterData);
+  });
+}
+
+bool TIdModBusClient::ReadInputRegister(uint16_t RegNo, uint16_t& Value) {
+  std::vector<uint16_t> data(1, 0);
+  const bool result = ReadInputRegisters(RegNo, 1, data);
+  Value = data[0];
+  return result;
+}
+
+bool TIdModBusClient::ReadDWord(uint16_t RegNo, uint32_t& Value) {
+  std::vector<uint16_t> regs(2, 0);
+  const bool result = ReadHoldingRegisters(RegNo, 2, regs);
+  Value = result ? (uint32_t{regs[0]} << 16) | regs[1] : 0;
+  return result;
+}
+
+bool TIdModBusClient::ReadSingle(uint16_t RegNo, float& Value) {
+  std::vector<uint16_t> regs(2, 0);
+  const bool result = ReadHoldingRegisters(RegNo, 2, regs);
+  const uint32_t bits = result ? (uint32_t{regs[1]} << 16) | regs[0] : 0;
+  Value = std::bit_cast<float>(bits);
+  return result;
+}
+
+bool TIdModBusClient::ReadDouble(uint16_t RegNo, double& Value) {
+  std::vector<uint16_t> regs(4, 0);
+  const bool result = ReadHoldingRegisters(RegNo, 4, regs);
+  uint64_t bits = 0;
+  if (result)
+    for (int i = 3; i >= 0; --i) bits = (bits << 16) | regs[static_cast<std::size_t>(i)];
+  Value = std::bit_cast<double>(bits);
+  return result;
+}
+
+std::string TIdModBusClient::ReadString(uint16_t RegNo, uint16_t ALength) {
+  const uint16_t count = static_cast<uint16_t>(ALength / 2 + ALength % 2);
+  std::vector<uint16_t> regs(count, 0);
+  if (!ReadHoldingRegisters(RegNo, count, regs)) return {};
+  std::string result;
+  result.reserve(ALength);
+  for (const uint16_t reg : regs) {
+    result += static_cast<char>(reg >> 8);
+    if (result.size() < ALength) result += static_cast<char>(reg & 0xFF);
+  }
+  return result;
+}
+
+bool TIdModBusClient::WriteCoil(uint16_t RegNo, bool Value) {
+  return WithConnection([&] {
+    std::vector<uint16_t> data{static_cast<uint16_t>(Value ? 1 : 0)};
+    return SendCommand(mbfWriteOneCoil, RegNo, 0, data);
+  });
+}
+
+bool TIdModBusClient::WriteCoils(uint16_t RegNo, uint16_t /*Blocks*/,
+                                 const std::vector<bool>& RegisterData) {
+  return WithConnection([&] {
+    std::vector<uint16_t> work(RegisterData.begin(), RegisterData.end());
+    return SendCommand(mbfWriteCoils, RegNo, ClampedCount(work.size()), work);
+  });
+}
+
+bool TIdModBusClient::WriteRegister(uint16_t RegNo, uint16_t Value) {
+  return WithConnection([&] {
+    std::vector<uint16_t> data{Value};
+    return SendCommand(mbfWriteOneReg, RegNo, 0, data);
+  });
+}
+
+bool TIdModBusClient::WriteRegisters(uint16_t RegNo, const std::vector<uint16_t>& RegisterData) {
+  return WithConnection([&] {
+    std::vector<uint16_t> work(RegisterData);
+    return SendCommand(mbfWriteRegs, RegNo, ClampedCount(work.size()), work);
+  });
+}
+
+bool TIdModBusClient::WriteDWord(uint16_t RegNo, uint32_t Value) {
+  return WriteRegisters(RegNo, {static_cast<uint16_t>(Value >> 16),
+                                static_cast<uint16_t>(Value & 0xFFFF)});
+}
+
+bool TIdModBusClient::WriteSingle(uint16_t RegNo, float Value) {
+  const uint32_t bits = std::bit_cast<uint32_t>(Value);
+  return WriteRegisters(RegNo, {static_cast<uint16_t>(bits & 0xFFFF),
+                                static_cast<uint16_t>(bits >> 16)});
+}
+
+bool TIdModBusClient::WriteDouble(uint16_t RegNo, double Value) {
+  const uint64_t bits = std::bit_cast<uint64_t>(Value);
+  std::vector<uint16_t> regs(4);
+  for (std::size_t i = 0; i < 4; ++i) regs[i] = static_cast<uint16_t>(bits >> (16 * i));
+  return WriteRegisters(RegNo, regs);
+}
+
+bool TIdModBusClient::WriteString(uint16_t RegNo, const std::string& Text) {
+  if (Text.empty()) return false;
+  std::vector<uint16_t> regs((Text.size() + 1) / 2, 0);
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const uint16_t code = static_cast<unsigned char>(Text[i]);
+    regs[i / 2] = static_cast<uint16_t>(regs[i / 2] | (i % 2 == 0 ? code << 8 : code));
+  }
+  return WriteRegisters(RegNo, regs);
+}

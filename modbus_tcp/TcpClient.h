@@ -1,0 +1,95 @@
+#pragma once
+// A small blocking TCP client connection over POSIX sockets: connect within a
+// time-out, send at once, and an input buffer that is filled by explicit waits
+// for data. It has no threads; one owner uses it at a time.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A failure of the TCP connection: connect, send, receive, or a request on a
+// connection that is not open. The message names the host, the port and, where
+// there is one, the operating system's reason; OSError() holds its errno (0
+// when the failure did not come from the operating system).
+class ETcpConnectionError : public std::runtime_error {
+public:
+  ETcpConnectionError(const std::string& Message, int OSError = 0);
+  int OSError() const noexcept { return FOSError; }
+
+private:
+  int FOSError;
+};
+
+enum class TIPVersion { IPv4, IPv6 };
+
+class TTcpClient {
+public:
+  TTcpClient();
+  virtual ~TTcpClient();
+  TTcpClient(const TTcpClient&) = delete;
+  TTcpClient& operator=(const TTcpClient&) = delete;
+
+  // Connection settings; a change takes effect at the next Connect.
+  const std::string& Host() const { return FHost; }
+  void SetHost(const std::string& Value) { FHost = Value; }
+  uint16_t Port() const { return FPort; }
+  void SetPort(uint16_t Value) { FPort = Value; }
+  // Milliseconds a connect may take; 0 leaves it to the operating system.
+  int ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(int Value) { FConnectTimeout = Value; }
+  TIPVersion IPVersion() const { return FIPVersion; }
+  void SetIPVersion(TIPVersion Value) { FIPVersion = Value; }
+
+  // Opens the connection to Host:Port (a host name or a numeric address).
+  // Raises ETcpConnectionError when already connected, when the name does not
+  // resolve, or when no address accepts the connection in time.
+  virtual void Connect();
+  // Closes the connection and drops whatever the input buffer holds.
+  void Disconnect() noexcept;
+  // True while the connection is open and the peer has not closed it. Looks
+  // at the socket without waiting; a connection found closed is released.
+  bool Connected();
+
+  // Raises ETcpConnectionError when no connection is open or the peer has
+  // closed it. Bytes already sent by the peer are moved into the input buffer.
+  void CheckForGracefulDisconnect();
+  // Sends all of Bytes at once; raises ETcpConnectionError on failure.
+  void WriteDirect(std::span<const uint8_t> Bytes);
+  // Waits up to TimeoutMs milliseconds for bytes from the socket and moves
+  // what arrived into the input buffer; 0 looks without waiting. Returns true
+  // when bytes were added. Raises ETcpConnectionError when the peer closes
+  // the connection or the socket fails.
+  bool CheckForDataOnSource(int TimeoutMs);
+
+  // Received bytes not yet taken.
+  std::size_t InputBufferSize() const { return FInputBuffer.size() - FInputStart; }
+  // Looks at the received bytes without taking them.
+  std::span<const uint8_t> InputBuffer() const;
+  // Removes Count bytes from the front of the input buffer and appends them
+  // to Dest; Count must not exceed InputBufferSize().
+  void ReadBytes(std::vector<uint8_t>& Dest, std::size_t Count);
+  // Removes Count bytes from the front of the input buffer.
+  void DiscardBytes(std::size_t Count);
+
+private:
+  int OpenSocket(const void* Address, unsigned AddressLength, int Family, std::string& Reason);
+  void ReceiveAvailable();
+  [[noreturn]] void ThrowClosedByPeer();
+  [[noreturn]] void FailAndClose(const std::string& What, int Errno);
+  std::string Endpoint() const;
+
+  std::string FHost;
+  uint16_t FPort = 0;
+  int FConnectTimeout = 0;
+  TIPVersion FIPVersion = TIPVersion::IPv4;
+
+  int FSocket = -1;
+  bool FPeerClosed = false;  // the peer ended its side; the socket stays until Disconnect
+  // Received bytes live in FInputBuffer from FInputStart on; taking bytes
+  // only moves FInputStart, and the next receive compacts the front.
+  std::vector<uint8_t> FInputBuffer;
+  std::size_t FInputStart = 0;
+};
