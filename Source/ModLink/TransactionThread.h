@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -12,17 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "FrameData.h"
 #include "ModbusTransaction.h"
+#include "platform/OsEvent.h"
 
 class TModbusConnection;
 class TModbusClient;
-
-// One frame captured in monitor mode, carried to the user-interface thread.
-struct TInspectCapturedFrameEventArgs {
-  std::uint8_t CommandCode = 0;           // the frame's function code
-  std::vector<std::uint8_t> CommandData;  // the bytes between function code and error check
-  std::uint8_t ServerAddress = 0;         // the frame's first byte
-};
 
 class TTransactionThread {
  public:
@@ -64,7 +60,7 @@ class TTransactionThread {
   void InitFrameDataEvent(const std::uint8_t* FrameData, int FrameSize, bool Sending);
   // Posts one captured frame for OnInspectCapturedFrame.
   void InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
-                            std::vector<std::uint8_t> ACommandData);
+                            TFrameData ACommandData);
   // Blocks until the wake-up event is signalled, then resets it (auto-reset).
   void WaitForWakeUp();
 
@@ -75,7 +71,7 @@ class TTransactionThread {
   void ExecuteTransaction(TModbusTransaction& T);
   int ReceiveReply(TModbusTransaction& T, int QuerySize);
 
-  int FEvent = -1;  // eventfd: the auto-reset wake-up event of the client loop
+  TOsEvent FEvent{false};  // auto-reset: wakes the client loop
   std::vector<std::uint8_t> FInputBuffer;   // raw line bytes received
   std::vector<std::uint8_t> FOutputBuffer;  // the encoded frame to transmit
   int FInterimBufferSize = 0;
@@ -83,5 +79,9 @@ class TTransactionThread {
   std::deque<TModbusTransactionPtr> FTransactionQueue;
   std::atomic<bool> FTerminated{false};
   std::atomic<int> FNativeThreadId{0};  // the worker's kernel thread id, for SetPriority
+  std::atomic<int> FPriority{0};        // nice value to apply
+  std::atomic<bool> FFinished{false};   // the loop has ended
+  std::mutex FFinishLock;
+  std::condition_variable FFinishedCondition;
   std::thread FThread;
 };
