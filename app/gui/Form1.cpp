@@ -1,0 +1,297 @@
+#include "Form1.h"
+
+#include "AboutBox.h"
+#include "Commons.h"
+#include "MessageBoxes.h"
+#include "SerialSettingsItems.h"
+#include "TcpCollectionCycle.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <limits>
+#include <system_error>
+
+namespace {
+
+constexpr char WINDOW_TITLE[] = "Test VIVAR517";
+
+// Largest poll interval, in seconds, whose milliseconds still fit a timer.
+constexpr int MAX_POLL_INTERVAL_SECONDS = std::numeric_limits<int>::max() / 1000;
+
+QString ToQ(const std::string& text) { return QString::fromStdString(text); }
+
+// Raises EConvertError when the text is not a TCP port number (0 to 65535).
+void CheckPortText(const std::string& text) {
+  const int port = StrToInt(text);
+  if (port < 0 || port > 65535) throw EConvertError("'" + text + "' is not a valid port number");
+}
+
+}  // namespace
+
+template <typename F>
+void TForm1::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ReportError(error);
+  } catch (...) {
+    ReportError(std::runtime_error("Unknown error"));
+  }
+}
+
+TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
+    : QMainWindow(parent), FMessageBoxes(messageBoxes), mctPLC(std::make_unique<TIdModBusClient>()) {
+  BuildControls();
+  FTcpCycle = std::make_unique<TTcpCollectionCycle>(
+      *mctPLC, FMap, [this](const std::string& text) { ShowErrorBar(text); });
+  FTcpCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
+  PollTimer->OnTimer = [this] { PollTimerTimer(); };
+  Guarded([this] { FormCreate(); });
+  ConnectHandlers();
+}
+
+TForm1::~TForm1() {
+  PollTimer->SetEnabled(false);
+  SerialPollTimer->SetEnabled(false);
+}
+
+// Handlers are connected after FormCreate so that filling the lists and
+// selecting their defaults does not run any of them.
+void TForm1::ConnectHandlers() {
+  auto guard = [this](void (TForm1::*operation)()) {
+    return [this, operation] { Guarded([this, operation] { (this->*operation)(); }); };
+  };
+  connect(QvztModeCheckBox, &QCheckBox::clicked, this, guard(&TForm1::Float32CheckBoxClick));
+  connect(Float32CheckBox, &QCheckBox::clicked, this, guard(&TForm1::Float32CheckBoxClick));
+  connect(MeterInstanceCombo, &QComboBox::activated, this, guard(&TForm1::MeterInstanceComboChange));
+  connect(BytesSequenceCombo, &QComboBox::activated, this, guard(&TForm1::BytesSequenceComboChange));
+  connect(PollButton, &QPushButton::clicked, this, guard(&TForm1::PollButtonClick));
+  connect(Button1, &QPushButton::clicked, this, guard(&TForm1::Button1Click));
+  connect(Exit1, &QAction::triggered, this, guard(&TForm1::Exit1Click));
+  connect(About1, &QAction::triggered, this, guard(&TForm1::About1Click));
+}
+
+void TForm1::FormCreate() {
+  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(WINDOW_TITLE), ToQ(GetVersionStr(""))));
+  SetupNormalMode();
+  UpdatePollUI();
+  EvalEnablings();
+  FillSerialLists();
+}
+
+void TForm1::FillSerialLists() {
+  BaudRateCombo->clear();
+  for (const TBaudRateItem& item : BAUD_RATE_ITEMS)
+    BaudRateCombo->addItem(QString::fromLatin1(item.text), static_cast<int>(item.value));
+  BaudRateCombo->setCurrentIndex(DEFAULT_BAUD_RATE_INDEX);
+  ParityCombo->clear();
+  for (const TParityItem& item : PARITY_ITEMS)
+    ParityCombo->addItem(QString::fromLatin1(item.text), static_cast<int>(item.value));
+  ParityCombo->setCurrentIndex(DEFAULT_PARITY_INDEX);
+}
+
+TMapSettings TForm1::MapSettings() const {
+  return TMapSettings{Float32CheckBox->isChecked(), MeterInstanceCombo->currentIndex()};
+}
+
+void TForm1::LoadConfig(EMapType pMapType, const std::string& pFileName) {
+  if (FMap.LoadConfig(pMapType, pFileName, MapSettings()) == TLoadResult::lrInvalidMap)
+    FMessageBoxes.ShowError(this, QString::fromUtf8(INVALID_MAP_MESSAGE));
+}
+
+// A map file that cannot be opened is reported, and the window goes on with
+// an empty map: the grid, the lists and the enablings must still be set up.
+void TForm1::SetupNormalMode() {
+  Float32CheckBox->setVisible(true);
+  Guarded([this] { LoadConfig(mpNormal, NORMAL_MAP_FILE); });
+  BytesSequenceCombo->setVisible(true);
+  Label11->setVisible(true);
+  SerialBytesSequenceCombo->setVisible(true);
+  Label12->setVisible(true);
+  UpdateGridStruct();
+  UpdateGridData(false);
+}
+
+void TForm1::SetupQVZTMode() {
+  Float32CheckBox->setChecked(false);
+  Float32CheckBox->setVisible(false);
+  Guarded([this] { LoadConfig(mpQVZT, QVZT_MAP_FILE); });
+  BytesSequenceCombo->setVisible(false);
+  Label11->setVisible(false);
+  SerialBytesSequenceCombo->setVisible(false);
+  Label12->setVisible(false);
+  UpdateGridStruct();
+  UpdateGridData(false);
+}
+
+void TForm1::Float32CheckBoxClick() {
+  if (QvztModeCheckBox->isChecked())
+    SetupQVZTMode();
+  else
+    SetupNormalMode();
+}
+
+void TForm1::CalcAddress() { FMap.CalcAddress(MapSettings()); }
+
+void TForm1::UpdateGridStruct() {
+  FMap.UpdateGridStruct();
+  MBGrid->clearContents();
+  MBGrid->setRowCount(static_cast<int>(FMap.Regs().size()));
+  QStringList headers;
+  for (int column = 0; column < GRID_COLUMN_COUNT; ++column) {
+    headers << QString::fromLatin1(GRID_HEADERS[column]);
+    MBGrid->setColumnWidth(column, GRID_COLUMN_WIDTHS[column]);
+  }
+  MBGrid->setHorizontalHeaderLabels(headers);
+  // Every cell gets its item once here; UpdateGridData only changes texts.
+  for (int row = 0; row < MBGrid->rowCount(); ++row)
+    for (int column = 0; column < GRID_COLUMN_COUNT; ++column)
+      MBGrid->setItem(row, column, new QTableWidgetItem());
+}
+
+// The core computes every cell text; the grid takes those that changed, with
+// painting held back until the whole grid is current.
+void TForm1::UpdateGridData(bool pDataAvail) {
+  FMap.UpdateGridData(pDataAvail, Float32CheckBox->isChecked());
+  const TRegisterGrid& grid = FMap.Grid();
+  const int rows = std::min(MBGrid->rowCount(), static_cast<int>(grid.RowCount()));
+  const bool wasEnabled = MBGrid->updatesEnabled();
+  MBGrid->setUpdatesEnabled(false);
+  for (int row = 0; row < rows; ++row) {
+    const TGridRow& cells = grid.Row(static_cast<std::size_t>(row));
+    for (int column = 0; column < GRID_COLUMN_COUNT; ++column) {
+      QTableWidgetItem* item = MBGrid->item(row, column);
+      if (item == nullptr) {
+        item = new QTableWidgetItem();
+        MBGrid->setItem(row, column, item);
+      }
+      const QString text = ToQ(cells[static_cast<std::size_t>(column)]);
+      if (item->text() != text) item->setText(text);
+    }
+  }
+  MBGrid->setUpdatesEnabled(wasEnabled);
+}
+
+void TForm1::UpdatePollUI() {
+  PollButton->setText(TcpPollOn() ? QStringLiteral("Stop Poll") : QStringLiteral("Start Poll"));
+  SerialPollButton->setText(SerialPollOn() ? QStringLiteral("Stop Poll") : QStringLiteral("Start Poll"));
+  const bool busy = TcpPollOn() || SerialPollOn();
+  ProgressBar1->setVisible(busy);
+  // A range of 0..0 makes the bar a moving busy indicator; 0..100 at 0 holds it still.
+  if (busy)
+    ProgressBar1->setRange(0, 0);
+  else {
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+  }
+}
+
+void TForm1::EvalEnablings() {
+  const bool tcpOn = TcpPollOn();
+  const bool serialOn = SerialPollOn();
+  const bool idle = !tcpOn && !serialOn;
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           QvztModeCheckBox, edtIPAddress, PortEdit, PollIntervalEdit, chkLeaveConnectionOpen, Label2,
+           Label3, Label1, SerialPortEdit, SerialPollIntervalEdit, BaudRateCombo, ParityCombo,
+           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10})
+    w->setEnabled(idle);
+  PollButton->setEnabled(!serialOn);
+  SerialPollButton->setEnabled(!tcpOn);
+  BytesSequenceCombo->setEnabled(tcpOn);
+  Label11->setEnabled(tcpOn);
+  SerialBytesSequenceCombo->setEnabled(serialOn);
+  Label12->setEnabled(serialOn);
+  Float32CheckBox->setEnabled(true);
+  MeterInstanceCombo->setEnabled(true);
+  Label13->setEnabled(true);
+}
+
+void TForm1::MeterInstanceComboChange() {
+  if (SerialPollOn()) {
+    // The serial cycle plugs in here once the window carries a serial client.
+  } else if (TcpPollOn()) {
+    PollTCPUpdate();
+  } else {
+    CalcAddress();
+    UpdateGridData(false);
+  }
+}
+
+void TForm1::BytesSequenceComboChange() { PollTCPUpdate(); }
+
+void TForm1::Exit1Click() { QApplication::quit(); }
+
+void TForm1::About1Click() { TAboutBox::ExecuteModal(this); }
+
+void TForm1::PollButtonClick() {
+  if (!TcpPollOn()) {
+    ErrorPanel->setVisible(false);
+    // A text that is not a whole number of seconds, a negative one or one too
+    // large for the timer ends the click with nothing else changed.
+    int seconds = 0;
+    try {
+      seconds = StrToInt(PollIntervalEdit->text().toStdString());
+    } catch (const EConvertError&) {
+      return;
+    }
+    if (seconds < 0 || seconds > MAX_POLL_INTERVAL_SECONDS) return;
+    // The settings freeze while the poll runs, so a port text that is not a
+    // port number is reported now instead of failing every tick of the poll.
+    CheckPortText(PortEdit->text().toStdString());
+    PollTimer->SetInterval(seconds * 1000);
+  }
+  PollTimer->SetEnabled(!PollTimer->Enabled());
+  UpdatePollUI();
+  EvalEnablings();
+  if (TcpPollOn()) {
+    UpdateGridData(false);
+    FTcpCycle->StartPoll();
+    PollTCPUpdate();
+  }
+}
+
+void TForm1::PollTimerTimer() {
+  if (FInPollTick) return;
+  FInPollTick = true;
+  Guarded([this] { PollTCPUpdate(); });
+  FInPollTick = false;
+}
+
+void TForm1::PollTCPUpdate() {
+  TTcpCycleSettings settings;
+  settings.Host = edtIPAddress->text().toStdString();
+  settings.PortText = PortEdit->text().toStdString();
+  settings.LeaveConnectionOpen = chkLeaveConnectionOpen->isChecked();
+  settings.BytesSequenceIndex = BytesSequenceCombo->currentIndex();
+  settings.QvztMode = QvztModeCheckBox->isChecked();
+  settings.Float32 = Float32CheckBox->isChecked();
+  settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
+  settings.DecimalSeparator = QLocale().decimalPoint().toStdString();
+  if (!FTcpCycle->PollTCPUpdate(settings)) {
+    PollTimer->SetEnabled(false);
+    UpdatePollUI();
+    EvalEnablings();
+  }
+}
+
+void TForm1::Button1Click() {
+  // Wired to the Qt-free manual read once it is available.
+}
+
+void TForm1::ShowErrorBar(const std::string& text) {
+  ErrorPanel->setText(ToQ(text));
+  ErrorPanel->setVisible(true);
+}
+
+void TForm1::ReportError(const std::exception& error) {
+  FMessageBoxes.ShowError(this, QString::fromUtf8(error.what()));
+}

@@ -1,0 +1,168 @@
+#pragma once
+// The main window of the meter test tool: TCP and serial settings, the map
+// options (QVZT mode, meter instance, 32-bit floating point), the register
+// grid, a red error bar along the bottom and the menu.
+//
+// The window owns the register map and the Modbus TCP client for the life of
+// the process. Everything that is not about widgets (the map, the decoding,
+// the collection cycle) lives in the Qt-free core; the operations here only
+// move texts between the widgets and the core, in the order the operator
+// expects to see their effects.
+//
+// Controls are public members under their own names, so that tests and the
+// serial poll can reach them the way the window's operations do.
+
+#include "IdModBusClient.h"
+#include "PollTimer.h"
+#include "RegisterMap.h"
+#include "RegisterTypes.h"
+
+#include <QMainWindow>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class TMessageBoxes;
+class TTcpCollectionCycle;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+public:
+  // `messageBoxes` shows every modal message of the window; it must outlive it.
+  explicit TForm1(TMessageBoxes& messageBoxes, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- operations, in the words of the window's own design ---
+  void FormCreate();
+  void SetupNormalMode();
+  void SetupQVZTMode();
+  void Float32CheckBoxClick();
+  void CalcAddress();
+  void UpdateGridStruct();
+  void UpdateGridData(bool pDataAvail);
+  void UpdatePollUI();
+  void EvalEnablings();
+  void MeterInstanceComboChange();
+  void BytesSequenceComboChange();
+  void Exit1Click();
+  void About1Click();
+  void Button1Click();
+  void PollButtonClick();
+  void PollTimerTimer();
+  void PollTCPUpdate();
+
+  // Loads a map file into the window's map; an invalid file shows its message
+  // box and leaves the map empty.
+  void LoadConfig(EMapType pMapType, const std::string& pFileName);
+
+  // The general error report: a failure that reached the end of an operation
+  // is shown in an error box and the window goes on.
+  void ReportError(const std::exception& error);
+
+  // The settings that move the register window on the device, as the check
+  // box and the combo box show them now.
+  TMapSettings MapSettings() const;
+  bool TcpPollOn() const { return PollTimer->Enabled(); }
+  bool SerialPollOn() const { return SerialPollTimer->Enabled(); }
+
+  const TRegisterMap& RegisterMap() const { return FMap; }
+  TRegisterMap& MutableRegisterMap() { return FMap; }
+  TIdModBusClient& ModbusClient() { return *mctPLC; }
+  TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
+
+  // --- controls ---
+  QCheckBox* QvztModeCheckBox = nullptr;
+  QLabel* Label13 = nullptr;
+  QComboBox* MeterInstanceCombo = nullptr;
+
+  QFrame* Panel2 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLineEdit* SerialPortEdit = nullptr;
+  QLabel* Label5 = nullptr;
+  QLineEdit* SerialPollIntervalEdit = nullptr;
+  QLabel* Label8 = nullptr;
+  QComboBox* BaudRateCombo = nullptr;
+  QLabel* Label9 = nullptr;
+  QComboBox* ParityCombo = nullptr;
+  QLabel* Label10 = nullptr;
+  QLineEdit* SerialSlaveAddressEdit = nullptr;
+  QLabel* Label12 = nullptr;
+  QComboBox* SerialBytesSequenceCombo = nullptr;
+  QPushButton* SerialPollButton = nullptr;
+
+  QProgressBar* ProgressBar1 = nullptr;
+
+  QFrame* Panel1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* edtIPAddress = nullptr;
+  QLabel* Label3 = nullptr;
+  QLineEdit* PortEdit = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* PollIntervalEdit = nullptr;
+  QLabel* Label11 = nullptr;
+  QComboBox* BytesSequenceCombo = nullptr;
+  QPushButton* PollButton = nullptr;
+  QCheckBox* chkLeaveConnectionOpen = nullptr;
+
+  QCheckBox* Float32CheckBox = nullptr;
+  QTableWidget* MBGrid = nullptr;
+  QLabel* ErrorPanel = nullptr;
+
+  // The manual read panel; it is never shown.
+  QGroupBox* GroupBox3 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QPushButton* Button1 = nullptr;
+
+  // Menu.
+  QMenu* File1 = nullptr;
+  QAction* New1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* SaveAs1 = nullptr;
+  QAction* N1 = nullptr;
+  QAction* Print1 = nullptr;
+  QAction* PrintSetup1 = nullptr;
+  QAction* N2 = nullptr;
+  QAction* Exit1 = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction* About1 = nullptr;
+
+  // Non-visual parts.
+  TPollTimer* PollTimer = nullptr;
+  TPollTimer* SerialPollTimer = nullptr;
+
+private:
+  void BuildControls();
+  void BuildMenu();
+  void ConnectHandlers();
+  void FillSerialLists();
+  void ShowErrorBar(const std::string& text);
+
+  // Runs one handler and hands any failure to the general error report, so
+  // that no exception ever reaches the Qt event loop.
+  template <typename F>
+  void Guarded(F&& handler);
+
+  TMessageBoxes& FMessageBoxes;
+  TRegisterMap FMap;
+  std::unique_ptr<TIdModBusClient> mctPLC;
+  std::unique_ptr<TTcpCollectionCycle> FTcpCycle;
+  // True while a timer tick is being handled, including any error box it
+  // shows, so that ticks falling due meanwhile do not start a second cycle.
+  bool FInPollTick = false;
+};

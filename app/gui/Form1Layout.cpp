@@ -1,0 +1,270 @@
+// Builds the controls and the menu of the main window. Only construction and
+// placement live here; what the controls do is in Form1.cpp.
+
+#include "Form1.h"
+
+#include "RegisterGrid.h"
+#include "RegisterTypes.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int CLIENT_WIDTH = 1007;
+constexpr int CLIENT_HEIGHT = 573;
+constexpr int SETTINGS_WIDTH = 215;
+constexpr int ERROR_BAR_HEIGHT = 28;
+
+// Tahoma where it is installed, otherwise the closest sans-serif faces of a
+// Linux desktop, always at 11 pixels.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"),
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Noto Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+template <typename W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption) {
+  return Named(new QLabel(QString::fromUtf8(caption), parent), name);
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const char* text) {
+  return Named(new QLineEdit(QString::fromUtf8(text), parent), name);
+}
+
+QComboBox* MakeByteSequenceCombo(QWidget* parent, const char* name) {
+  auto* combo = Named(new QComboBox(parent), name);
+  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
+    combo->addItem(QString::fromLatin1(BYTE_SEQUENCE_NAMES[i]));
+  combo->setCurrentIndex(0);
+  return combo;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name) {
+  auto* panel = Named(new QFrame(parent), name);
+  panel->setFrameShape(QFrame::StyledPanel);
+  panel->setFrameShadow(QFrame::Raised);
+  return panel;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name, const char* caption, bool visible) {
+  QAction* action = menu->addAction(QString::fromUtf8(caption));
+  action->setObjectName(QString::fromLatin1(name));
+  action->setVisible(visible);
+  return action;
+}
+
+QAction* MakeSeparator(QMenu* menu, const char* name) {
+  QAction* action = menu->addSeparator();
+  action->setObjectName(QString::fromLatin1(name));
+  action->setVisible(false);
+  return action;
+}
+
+}  // namespace
+
+void TForm1::BuildControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setFont(WindowFont());
+  // A fixed single border with the system menu and the close button only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+
+  auto* client = Named(new QWidget(this), "ClientArea");
+  client->setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT);
+  setCentralWidget(client);
+
+  // Left column: map options, the serial panel, the progress bar, the TCP panel.
+  auto* settings = Named(new QWidget(client), "SettingsColumn");
+  settings->setFixedWidth(SETTINGS_WIDTH);
+  auto* column = new QVBoxLayout(settings);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(6);
+
+  QvztModeCheckBox = Named(new QCheckBox(QStringLiteral("Modalità QVZT 3-e-3"), settings),
+                           "QvztModeCheckBox");
+  column->addWidget(QvztModeCheckBox);
+
+  auto* instanceRow = new QHBoxLayout();
+  Label13 = MakeLabel(settings, "Label13", "Contatore");
+  MeterInstanceCombo = Named(new QComboBox(settings), "MeterInstanceCombo");
+  for (int i = 1; i <= METER_INSTANCE_COUNT; ++i) MeterInstanceCombo->addItem(QString::number(i));
+  MeterInstanceCombo->setCurrentIndex(0);
+  instanceRow->addWidget(Label13);
+  instanceRow->addWidget(MeterInstanceCombo, 1);
+  column->addLayout(instanceRow);
+
+  Panel2 = MakePanel(settings, "Panel2");
+  auto* serial = new QGridLayout(Panel2);
+  serial->setContentsMargins(6, 6, 6, 6);
+  serial->setVerticalSpacing(4);
+  Label4 = MakeLabel(Panel2, "Label4", "Serial Port");
+  SerialPortEdit = MakeEdit(Panel2, "SerialPortEdit", "COM7");
+  Label5 = MakeLabel(Panel2, "Label5", "Poll Interval");
+  SerialPollIntervalEdit = MakeEdit(Panel2, "SerialPollIntervalEdit", "2");
+  Label8 = MakeLabel(Panel2, "Label8", "Baud Rate");
+  BaudRateCombo = Named(new QComboBox(Panel2), "BaudRateCombo");
+  Label9 = MakeLabel(Panel2, "Label9", "Parity");
+  ParityCombo = Named(new QComboBox(Panel2), "ParityCombo");
+  Label10 = MakeLabel(Panel2, "Label10", "Slave Address");
+  SerialSlaveAddressEdit = MakeEdit(Panel2, "SerialSlaveAddressEdit", "1");
+  Label12 = MakeLabel(Panel2, "Label12", "Sequenza Bytes");
+  SerialBytesSequenceCombo = MakeByteSequenceCombo(Panel2, "SerialBytesSequenceCombo");
+  SerialPollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
+  const std::pair<QLabel*, QWidget*> serialRows[] = {
+      {Label4, SerialPortEdit}, {Label5, SerialPollIntervalEdit}, {Label8, BaudRateCombo},
+      {Label9, ParityCombo},    {Label10, SerialSlaveAddressEdit}, {Label12, SerialBytesSequenceCombo}};
+  int row = 0;
+  for (const auto& [label, field] : serialRows) {
+    serial->addWidget(label, row, 0);
+    serial->addWidget(field, row, 1);
+    ++row;
+  }
+  serial->addWidget(SerialPollButton, row, 0, 1, 2);
+  serial->setColumnStretch(1, 1);
+  column->addWidget(Panel2);
+
+  ProgressBar1 = Named(new QProgressBar(settings), "ProgressBar1");
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setFixedHeight(10);
+  column->addWidget(ProgressBar1);
+
+  Panel1 = MakePanel(settings, "Panel1");
+  auto* tcp = new QGridLayout(Panel1);
+  tcp->setContentsMargins(6, 6, 6, 6);
+  tcp->setVerticalSpacing(4);
+  Label2 = MakeLabel(Panel1, "Label2", "IP");
+  edtIPAddress = MakeEdit(Panel1, "edtIPAddress", "192.168.1.50");
+  Label3 = MakeLabel(Panel1, "Label3", "Port");
+  PortEdit = MakeEdit(Panel1, "PortEdit", "502");
+  Label1 = MakeLabel(Panel1, "Label1", "Poll Interval");
+  PollIntervalEdit = MakeEdit(Panel1, "PollIntervalEdit", "2");
+  Label11 = MakeLabel(Panel1, "Label11", "Sequenza Bytes");
+  BytesSequenceCombo = MakeByteSequenceCombo(Panel1, "BytesSequenceCombo");
+  PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
+  chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
+                                 "chkLeaveConnectionOpen");
+  const std::pair<QLabel*, QWidget*> tcpRows[] = {
+      {Label2, edtIPAddress}, {Label3, PortEdit}, {Label1, PollIntervalEdit}, {Label11, BytesSequenceCombo}};
+  row = 0;
+  for (const auto& [label, field] : tcpRows) {
+    tcp->addWidget(label, row, 0);
+    tcp->addWidget(field, row, 1);
+    ++row;
+  }
+  tcp->addWidget(PollButton, row++, 0, 1, 2);
+  tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 2);
+  tcp->setColumnStretch(1, 1);
+  column->addWidget(Panel1);
+
+  Float32CheckBox = Named(new QCheckBox(QStringLiteral("32 Bit Floating Point"), settings), "Float32CheckBox");
+  column->addWidget(Float32CheckBox);
+
+  // The manual read panel belongs to the window but is never shown.
+  GroupBox3 = Named(new QGroupBox(QStringLiteral(" Read registers"), settings), "GroupBox3");
+  auto* manual = new QGridLayout(GroupBox3);
+  Label6 = MakeLabel(GroupBox3, "Label6", "PLC register nr.");
+  Edit1 = MakeEdit(GroupBox3, "Edit1", "10");
+  Label7 = MakeLabel(GroupBox3, "Label7", "Block length");
+  Edit2 = MakeEdit(GroupBox3, "Edit2", "8");
+  Button1 = Named(new QPushButton(QStringLiteral("&Read register"), GroupBox3), "Button1");
+  manual->addWidget(Label6, 0, 0);
+  manual->addWidget(Edit1, 0, 1);
+  manual->addWidget(Label7, 1, 0);
+  manual->addWidget(Edit2, 1, 1);
+  manual->addWidget(Button1, 2, 0, 1, 2);
+  GroupBox3->setVisible(false);
+  column->addWidget(GroupBox3);
+  column->addStretch(1);
+
+  // The grid: a fixed header row, no fixed column, only a vertical scroll bar.
+  MBGrid = Named(new QTableWidget(client), "MBGrid");
+  MBGrid->setColumnCount(GRID_COLUMN_COUNT);
+  MBGrid->verticalHeader()->setVisible(false);
+  MBGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  MBGrid->verticalHeader()->setMinimumSectionSize(GRID_ROW_HEIGHT);
+  MBGrid->verticalHeader()->setDefaultSectionSize(GRID_ROW_HEIGHT);
+  MBGrid->horizontalHeader()->setHighlightSections(false);
+  MBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  MBGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  MBGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  MBGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  MBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+  MBGrid->setWordWrap(false);
+
+  ErrorPanel = Named(new QLabel(client), "ErrorPanel");
+  ErrorPanel->setFixedHeight(ERROR_BAR_HEIGHT);
+  ErrorPanel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  ErrorPanel->setAutoFillBackground(true);
+  QPalette errorColours = ErrorPanel->palette();
+  errorColours.setColor(QPalette::Window, QColor(0xD0, 0x00, 0x00));
+  errorColours.setColor(QPalette::WindowText, Qt::white);
+  ErrorPanel->setPalette(errorColours);
+  QFont errorFont = WindowFont();
+  errorFont.setPixelSize(13);
+  ErrorPanel->setFont(errorFont);
+  ErrorPanel->setVisible(false);
+
+  auto* top = new QHBoxLayout();
+  top->setContentsMargins(8, 8, 8, 8);
+  top->setSpacing(8);
+  top->addWidget(settings);
+  top->addWidget(MBGrid, 1);
+  auto* outer = new QVBoxLayout(client);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  outer->addLayout(top, 1);
+  outer->addWidget(ErrorPanel);
+
+  PollTimer = Named(new TPollTimer(this), "PollTimer");
+  SerialPollTimer = Named(new TPollTimer(this), "SerialPollTimer");
+
+  BuildMenu();
+  // The window takes the size of its client area plus the menu bar and
+  // cannot be resized.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TForm1::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+  File1 = bar->addMenu(QStringLiteral("&File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  New1 = MakeAction(File1, "New1", "&New", false);
+  Open1 = MakeAction(File1, "Open1", "&Open...", false);
+  Save1 = MakeAction(File1, "Save1", "&Save", false);
+  SaveAs1 = MakeAction(File1, "SaveAs1", "Save &As...", false);
+  N1 = MakeSeparator(File1, "N1");
+  Print1 = MakeAction(File1, "Print1", "&Print...", false);
+  PrintSetup1 = MakeAction(File1, "PrintSetup1", "P&rint Setup...", false);
+  N2 = MakeSeparator(File1, "N2");
+  Exit1 = MakeAction(File1, "Exit1", "E&sci", true);
+  Help1 = bar->addMenu(QStringLiteral("&Help"));
+  Help1->setObjectName(QStringLiteral("Help1"));
+  About1 = MakeAction(Help1, "About1", "&About...", true);
+}
