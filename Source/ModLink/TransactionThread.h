@@ -20,6 +20,14 @@
 class TModbusConnection;
 class TModbusClient;
 
+// One frame captured in monitor mode, carried to the user-interface thread; the receiver
+// owns the data, unaffected by later frames.
+struct TInspectCapturedFrameEventArgs {
+  std::uint8_t CommandCode = 0;  // the frame's function code
+  TFrameData CommandData;        // the bytes between function code and error check
+  std::uint8_t ServerAddress = 0;
+};
+
 class TTransactionThread {
  public:
   // Starts the thread at once. Throws std::system_error when the wake-up event cannot be made.
