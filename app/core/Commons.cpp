@@ -120,7 +120,7 @@ TElfLookup ReadElfRecord(TFileReader& pFile, std::optional<TFixedFileInfo>& pInf
     valid = FindElfSection<Elf64_Ehdr, Elf64_Shdr>(pFile, KQ_VERSION_SECTION, offset, size);
   else if (ident[EI_CLASS] == ELFCLASS32)
     valid = FindElfSection<Elf32_Ehdr, Elf32_Shdr>(pFile, KQ_VERSION_SECTION, offset, size);
-  if (!valid) return TElfLookup::NotElf;
+  if (!valid) return TElfLookup::NoRecord;  // damaged: its bytes mean nothing we can trust
 
   std::array<unsigned char, sizeof(TFixedFileInfo)> bytes{};
   if (size < bytes.size() || !pFile.ReadAt(offset, bytes.data(), bytes.size()))

@@ -1,0 +1,242 @@
+#include "TcpCollectionCycle.h"
+
+#include "Commons.h"
+#include "LoopbackModbusServer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using TAction = TLoopbackModbusServer::TAction;
+using TRequest = TLoopbackModbusServer::TRequest;
+// (address, count) of every request the server saw.
+using TBlocks = std::vector<std::pair<uint16_t, uint16_t>>;
+
+// A QVZT map of Count one-register entries: no firmware entry, so the map
+// spans exactly Count registers from the base address.
+std::string WordMap(int Count) {
+  std::string text;
+  for (int i = 0; i < Count; ++i) text += "1-0:" + std::to_string(i) + ".7.0|i|word " + std::to_string(i) + "\r\n";
+  return text;
+}
+
+class TcpCycleTest : public ::testing::Test {
+protected:
+  void LoadMap(EMapType Type, const std::string& Text, bool Float32 = false) {
+    ASSERT_EQ(Map.LoadConfigFromBytes(Type, Text, TMapSettings{Float32, 0}), TLoadResult::lrOk);
+    Map.UpdateGridStruct();
+  }
+  TTcpCycleSettings Settings() const {
+    TTcpCycleSettings settings;
+    settings.Host = "127.0.0.1";
+    settings.PortText = std::to_string(Server.Port());
+    settings.QvztMode = true;
+    return settings;
+  }
+  TBlocks SentBlocks() const {
+    TBlocks blocks;
+    for (const TRequest& r : Server.Requests()) blocks.emplace_back(r.Address, r.Count);
+    return blocks;
+  }
+
+  TLoopbackModbusServer Server;
+  TIdModBusClient Client;
+  TRegisterMap Map;
+  std::vector<std::string> ErrorBar;
+  TTcpCollectionCycle Cycle{Client, Map, [this](const std::string& Text) { ErrorBar.push_back(Text); }};
+};
+
+TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
+  const struct {
+    int Registers;
+    TBlocks Expected;
+  } cases[] = {
+      {124, {{0, 124}}},
+      {125, {{0, 124}, {124, 1}}},
+      {300, {{0, 124}, {124, 124}, {248, 52}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Registers);
+    for (int i = 0; i < c.Registers; ++i) Server.SetRegister(static_cast<uint16_t>(i), static_cast<uint16_t>(i * 3));
+    LoadMap(mpQVZT, WordMap(c.Registers));
+    const size_t before = Server.Requests().size();
+    ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
+    EXPECT_TRUE(Cycle.Decoded());
+    const TBlocks all = SentBlocks();
+    EXPECT_EQ(TBlocks(all.begin() + static_cast<long>(before), all.end()), c.Expected);
+    // QVZT decodes with the bytes of every register exchanged.
+    const uint16_t last = static_cast<uint16_t>((c.Registers - 1) * 3);
+    EXPECT_EQ(Map.RegData().back(), std::to_string(static_cast<uint16_t>(last << 8 | last >> 8)));
+    EXPECT_EQ(Map.Regs().back().regAddress, std::to_string(c.Registers - 1));
+  }
+  EXPECT_TRUE(ErrorBar.empty());
+}
+
+TEST_F(TcpCycleTest, BaseAddressFollowsMeterInstanceAndFloat32Option) {
+  // Firmware word, one double and one word: 4 registers in the 32-bit-float layout.
+  LoadMap(mpNormal, "1-0:1.8.0|F|energia\n1-0:14.7.0|i|frequenza\n", true);
+  Server.SetRegister(1200, 0x0102);
+  TTcpCycleSettings settings = Settings();
+  settings.QvztMode = false;
+  settings.Float32 = true;
+  settings.MeterInstanceIndex = 1;
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(SentBlocks(), (TBlocks{{1200, 4}}));
+  EXPECT_EQ(Map.BaseAddress(), 1200);
+  EXPECT_EQ(Map.Regs()[2].regAddress, "1203");
+  EXPECT_EQ(Map.RegData()[0], "258");  // BS_1_0_3_2 keeps a word as it is
+  EXPECT_EQ(Map.Grid().Cell(1, gcType), "FLOAT32");
+}
+
+TEST_F(TcpCycleTest, EmptyMapSendsNothingAndSucceeds) {
+  LoadMap(mpQVZT, "");
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_TRUE(Server.Requests().empty());
+}
+
+TEST_F(TcpCycleTest, ExceptionReplyShowsItsTextAndKeepsTheLastValues) {
+  LoadMap(mpQVZT, WordMap(130));
+  Server.SetRegister(0, 0x0100);
+  ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
+  ASSERT_EQ(Map.RegData()[0], "1");
+
+  Server.SetRegister(0, 0x0200);
+  Server.SetScript([](const TRequest& r, int) {
+    return r.Address == 124 ? TLoopbackModbusServer::TReply{TAction::Exception, 2}
+                            : TLoopbackModbusServer::TReply{};
+  });
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));  // the poll goes on
+  EXPECT_FALSE(Cycle.Decoded());
+  EXPECT_EQ(Map.RegData()[0], "1");
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Eccezione Server: Indirizzo Illegale"});
+  // The connection is closed after a failed block too.
+  EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
+
+  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, 9}; });
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_EQ(ErrorBar.back(), "Eccezione Server: Sconosciuta");
+  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, 11}; });
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_EQ(ErrorBar.back(), "Eccezione Server: Nessuna risposta dal gateway");
+}
+
+TEST_F(TcpCycleTest, SilentDeviceTimesOutWithoutTextAndWithoutStoppingThePoll) {
+  LoadMap(mpQVZT, WordMap(4));
+  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Silent}; });
+  Client.SetTimeOut(300);
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_FALSE(Cycle.Decoded());
+  EXPECT_TRUE(ErrorBar.empty());
+  EXPECT_EQ(Map.RegData(), std::vector<std::string>(4));  // nothing decoded yet
+}
+
+TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleWithoutErrorBarText) {
+  LoadMap(mpQVZT, WordMap(4));
+  TTcpCycleSettings settings = Settings();
+  {
+    TLoopbackModbusServer closed;  // a port that was free a moment ago
+    settings.PortText = std::to_string(closed.Port());
+  }
+  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
+  EXPECT_FALSE(Cycle.LastError().empty());
+  EXPECT_TRUE(ErrorBar.empty());
+}
+
+TEST_F(TcpCycleTest, ConnectionBrokenDuringABlockFailsTheCycle) {
+  LoadMap(mpQVZT, WordMap(4));
+  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Close}; });
+  EXPECT_FALSE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_FALSE(Cycle.LastError().empty());
+  EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(TcpCycleTest, KeptOpenConnectionIsReusedAndItsLossStopsThePoll) {
+  LoadMap(mpQVZT, WordMap(4));
+  TTcpCycleSettings settings = Settings();
+  settings.LeaveConnectionOpen = true;
+  Cycle.StartPoll();
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(Server.Connections(), 1);
+  EXPECT_TRUE(Client.Connected());
+
+  Server.DropClient();
+  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Connessione col dispositivo interrotta"});
+  EXPECT_EQ(Server.Connections(), 1);  // no attempt to reconnect
+
+  // A new poll may connect again.
+  Cycle.StartPoll();
+  EXPECT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(Server.Connections(), 2);
+}
+
+TEST_F(TcpCycleTest, UncheckedLeaveOpenConnectsAndClosesEveryCycle) {
+  LoadMap(mpQVZT, WordMap(4));
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
+    EXPECT_FALSE(Client.Connected());
+  }
+  EXPECT_EQ(Server.Connections(), 2);
+}
+
+TEST_F(TcpCycleTest, BadPortTextEscapesTheCycleBeforeAnyConnection) {
+  LoadMap(mpQVZT, WordMap(4));
+  for (const char* text : {"abc", "", "70000", "-1"}) {
+    TTcpCycleSettings settings = Settings();
+    settings.PortText = text;
+    EXPECT_THROW(Cycle.CollectDataTCP(settings), EConvertError) << text;
+  }
+  EXPECT_EQ(Server.Connections(), 0);
+  EXPECT_TRUE(Cycle.FirstTimeConnection());
+}
+
+TEST_F(TcpCycleTest, MapReachingPastRegister65535IsRefusedInsteadOfWrapping) {
+  // 10,256 time stamps of 6 registers from base 4000 end at register 65535;
+  // one more would wrap around to register 0.
+  std::string text;
+  for (int i = 0; i < 10256; ++i) text += "0-0:1.0.0|u|istante\n";
+  LoadMap(mpQVZT, text);
+  TTcpCycleSettings settings = Settings();
+  settings.MeterInstanceIndex = 4;
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(Server.Requests().back().Address + Server.Requests().back().Count, 65536);
+
+  LoadMap(mpQVZT, text + "0-0:1.0.0|u|istante\n");
+  const size_t requests = Server.Requests().size();
+  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{MAP_BEYOND_LAST_REGISTER_TEXT});
+  EXPECT_EQ(Server.Requests().size(), requests);
+}
+
+TEST_F(TcpCycleTest, PollTickShowsTheGridWithTheCycleResult) {
+  LoadMap(mpQVZT, WordMap(2));
+  std::vector<bool> gridCalls;
+  Cycle.OnUpdateGridData = [&](bool DataAvail) { gridCalls.push_back(DataAvail); };
+  EXPECT_TRUE(Cycle.PollTCPUpdate(Settings()));
+  EXPECT_EQ(gridCalls, (std::vector<bool>{true, true}));  // after decoding, then the tick
+
+  gridCalls.clear();
+  Server.DropClient();
+  TTcpCycleSettings settings = Settings();
+  settings.LeaveConnectionOpen = true;
+  Cycle.StartPoll();
+  ASSERT_TRUE(Cycle.PollTCPUpdate(settings));
+  Server.DropClient();
+  gridCalls.clear();
+  EXPECT_FALSE(Cycle.PollTCPUpdate(settings));
+  EXPECT_EQ(gridCalls, std::vector<bool>{false});
+}
+
+TEST_F(TcpCycleTest, GridTextsAreRefreshedWithoutAWindow) {
+  LoadMap(mpQVZT, WordMap(1));
+  Server.SetRegister(0, 0x0500);
+  ASSERT_TRUE(Cycle.PollTCPUpdate(Settings()));
+  EXPECT_EQ(Map.Grid().Cell(0, gcValue), "5");
+  EXPECT_EQ(Map.Grid().Cell(0, gcRawValue), "0005");
+}
+
+}  // namespace
