@@ -1,0 +1,245 @@
+// Only the kernel's own termios headers are used here (termios2 and BOTHER for
+// any bit rate); they cannot be mixed with <termios.h>.
+#include "SerialDevice.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "OsEvent.h"
+
+namespace {
+[[noreturn]] void RaiseLastOSError(const char* What) {
+  throw std::system_error(errno, std::generic_category(), What);
+}
+}  // namespace
+
+TSerialDevice::~TSerialDevice() { Close(); }
+
+std::string TSerialDevice::DevicePath(const std::string& PortName) {
+  if (PortName.find('/') != std::string::npos) return PortName;
+  return "/dev/" + PortName;
+}
+
+bool TSerialDevice::Open(const std::string& PortName) {
+  Close();
+  if (PortName.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  const int Handle = ::open(DevicePath(PortName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (Handle < 0) return false;
+  if (!::isatty(Handle)) {
+    ::close(Handle);
+    errno = ENOTTY;
+    return false;
+  }
+  // Not shared: a second open of the same device by another program fails.
+  if (::ioctl(Handle, TIOCEXCL) < 0 && errno != ENOTTY) {
+    const int Saved = errno;
+    ::close(Handle);
+    errno = Saved;
+    return false;
+  }
+  FHandle = Handle;
+  FOwned = true;
+  return true;
+}
+
+bool TSerialDevice::Attach(int Handle) {
+  Close();
+  if (Handle < 0 || ::fcntl(Handle, F_GETFD) < 0) {
+    errno = EBADF;
+    return false;
+  }
+  // The wait and the reads rely on a non-blocking descriptor.
+  const int Flags = ::fcntl(Handle, F_GETFL);
+  if (Flags < 0 || ::fcntl(Handle, F_SETFL, Flags | O_NONBLOCK) < 0) return false;
+  FHandle = Handle;
+  FOwned = false;
+  return true;
+}
+
+void TSerialDevice::Close() {
+  if (FHandle >= 0 && FOwned) {
+    ::ioctl(FHandle, TIOCNXCL);
+    ::close(FHandle);
+  }
+  FHandle = -1;
+  FOwned = false;
+}
+
+bool TSerialDevice::SetQueueSizes(int InputSize, int OutputSize) {
+  if (InputSize < 0 || OutputSize < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  return FHandle >= 0;
+}
+
+bool TSerialDevice::SetRawTimeouts() {
+  termios2 Tio{};
+  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) return false;
+  Tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  Tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  Tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  Tio.c_cflag |= CREAD | CLOCAL;
+  Tio.c_cc[VMIN] = 0;
+  Tio.c_cc[VTIME] = 0;
+  return ::ioctl(FHandle, TCSETS2, &Tio) == 0;
+}
+
+bool TSerialDevice::CheckWaitable() {
+  pollfd Fd{FHandle, POLLIN, 0};
+  if (::poll(&Fd, 1, 0) < 0) return false;
+  if (Fd.revents & POLLNVAL) {
+    errno = EBADF;
+    return false;
+  }
+  return true;
+}
+
+bool TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
+  if (FHandle < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (Settings.BaudRate == 0) {
+    errno = EINVAL;
+    return false;
+  }
+  termios2 Tio{};
+  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) return false;
+  Tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | (CBAUD << IBSHIFT));
+  Tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CREAD | CLOCAL;
+  Tio.c_ispeed = Settings.BaudRate;
+  Tio.c_ospeed = Settings.BaudRate;
+  Tio.c_cflag |= Settings.DataBits == 7 ? CS7 : CS8;
+  if (Settings.Parity != 'N') {
+    Tio.c_cflag |= PARENB;
+    if (Settings.Parity == 'O') Tio.c_cflag |= PARODD;
+    Tio.c_iflag |= INPCK;  // parity check on input
+  } else {
+    Tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  }
+  if (Settings.StopBits == 2) Tio.c_cflag |= CSTOPB;
+  if (Settings.RtsCtsFlowControl) Tio.c_cflag |= CRTSCTS;
+  Tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  Tio.c_cc[VSTART] = 0x11;
+  Tio.c_cc[VSTOP] = 0x13;
+  if (::ioctl(FHandle, TCSETS2, &Tio) < 0) return false;
+  // Without hardware flow control the lines take the requested levels; a device
+  // without modem lines still counts as configured.
+  if (!Settings.RtsCtsFlowControl) SetRTS(Settings.RaiseRTS);
+  SetDTR(Settings.RaiseDTR);
+  return true;
+}
+
+std::uint32_t TSerialDevice::CurrentBaudRate() const {
+  termios2 Tio{};
+  if (FHandle < 0 || ::ioctl(FHandle, TCGETS2, &Tio) < 0) return 0;
+  return Tio.c_ospeed;
+}
+
+bool TSerialDevice::SetRTS(bool Level) {
+  int Bits = TIOCM_RTS;
+  return ::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) == 0;
+}
+
+bool TSerialDevice::SetDTR(bool Level) {
+  int Bits = TIOCM_DTR;
+  return ::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) == 0;
+}
+
+bool TSerialDevice::Purge(bool Input, bool Output) {
+  if (!Input && !Output) return true;
+  const int Queue = Input && Output ? TCIOFLUSH : Input ? TCIFLUSH : TCOFLUSH;
+  return ::ioctl(FHandle, TCFLSH, Queue) == 0;
+}
+
+bool TSerialDevice::Drain() {
+  for (;;) {
+    if (::ioctl(FHandle, TCSBRK, 1) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
+  if (Count == 0) return 0;
+  for (;;) {
+    const ssize_t Got = ::read(FHandle, Data, Count);
+    if (Got >= 0) return static_cast<std::size_t>(Got);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    RaiseLastOSError("serial read");
+  }
+}
+
+std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool Bounded = TimeoutMs != TOsEvent::InfiniteTimeout;
+  const auto Deadline = Clock::now() + std::chrono::milliseconds(Bounded ? TimeoutMs : 0);
+  std::size_t Written = 0;
+  while (Written < Count) {
+    const ssize_t Put = ::write(FHandle, Data + Written, Count - Written);
+    if (Put > 0) {
+      Written += static_cast<std::size_t>(Put);
+      continue;
+    }
+    if (Put < 0 && errno == EINTR) continue;
+    if (Put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseLastOSError("serial write");
+    // The output queue is full: wait until it takes more, within the time-out.
+    int Wait = -1;
+    if (Bounded) {
+      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+      if (Left <= 0) break;
+      Wait = static_cast<int>(Left);
+    }
+    pollfd Fd{FHandle, POLLOUT, 0};
+    const int Ready = ::poll(&Fd, 1, Wait);
+    if (Ready < 0 && errno != EINTR) RaiseLastOSError("poll");
+    if (Ready > 0 && (Fd.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(Fd.revents & POLLOUT)) {
+      errno = EIO;
+      RaiseLastOSError("serial write");
+    }
+  }
+  return Written;
+}
+
+TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool Bounded = TimeoutMs != TOsEvent::InfiniteTimeout;
+  const auto Deadline = Clock::now() + std::chrono::milliseconds(Bounded ? TimeoutMs : 0);
+  for (;;) {
+    int Wait = -1;
+    if (Bounded) {
+      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+      Wait = Left > 0 ? static_cast<int>(Left) : 0;
+    }
+    pollfd Fds[2] = {{FHandle, POLLIN, 0}, {Break.Handle(), POLLIN, 0}};
+    const int Ready = ::poll(Fds, 2, Wait);
+    if (Ready < 0) {
+      if (errno == EINTR) continue;
+      RaiseLastOSError("poll");
+    }
+    if (Ready == 0) return TWaitResult::TimedOut;
+    if (Fds[1].revents & POLLIN) {
+      Break.Acknowledge();
+      return TWaitResult::Broken;
+    }
+    if (Fds[0].revents & POLLIN) return TWaitResult::DataReady;
+    if (Fds[0].revents & POLLNVAL) {
+      errno = EBADF;
+      RaiseLastOSError("serial wait");
+    }
+    // POLLHUP or POLLERR without data: the far end is gone.
+    errno = EIO;
+    RaiseLastOSError("serial device hung up");
+  }
+}
