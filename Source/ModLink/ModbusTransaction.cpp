@@ -1,0 +1,4 @@
+#include "ModbusTransaction.h"
+
+TModbusTransaction::TModbusTransaction(int BufCapacity)
+    : QueryBuffer(BufCapacity), ReplyBuffer(BufCapacity) {}
