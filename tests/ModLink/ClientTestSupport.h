@@ -90,14 +90,20 @@ class TPty {
     ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
   }
   ~TPty() {
-    ::close(FMaster);
-    ::close(FSlave);
+    if (FMaster >= 0) ::close(FMaster);
+    if (FSlave >= 0) ::close(FSlave);
   }
   TPty(const TPty&) = delete;
   TPty& operator=(const TPty&) = delete;
 
   const std::string& Path() const { return FPath; }
   int Master() const { return FMaster; }
+  // Hangs the line up: the library's reads and writes fail from now on.
+  void CloseMaster() {
+    ::close(FMaster);
+    ::close(FSlave);
+    FMaster = FSlave = -1;
+  }
 
  private:
   int FMaster = -1;
@@ -199,8 +205,12 @@ struct TClientRig {
 
   static TQueuedMainThread& Main() { return DefaultMainThread(); }
   // Runs the messages posted to the main thread until Done holds (generous time-out).
+  // Short slices, so that a condition no message changes is still seen at once.
   static bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 10s) {
-    return Main().ProcessMessagesUntil(Done, Limit);
+    const auto Deadline = std::chrono::steady_clock::now() + Limit;
+    while (!Main().ProcessMessagesUntil(Done, 5ms))
+      if (std::chrono::steady_clock::now() > Deadline) return false;
+    return true;
   }
 
   TPty Pty;
