@@ -1,0 +1,101 @@
+// kq517poll against an independent Modbus TCP server: pymodbus.
+#include "ChildProcess.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+constexpr char PYTHON[] = "/usr/bin/python3";
+
+bool PymodbusInstalled() {
+  return RunChild({PYTHON, "-c", "import pymodbus.server"}, "/").ExitStatus == 0;
+}
+
+// A port that was free a moment ago.
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepting(uint16_t Port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(Port);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+// The pymodbus server as a child process, killed at the end of the test.
+class TPymodbusServer {
+public:
+  explicit TPymodbusServer(const std::vector<std::string>& Registers) : FPort(FreePort()) {
+    FChild = fork();
+    if (FChild == 0) {
+      std::vector<std::string> arguments = {PYTHON, PYMODBUS_SERVER, std::to_string(FPort)};
+      arguments.insert(arguments.end(), Registers.begin(), Registers.end());
+      std::vector<char*> argv;
+      for (auto& a : arguments) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(PYTHON, argv.data());
+      _exit(127);
+    }
+    for (int i = 0; i < 200 && !Accepting(FPort); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~TPymodbusServer() {
+    kill(FChild, SIGTERM);
+    waitpid(FChild, nullptr, 0);
+  }
+  uint16_t Port() const { return FPort; }
+
+private:
+  uint16_t FPort;
+  pid_t FChild = -1;
+};
+
+TEST(PollerAgainstPymodbus, DecodesInEveryByteOrderAndReportsIllegalAddresses) {
+  if (!PymodbusInstalled()) GTEST_SKIP() << "python3-pymodbus is not installed: apt-get install python3-pymodbus";
+  setenv("LC_ALL", "C", 1);
+  char folderName[] = "/tmp/kq517poll_pymodbus_XXXXXX";
+  const std::string folder = mkdtemp(folderName);
+  // A double -1.25 (0xBFF4000000000000) in registers 1..4 and 136 words after
+  // it, so that the cycle needs two blocks.
+  std::string map = "1-0:1.8.0|F|Energia attiva\n";
+  for (int i = 0; i < 136; ++i) map += "0-0:96.1.0|i|parola " + std::to_string(i) + "\n";
+  std::ofstream(folder + "/map.cfg") << map;
+
+  TPymodbusServer server({"0=0x0105", "4=0xBFF4", "140=0x1234"});
+  const std::string device = "127.0.0.1:" + std::to_string(server.Port());
+  const auto run = RunChild({KQ517POLL_PATH, "--tcp", device, "--format", "csv", "--byte-order", "1-0-3-2"}, folder);
+  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
+  EXPECT_NE(run.Out.find("\r\n0,INT16,,261,0501,"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\r\n1,FLOAT64,1-0:1.8.0,-1.25,F4BF000000000000,"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\r\n140,INT16,0-0:96.1.0,4660,3412,"), std::string::npos) << run.Out;
+
+  // --meter 2 starts at register 1000, beyond what the server holds.
+  const auto beyond = RunChild({KQ517POLL_PATH, "--tcp", device, "--meter", "2"}, folder);
+  EXPECT_EQ(beyond.ExitStatus, 1);
+  EXPECT_EQ(beyond.Err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
