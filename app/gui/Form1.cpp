@@ -2,6 +2,7 @@
 
 #include "AboutBox.h"
 #include "Commons.h"
+#include "ManualRead.h"
 #include "MessageBoxes.h"
 #include "SerialSettingsItems.h"
 #include "TcpCollectionCycle.h"
@@ -284,7 +285,9 @@ void TForm1::PollTCPUpdate() {
 }
 
 void TForm1::Button1Click() {
-  // Wired to the Qt-free manual read once it is available.
+  const std::vector<std::string> messages = ManualReadRegisters(
+      *mctPLC, edtIPAddress->text().toStdString(), Edit1->text().toStdString(), Edit2->text().toStdString());
+  for (const std::string& text : messages) FMessageBoxes.ShowMessage(this, ToQ(text));
 }
 
 void TForm1::ShowErrorBar(const std::string& text) {
