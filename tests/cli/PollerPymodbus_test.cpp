@@ -72,7 +72,7 @@ private:
   pid_t FChild = -1;
 };
 
-TEST(PollerAgainstPymodbus, DecodesInEveryByteOrderAndReportsIllegalAddresses) {
+TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses) {
   if (!PymodbusInstalled()) GTEST_SKIP() << "python3-pymodbus is not installed: apt-get install python3-pymodbus";
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_pymodbus_XXXXXX";
