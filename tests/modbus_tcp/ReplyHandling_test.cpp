@@ -267,3 +267,29 @@ TEST_F(ReplyHandling, AutoConnectClosesItsConnectionAlsoAfterAFailure) {
   EXPECT_FALSE(Client.Connected());
   EXPECT_EQ(Server->ConnectionCount(), 2);
 }
+
+TEST_F(ReplyHandling, ArbitraryReplyContentNeverReachesPastWhatWasReceived) {
+  // Well-framed replies with the right identifier but random function codes,
+  // byte counts and lengths: every request ends at once, with any result,
+  // and the values are only ever zeros or the server's 0xA5A5 filler.
+  std::atomic<uint32_t> seed{12345};
+  Start([&](const TFrame& Request) {
+    uint32_t s = seed.load();
+    auto next = [&s] { s = s * 1103515245u + 12345u; return static_cast<uint8_t>(s >> 16); };
+    const uint8_t functions[] = {3, 0x83, 4, 3, 3};
+    std::vector<uint8_t> pdu{functions[next() % 5], next()};
+    const std::size_t more = next() % 24;
+    for (std::size_t i = 0; i < more; ++i) pdu.push_back(0xA5);
+    seed = s;
+    return TServer::TScript{TServer::Send(TServer::Reply(Request, pdu))};
+  });
+  Watch();
+  for (int i = 0; i < 300; ++i) {
+    std::vector<uint16_t> values;
+    ReadFour(values);
+    ASSERT_EQ(values.size(), 4u);
+    for (const uint16_t v : values) ASSERT_TRUE(v == 0 || v == 0xA5A5) << v;
+  }
+  EXPECT_FALSE(Errors.empty());
+  EXPECT_FALSE(Mismatches.empty());
+}
