@@ -1,0 +1,81 @@
+#pragma once
+// A small Modbus TCP server: one listening socket on a loopback address, any
+// number of clients up to a limit, everything driven by poll() on the calling
+// thread. It cuts the byte stream into Modbus TCP frames (7-byte header, then
+// the request PDU), hands each PDU to a handler and sends back what the
+// handler answers under the request's header. Memory stays bounded: one frame
+// of input per client, a capped backlog of unsent replies (a client that does
+// not read its replies is not read from either), and a capped client count.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+struct TTcpFrontEndSettings {
+  std::string host = "127.0.0.1";  // a loopback address or "localhost"
+  std::uint16_t port = 1502;       // 0 picks a free port (see Port())
+  std::size_t maxClients = 256;    // further connections are accepted and closed at once
+  std::chrono::milliseconds idleTimeout{300000};  // no complete request for this long: close
+  std::chrono::milliseconds frameTimeout{5000};   // a frame begun but not finished: close
+};
+
+struct TTcpRequest {
+  const std::string& peer;  // "address:port" of the client
+  std::uint16_t transactionId;
+  std::uint8_t unitId;
+  std::span<const std::uint8_t> pdu;  // function code first
+};
+
+class TModbusTcpFrontEnd {
+ public:
+  // Returns the reply PDU; an empty reply sends nothing.
+  using TPduHandler = std::function<std::vector<std::uint8_t>(const TTcpRequest&)>;
+
+  // Largest frame: 7-byte header (unit id included) plus a 253-byte PDU.
+  static constexpr std::size_t MaxFrameSize = 260;
+  // Unsent reply bytes above which a client is no longer read from.
+  static constexpr std::size_t MaxPendingReplyBytes = 16384;
+
+  TModbusTcpFrontEnd(TTcpFrontEndSettings settings, TPduHandler handler);
+  ~TModbusTcpFrontEnd();
+  TModbusTcpFrontEnd(const TModbusTcpFrontEnd&) = delete;
+  TModbusTcpFrontEnd& operator=(const TModbusTcpFrontEnd&) = delete;
+
+  // Binds and listens. Throws std::runtime_error with the reason (an address
+  // that is not a loopback address, a port in use, ...).
+  void Listen();
+  std::uint16_t Port() const { return FPort; }
+  std::string Address() const { return FSettings.host; }
+  std::size_t ClientCount() const { return FClients.size(); }
+  // Reply bytes accepted but not yet sent, over all clients.
+  std::size_t PendingReplyBytes() const;
+
+  // Waits at most timeoutMs for network activity or for one of `wakeFds` to
+  // become readable, serves everything that is ready, and tells whether a
+  // wake fd is readable (the caller reads it).
+  bool ServeOnce(int timeoutMs, std::span<const int> wakeFds = {});
+
+ private:
+  struct TClient;
+  using TClock = std::chrono::steady_clock;
+
+  void AcceptClients();
+  void ReadFrom(TClient& client);
+  void ProcessFrames(TClient& client);
+  void FlushTo(TClient& client);
+  void ExpireTimeouts(TClock::time_point now);
+  int NextDeadlineMs(TClock::time_point now, int timeoutMs) const;
+  void DropClosedClients();
+
+  TTcpFrontEndSettings FSettings;
+  TPduHandler FHandler;
+  int FListenFd = -1;
+  int FSpareFd = -1;  // released to accept-and-close when the process runs out of fds
+  std::uint16_t FPort = 0;
+  std::vector<std::unique_ptr<TClient>> FClients;
+};

@@ -1,0 +1,84 @@
+#include "SimClock.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = static_cast<int>(y - era * 400);
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+double SecondsOf(const TSimTime& t) {
+  return static_cast<double>(DaysFromCivil(t.year, t.month, t.day)) * 86400.0 +
+         t.hour * 3600.0 + t.minute * 60.0 + t.second;
+}
+
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+  static constexpr int DAYS[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : DAYS[m - 1];
+}
+
+TSimTime LocalWallTime() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t whole = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&whole, &local);
+  TSimTime t;
+  t.year = local.tm_year + 1900;
+  t.month = local.tm_mon + 1;
+  t.day = local.tm_mday;
+  t.hour = local.tm_hour;
+  t.minute = local.tm_min;
+  t.second = local.tm_sec;
+  const double fraction =
+      std::chrono::duration<double>(now - std::chrono::system_clock::from_time_t(whole)).count();
+  t.seconds = SecondsOf(t) + fraction;
+  return t;
+}
+
+}  // namespace
+
+TSimClock::TSimClock() : FStartSeconds(LocalWallTime().seconds) {}
+
+TSimClock::TSimClock(const TSimTime& fixed) : FFixed(fixed) {
+  FFixed->seconds = SecondsOf(fixed);
+  FFixed->elapsed = 0;
+}
+
+TSimTime TSimClock::Now() const {
+  if (FFixed) return *FFixed;
+  TSimTime t = LocalWallTime();
+  t.elapsed = t.seconds - FStartSeconds;
+  return t;
+}
+
+std::optional<TSimTime> ParseSimTime(std::string_view text) {
+  const std::string s(text);
+  TSimTime t;
+  char separator = 0;
+  int consumed = 0;
+  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &t.year, &t.month, &t.day,
+                  &separator, &t.hour, &t.minute, &t.second, &consumed) != 7 ||
+      static_cast<std::size_t>(consumed) != s.size()) {
+    return std::nullopt;
+  }
+  if (separator != 'T' && separator != ' ') return std::nullopt;
+  if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 ||
+      t.day > DaysInMonth(t.year, t.month) || t.hour < 0 || t.hour > 23 || t.minute < 0 ||
+      t.minute > 59 || t.second < 0 || t.second > 59) {
+    return std::nullopt;
+  }
+  t.seconds = SecondsOf(t);
+  return t;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The simulator's notion of "now": the local wall clock, or a fixed moment
+// given on the command line so that served values are reproducible.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// One moment as the meter shows it: its local calendar and clock, and a
+// continuous seconds count that drives the moving values.
+struct TSimTime {
+  int year = 1970, month = 1, day = 1;
+  int hour = 0, minute = 0, second = 0;
+  double seconds = 0;  // seconds since 1970-01-01 00:00:00 of the local calendar
+  double elapsed = 0;  // seconds since the simulator started (0 with a fixed clock)
+};
+
+class TSimClock {
+ public:
+  // A clock that follows the local wall clock, starting now.
+  TSimClock();
+  // A clock frozen at `fixed`: every call of Now() returns it with elapsed 0.
+  explicit TSimClock(const TSimTime& fixed);
+
+  TSimTime Now() const;
+  bool IsFixed() const { return FFixed.has_value(); }
+
+ private:
+  std::optional<TSimTime> FFixed;
+  double FStartSeconds = 0;
+};
+
+// "YYYY-MM-DDTHH:MM:SS" (or with a blank instead of "T") as a fixed moment;
+// nothing when the text is not a valid date and time.
+std::optional<TSimTime> ParseSimTime(std::string_view text);

@@ -1,0 +1,49 @@
+#include "StopSignal.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+
+int gWriteFd = -1;
+
+void OnStopSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(gWriteFd, &byte, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+TStopSignal::TStopSignal() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    throw std::runtime_error("cannot create the stop pipe");
+  }
+  FReadFd = fds[0];
+  gWriteFd = fds[1];
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+TStopSignal::~TStopSignal() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  ::close(FReadFd);
+  ::close(gWriteFd);
+  gWriteFd = -1;
+}
+
+bool TStopSignal::Requested() const {
+  pollfd p{FReadFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}

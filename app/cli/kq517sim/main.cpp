@@ -1,0 +1,132 @@
+// kq517sim: a simulated meter gateway serving the register map over Modbus TCP
+// on loopback and, on request, over a serial line or a new pseudo-terminal.
+
+#include "MeterRegisters.h"
+#include "ModbusTcpFrontEnd.h"
+#include "RegisterMap.h"
+#include "RegisterReadQuery.h"
+#include "RequestLog.h"
+#include "ServedDump.h"
+#include "SimOptions.h"
+#include "SimulatedMeter.h"
+#include "StopSignal.h"
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+namespace {
+
+constexpr int EXIT_BAD_ARGUMENTS = 2;
+
+// The map named by --map, else the default map from the current folder, else
+// the one copied beside the program.
+std::string ResolveMapFile(const TSimOptions& o) {
+  if (!o.mapFile.empty()) return o.mapFile;
+  const std::string name = o.qvzt ? QVZT_MAP_FILE : NORMAL_MAP_FILE;
+  std::error_code ec;
+  if (std::filesystem::exists(name, ec)) return name;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const auto beside = self.parent_path() / name;
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+  }
+  return name;
+}
+
+std::vector<TConfigRecord> LoadEntries(const TSimOptions& o, const std::string& file) {
+  TRegisterMap map;
+  TLoadResult result;
+  try {
+    result = map.LoadConfig(o.qvzt ? mpQVZT : mpNormal, file, TMapSettings{});
+  } catch (const std::exception& e) {
+    throw std::runtime_error("cannot read the map file " + file + ": " + e.what());
+  }
+  if (result != TLoadResult::lrOk) {
+    throw std::runtime_error(file + ": " + INVALID_MAP_MESSAGE);
+  }
+  return map.Regs();
+}
+
+std::string InstanceList(const std::array<bool, METER_INSTANCE_COUNT>& on) {
+  std::string list;
+  for (int i = 0; i < METER_INSTANCE_COUNT; ++i) {
+    if (!on[static_cast<std::size_t>(i)]) continue;
+    if (!list.empty()) list += ",";
+    list += std::to_string(i + 1);
+  }
+  return list.empty() ? "none" : list;
+}
+
+int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& clock) {
+  TStopSignal stop;
+  TMeterRegisters registers(meter, clock);
+
+  TTcpFrontEndSettings tcpSettings;
+  tcpSettings.host = o.tcpHost;
+  tcpSettings.port = o.tcpPort;
+  tcpSettings.maxClients = o.maxClients;
+  tcpSettings.idleTimeout = std::chrono::seconds(o.idleTimeoutSeconds);
+  tcpSettings.frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
+  TModbusTcpFrontEnd tcp(tcpSettings, [&](const TTcpRequest& request) {
+    std::vector<std::uint8_t> reply = AnswerRegisterQuery(registers, request.pdu);
+    if (o.verbose) {
+      std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
+                << request.transactionId << ": " << DescribeExchange(request.pdu, reply)
+                << std::endl;
+    }
+    return reply;
+  });
+  if (o.tcp) {
+    tcp.Listen();
+    std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
+  }
+  std::cout << "kq517sim: meters on: " << InstanceList(meter.Settings().instanceOn)
+            << ", byte order " << ByteSequenceOptionText(meter.Settings().byteSequence)
+            << "; Ctrl-C stops" << std::endl;
+
+  const int wake[] = {stop.Fd()};
+  while (!tcp.ServeOnce(-1, wake)) {
+  }
+  std::cout << "kq517sim: stopped" << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TSimOptions options;
+  try {
+    options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "kq517sim: " << e.what() << "\nTry 'kq517sim --help'.\n";
+    return EXIT_BAD_ARGUMENTS;
+  }
+  if (options.help) {
+    std::cout << SimUsage();
+    return 0;
+  }
+  try {
+    const std::string mapFile = ResolveMapFile(options);
+    TSimulatedMeterSettings settings;
+    settings.mapType = options.qvzt ? mpQVZT : mpNormal;
+    settings.byteSequence = options.EffectiveByteSequence();
+    settings.instanceOn = options.instanceOn;
+    settings.firmwareVersion = options.firmwareVersion;
+    const TSimulatedMeter meter(LoadEntries(options, mapFile), settings);
+    const TSimClock clock = options.fixedClock ? TSimClock(*options.fixedClock) : TSimClock();
+    if (options.dump) {
+      const bool float32 = options.dumpFloat32 && !options.qvzt;
+      WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()),
+                     float32);
+      return 0;
+    }
+    return Serve(options, meter, clock);
+  } catch (const std::exception& e) {
+    std::cerr << "kq517sim: " << e.what() << "\n";
+    return 1;
+  }
+}
