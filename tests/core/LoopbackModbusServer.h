@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -141,6 +142,10 @@ private:
   void ServeFrames() {
     while (FInput.size() >= 8) {
       const size_t frameLength = 6u + (static_cast<size_t>(FInput[4]) << 8 | FInput[5]);
+      if (frameLength < 8) {  // no room for unit and function code: not Modbus
+        CloseClient();
+        return;
+      }
       if (FInput.size() < frameLength) return;
       std::vector<uint8_t> frame(FInput.begin(), FInput.begin() + static_cast<long>(frameLength));
       FInput.erase(FInput.begin(), FInput.begin() + static_cast<long>(frameLength));
@@ -154,7 +159,8 @@ private:
     const uint16_t address = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[8] << 8 | Frame[9]) : 0;
     const uint16_t count = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[10] << 8 | Frame[11]) : 0;
     TReply reply;
-    std::vector<uint8_t> answer(Frame.begin(), Frame.begin() + 8);  // header and function
+    std::vector<uint8_t> answer(8);  // header and function code, as in the request
+    std::copy_n(Frame.data(), answer.size(), answer.data());
     {
       std::lock_guard lock(FMutex);
       const TRequest request{function, address, count};
