@@ -74,7 +74,8 @@ void TTransactionThread::MonitorExecute() {
       const std::uint8_t* Bytes = Frame.StartPtr();
       const int DataSize = std::max(0, Frame.Size() - 2 - FConnection.DetermineErrorCheckSize());
       InspectCapturedFrame(Bytes[0], Bytes[1], TFrameData(Bytes + 2, Bytes + 2 + DataSize));
-      FConnection.ClearDeviceBuffers(true, true);
+      // No purge here: a monitor never transmits, and whatever arrived meanwhile is the next
+      // frame on the line (typically the reply to the query just captured), not garbage.
     } catch (...) {
       HandleException(std::current_exception());
       if (!Terminated()) FConnection.BreakEvent().WaitFor(FailurePauseMs);
