@@ -68,7 +68,7 @@ void TTcpClient::Connect() {
   std::string reason = "no address";
   int lastError = 0;
   for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-    const int socket = OpenSocket(ai->ai_addr, ai->ai_addrlen, ai->ai_family, reason);
+    const int socket = OpenSocket(ai->ai_addr, ai->ai_addrlen, ai->ai_family, deadline, reason);
     if (socket >= 0) {
       freeaddrinfo(found);
       FSocket = socket;
@@ -86,7 +86,7 @@ void TTcpClient::Connect() {
 
 // Connects one socket to Address; returns it, or -1 with Reason and errno set.
 int TTcpClient::OpenSocket(const void* Address, unsigned AddressLength, int Family,
-                           std::string& Reason) {
+                           std::chrono::steady_clock::time_point Deadline, std::string& Reason) {
   const int s = ::socket(Family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   auto fail = [&](int err) {
     Reason = std::strerror(err);
@@ -99,10 +99,9 @@ int TTcpClient::OpenSocket(const void* Address, unsigned AddressLength, int Fami
   if (!SetNonBlocking(s, true)) return fail(errno);
   if (::connect(s, static_cast<const sockaddr*>(Address), AddressLength) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(FConnectTimeout);
     pollfd pfd{s, POLLOUT, 0};
     for (;;) {
-      const int wait = FConnectTimeout > 0 ? MillisecondsUntil(deadline) : -1;
+      const int wait = FConnectTimeout > 0 ? MillisecondsUntil(Deadline) : -1;
       const int ready = ::poll(&pfd, 1, wait);
       if (ready > 0) break;
       if (ready == 0) return fail(ETIMEDOUT);

@@ -3,6 +3,7 @@
 // time-out, send at once, and an input buffer that is filled by explicit waits
 // for data. It has no threads; one owner uses it at a time.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -75,7 +76,8 @@ public:
   void DiscardBytes(std::size_t Count);
 
 private:
-  int OpenSocket(const void* Address, unsigned AddressLength, int Family, std::string& Reason);
+  int OpenSocket(const void* Address, unsigned AddressLength, int Family,
+                 std::chrono::steady_clock::time_point Deadline, std::string& Reason);
   void ReceiveAvailable();
   [[noreturn]] void ThrowClosedByPeer();
   [[noreturn]] void FailAndClose(const std::string& What, int Errno);

@@ -65,6 +65,42 @@ TEST(TcpClient, RefusedConnectionNamesHostPortAndReason) {
   }
 }
 
+TEST(TcpClient, ConnectGivesUpAfterConnectTimeout) {
+  // A listener that never accepts: once its queue is full, the system drops
+  // further connection requests, and a connect can only time out.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  std::this_thread::sleep_for(50ms);
+
+  TTcpClient client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(ntohs(address.sin_port));
+  client.SetConnectTimeout(300);
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    client.Connect();
+    ADD_FAILURE() << "connect to a full queue succeeded";
+  } catch (const ETcpConnectionError& Error) {
+    EXPECT_EQ(Error.OSError(), ETIMEDOUT) << Error.what();
+  }
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, 250ms);
+  EXPECT_LT(took, 10s);
+  for (const int f : fillers) ::close(f);
+  ::close(listener);
+}
+
 TEST(TcpClient, NoHostOrNoConnectionIsAClearError) {
   TTcpClient client;
   EXPECT_THROW(client.Connect(), ETcpConnectionError);
