@@ -1,0 +1,289 @@
+// kq517sim against independent readers: the tool's headless poller and
+// mbpoll read the simulator over Modbus TCP on loopback, and what they decode
+// must be exactly what the simulator says it served (--dump, same frozen
+// clock).
+
+#include "ChildProgram.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Row = std::vector<std::string>;
+using Table = std::vector<Row>;
+
+constexpr char CLOCK[] = "2026-12-08T10:20:30";
+constexpr char TCP_LINE[] = "kq517sim: Modbus TCP on 127.0.0.1:";
+const char* const BYTE_ORDERS[] = {"1-0-3-2", "0-1-2-3", "2-3-0-1", "3-2-1-0"};
+
+const std::string SIM = KQ517SIM;
+const std::string POLL = KQ517POLL;  // empty when the poller is not built
+
+std::string FolderOf(const std::string& program) { return fs::path(program).parent_path(); }
+
+// RFC 4180 records, one per line (no line breaks inside fields here).
+Table ParseCsv(const std::string& text) {
+  Table table;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    Row row(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const char ch = line[i];
+      if (quoted) {
+        if (ch == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+          row.back() += '"';
+          ++i;
+        } else if (ch == '"') {
+          quoted = false;
+        } else {
+          row.back() += ch;
+        }
+      } else if (ch == '"') {
+        quoted = true;
+      } else if (ch == ',') {
+        row.emplace_back();
+      } else {
+        row.back() += ch;
+      }
+    }
+    table.push_back(row);
+  }
+  return table;
+}
+
+bool HasProgram(const std::string& path) { return !path.empty() && fs::exists(path); }
+
+class SimInterop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HasProgram(SIM)) GTEST_SKIP() << "kq517sim was not built";
+  }
+
+  void StartSim(std::vector<std::string> options) {
+    std::vector<std::string> argv{SIM, "--tcp", "127.0.0.1:0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    sim = std::make_unique<TServerProgram>(argv, FolderOf(SIM));
+    port = sim->WaitForLine(TCP_LINE);
+    ASSERT_FALSE(port.empty()) << "the simulator did not start";
+  }
+
+  Table Dump(std::vector<std::string> options) {
+    std::vector<std::string> argv{SIM, "--dump"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const TProgramResult r = RunProgram(argv, FolderOf(SIM));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return ParseCsv(r.out);
+  }
+
+  Table Poll(std::vector<std::string> options) {
+    std::vector<std::string> argv{POLL, "--tcp", "127.0.0.1:" + port, "--format", "csv"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const TProgramResult r = RunProgram(argv, FolderOf(POLL));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return ParseCsv(r.out);
+  }
+
+  // Poller columns: address, type, OBIS, value, raw, description.
+  // Dump columns:   address, type, OBIS, value, raw.
+  static void ExpectSameRows(const Table& polled, const Table& served, bool instanceOn) {
+    ASSERT_EQ(polled.size(), served.size());
+    for (std::size_t i = 1; i < served.size(); ++i) {
+      SCOPED_TRACE("row " + std::to_string(i) + " OBIS " + served[i].at(2));
+      ASSERT_EQ(polled[i].size(), 6u);
+      EXPECT_EQ(polled[i][0], served[i][0]);
+      EXPECT_EQ(polled[i][1], served[i][1]);
+      EXPECT_EQ(polled[i][2], served[i][2]);
+      if (instanceOn) {
+        EXPECT_EQ(polled[i][3], served[i][3]);
+      }
+      EXPECT_EQ(polled[i][4], served[i][4]);
+    }
+  }
+
+  std::unique_ptr<TServerProgram> sim;
+  std::string port;
+};
+
+class PollerReadsWhatWasServed : public SimInterop,
+                                 public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PollerReadsWhatWasServed, EveryInstanceInBothLayouts) {
+  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  const std::string order = GetParam();
+  StartSim({"--clock", CLOCK, "--byte-order", order, "--meters", "1,2,4,5"});
+  for (int meter = 1; meter <= 5; ++meter) {
+    for (bool float32 : {false, true}) {
+      SCOPED_TRACE("meter " + std::to_string(meter) + (float32 ? " float32" : ""));
+      std::vector<std::string> options{"--meter", std::to_string(meter), "--byte-order", order};
+      if (float32) options.push_back("--float32");
+      std::vector<std::string> dumpOptions = options;
+      dumpOptions.insert(dumpOptions.end(), {"--clock", CLOCK, "--meters", "1,2,4,5"});
+      const Table served = Dump(dumpOptions);
+      const Table polled = Poll(options);
+      ExpectSameRows(polled, served, meter != 3);
+      ASSERT_GT(polled.size(), 2u);
+      EXPECT_EQ(polled[1][3], meter == 3 ? "65535" : "103");  // firmware version word
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllByteOrders, PollerReadsWhatWasServed,
+                         ::testing::ValuesIn(BYTE_ORDERS));
+
+TEST_F(SimInterop, PollerReadsTheQvztMap) {
+  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  StartSim({"--clock", CLOCK, "--qvzt"});
+  for (int meter = 1; meter <= 5; ++meter) {
+    SCOPED_TRACE("meter " + std::to_string(meter));
+    const std::string m = std::to_string(meter);
+    const Table served = Dump({"--qvzt", "--meter", m, "--clock", CLOCK});
+    ExpectSameRows(Poll({"--qvzt", "--meter", m}), served, true);
+    EXPECT_EQ(served.at(1).at(2), "1-0:32.7.0");  // no firmware word in the QVZT map
+  }
+}
+
+TEST_F(SimInterop, ValuesMoveWithTheClock) {
+  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  StartSim({});
+  auto clockText = [&] {
+    for (const Row& row : Poll({})) {
+      if (row.size() == 6 && row[1] == "INT32" && row[3].size() == 8 && row[3][2] == ':') {
+        return row[3];
+      }
+    }
+    return std::string();
+  };
+  const std::string first = clockText();
+  ASSERT_FALSE(first.empty()) << "the map has no time entry";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_NE(clockText(), first);
+}
+
+// The words of one dump row, first register first, from its raw text (the
+// bytes printed from the last to the first).
+std::vector<unsigned> WordsOf(const std::string& raw) {
+  std::vector<unsigned> words;
+  for (std::size_t at = raw.size(); at >= 4; at -= 4) {
+    const auto lo = static_cast<unsigned>(std::stoul(raw.substr(at - 4, 2), nullptr, 16));
+    const auto hi = static_cast<unsigned>(std::stoul(raw.substr(at - 2, 2), nullptr, 16));
+    words.push_back(hi << 8 | lo);
+  }
+  return words;
+}
+
+// "[1203]: 	0x4366" lines of mbpoll's output, by address.
+std::map<unsigned, unsigned> MbpollRegisters(const std::string& out) {
+  std::map<unsigned, unsigned> regs;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned address = 0, value = 0;
+    if (std::sscanf(line.c_str(), "[%u]: 0x%x", &address, &value) == 2) regs[address] = value;
+  }
+  return regs;
+}
+
+TEST_F(SimInterop, MbpollReadsTheSameRegisters) {
+  const std::string mbpoll = "/usr/bin/mbpoll";
+  if (!HasProgram(mbpoll)) GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
+  StartSim({"--clock", CLOCK, "--byte-order", "2-3-0-1"});
+  for (bool float32 : {false, true}) {
+    std::vector<std::string> dumpOptions{"--meter", "2", "--byte-order", "2-3-0-1", "--clock",
+                                         CLOCK};
+    if (float32) dumpOptions.push_back("--float32");
+    const Table served = Dump(dumpOptions);
+    const unsigned base = float32 ? 1200 : 1000;
+    for (const char* table : {"4:hex", "3:hex"}) {  // holding, then input registers
+      SCOPED_TRACE(std::string(table) + (float32 ? " float32" : ""));
+      const TProgramResult r =
+          RunProgram({mbpoll, "-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-t", table, "-r",
+                      std::to_string(base), "-c", "60", "127.0.0.1"},
+                     "/");
+      const auto regs = MbpollRegisters(r.out);
+      ASSERT_EQ(regs.size(), 60u) << r.out << r.err;
+      for (std::size_t i = 1; i < served.size(); ++i) {
+        const auto address = static_cast<unsigned>(std::stoul(served[i][0]));
+        const auto words = WordsOf(served[i][4]);
+        for (std::size_t k = 0; k < words.size() && address + k < base + 60; ++k) {
+          EXPECT_EQ(regs.at(address + static_cast<unsigned>(k)), words[k]) << address + k;
+        }
+      }
+    }
+  }
+  const TProgramResult outside = RunProgram(
+      {mbpoll, "-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-r", "600", "-c", "1",
+       "127.0.0.1"},
+      "/");
+  EXPECT_NE((outside.out + outside.err).find("Illegal data address"), std::string::npos);
+  const TProgramResult coils = RunProgram(
+      {mbpoll, "-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-t", "0", "-r", "0", "-c", "1",
+       "127.0.0.1"},
+      "/");
+  EXPECT_NE((coils.out + coils.err).find("Illegal function"), std::string::npos);
+}
+
+TEST_F(SimInterop, StopsCleanlyOnInterruptAndTerminate) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    StartSim({});
+    const TProgramResult r = sim->Stop(signal);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("kq517sim: stopped"), std::string::npos) << r.out;
+  }
+}
+
+TEST_F(SimInterop, TellsTheUserWhatIsWrong) {
+  const TProgramResult help = RunProgram({SIM, "--help"}, "/");
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.out.find("--byte-order"), std::string::npos);
+
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--meter", "6"},
+                                             {"--byte-order", "1-2-3-4"},
+                                             {"--tcp", "127.0.0.1:http"},
+                                             {"--clock", "yesterday"},
+                                             {"--no-tcp"},
+                                             {"--frobnicate"}}) {
+    std::vector<std::string> argv{SIM};
+    argv.insert(argv.end(), bad.begin(), bad.end());
+    const TProgramResult r = RunProgram(argv, "/");
+    EXPECT_EQ(r.exitStatus, 2) << bad.front();
+    EXPECT_NE(r.err.find("kq517sim: "), std::string::npos);
+  }
+
+  StartSim({});
+  const TProgramResult busy = RunProgram({SIM, "--tcp", "127.0.0.1:" + port}, FolderOf(SIM));
+  EXPECT_EQ(busy.exitStatus, 1);
+  EXPECT_NE(busy.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << busy.err;
+
+  const TProgramResult remote = RunProgram({SIM, "--tcp", "192.0.2.7:1502"}, FolderOf(SIM));
+  EXPECT_EQ(remote.exitStatus, 1);
+  EXPECT_NE(remote.err.find("not a loopback address"), std::string::npos) << remote.err;
+
+  const fs::path folder = fs::temp_directory_path() / ("kq517sim_test_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  {
+    std::ofstream(folder / "bad.cfg") << "1-0:1.8.0|X|energia\n";
+  }
+  const TProgramResult invalid = RunProgram({SIM, "--map", "bad.cfg"}, folder.string());
+  EXPECT_EQ(invalid.exitStatus, 1);
+  EXPECT_NE(invalid.err.find("File di configurazione non valido"), std::string::npos);
+  const TProgramResult missing = RunProgram({SIM, "--map", "none.cfg"}, folder.string());
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_NE(missing.err.find("cannot read the map file none.cfg"), std::string::npos)
+      << missing.err;
+  fs::remove_all(folder);
+}
+
+}  // namespace
