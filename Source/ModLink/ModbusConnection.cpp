@@ -174,7 +174,7 @@ void TModbusConnection::UpdateRealSilentInterval() {
     const std::uint64_t BitsPerChar = CDataBits[FDataBits] + CStopBits[FStopBits] + (FParity != psNone ? 1 : 0);
     const std::uint32_t Rate = LineBitRate();
     if (Rate == 0) {
-      Interval = std::numeric_limits<std::uint32_t>::max();
+      Interval = MinimumRealSilentInterval;  // a rate the device refuses anyway
     } else {
       const double Ms = std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000ull) / Rate);
       Interval = Ms >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())
