@@ -10,11 +10,9 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextBlockFormat>
-#include <QTextCursor>
+#include <QTextEdit>
 #include <QUrl>
 
 namespace {
@@ -68,7 +66,7 @@ void TAboutBox::BuildControls() {
   Image2->setScaledContents(true);
   Image2->setPixmap(QPixmap(QStringLiteral(":/images/AboutPicture.png")));
 
-  memoCopyright = new QPlainTextEdit(this);
+  memoCopyright = new QTextEdit(this);
   memoCopyright->setObjectName(QStringLiteral("memoCopyright"));
   memoCopyright->setGeometry(170, 24, 270, 56);
   memoCopyright->setReadOnly(true);
@@ -76,6 +74,7 @@ void TAboutBox::BuildControls() {
   memoCopyright->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   memoCopyright->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   memoCopyright->setFocusPolicy(Qt::NoFocus);
+  memoCopyright->setAcceptRichText(false);
   QPalette grey = memoCopyright->palette();
   grey.setColor(QPalette::Text, Qt::gray);
   grey.setColor(QPalette::Base, Qt::transparent);
@@ -127,11 +126,9 @@ void TAboutBox::FormCreate() {
   memoCopyright->setPlainText(QStringLiteral("Test VIVAR517 - Versione ") + version + QLatin1Char('\n') +
                               QString::fromUtf8(ABOUT_COPYRIGHT));
   // Centre every line of the memo.
-  QTextCursor cursor(memoCopyright->document());
-  cursor.select(QTextCursor::Document);
-  QTextBlockFormat centred;
-  centred.setAlignment(Qt::AlignHCenter);
-  cursor.mergeBlockFormat(centred);
+  memoCopyright->selectAll();
+  memoCopyright->setAlignment(Qt::AlignHCenter);
+  memoCopyright->moveCursor(QTextCursor::Start);
 
   GetOSInfo();
   PhysMem->setText(QString::fromStdString(

@@ -7,12 +7,12 @@
 
 class QFrame;
 class QLabel;
-class QPlainTextEdit;
+class QTextEdit;
 class QPushButton;
 
 // The support address shown in the box and used by its mail link.
 inline constexpr char SUPPORT_EMAIL[] = "supporto@kq517-tools.example";
-inline constexpr char ABOUT_COPYRIGHT[] = "Copyright \u00A9 2026 gli sviluppatori di KQ517 Test Tool";
+inline constexpr char ABOUT_COPYRIGHT[] = "Copyright \u00A9 2026 KQ517 Test Tool";
 
 class TAboutBox : public QDialog {
   Q_OBJECT
@@ -27,7 +27,7 @@ public:
   void lblSendEmailClick();
 
   QLabel* Image2 = nullptr;
-  QPlainTextEdit* memoCopyright = nullptr;
+  QTextEdit* memoCopyright = nullptr;
   QLabel* lblSendEmail = nullptr;
   QFrame* Bevel1 = nullptr;
   QLabel* lblOS = nullptr;

@@ -100,6 +100,14 @@ void TForm1::FillSerialLists() {
   ParityCombo->setCurrentIndex(DEFAULT_PARITY_INDEX);
 }
 
+TBaudRate TForm1::SelectedBaudRate() const {
+  return static_cast<TBaudRate>(BaudRateCombo->currentData().toInt());
+}
+
+TParityScheme TForm1::SelectedParity() const {
+  return static_cast<TParityScheme>(ParityCombo->currentData().toInt());
+}
+
 TMapSettings TForm1::MapSettings() const {
   return TMapSettings{Float32CheckBox->isChecked(), MeterInstanceCombo->currentIndex()};
 }

@@ -13,6 +13,7 @@
 // serial poll can reach them the way the window's operations do.
 
 #include "IdModBusClient.h"
+#include "ModLinkTypes.h"
 #include "PollTimer.h"
 #include "RegisterMap.h"
 #include "RegisterTypes.h"
@@ -74,6 +75,9 @@ public:
   // The settings that move the register window on the device, as the check
   // box and the combo box show them now.
   TMapSettings MapSettings() const;
+  // The settings attached to the selected items of the serial lists.
+  TBaudRate SelectedBaudRate() const;
+  TParityScheme SelectedParity() const;
   bool TcpPollOn() const { return PollTimer->Enabled(); }
   bool SerialPollOn() const { return SerialPollTimer->Enabled(); }
 

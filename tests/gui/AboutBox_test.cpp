@@ -11,7 +11,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLocale>
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>

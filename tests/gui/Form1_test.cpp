@@ -170,15 +170,21 @@ TEST_F(Form1Test, CreationShowsCaptionDefaultsListsAndIdleEnablings) {
   // The serial lists carry the connection setting of each item.
   ASSERT_EQ(Form->BaudRateCombo->count(), 5);
   EXPECT_EQ(Form->BaudRateCombo->currentText(), QStringLiteral("115200"));
-  EXPECT_EQ(Form->BaudRateCombo->currentData().toInt(), SerialSetting::br115200);
+  EXPECT_EQ(Form->BaudRateCombo->currentData().toInt(), br115200);
   EXPECT_EQ(Form->BaudRateCombo->itemText(0), QStringLiteral("9600"));
-  EXPECT_EQ(Form->BaudRateCombo->itemData(0).toInt(), SerialSetting::br9600);
-  EXPECT_EQ(Form->BaudRateCombo->itemData(3).toInt(), SerialSetting::br57600);
+  EXPECT_EQ(Form->BaudRateCombo->itemData(0).toInt(), br9600);
+  EXPECT_EQ(Form->BaudRateCombo->itemData(3).toInt(), br57600);
   ASSERT_EQ(Form->ParityCombo->count(), 3);
   EXPECT_EQ(Form->ParityCombo->currentText(), QStringLiteral("None"));
-  EXPECT_EQ(Form->ParityCombo->currentData().toInt(), SerialSetting::psNone);
-  EXPECT_EQ(Form->ParityCombo->itemData(0).toInt(), SerialSetting::psEven);
-  EXPECT_EQ(Form->ParityCombo->itemData(1).toInt(), SerialSetting::psOdd);
+  EXPECT_EQ(Form->ParityCombo->currentData().toInt(), psNone);
+  EXPECT_EQ(Form->ParityCombo->itemData(0).toInt(), psEven);
+  EXPECT_EQ(Form->ParityCombo->itemData(1).toInt(), psOdd);
+  EXPECT_EQ(Form->SelectedBaudRate(), br115200);
+  EXPECT_EQ(Form->SelectedParity(), psNone);
+  Form->BaudRateCombo->setCurrentIndex(1);
+  Form->ParityCombo->setCurrentIndex(0);
+  EXPECT_EQ(Form->SelectedBaudRate(), br19200);
+  EXPECT_EQ(Form->SelectedParity(), psEven);
 
   EXPECT_TRUE(Form->ErrorPanel->isHidden());
   EXPECT_TRUE(Form->GroupBox3->isHidden());

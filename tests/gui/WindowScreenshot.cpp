@@ -1,8 +1,9 @@
 // Takes the README's screenshot: the window, in its "Carbon" style, polling a
 // scripted meter on 127.0.0.1 with plausible values for the sample map.
 // Run from a folder holding map.cfg, on a display (docs/make-screenshot.sh
-// uses Xvfb):  gui_window_screenshot OUTPUT.png
+// uses Xvfb):  gui_window_screenshot WINDOW.png [ABOUT.png]
 
+#include "AboutBox.h"
 #include "CarbonStyle.h"
 #include "Form1.h"
 #include "GuiTestSupport.h"
@@ -63,8 +64,8 @@ void FillMeter(TLoopbackModbusServer& server, const TRegisterMap& map) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: gui_window_screenshot OUTPUT.png\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: gui_window_screenshot WINDOW.png [ABOUT.png]\n");
     return 2;
   }
   QApplication app(argc, argv);
@@ -88,6 +89,15 @@ int main(int argc, char** argv) {
   if (!shot.save(QString::fromLocal8Bit(argv[1]))) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);
     return 1;
+  }
+  if (argc == 3) {
+    TAboutBox about(&form);
+    about.show();
+    ProcessEventsFor(300);
+    if (!about.grab().save(QString::fromLocal8Bit(argv[2]))) {
+      std::fprintf(stderr, "cannot write %s\n", argv[2]);
+      return 1;
+    }
   }
   return 0;
 }
