@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -151,7 +150,9 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }  // namespace
 
 std::string ReadMapFileBytes(const std::string& fileName) {
-  TFileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // Non-blocking, so that a FIFO or terminal named like a map file gives an
+  // error instead of waiting for a writer; regular files are not affected.
+  TFileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.Get() < 0) ThrowFileError(errno, fileName);
 
   std::string bytes;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -71,7 +74,7 @@ TEST(MapFileEncoding, MalformedInputBecomesReplacementCharacters) {
   EXPECT_EQ(MapFileTextToUtf8("\xEF\xBB\xBF\xED\xA0\x80"), fffd + fffd + fffd);
 }
 
-TEST(MapFileRead, MissingFileAndDirectoryRaiseTheOsError) {
+TEST(MapFileRead, UnreadableFilesRaiseTheOsErrorAndNothingWaits) {
   try {
     ReadMapFileBytes("no-such-map.cfg");
     FAIL() << "expected a file error";
@@ -80,6 +83,13 @@ TEST(MapFileRead, MissingFileAndDirectoryRaiseTheOsError) {
     EXPECT_NE(std::string(e.what()).find("no-such-map.cfg"), std::string::npos);
   }
   EXPECT_THROW(ReadMapFileBytes("."), std::system_error);
+
+  // A FIFO without a writer reads as empty instead of blocking the window.
+  const char* fifo = "map_file_text_test.fifo";
+  ::unlink(fifo);
+  ASSERT_EQ(::mkfifo(fifo, 0600), 0);
+  EXPECT_EQ(ReadMapFileBytes(fifo), "");
+  ::unlink(fifo);
 }
 
 }  // namespace
