@@ -408,8 +408,15 @@ TEST_F(Form1Test, PortThatIsNotANumberIsReportedAndThePollStaysOff) {
   EXPECT_TRUE(Boxes.Messages[0].text.contains(QStringLiteral("50x")));
   EXPECT_TRUE(Server.Requests().empty());
 
-  // A failing tick is reported, never thrown into the event loop.
+  // A failing tick is reported, never thrown into the event loop, and a tick
+  // that falls due while its error box is open does not start another cycle.
+  int nestedTicks = 0;
+  Boxes.WhileShown = [&] {
+    ++nestedTicks;
+    Form->PollTimerTimer();
+  };
   Form->PollTimerTimer();
+  EXPECT_EQ(nestedTicks, 1);
   EXPECT_EQ(Boxes.Messages.size(), 2u);
 }
 

@@ -23,9 +23,17 @@ public:
     bool error;
     QString text;
   };
-  void ShowError(QWidget*, const QString& text) override { Messages.push_back({true, text}); }
-  void ShowMessage(QWidget*, const QString& text) override { Messages.push_back({false, text}); }
+  void ShowError(QWidget*, const QString& text) override { Record(true, text); }
+  void ShowMessage(QWidget*, const QString& text) override { Record(false, text); }
   std::vector<TMessage> Messages;
+  // Runs while a box would be on screen, as events do during a modal box.
+  std::function<void()> WhileShown;
+
+private:
+  void Record(bool error, const QString& text) {
+    Messages.push_back({error, text});
+    if (WhileShown) WhileShown();
+  }
 };
 
 // A temporary folder that is the current directory while the object lives.
