@@ -174,6 +174,7 @@ std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
   if (Count == 0) return 0;
   for (;;) {
     const ssize_t Got = ::read(FHandle, Data, Count);
+    // With VMIN = VTIME = 0 an empty queue reads as 0; a hang-up is seen by the wait.
     if (Got >= 0) return static_cast<std::size_t>(Got);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -233,12 +234,20 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
       Break.Acknowledge();
       return TWaitResult::Broken;
     }
-    if (Fds[0].revents & POLLIN) return TWaitResult::DataReady;
     if (Fds[0].revents & POLLNVAL) {
       errno = EBADF;
       RaiseLastOSError("serial wait");
     }
-    // POLLHUP or POLLERR without data: the far end is gone.
+    // After a hang-up the descriptor stays readable for ever: only bytes still
+    // queued count as data.
+    if (Fds[0].revents & (POLLHUP | POLLERR)) {
+      int Queued = 0;
+      if (::ioctl(FHandle, TIOCINQ, &Queued) == 0 && Queued > 0) return TWaitResult::DataReady;
+      errno = EIO;
+      RaiseLastOSError("serial device hung up");
+    }
+    if (Fds[0].revents & POLLIN) return TWaitResult::DataReady;
+    // Woken without input, hang-up or error: not expected from a tty.
     errno = EIO;
     RaiseLastOSError("serial device hung up");
   }
