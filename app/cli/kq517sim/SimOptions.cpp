@@ -142,9 +142,6 @@ TSimOptions ParseSimOptions(const std::vector<std::string>& args) {
   if (!o.serialPort.empty() && o.pty) {
     throw std::invalid_argument("--serial and --pty cannot be combined");
   }
-  if (!o.dump && !o.help && !o.tcp && !o.Serial()) {
-    throw std::invalid_argument("--no-tcp needs --serial or --pty: nothing would be served");
-  }
   return o;
 }
 
@@ -167,9 +164,11 @@ Modbus TCP:
   --idle-timeout S      close a TCP connection idle for S seconds (default 300)
   --frame-timeout MS    close a TCP connection that leaves a frame unfinished
                         for MS milliseconds (default 5000)
-Modbus serial line:
-  --pty                 serve on a new pseudo-terminal; its path is printed
-  --serial PORT         serve on a serial port (a path, or a name under /dev)
+Modbus serial line (always served; TCP requests are answered by the same slave):
+  --pty                 serve on a new pseudo-terminal (the default); its path
+                        is printed at start: open it as the serial port
+  --serial PORT         serve on a serial port instead (a path, or a name under
+                        /dev)
   --mode rtu|ascii      framing (default rtu)
   --baud N              baud rate (default 115200)
   --parity none|even|odd  parity (default none)

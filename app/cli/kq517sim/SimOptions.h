@@ -18,8 +18,8 @@ struct TSimOptions {
   std::size_t maxClients = 256;
   int idleTimeoutSeconds = 300;
   int frameTimeoutMs = 5000;
-  // Serial line: a port by name, or a new pseudo-terminal
-  bool pty = false;
+  // Serial line: a port by name, or (by default) a new pseudo-terminal
+  bool pty = false;  // asked for explicitly
   std::string serialPort;
   bool ascii = false;  // RTU unless --mode ascii
   int baudRate = 115200;
@@ -44,7 +44,6 @@ struct TSimOptions {
   EByteSequence EffectiveByteSequence() const {
     return byteSequence.value_or(qvzt ? BS_0_1_2_3 : BS_1_0_3_2);
   }
-  bool Serial() const { return pty || !serialPort.empty(); }
 };
 
 // Parses argv[1..]. Throws std::invalid_argument with a message naming the

@@ -3,9 +3,10 @@
 
 #include "MeterRegisters.h"
 #include "ModbusTcpFrontEnd.h"
+#include "PollableMainThread.h"
 #include "RegisterMap.h"
-#include "RegisterReadQuery.h"
 #include "RequestLog.h"
+#include "SerialFrontEnd.h"
 #include "ServedDump.h"
 #include "SimOptions.h"
 #include "SimulatedMeter.h"
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -60,18 +62,71 @@ std::string InstanceList(const std::array<bool, METER_INSTANCE_COUNT>& on) {
   return list.empty() ? "none" : list;
 }
 
+const char* ParityName(char parity) {
+  return parity == 'E' ? "even" : parity == 'O' ? "odd" : "none";
+}
+
+// Installs the loop's main-thread seam for the serial library while it lives.
+class TMainThreadInstallation {
+ public:
+  explicit TMainThreadInstallation(TMainThread& thread) { InstallMainThread(&thread); }
+  ~TMainThreadInstallation() { InstallMainThread(nullptr); }
+  TMainThreadInstallation(const TMainThreadInstallation&) = delete;
+  TMainThreadInstallation& operator=(const TMainThreadInstallation&) = delete;
+};
+
+TSerialSettings SerialSettingsOf(const TSimOptions& o) {
+  TSerialSettings s;
+  s.port = o.serialPort;
+  s.ascii = o.ascii;
+  s.baudRate = static_cast<std::uint32_t>(o.baudRate);
+  s.parity = o.parity;
+  s.stopBits = o.stopBits;
+  s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
+  return s;
+}
+
+TTcpFrontEndSettings TcpSettingsOf(const TSimOptions& o) {
+  TTcpFrontEndSettings s;
+  s.host = o.tcpHost;
+  s.port = o.tcpPort;
+  s.maxClients = o.maxClients;
+  s.idleTimeout = std::chrono::seconds(o.idleTimeoutSeconds);
+  s.frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
+  return s;
+}
+
 int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& clock) {
   TStopSignal stop;
+  TPollableMainThread mainThread;
+  const TMainThreadInstallation installation(mainThread);
+  SetApplicationExceptionHandler([](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      std::cerr << "kq517sim: serial line: " << e.what() << std::endl;
+    } catch (...) {
+      std::cerr << "kq517sim: serial line: unknown failure" << std::endl;
+    }
+  });
   TMeterRegisters registers(meter, clock);
 
-  TTcpFrontEndSettings tcpSettings;
-  tcpSettings.host = o.tcpHost;
-  tcpSettings.port = o.tcpPort;
-  tcpSettings.maxClients = o.maxClients;
-  tcpSettings.idleTimeout = std::chrono::seconds(o.idleTimeoutSeconds);
-  tcpSettings.frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
-  TModbusTcpFrontEnd tcp(tcpSettings, [&](const TTcpRequest& request) {
-    std::vector<std::uint8_t> reply = AnswerRegisterQuery(registers, request.pdu);
+  // The serial slave is always there: it also answers the TCP requests.
+  TSerialFrontEnd serial(SerialSettingsOf(o), registers);
+  if (o.verbose) serial.OnLog = [](const std::string& line) { std::cout << line << std::endl; };
+  serial.Open();
+  // The slave's worker discards what is pending when it starts listening; give
+  // it that moment before telling readers where to find it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request) {
+    std::vector<std::uint8_t> reply;
+    try {
+      reply = serial.AnswerPdu(request.pdu);
+    } catch (const std::exception& e) {
+      std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
+      reply = {static_cast<std::uint8_t>(request.pdu[0] | 0x80), 4};  // server failure
+    }
     if (o.verbose) {
       std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
                 << request.transactionId << ": " << DescribeExchange(request.pdu, reply)
@@ -83,13 +138,21 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
     tcp.Listen();
     std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
   }
+  std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
+            << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityName(o.parity)
+            << ", " << o.stopBits << " stop bit" << (o.stopBits == 2 ? "s" : "") << ")"
+            << std::endl;
   std::cout << "kq517sim: meters on: " << InstanceList(meter.Settings().instanceOn)
             << ", byte order " << ByteSequenceOptionText(meter.Settings().byteSequence)
             << "; Ctrl-C stops" << std::endl;
 
-  const int wake[] = {stop.Fd()};
-  while (!tcp.ServeOnce(-1, wake)) {
+  const int wake[] = {stop.Fd(), mainThread.WakeFd()};
+  while (!stop.Requested()) {
+    tcp.ServeOnce(-1, wake);
+    mainThread.RunPending();
   }
+  serial.OnLog = nullptr;
+  serial.Close();
   std::cout << "kq517sim: stopped" << std::endl;
   return 0;
 }

@@ -1,0 +1,160 @@
+#include "SerialFrontEnd.h"
+
+#include "ModLinkError.h"
+#include "RequestLog.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+TBaudRate BaudRateOf(std::uint32_t rate) {
+  for (std::size_t i = 0; i < CBaudRates.size(); ++i) {
+    if (CBaudRates[i] == rate) return static_cast<TBaudRate>(i);
+  }
+  return brCustom;
+}
+
+TParityScheme ParityOf(char parity) {
+  switch (parity) {
+    case 'E': return psEven;
+    case 'O': return psOdd;
+    default: return psNone;
+  }
+}
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+}  // namespace
+
+TSerialFrontEnd::TSerialFrontEnd(const TSerialSettings& settings, TMeterRegisters& registers)
+    : FSettings(settings), FServer(registers) {
+  FServer.SetAddress(FSettings.slaveAddress);
+  FServer.SetConnection(&FConnection);
+}
+
+TSerialFrontEnd::~TSerialFrontEnd() {
+  try {
+    Close();
+  } catch (...) {
+    // Closing only ends the worker; nothing is left to report to.
+  }
+}
+
+std::string TSerialFrontEnd::Framing() const { return FSettings.ascii ? "ASCII" : "RTU"; }
+
+void TSerialFrontEnd::OpenPseudoTerminal() {
+  FMasterFd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128] = {};
+  if (FMasterFd < 0 || ::grantpt(FMasterFd) != 0 || ::unlockpt(FMasterFd) != 0 ||
+      ::ptsname_r(FMasterFd, name, sizeof name) != 0) {
+    const std::string reason = ErrnoText();
+    ClosePseudoTerminal();
+    throw std::runtime_error("cannot create a pseudo-terminal: " + reason);
+  }
+  FPath = name;
+  FKeeperFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (FKeeperFd < 0) {
+    const std::string reason = ErrnoText();
+    ClosePseudoTerminal();
+    throw std::runtime_error("cannot open the pseudo-terminal " + FPath + ": " + reason);
+  }
+  // Raw from the start: an echoing line would send our replies back to us
+  // before a reader has set its own mode.
+  termios raw{};
+  if (::tcgetattr(FKeeperFd, &raw) == 0) {
+    ::cfmakeraw(&raw);
+    ::tcsetattr(FKeeperFd, TCSANOW, &raw);
+  }
+}
+
+void TSerialFrontEnd::ClosePseudoTerminal() {
+  if (FKeeperFd >= 0) ::close(FKeeperFd);
+  if (FMasterFd >= 0) ::close(FMasterFd);
+  FKeeperFd = FMasterFd = -1;
+}
+
+void TSerialFrontEnd::Open() {
+  const bool pty = FSettings.port.empty();
+  if (pty) {
+    OpenPseudoTerminal();
+    FConnection.SetHookExistingPort(true);
+    FConnection.OnGetHookedPortHandle = [this](TModbusConnection&, int& handle) {
+      handle = FMasterFd;
+    };
+  } else {
+    FPath = FSettings.port;
+    FConnection.SetPort(FSettings.port);
+  }
+  FConnection.SetConnectionMode(cmServer);
+  FConnection.SetTransmissionMode(FSettings.ascii ? tmASCII : tmRTU);
+  const TBaudRate rate = BaudRateOf(FSettings.baudRate);
+  if (rate == brCustom) {
+    FConnection.SetCustomBaudRate(FSettings.baudRate);
+  } else {
+    FConnection.SetBaudRate(rate);
+  }
+  FConnection.SetParity(ParityOf(FSettings.parity));
+  FConnection.SetStopBits(FSettings.stopBits == 2 ? sb2 : sb1);
+  FConnection.SetDataBits(db8);
+  if (OnLog) {
+    FConnection.OnFrameReceive = [this](TModbusConnection&, const TFrameData& raw) {
+      FLastQuery = PduOfRawFrame(raw);
+    };
+    FConnection.OnFrameSend = [this](TModbusConnection&, const TFrameData& raw) {
+      OnLog("serial slave " + std::to_string(FSettings.slaveAddress) + ": " +
+            DescribeExchange(FLastQuery, PduOfRawFrame(raw)));
+    };
+  }
+  try {
+    FConnection.Open();
+  } catch (const std::exception& e) {
+    const std::string reason = pty ? e.what() : e.what() + (": " + ErrnoText());
+    ClosePseudoTerminal();
+    throw std::runtime_error("cannot open the serial port " + FPath + ": " + reason);
+  }
+}
+
+void TSerialFrontEnd::Close() {
+  FConnection.Close();
+  ClosePseudoTerminal();
+}
+
+std::vector<std::uint8_t> TSerialFrontEnd::PduOfRawFrame(const TFrameData& raw) const {
+  TModbusBuffer frame(FConnection.DetermineMaximumFrameSize());
+  if (raw.empty() ||
+      !FConnection.DecodeFrame(raw.data(), frame, static_cast<int>(raw.size()))) {
+    return {};
+  }
+  const int start = FConnection.DetermineHeaderSize();
+  const int end = frame.Size() - FConnection.DetermineErrorCheckSize();
+  if (end <= start) return {};
+  return {frame.StartPtr() + start, frame.StartPtr() + end};
+}
+
+std::vector<std::uint8_t> TSerialFrontEnd::AnswerPdu(std::span<const std::uint8_t> pdu) {
+  const int header = FConnection.DetermineHeaderSize();
+  const int check = FConnection.DetermineErrorCheckSize();
+  TModbusTransaction transaction(FConnection.DetermineMaximumFrameSize());
+  if (pdu.empty() || static_cast<int>(pdu.size()) + header + check > transaction.QueryBuffer.Capacity()) {
+    return {};
+  }
+  // The query as it would arrive on the line, addressed to our slave.
+  TModbusBuffer& query = transaction.QueryBuffer;
+  query.PutByte(FServer.Address());
+  query.PutBlock(pdu.data(), static_cast<int>(pdu.size()));
+  FConnection.EmitErrorCheck(query);
+  transaction.Info.Address = FServer.Address();
+  FServer.ProcessTransaction(transaction);
+
+  const TModbusBuffer& reply = transaction.ReplyBuffer;
+  const int end = reply.Size() - check;
+  if (end <= header) return {};
+  return {reply.StartPtr() + header, reply.StartPtr() + end};
+}
