@@ -115,7 +115,7 @@ void TModbusServer::ConnectionDestroyed(TModbusConnection& AConnection) {
 }
 
 void TModbusServer::CheckConnected() const {
-  if (FConnection == nullptr || !FConnection->Active())
+  if (FConnection == nullptr || !FConnection->Active() || FConnection->IsLoading())
     ModLinkError("There is no active connection");
 }
 
