@@ -1,0 +1,213 @@
+// The serial client against independent slaves over a pty bridge: pymodbus in RTU and in
+// ASCII, and libmodbus in RTU. Every request the peer supports round-trips; the ones it does
+// not support come back as exception replies.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "PtyBridge.h"
+#include "platform/MainThread.h"
+#ifdef HAVE_LIBMODBUS
+#include "LibmodbusRtuServer.h"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t Unit = 17;
+
+bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 10s) {
+  const auto Deadline = std::chrono::steady_clock::now() + Limit;
+  while (!DefaultMainThread().ProcessMessagesUntil(Done, 5ms))
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+  return true;
+}
+
+// A child process started by the test and ended by it, by its own pid.
+class TChildProcess {
+ public:
+  explicit TChildProcess(const std::vector<std::string>& Argv) {
+    FPid = ::fork();
+    if (FPid == 0) {
+      // Ends with the test even if the test dies, and holds none of its output pipes.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      const int Null = ::open("/dev/null", O_RDWR);
+      ::dup2(Null, STDOUT_FILENO);
+      ::dup2(Null, STDERR_FILENO);
+      std::vector<char*> Args;
+      for (const std::string& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
+      Args.push_back(nullptr);
+      ::execv(Args[0], Args.data());
+      ::_exit(127);
+    }
+  }
+  ~TChildProcess() {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGTERM);
+    int Status = 0;
+    ::waitpid(FPid, &Status, 0);
+  }
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+
+ private:
+  pid_t FPid = -1;
+};
+
+bool PymodbusAvailable() {
+  if (::access(PYTHON3, X_OK) != 0) return false;
+  const std::string Probe = std::string(PYTHON3) + " -c 'import pymodbus.server, serial' 2>/dev/null";
+  return std::system(Probe.c_str()) == 0;
+}
+
+// What each peer answers beyond the common read and write requests.
+struct TPeerAbilities {
+  // Read Exception Status and Diagnostics: libmodbus's slave does not take them at all (it
+  // cannot frame their queries), so they are asked only of peers that answer them.
+  bool SerialLineFunctions;
+};
+
+class ClientInterop : public ::testing::Test {
+ protected:
+  void OpenClient(TTransmissionMode Mode) {
+    Connection.SetPort(Bridge.PathA());
+    Connection.SetBaudRate(br19200);
+    Connection.SetParity(psNone);  // pyserial refuses parity on a pty
+    Connection.SetTransmissionMode(Mode);
+    Connection.SetReceiveTimeout(1000);
+    Client.SetConnection(&Connection);
+    Client.SetServerAddress(Unit);
+    Client.OnTransactionProcessed = [this](auto&, const TTransactionInfo& I, auto, auto) { Last = I; };
+    Connection.Open();
+  }
+  void TearDown() override {
+    Connection.Close();
+    DefaultMainThread().ProcessMessages();
+  }
+
+  // Runs one request to its completion and returns how it ended.
+  TTransactionInfo Run(const std::function<void()>& Request) {
+    Last.reset();
+    Request();
+    EXPECT_TRUE(RunUntil([this] { return Last.has_value(); }));
+    return Last.value_or(TTransactionInfo{});
+  }
+  // Waits until the peer answers (it may still be starting).
+  bool PeerAnswers() {
+    for (int i = 0; i < 30; ++i)
+      if (Run([this] { Client.ReadHoldingRegisters(0, 1); }).Reply == srNormalReply) return true;
+    return false;
+  }
+  TRegValues ReadRegisters(std::uint16_t Start, std::uint16_t Count) {
+    TRegValues Values;
+    Client.OnHoldingRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) { Values = V; };
+    EXPECT_EQ(Run([&] { Client.ReadHoldingRegisters(Start, Count); }).Reply, srNormalReply);
+    Client.OnHoldingRegistersRead = nullptr;
+    return Values;
+  }
+  TBitValues ReadCoils(std::uint16_t Start, std::uint16_t Count) {
+    TBitValues Values;
+    Client.OnCoilsRead = [&](auto&, auto&, auto, auto, const TBitValues& V) { Values = V; };
+    EXPECT_EQ(Run([&] { Client.ReadCoils(Start, Count); }).Reply, srNormalReply);
+    Client.OnCoilsRead = nullptr;
+    return Values;
+  }
+
+  void RoundTrips(const TPeerAbilities& Peer) {
+    ASSERT_TRUE(PeerAnswers()) << "the peer never answered";
+
+    // Reads of all four tables.
+    TBitValues Expected;
+    for (int i = 1; i <= 20; ++i) Expected.push_back(i % 3 == 0);
+    EXPECT_EQ(ReadCoils(1, 20), Expected);
+    TBitValues Inputs;
+    Client.OnDiscreteInputsRead = [&](auto&, auto&, auto, auto, const TBitValues& V) { Inputs = V; };
+    EXPECT_EQ(Run([&] { Client.ReadDiscreteInputs(1, 20); }).Reply, srNormalReply);
+    EXPECT_EQ(Inputs, Expected);
+    const TRegValues Holding = ReadRegisters(10, 125);
+    ASSERT_EQ(Holding.size(), 125u);
+    for (int i = 0; i < 125; ++i) EXPECT_EQ(Holding[static_cast<std::size_t>(i)], 3 * (10 + i) + 1);
+    TRegValues InputRegs;
+    Client.OnInputRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) { InputRegs = V; };
+    EXPECT_EQ(Run([&] { Client.ReadInputRegisters(5, 3); }).Reply, srNormalReply);
+    EXPECT_EQ(InputRegs, (TRegValues{1005, 1006, 1007}));
+
+    // Writes, each read back.
+    EXPECT_EQ(Run([&] { Client.WriteSingleCoil(4, true); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadCoils(4, 1), TBitValues{true});
+    EXPECT_EQ(Run([&] { Client.WriteSingleRegister(100, 0xBEEF); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadRegisters(100, 1), TRegValues{0xBEEF});
+    const TBitValues Bits = {true, true, false, true, false, false, false, true, true};
+    EXPECT_EQ(Run([&] { Client.WriteMultipleCoils(200, Bits); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadCoils(200, 9), Bits);
+    EXPECT_EQ(Run([&] { Client.WriteMultipleRegisters(300, {1, 2, 0xFFFF}); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadRegisters(300, 3), (TRegValues{1, 2, 0xFFFF}));
+    EXPECT_EQ(Run([&] { Client.MaskWriteSingleRegister(400, 0x00F2, 0x0025); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadRegisters(400, 1), TRegValues{0x00B5});  // (0x04B1 AND 0xF2) OR (0x25 AND NOT 0xF2)
+    TRegValues ReadBack;
+    Client.OnMultipleRegistersReadWrite = [&](auto&, auto&, auto, auto, const TRegValues& R, auto, auto, auto&) {
+      ReadBack = R;
+    };
+    EXPECT_EQ(Run([&] { Client.ReadWriteMultipleRegisters(500, 3, 600, {7, 8}); }).Reply, srNormalReply);
+    EXPECT_EQ(ReadBack, (TRegValues{1501, 1504, 1507}));
+    EXPECT_EQ(ReadRegisters(600, 2), (TRegValues{7, 8}));
+
+    std::int32_t IdBytes = 0;
+    Client.OnServerIdentificationReport = [&](auto&, auto&, std::int32_t Count, auto&) { IdBytes = Count; };
+    EXPECT_EQ(Run([&] { Client.ReportServerID(); }).Reply, srNormalReply);
+    EXPECT_GT(IdBytes, 0);
+
+    if (Peer.SerialLineFunctions) {
+      EXPECT_EQ(Run([&] { Client.ReadExceptionStatus(); }).Reply, srNormalReply);
+      std::optional<TDiagnosticAction> Action;
+      Client.OnDiagnostics = [&](auto&, auto&, TDiagnosticAction A, std::uint16_t) { Action = A; };
+      EXPECT_EQ(Run([&] { Client.Diagnostics(daReturnQueryData); }).Reply, srNormalReply);
+      EXPECT_EQ(Action, daReturnQueryData);
+    }
+
+    // Beyond the peer's tables: an exception reply naming the address.
+    const TTransactionInfo Beyond = Run([&] { Client.ReadHoldingRegisters(2990, 20); });
+    EXPECT_EQ(Beyond.Reply, srExceptionReply);
+    EXPECT_EQ(Beyond.Exception, seIllegalDataAddress);
+  }
+
+  interop::TPtyBridge Bridge;
+  TModbusConnection Connection;
+  TModbusClient Client;
+  std::optional<TTransactionInfo> Last;
+};
+
+TEST_F(ClientInterop, PymodbusRtu) {
+  if (!PymodbusAvailable()) GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed";
+  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "rtu", std::to_string(Unit)});
+  OpenClient(tmRTU);
+  RoundTrips({true});
+}
+
+TEST_F(ClientInterop, PymodbusAscii) {
+  if (!PymodbusAvailable()) GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed";
+  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit)});
+  OpenClient(tmASCII);
+  RoundTrips({true});
+}
+
+TEST_F(ClientInterop, LibmodbusRtu) {
+#ifdef HAVE_LIBMODBUS
+  interop::TLibmodbusRtuServer Peer(Bridge.PathB(), Unit);
+  OpenClient(tmRTU);
+  RoundTrips({false});
+  EXPECT_GT(Peer.Answered(), 10);
+#else
+  GTEST_SKIP() << "libmodbus-dev is not installed";
+#endif
+}
+
+}  // namespace
