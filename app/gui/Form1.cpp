@@ -4,6 +4,9 @@
 #include "Commons.h"
 #include "ManualRead.h"
 #include "MessageBoxes.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "SerialCollectionCycle.h"
 #include "SerialSettingsItems.h"
 #include "TcpCollectionCycle.h"
 
@@ -18,8 +21,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <limits>
-#include <system_error>
 
 namespace {
 
@@ -50,12 +53,38 @@ void TForm1::Guarded(F&& handler) {
 }
 
 TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
-    : QMainWindow(parent), FMessageBoxes(messageBoxes), mctPLC(std::make_unique<TIdModBusClient>()) {
+    : QMainWindow(parent),
+      FMessageBoxes(messageBoxes),
+      mctPLC(std::make_unique<TIdModBusClient>()),
+      ModbusConnection1(std::make_unique<TModbusConnection>()),
+      ModbusClient1(std::make_unique<TModbusClient>()) {
   BuildControls();
   FTcpCycle = std::make_unique<TTcpCollectionCycle>(
       *mctPLC, FMap, [this](const std::string& text) { ShowErrorBar(text); });
   FTcpCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
   PollTimer->OnTimer = [this] { PollTimerTimer(); };
+
+  FSerialCycle = std::make_unique<TSerialCollectionCycle>(*ModbusConnection1, *ModbusClient1, FMap,
+                                                          [this] { return SerialCycleSettings(); });
+  FSerialCycle->OnShowError = [this](const std::string& text) { ShowErrorBar(text); };
+  FSerialCycle->OnHideError = [this] { ErrorPanel->setVisible(false); };
+  FSerialCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
+  ModbusClient1->OnHoldingRegistersRead = [this](TModbusClient& sender, const TTransactionInfo& info,
+                                                 uint16_t startReg, uint16_t regCount,
+                                                 const TRegValues& regValues) {
+    Guarded([&] { ModbusClient1HoldingRegistersRead(sender, info, startReg, regCount, regValues); });
+  };
+  SerialPollTimer->OnTimer = [this] { SerialPollTimerTimer(); };
+  // Failures of the serial library's worker arrive here on the GUI thread.
+  SetApplicationExceptionHandler([this](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      ReportError(e);
+    } catch (...) {
+      ReportError(std::runtime_error("Unknown error"));
+    }
+  });
   Guarded([this] { FormCreate(); });
   ConnectHandlers();
 }
@@ -63,6 +92,9 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
 TForm1::~TForm1() {
   PollTimer->SetEnabled(false);
   SerialPollTimer->SetEnabled(false);
+  SetApplicationExceptionHandler(nullptr);
+  // Close the port while the window can still take what its worker reports.
+  Guarded([this] { ModbusConnection1->Close(); });
 }
 
 // Handlers are connected after FormCreate so that filling the lists and
@@ -76,6 +108,9 @@ void TForm1::ConnectHandlers() {
   connect(MeterInstanceCombo, &QComboBox::activated, this, guard(&TForm1::MeterInstanceComboChange));
   connect(BytesSequenceCombo, &QComboBox::activated, this, guard(&TForm1::BytesSequenceComboChange));
   connect(PollButton, &QPushButton::clicked, this, guard(&TForm1::PollButtonClick));
+  connect(SerialPollButton, &QPushButton::clicked, this, guard(&TForm1::SerialPollButtonClick));
+  connect(SerialBytesSequenceCombo, &QComboBox::activated, this,
+          guard(&TForm1::SerialBytesSequenceComboChange));
   connect(Button1, &QPushButton::clicked, this, guard(&TForm1::Button1Click));
   connect(Exit1, &QAction::triggered, this, guard(&TForm1::Exit1Click));
   connect(About1, &QAction::triggered, this, guard(&TForm1::About1Click));
@@ -226,7 +261,7 @@ void TForm1::EvalEnablings() {
 
 void TForm1::MeterInstanceComboChange() {
   if (SerialPollOn()) {
-    // The serial cycle plugs in here once the window carries a serial client.
+    PollSerialUpdate();
   } else if (TcpPollOn()) {
     PollTCPUpdate();
   } else {
@@ -290,6 +325,70 @@ void TForm1::PollTCPUpdate() {
     UpdatePollUI();
     EvalEnablings();
   }
+}
+
+TSerialCycleSettings TForm1::SerialCycleSettings() const {
+  TSerialCycleSettings settings;
+  settings.Port = SerialPortEdit->text().toStdString();
+  settings.BaudRate = SelectedBaudRate();
+  settings.Parity = SelectedParity();
+  settings.SlaveAddressText = SerialSlaveAddressEdit->text().toStdString();
+  settings.BytesSequenceIndex = SerialBytesSequenceCombo->currentIndex();
+  settings.QvztMode = QvztModeCheckBox->isChecked();
+  settings.Float32 = Float32CheckBox->isChecked();
+  settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
+  settings.DecimalSeparator = QLocale().decimalPoint().toStdString();
+  return settings;
+}
+
+void TForm1::SerialPollButtonClick() {
+  if (!SerialPollOn()) {
+    ErrorPanel->setVisible(false);
+    // As for the TCP poll: an interval or a slave address that is not a whole
+    // number ends the click with nothing else changed.
+    int seconds = 0;
+    try {
+      seconds = StrToInt(SerialPollIntervalEdit->text().toStdString());
+      StrToInt(SerialSlaveAddressEdit->text().toStdString());
+    } catch (const EConvertError&) {
+      return;
+    }
+    if (seconds < 0 || seconds > MAX_POLL_INTERVAL_SECONDS) return;
+    SerialPollTimer->SetInterval(seconds * 1000);
+  }
+  SerialPollTimer->SetEnabled(!SerialPollTimer->Enabled());
+  UpdatePollUI();
+  EvalEnablings();
+  if (SerialPollOn()) {
+    UpdateGridData(false);
+    FSerialCycle->StartPoll();
+    PollSerialUpdate();
+  }
+}
+
+void TForm1::SerialPollTimerTimer() {
+  if (FInPollTick) return;
+  FInPollTick = true;
+  Guarded([this] { PollSerialUpdate(); });
+  FInPollTick = false;
+}
+
+void TForm1::SerialBytesSequenceComboChange() { PollSerialUpdate(); }
+
+void TForm1::PollSerialUpdate() {
+  if (!FSerialCycle->PollSerialUpdate()) {
+    SerialPollTimer->SetEnabled(false);
+    UpdatePollUI();
+    EvalEnablings();
+  }
+}
+
+bool TForm1::CollectDataSerial() { return FSerialCycle->CollectDataSerial(); }
+
+void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTransactionInfo& Info,
+                                               uint16_t StartReg, uint16_t RegCount,
+                                               const std::vector<uint16_t>& RegValues) {
+  FSerialCycle->ModbusClient1HoldingRegistersRead(Sender, Info, StartReg, RegCount, RegValues);
 }
 
 void TForm1::Button1Click() {

@@ -3,8 +3,8 @@
 // options (QVZT mode, meter instance, 32-bit floating point), the register
 // grid, a red error bar along the bottom and the menu.
 //
-// The window owns the register map and the Modbus TCP client for the life of
-// the process. Everything that is not about widgets (the map, the decoding,
+// The window owns the register map, the Modbus TCP client and the serial
+// client with its connection for the life of the process. Everything that is not about widgets (the map, the decoding,
 // the collection cycle) lives in the Qt-free core; the operations here only
 // move texts between the widgets and the core, in the order the operator
 // expects to see their effects.
@@ -23,6 +23,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -36,7 +37,12 @@ class QProgressBar;
 class QPushButton;
 class QTableWidget;
 class TMessageBoxes;
+class TModbusClient;
+class TModbusConnection;
+class TSerialCollectionCycle;
 class TTcpCollectionCycle;
+struct TSerialCycleSettings;
+struct TTransactionInfo;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -63,6 +69,14 @@ public:
   void PollButtonClick();
   void PollTimerTimer();
   void PollTCPUpdate();
+  void SerialPollButtonClick();
+  void SerialPollTimerTimer();
+  void SerialBytesSequenceComboChange();
+  void PollSerialUpdate();
+  bool CollectDataSerial();
+  void ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTransactionInfo& Info,
+                                         uint16_t StartReg, uint16_t RegCount,
+                                         const std::vector<uint16_t>& RegValues);
 
   // Loads a map file into the window's map; an invalid file shows its message
   // box and leaves the map empty.
@@ -75,6 +89,8 @@ public:
   // The settings that move the register window on the device, as the check
   // box and the combo box show them now.
   TMapSettings MapSettings() const;
+  // What the serial cycle reads from the controls.
+  TSerialCycleSettings SerialCycleSettings() const;
   // The settings attached to the selected items of the serial lists.
   TBaudRate SelectedBaudRate() const;
   TParityScheme SelectedParity() const;
@@ -84,6 +100,8 @@ public:
   const TRegisterMap& RegisterMap() const { return FMap; }
   TRegisterMap& MutableRegisterMap() { return FMap; }
   TIdModBusClient& ModbusClient() { return *mctPLC; }
+  TModbusConnection& SerialConnection() { return *ModbusConnection1; }
+  TModbusClient& SerialClient() { return *ModbusClient1; }
   TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
 
   // --- controls ---
@@ -166,6 +184,10 @@ private:
   TRegisterMap FMap;
   std::unique_ptr<TIdModBusClient> mctPLC;
   std::unique_ptr<TTcpCollectionCycle> FTcpCycle;
+  // The connection goes last: the client detaches from it when destroyed.
+  std::unique_ptr<TModbusConnection> ModbusConnection1;
+  std::unique_ptr<TModbusClient> ModbusClient1;
+  std::unique_ptr<TSerialCollectionCycle> FSerialCycle;
   // True while a timer tick is being handled, including any error box it
   // shows, so that ticks falling due meanwhile do not start a second cycle.
   bool FInPollTick = false;

@@ -3,6 +3,7 @@
 #include "CarbonStyle.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "QtMainThread.h"
 
 #include <QApplication>
 
@@ -15,6 +16,8 @@ int main(int argc, char* argv[]) {
   const QString styleError = ApplyVisualStyle(app, QString::fromLatin1(DEFAULT_VISUAL_STYLE));
   if (!styleError.isEmpty()) messageBoxes.ShowError(nullptr, styleError);
 
+  // The serial library hands its results to the GUI thread through this.
+  TQtMainThreadInstallation mainThread;
   TForm1 form(messageBoxes);
   form.show();
   return QApplication::exec();

@@ -1,0 +1,91 @@
+#include "QtMainThread.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <stdexcept>
+
+struct TQtMainThread::TSyncCall {
+  std::function<void()> Fn;
+  std::mutex Lock;
+  std::condition_variable DoneSignal;
+  bool Done = false;
+  std::exception_ptr Error;
+
+  void Run() {
+    std::exception_ptr error;
+    try {
+      Fn();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    Finish(error);
+  }
+  void Finish(std::exception_ptr E) {
+    std::lock_guard guard(Lock);
+    Error = std::move(E);
+    Done = true;
+    DoneSignal.notify_all();
+  }
+};
+
+TQtMainThread::TQtMainThread() : FContext(std::make_unique<QObject>()) {}
+
+TQtMainThread::~TQtMainThread() {
+  FContext.reset();
+  std::deque<std::shared_ptr<TSyncCall>> waiting;
+  {
+    std::lock_guard guard(FLock);
+    waiting.swap(FSyncCalls);
+  }
+  for (auto& call : waiting)
+    call->Finish(std::make_exception_ptr(std::runtime_error("the main thread has ended")));
+}
+
+void TQtMainThread::Post(std::function<void()> Fn) {
+  QMetaObject::invokeMethod(
+      FContext.get(),
+      [fn = std::move(Fn)] {
+        try {
+          fn();
+        } catch (...) {
+          HandleApplicationException(std::current_exception());
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void TQtMainThread::Synchronize(std::function<void()> Fn) {
+  if (IsMainThread()) {
+    Fn();
+    return;
+  }
+  auto call = std::make_shared<TSyncCall>();
+  call->Fn = std::move(Fn);
+  {
+    std::lock_guard guard(FLock);
+    FSyncCalls.push_back(call);
+  }
+  // Runs whatever is in the list by then; a call already taken by
+  // CheckSynchronize leaves nothing for it to do.
+  QMetaObject::invokeMethod(FContext.get(), [this] { CheckSynchronize(); }, Qt::QueuedConnection);
+  std::unique_lock wait(call->Lock);
+  call->DoneSignal.wait(wait, [&] { return call->Done; });
+  if (call->Error) std::rethrow_exception(call->Error);
+}
+
+bool TQtMainThread::IsMainThread() const { return QThread::currentThread() == FContext->thread(); }
+
+void TQtMainThread::CheckSynchronize() {
+  std::deque<std::shared_ptr<TSyncCall>> calls;
+  {
+    std::lock_guard guard(FLock);
+    calls.swap(FSyncCalls);
+  }
+  for (auto& call : calls) call->Run();
+}
+
+TQtMainThreadInstallation::TQtMainThreadInstallation() { InstallMainThread(&FThread); }
+
+TQtMainThreadInstallation::~TQtMainThreadInstallation() { InstallMainThread(nullptr); }
