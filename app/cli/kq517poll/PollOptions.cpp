@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -76,10 +78,33 @@ double ParseInterval(const std::string& Text) {
   return seconds;
 }
 
+// The serial settings apply to the --serial device, whichever comes first
+// on the command line; CheckConsistency refuses them without one.
+struct TSerialSettings {
+  std::optional<TBaudRate> BaudRate;
+  std::optional<TParityScheme> Parity;
+  std::optional<int> SlaveAddress;
+};
+
+TBaudRate ParseBaudRate(const std::string& Text) {
+  static const std::pair<const char*, TBaudRate> rates[] = {
+      {"9600", br9600}, {"19200", br19200}, {"38400", br38400}, {"57600", br57600}, {"115200", br115200}};
+  for (const auto& [name, rate] : rates)
+    if (Text == name) return rate;
+  throw EUsageError("--baud expects 9600, 19200, 38400, 57600 or 115200, not '" + Text + "'");
+}
+
+TParityScheme ParseParity(const std::string& Text) {
+  if (Text == "none") return psNone;
+  if (Text == "even") return psEven;
+  if (Text == "odd") return psOdd;
+  throw EUsageError("--parity expects none, even or odd, not '" + Text + "'");
+}
+
 struct TOptionSpec {
   const char* Name;
   bool TakesValue;
-  std::function<void(TPollOptions&, const std::string&)> Apply;
+  std::function<void(TPollOptions&, TSerialSettings&, const std::string&)> Apply;
 };
 
 // Every option, in the order --help lists them. A new transport adds its
@@ -87,33 +112,49 @@ struct TOptionSpec {
 const std::vector<TOptionSpec>& OptionTable() {
   static const std::vector<TOptionSpec> table = {
       {"--tcp", true,
-       [](TPollOptions& o, const std::string& v) {
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
          if (!std::holds_alternative<std::monostate>(o.Target))
            throw EUsageError("only one device may be given");
          o.Target = ParseTcpTarget(v);
        }},
+      {"--serial", true,
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
+         if (!std::holds_alternative<std::monostate>(o.Target))
+           throw EUsageError("only one device may be given");
+         if (v.empty()) throw EUsageError("--serial expects a port name");
+         o.Target = TSerialTarget{v};
+       }},
+      {"--baud", true,
+       [](TPollOptions&, TSerialSettings& s, const std::string& v) { s.BaudRate = ParseBaudRate(v); }},
+      {"--parity", true,
+       [](TPollOptions&, TSerialSettings& s, const std::string& v) { s.Parity = ParseParity(v); }},
+      {"--slave", true,
+       [](TPollOptions&, TSerialSettings& s, const std::string& v) {
+         // 0 would be a broadcast, which no meter answers.
+         s.SlaveAddress = static_cast<int>(ParseWholeNumber("--slave", v, 1, 255));
+       }},
       {"--meter", true,
-       [](TPollOptions& o, const std::string& v) {
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
          o.MeterInstanceIndex = static_cast<int>(ParseWholeNumber("--meter", v, 1, METER_INSTANCE_COUNT)) - 1;
        }},
-      {"--float32", false, [](TPollOptions& o, const std::string&) { o.Float32 = true; }},
-      {"--qvzt", false, [](TPollOptions& o, const std::string&) { o.Qvzt = true; }},
+      {"--float32", false, [](TPollOptions& o, TSerialSettings&, const std::string&) { o.Float32 = true; }},
+      {"--qvzt", false, [](TPollOptions& o, TSerialSettings&, const std::string&) { o.Qvzt = true; }},
       {"--byte-order", true,
-       [](TPollOptions& o, const std::string& v) { o.ByteSequenceIndex = ParseByteOrder(v); }},
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) { o.ByteSequenceIndex = ParseByteOrder(v); }},
       {"--map", true,
-       [](TPollOptions& o, const std::string& v) {
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
          if (v.empty()) throw EUsageError("--map expects a file name");
          o.MapFile = v;
        }},
-      {"--leave-open", false, [](TPollOptions& o, const std::string&) { o.LeaveOpen = true; }},
+      {"--leave-open", false, [](TPollOptions& o, TSerialSettings&, const std::string&) { o.LeaveOpen = true; }},
       {"--interval", true,
-       [](TPollOptions& o, const std::string& v) { o.IntervalSeconds = ParseInterval(v); }},
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) { o.IntervalSeconds = ParseInterval(v); }},
       {"--count", true,
-       [](TPollOptions& o, const std::string& v) {
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
          o.Count = static_cast<int>(ParseWholeNumber("--count", v, 1, 1000000000));
        }},
       {"--format", true,
-       [](TPollOptions& o, const std::string& v) {
+       [](TPollOptions& o, TSerialSettings&, const std::string& v) {
          const auto format = OutputFormatFromName(v);
          if (!format) throw EUsageError("--format expects table, csv or json, not '" + v + "'");
          o.Format = *format;
@@ -123,9 +164,18 @@ const std::vector<TOptionSpec>& OptionTable() {
 }
 
 // Combinations the window itself does not allow.
-void CheckConsistency(const TPollOptions& Options) {
+void CheckConsistency(TPollOptions& Options, const TSerialSettings& Serial) {
   if (std::holds_alternative<std::monostate>(Options.Target))
-    throw EUsageError("no device given: use --tcp HOST[:PORT]");
+    throw EUsageError("no device given: use --tcp HOST[:PORT] or --serial PORT");
+  if (auto* serial = std::get_if<TSerialTarget>(&Options.Target)) {
+    serial->BaudRate = Serial.BaudRate.value_or(serial->BaudRate);
+    serial->Parity = Serial.Parity.value_or(serial->Parity);
+    serial->SlaveAddress = Serial.SlaveAddress.value_or(serial->SlaveAddress);
+    if (Options.LeaveOpen)
+      throw EUsageError("--leave-open applies to --tcp only: the serial port is closed after every reply");
+  } else if (Serial.BaudRate || Serial.Parity || Serial.SlaveAddress) {
+    throw EUsageError("--baud, --parity and --slave apply to --serial only");
+  }
   if (Options.Qvzt && Options.Float32)
     throw EUsageError("--float32 cannot be used with --qvzt: the QVZT map has no 32-bit-float layout");
   if (Options.Qvzt && Options.ByteSequenceIndex)
@@ -141,6 +191,7 @@ std::string TPollOptions::MapFileName() const {
 
 TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Arguments) {
   TParsedCommandLine result;
+  TSerialSettings serial;
   try {
     for (size_t i = 0; i < Arguments.size(); ++i) {
       const std::string& argument = Arguments[i];
@@ -167,9 +218,9 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
         if (i + 1 >= Arguments.size()) throw EUsageError(name + " needs a value");
         value = Arguments[++i];
       }
-      spec->Apply(result.Options, value);
+      spec->Apply(result.Options, serial, value);
     }
-    CheckConsistency(result.Options);
+    CheckConsistency(result.Options, serial);
   } catch (const EUsageError& error) {
     result.Action = TParsedCommandLine::TAction::Error;
     result.Error = error.what();
@@ -179,7 +230,8 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
 
 std::string PollSynopsis(const std::string& ProgramName) {
   return "Usage: " + ProgramName +
-         " --tcp HOST[:PORT] [--meter 1..5] [--float32] [--qvzt]\n"
+         " --tcp HOST[:PORT] | --serial PORT [--baud RATE] [--parity none|even|odd]\n"
+         "         [--slave N] [--meter 1..5] [--float32] [--qvzt]\n"
          "         [--byte-order 1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0] [--map FILE] [--leave-open]\n"
          "         [--interval SECONDS] [--count N] [--format table|csv|json]\n";
 }
@@ -193,6 +245,11 @@ std::string PollUsage(const std::string& ProgramName) {
          "\n"
          "Device:\n"
          "  --tcp HOST[:PORT]   Modbus TCP device (port 502 when omitted; [IPv6]:PORT)\n"
+         "  --serial PORT       Modbus RTU device on a serial port (a path, or a name\n"
+         "                      such as ttyUSB0 under /dev), 8 data bits, 1 stop bit\n"
+         "  --baud RATE         9600, 19200, 38400, 57600 or 115200 (default 115200)\n"
+         "  --parity P          none, even or odd (default none)\n"
+         "  --slave N           slave address 1 to 255 (default 1)\n"
          "\n"
          "Map and decoding:\n"
          "  --meter N           meter instance 1 to 5 (default 1): registers from 1000 x (N-1)\n"
@@ -216,7 +273,8 @@ std::string PollUsage(const std::string& ProgramName) {
          "  --format json       per cycle one JSON array of objects with the keys address,\n"
          "                      type, obis, value, raw, description\n"
          "Values are the texts the window shows: \"<N/A>\" after a failed cycle, the values\n"
-         "of the last complete cycle after an exception reply or a time-out. Numbers use\n"
+         "of the last complete cycle after an exception reply or a time-out (over a\n"
+         "serial line every failed reply shows \"<N/A>\"). Numbers use\n"
          "the decimal separator of the locale (LC_NUMERIC).\n"
          "\n"
          "  --help              this text\n"
@@ -227,6 +285,8 @@ std::string PollUsage(const std::string& ProgramName) {
          "  1  a cycle failed, or the map file could not be used; the reason (the text of\n"
          "     the window's error bar, or the connection error) is on standard error.\n"
          "     A connection error or a lost kept-open connection ends the poll; an\n"
-         "     exception reply or a time-out does not\n"
+         "     exception reply or a time-out does not. Over a serial line a port that\n"
+         "     cannot be opened or a map the request cannot hold ends the poll; a reply\n"
+         "     that is not a normal one does not\n"
          "  2  bad arguments\n";
 }

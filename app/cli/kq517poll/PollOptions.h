@@ -4,6 +4,7 @@
 // one (a serial line, say) adds an alternative and its options without
 // touching the others.
 
+#include "ModLinkTypes.h"
 #include "PollOutput.h"
 
 #include <cstdint>
@@ -18,7 +19,16 @@ struct TTcpTarget {
   uint16_t Port = 502;
 };
 
-using TPollTarget = std::variant<std::monostate, TTcpTarget>;
+// --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]; the
+// defaults are the window's.
+struct TSerialTarget {
+  std::string Port;
+  TBaudRate BaudRate = br115200;
+  TParityScheme Parity = psNone;
+  int SlaveAddress = 1;
+};
+
+using TPollTarget = std::variant<std::monostate, TTcpTarget, TSerialTarget>;
 
 struct TPollOptions {
   TPollTarget Target;

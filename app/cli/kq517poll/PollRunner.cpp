@@ -1,6 +1,7 @@
 #include "PollRunner.h"
 
 #include "RegisterMap.h"
+#include "SerialPollRunner.h"
 #include "TcpCollectionCycle.h"
 #include "ValueDecoding.h"
 
@@ -87,6 +88,8 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   if (!LoadMap(Options, map, Err)) return POLL_EXIT_FAILED;
   if (const auto* tcp = std::get_if<TTcpTarget>(&Options.Target))
     return RunTcpPoll(*tcp, Options, map, Out, Err);
+  if (const auto* serial = std::get_if<TSerialTarget>(&Options.Target))
+    return RunSerialPoll(*serial, Options, map, Out, Err);
   Err << PROGRAM << "no device given\n";
   return POLL_EXIT_USAGE;
 }

@@ -1,0 +1,72 @@
+// The poller's serial options: defaults, accepted values, and the
+// combinations that are refused.
+
+#include "PollOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TParsedCommandLine Parse(const std::vector<std::string>& arguments) {
+  return ParsePollCommandLine(arguments);
+}
+
+TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
+  const auto plain = Parse({"--serial", "/dev/ttyUSB0"});
+  ASSERT_EQ(plain.Action, TParsedCommandLine::TAction::Poll) << plain.Error;
+  const auto& target = std::get<TSerialTarget>(plain.Options.Target);
+  EXPECT_EQ(target.Port, "/dev/ttyUSB0");
+  EXPECT_EQ(target.BaudRate, br115200);
+  EXPECT_EQ(target.Parity, psNone);
+  EXPECT_EQ(target.SlaveAddress, 1);
+
+  // The serial settings may come before --serial too.
+  const auto full = Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
+                           "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
+  ASSERT_EQ(full.Action, TParsedCommandLine::TAction::Poll) << full.Error;
+  const auto& set = std::get<TSerialTarget>(full.Options.Target);
+  EXPECT_EQ(set.Port, "ttyS1");
+  EXPECT_EQ(set.BaudRate, br9600);
+  EXPECT_EQ(set.Parity, psEven);
+  EXPECT_EQ(set.SlaveAddress, 247);
+  EXPECT_EQ(full.Options.MeterInstanceIndex, 2);
+  EXPECT_TRUE(full.Options.Float32);
+  EXPECT_EQ(full.Options.Count, 2);
+
+  const std::pair<const char*, TBaudRate> rates[] = {
+      {"19200", br19200}, {"38400", br38400}, {"57600", br57600}, {"115200", br115200}};
+  for (const auto& [text, rate] : rates)
+    EXPECT_EQ(std::get<TSerialTarget>(Parse({"--serial", "p", "--baud", text}).Options.Target).BaudRate, rate);
+  EXPECT_EQ(std::get<TSerialTarget>(Parse({"--serial", "p", "--parity", "odd"}).Options.Target).Parity, psOdd);
+}
+
+TEST(SerialPollOptions, BadValuesAndCombinationsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"--serial", "p", "--baud", "1200"},
+      {"--serial", "p", "--baud", ""},
+      {"--serial", "p", "--parity", "mark"},
+      {"--serial", "p", "--slave", "0"},    // a broadcast gets no reply
+      {"--serial", "p", "--slave", "256"},
+      {"--serial", "p", "--slave", "-1"},
+      {"--serial", ""},
+      {"--serial"},
+      {"--tcp", "127.0.0.1", "--baud", "9600"},
+      {"--tcp", "127.0.0.1", "--slave", "2"},
+      {"--serial", "p", "--tcp", "127.0.0.1"},
+      {"--serial", "p", "--leave-open"},
+      {"--baud", "9600"},
+  };
+  for (const auto& arguments : refused) {
+    const auto parsed = Parse(arguments);
+    std::string line;
+    for (const auto& a : arguments) line += a + " ";
+    EXPECT_EQ(parsed.Action, TParsedCommandLine::TAction::Error) << line;
+    EXPECT_FALSE(parsed.Error.empty()) << line;
+  }
+  EXPECT_NE(PollUsage("kq517poll").find("--serial PORT"), std::string::npos);
+}
+
+}  // namespace

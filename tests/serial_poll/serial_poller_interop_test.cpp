@@ -1,0 +1,201 @@
+// kq517poll over a serial line against an independent RTU slave (pymodbus on
+// a pseudo-terminal), checked against the same registers read over Modbus TCP
+// from pymodbus's TCP server.
+
+#include "ChildProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr char PYTHON[] = "/usr/bin/python3";
+
+bool PymodbusSerialInstalled() {
+  return RunChild({PYTHON, "-c", "import pymodbus.server, serial"}, "/").ExitStatus == 0;
+}
+
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepting(uint16_t Port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(Port);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+// Two pseudo-terminals joined back to back, so that both ends have a path:
+// the poller opens one, pymodbus the other.
+class TPtyBridge {
+public:
+  TPtyBridge() {
+    Open(FMasterA, FSlaveA, FPathA);
+    Open(FMasterB, FSlaveB, FPathB);
+    FThread = std::thread([this] { Relay(); });
+  }
+  ~TPtyBridge() {
+    FStop = true;
+    FThread.join();
+    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB}) close(fd);
+  }
+  const std::string& PathA() const { return FPathA; }
+  const std::string& PathB() const { return FPathB; }
+
+private:
+  static void Open(int& Master, int& Slave, std::string& Path) {
+    termios raw{};
+    cfmakeraw(&raw);
+    char name[256] = {};
+    if (openpty(&Master, &Slave, name, &raw, nullptr) != 0)
+      throw std::system_error(errno, std::generic_category(), "openpty");
+    Path = name;
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+  }
+  static void Copy(int From, int To) {
+    unsigned char buffer[1024];
+    const ssize_t n = read(From, buffer, sizeof buffer);
+    for (ssize_t done = 0; n > 0 && done < n;) {
+      const ssize_t w = write(To, buffer + done, static_cast<size_t>(n - done));
+      if (w > 0)
+        done += w;
+      else if (w < 0 && errno != EAGAIN)
+        return;
+    }
+  }
+  void Relay() {
+    while (!FStop) {
+      pollfd p[2] = {{FMasterA, POLLIN, 0}, {FMasterB, POLLIN, 0}};
+      if (poll(p, 2, 10) <= 0) continue;
+      if (p[0].revents & POLLIN) Copy(FMasterA, FMasterB);
+      if (p[1].revents & POLLIN) Copy(FMasterB, FMasterA);
+    }
+  }
+  int FMasterA = -1, FSlaveA = -1, FMasterB = -1, FSlaveB = -1;
+  std::string FPathA, FPathB;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+// A Python server as a child process, ended at the end of the test.
+class TPythonServer {
+public:
+  explicit TPythonServer(std::vector<std::string> Arguments) {
+    Arguments.insert(Arguments.begin(), PYTHON);
+    FChild = fork();
+    if (FChild == 0) {
+      std::vector<char*> argv;
+      for (auto& a : Arguments) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(PYTHON, argv.data());
+      _exit(127);
+    }
+  }
+  ~TPythonServer() {
+    kill(FChild, SIGTERM);
+    waitpid(FChild, nullptr, 0);
+  }
+
+private:
+  pid_t FChild = -1;
+};
+
+TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
+  if (!PymodbusSerialInstalled())
+    GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed: "
+                    "apt-get install python3-pymodbus python3-serial";
+  setenv("LC_ALL", "C", 1);
+  char folderName[] = "/tmp/kq517poll_serial_XXXXXX";
+  const std::string folder = mkdtemp(folderName);
+  std::ofstream(folder + "/map.cfg") << "1-0:32.7.0|F|Tensione L1 (V)\n"
+                                        "1-0:14.7.0|f|Frequenza (Hz)\n"
+                                        "1-0:1.8.0|I|Energia attiva (Wh)\n"
+                                        "0-0:1.0.0|D|Data\n"
+                                        "0-0:1.0.1|T|Ora\n"
+                                        "0-0:96.1.0|i|Stato\n";
+  // Firmware 0x0105, 230.5 as a double, 50.0f, -1234, 20240131, 235907, 0xBEEF.
+  const std::vector<std::string> registers = {
+      "0=0x0105", "1=0",      "2=0",      "3=0xD000", "4=0x406C", "5=0",      "6=0x4248",
+      "7=0xFB2E", "8=0xFFFF", "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"};
+
+  TPtyBridge line;
+  std::vector<std::string> rtuArguments = {PYMODBUS_RTU_SERVER, line.PathB(), "115200"};
+  rtuArguments.insert(rtuArguments.end(), registers.begin(), registers.end());
+  TPythonServer rtu(rtuArguments);
+  const uint16_t port = FreePort();
+  std::vector<std::string> tcpArguments = {PYMODBUS_TCP_SERVER, std::to_string(port)};
+  tcpArguments.insert(tcpArguments.end(), registers.begin(), registers.end());
+  TPythonServer tcp(tcpArguments);
+  for (int i = 0; i < 200 && !Accepting(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  const std::vector<std::string> serialPoll = {KQ517POLL_PATH, "--serial", line.PathA(), "--format", "csv"};
+  // pymodbus needs a moment to start listening on its end of the line.
+  TChildResult serial;
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    serial = RunChild(serialPoll, folder);
+    if (serial.ExitStatus == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  ASSERT_EQ(serial.ExitStatus, 0) << serial.Err;
+  const auto overTcp = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--format", "csv"}, folder);
+  ASSERT_EQ(overTcp.ExitStatus, 0) << overTcp.Err;
+  EXPECT_EQ(serial.Out, overTcp.Out);
+  EXPECT_NE(serial.Out.find("\r\n1,FLOAT64,1-0:32.7.0,230.5,"), std::string::npos) << serial.Out;
+  EXPECT_NE(serial.Out.find("\r\n7,INT32,1-0:1.8.0,-1234,"), std::string::npos) << serial.Out;
+  EXPECT_NE(serial.Out.find(",31/01/2024,"), std::string::npos) << serial.Out;
+  EXPECT_NE(serial.Out.find(",23:59:07,"), std::string::npos) << serial.Out;
+
+  // Another byte sequence and a second cycle give the same over both paths.
+  const auto serialSwapped = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--byte-order", "3-2-1-0",
+                                       "--count", "2", "--interval", "0", "--format", "json"}, folder);
+  const auto tcpSwapped = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--byte-order",
+                                    "3-2-1-0", "--count", "2", "--interval", "0", "--format", "json"}, folder);
+  EXPECT_EQ(serialSwapped.ExitStatus, 0) << serialSwapped.Err;
+  EXPECT_EQ(serialSwapped.Out, tcpSwapped.Out);
+
+  // Register 1000 (meter 2) is beyond what the slave holds: its exception reply.
+  const auto beyond = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--meter", "2"}, folder);
+  EXPECT_EQ(beyond.ExitStatus, 1);
+  EXPECT_EQ(beyond.Err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
+  EXPECT_NE(beyond.Out.find("<N/A>"), std::string::npos);
+
+  // A slave address nobody answers: the poll reports the silence and goes on.
+  const auto silent = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--slave", "9", "--count", "2",
+                                "--interval", "0"}, folder);
+  EXPECT_EQ(silent.ExitStatus, 1);
+  EXPECT_EQ(silent.Err, "kq517poll: cycle 1 of 2: Nessuna Risposta\nkq517poll: cycle 2 of 2: Nessuna Risposta\n");
+
+  const auto missing = RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
+  EXPECT_EQ(missing.ExitStatus, 1);
+  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port\n");
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
