@@ -2,6 +2,7 @@
 // or as a line monitor (report every frame seen, never transmit). Both wait for frames
 // without a time-out; closing the port signals the break event, which ends the wait.
 #include <algorithm>
+#include <system_error>
 
 #include "ModLinkConsts.h"
 #include "ModbusConnection.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-// After a failure of the line (for example a device that has gone away) the loops pause
+// After a failure of the device (for example one that has gone away) the loops pause
 // this long before listening again, so a lasting fault is reported at a steady pace
 // instead of spinning the worker. Closing the port ends the pause at once.
 constexpr std::uint32_t FailurePauseMs = 100;
@@ -47,9 +48,11 @@ void TTransactionThread::ServerExecute() {
       InitFrameDataEvent(FOutputBuffer.data(), ReplySize, true);
       FConnection.ClearDeviceBuffers(true, true);
       FConnection.SendFrame(FOutputBuffer.data(), ReplySize, FConnection.GetSendTimeout());
-    } catch (...) {
+    } catch (const std::system_error&) {
       HandleException(std::current_exception());
       if (!Terminated()) FConnection.BreakEvent().WaitFor(FailurePauseMs);
+    } catch (...) {
+      HandleException(std::current_exception());
     }
   }
 }
@@ -76,9 +79,11 @@ void TTransactionThread::MonitorExecute() {
       InspectCapturedFrame(Bytes[0], Bytes[1], TFrameData(Bytes + 2, Bytes + 2 + DataSize));
       // No purge here: a monitor never transmits, and whatever arrived meanwhile is the next
       // frame on the line (typically the reply to the query just captured), not garbage.
-    } catch (...) {
+    } catch (const std::system_error&) {
       HandleException(std::current_exception());
       if (!Terminated()) FConnection.BreakEvent().WaitFor(FailurePauseMs);
+    } catch (...) {
+      HandleException(std::current_exception());
     }
   }
 }

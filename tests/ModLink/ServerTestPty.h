@@ -81,13 +81,18 @@ class TTestPty {
     ::tcsetattr(FMaster, TCSANOW, &Master);
   }
   ~TTestPty() {
-    ::close(FMaster);
+    CloseMaster();
     ::close(FSlave);
   }
   TTestPty(const TTestPty&) = delete;
   TTestPty& operator=(const TTestPty&) = delete;
 
   const std::string& SlavePath() const { return FPath; }
+  // Hangs the line up, as a device that has gone away.
+  void CloseMaster() {
+    if (FMaster >= 0) ::close(FMaster);
+    FMaster = -1;
+  }
   int MasterFd() const { return FMaster; }
 
   void Write(const TBytes& Data) const { WriteRaw(Data.data(), Data.size()); }

@@ -170,4 +170,18 @@ TEST_F(ServerLineTest, ClosingEndsTheLoopWithOneEmptyReceiveReported) {
   EXPECT_EQ(PumpAndRead(Pty), ReadTwoReply);
 }
 
+TEST_F(ServerLineTest, AHungUpLineIsReportedAtASteadyPace) {
+  Open();
+  Pty.CloseMaster();
+  // Each report waits for the main thread; between reports the loop pauses instead of
+  // spinning on a device that stays hung up.
+  const auto Start = TSteadyClock::now();
+  PumpUntil([&] { return TSteadyClock::now() - Start > std::chrono::milliseconds(500); }, 1000);
+  ASSERT_FALSE(Reported.empty());
+  EXPECT_NE(Reported.front().find("hung up"), std::string::npos) << Reported.front();
+  EXPECT_LT(Reported.size(), 50u);
+  Connection.Close();
+  EXPECT_FALSE(Connection.Active());
+}
+
 }  // namespace
