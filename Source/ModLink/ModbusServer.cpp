@@ -211,6 +211,7 @@ void TModbusServer::DoSetHoldingRegisterValue(std::uint16_t RegAddr, std::uint16
 
 void TModbusServer::EmitExceptionReply(TServerException Exception) {
   CheckActiveTransaction();
+  CheckConnected();
   const std::uint8_t Command = FConnection->AcquireModbusCommand(FActiveTransaction->QueryBuffer);
   BuildExceptionReply(FActiveTransaction->ReplyBuffer, Command, Exception);
 }
