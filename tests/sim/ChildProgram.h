@@ -37,6 +37,7 @@ class TServerProgram {
   TProgramResult Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
   bool Running() const { return FPid > 0; }
+  pid_t Pid() const { return FPid; }
 
  private:
   void ReadAvailable(int timeoutMs);

@@ -7,10 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -291,6 +298,90 @@ TEST_F(SimInterop, MbpollReadsTheSameRegistersOverThePseudoTerminal) {
   const std::string pty = PtyPath();
   ASSERT_FALSE(pty.empty());
   ExpectMbpollReadsWhatWasServed(*this, {"-m", "rtu", "-b", "115200", "-P", "none"}, pty);
+}
+
+// A connected TCP socket to the simulator, with a generous receive time-out.
+int ConnectTo(const std::string& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  const timeval limit{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  return fd;
+}
+
+// Reads the firmware word of instance 1 over a fresh connection.
+int FirmwareWord(const std::string& port) {
+  const int fd = ConnectTo(port);
+  if (fd < 0) return -1;
+  const std::uint8_t request[] = {0, 7, 0, 0, 0, 6, 0, 3, 0, 0, 0, 1};
+  std::uint8_t reply[11] = {};
+  std::size_t got = 0;
+  if (::send(fd, request, sizeof request, MSG_NOSIGNAL) == sizeof request) {
+    while (got < sizeof reply) {
+      const ssize_t n = ::recv(fd, reply + got, sizeof reply - got, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  }
+  ::close(fd);
+  return got == sizeof reply ? reply[9] << 8 | reply[10] : -1;
+}
+
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+TEST_F(SimInterop, SurvivesMisbehavingClientsWithoutGrowing) {
+  StartSim({"--frame-timeout", "100"});
+  // 100 connections open at once; then each misbehaves in its own way and goes.
+  auto round = [&] {
+    std::vector<int> fds;
+    for (int i = 0; i < 100; ++i) fds.push_back(ConnectTo(port));
+    const std::uint8_t request[] = {0, 1, 0, 0, 0, 6, 0, 3, 0, 0, 0, 125};
+    const std::uint8_t garbage[] = {0x47, 0x45, 0x54, 0x20, 0x2F, 0x20, 0x48, 0x54, 0x54, 0x50};
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i] < 0) continue;
+      switch (i % 4) {
+        case 0: break;                                                     // silent
+        case 1: ::send(fds[i], request, 5, MSG_NOSIGNAL); break;           // half a frame
+        case 2: ::send(fds[i], request, sizeof request, MSG_NOSIGNAL); break;  // never reads
+        case 3: ::send(fds[i], garbage, sizeof garbage, MSG_NOSIGNAL); break;  // not Modbus
+      }
+    }
+    for (int fd : fds) {
+      if (fd >= 0) ::close(fd);
+    }
+    return std::count(fds.begin(), fds.end(), -1) == 0;
+  };
+  ASSERT_TRUE(round());
+  ASSERT_EQ(FirmwareWord(port), 103);
+  const long before = ResidentKilobytes(sim->Pid());
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(round()) << "round " << i;
+  EXPECT_EQ(FirmwareWord(port), 103);
+  const long after = ResidentKilobytes(sim->Pid());
+  ASSERT_GT(before, 0);
+  EXPECT_LT(after - before, 1024) << "resident size grew from " << before << " kB to " << after;
+  const TProgramResult stopped = sim->Stop(SIGINT);
+  EXPECT_EQ(stopped.exitStatus, 0) << stopped.err;
+}
+
+TEST_F(SimInterop, VerboseModeLogsOneLinePerRequest) {
+  StartSim({"--verbose"});
+  ASSERT_EQ(FirmwareWord(port), 103);
+  const std::string line = sim->WaitForLine("tcp 127.0.0.1:");
+  EXPECT_NE(line.find("unit 0 tid 7: read holding registers 0+1: 1 register"), std::string::npos)
+      << line;
 }
 
 TEST_F(SimInterop, StopsCleanlyOnInterruptAndTerminate) {

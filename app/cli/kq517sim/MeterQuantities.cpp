@@ -84,10 +84,11 @@ double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t)
   switch (g.d) {
     case 8:
     case 9: {
-      // Energy registers: a base of their own that grows by a few kWh per hour.
+      // Energy registers: a base of their own that grows at about the rate the
+      // simulated load draws (5 to 10 kW), so the last digit moves every few seconds.
       const double base = 10000.0 * instance + 700.0 * quantity + SteadyNumber(obis) +
                          (SteadyNumber(obis) % 97) / 100.0;
-      const double ratePerHour = 2.0 + 0.5 * instance + 0.25 * quantity;
+      const double ratePerHour = 4.0 + instance + 0.25 * quantity;
       return base + ratePerHour * t.elapsed / 3600.0;
     }
     case 6:  // maximum demand: the power at the highest current seen

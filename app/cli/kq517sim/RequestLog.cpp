@@ -34,6 +34,9 @@ std::string DescribeExchange(std::span<const std::uint8_t> query,
   if ((reply[0] & 0x80u) != 0 && reply.size() >= 2) {
     return line + "exception " + std::to_string(reply[1]) + " (" + ExceptionName(reply[1]) + ")";
   }
-  if (reply.size() >= 2) return line + std::to_string(reply[1] / 2) + " registers";
+  if (reply.size() >= 2) {
+    const unsigned count = reply[1] / 2u;
+    return line + std::to_string(count) + (count == 1 ? " register" : " registers");
+  }
   return line + "answered";
 }
