@@ -103,11 +103,8 @@ int TModbusConnection::ReceiveFrame(std::uint8_t* Buffer, int Capacity, std::uin
   const std::uint32_t Silence = GetRealSilentInterval();
   int Size = FTransmissionMode == tmASCII ? ReceiveFrameASCII(Buffer, Capacity, Timeout, Silence)
                                           : ReceiveFrameRTU(Buffer, Capacity, Timeout, Silence);
-  if (Size > 0) {
-    DoPreprocessIncomingFrame(Buffer, Capacity, Size);
-    Size = std::clamp(Size, 0, Capacity);
-  }
-  return Size;
+  DoPreprocessIncomingFrame(Buffer, Capacity, Size);
+  return std::clamp(Size, 0, std::max(Capacity, 0));
 }
 
 int TModbusConnection::ReceiveFrameRTU(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout,
