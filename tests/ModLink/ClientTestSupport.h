@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -67,13 +68,23 @@ inline TBytes Ascii(TBytes Pdu) {
   return Text;
 }
 
-// The binary bytes of an RTU frame without its CRC, or of an ASCII frame without its LRC.
+// The binary bytes of an RTU frame without its CRC, or of an ASCII frame without its LRC;
+// empty when an ASCII frame holds anything but hexadecimal digit pairs.
 inline TBytes Pdu(const TBytes& Raw, bool AsciiMode) {
   if (!AsciiMode) return Raw.size() < 2 ? TBytes{} : TBytes(Raw.begin(), Raw.end() - 2);
+  const auto Nibble = [](std::uint8_t C) -> int {
+    if (C >= '0' && C <= '9') return C - '0';
+    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+    return -1;
+  };
   TBytes Binary;
-  for (std::size_t i = 1; i + 3 < Raw.size(); i += 2)
-    Binary.push_back(static_cast<std::uint8_t>(std::stoi(std::string(Raw.begin() + static_cast<long>(i), Raw.begin() + static_cast<long>(i) + 2), nullptr, 16)));
-  if (!Binary.empty()) Binary.pop_back();  // the LRC
+  if (Raw.size() < 5 || Raw.front() != ':' || Raw.size() % 2 == 0) return {};
+  for (std::size_t i = 1; i + 3 < Raw.size(); i += 2) {
+    const int High = Nibble(Raw[i]), Low = Nibble(Raw[i + 1]);
+    if (High < 0 || Low < 0) return {};
+    Binary.push_back(static_cast<std::uint8_t>(High << 4 | Low));
+  }
+  Binary.pop_back();  // the LRC
   return Binary;
 }
 
@@ -150,17 +161,31 @@ class TScriptedSlave {
     const ssize_t N = ::read(FFd, Chunk, sizeof Chunk);
     if (N > 0) Into.insert(Into.end(), Chunk, Chunk + N);
   }
-  bool Complete(const TBytes& Query) const {
-    return FAscii ? !Query.empty() && Query.back() == '\n' : false;
+  // The next whole query from what has been read: ASCII up to its LF, RTU everything that
+  // came before the line fell quiet for 5 ms.
+  bool NextQuery(TBytes& Query) {
+    if (!FAscii) {
+      while (!FStop && WaitReadable(5)) ReadSome(FPending);
+      Query.swap(FPending);
+      FPending.clear();
+      return !Query.empty();
+    }
+    for (;;) {
+      const auto Lf = std::find(FPending.begin(), FPending.end(), '\n');
+      if (Lf != FPending.end()) {
+        Query.assign(FPending.begin(), Lf + 1);
+        FPending.erase(FPending.begin(), Lf + 1);
+        return true;
+      }
+      if (FStop || !WaitReadable(200)) return false;
+      ReadSome(FPending);
+    }
   }
   void Run() {
     while (!FStop) {
-      if (!WaitReadable(10)) continue;
+      if (FPending.empty() && !WaitReadable(10)) continue;
       TBytes Query;
-      ReadSome(Query);
-      // RTU: the query ends when the line stays quiet for 5 ms; ASCII: at its LF.
-      while (!FStop && !Complete(Query) && WaitReadable(FAscii ? 200 : 5)) ReadSome(Query);
-      if (Query.empty()) continue;
+      if (!NextQuery(Query)) continue;
       {
         std::lock_guard<std::mutex> Lock(FLock);
         FQueries.push_back(Query);
@@ -181,6 +206,7 @@ class TScriptedSlave {
   int FFd;
   bool FAscii;
   TScript FScript;
+  TBytes FPending;  // read but not yet taken as a query
   mutable std::mutex FLock;
   std::vector<TBytes> FQueries;
   std::atomic<bool> FStop{false};

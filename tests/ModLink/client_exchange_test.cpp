@@ -154,8 +154,8 @@ TEST_F(ClientExchange, WrongFunctionCodeIsFinal) {
 
 TEST_F(ClientExchange, EveryExceptionCode) {
   Rig.Connection.SetMaxRetries(3);
-  std::uint8_t Code = 0;
-  Start([&Code](const TBytes&) { return Say(Rtu({1, 0x83, Code})); });
+  std::atomic<std::uint8_t> Code{0};  // read by the slave's thread
+  Start([&Code](const TBytes&) { return Say(Rtu({1, 0x83, Code.load()})); });
   for (int C : {1, 2, 3, 4, 5, 6, 7, 8, 10, 0}) {
     Code = static_cast<std::uint8_t>(C);
     const TResult R = ReadOnce();
@@ -169,8 +169,8 @@ TEST_F(ClientExchange, EveryExceptionCode) {
 TEST_F(ClientExchange, SplitReply) {
   const TBytes Reply = Rtu(ReadReplyPdu);
   const TBytes Head(Reply.begin(), Reply.begin() + 4), Tail(Reply.begin() + 4, Reply.end());
-  int GapMs = 5;
-  Start([&](const TBytes&) { return std::vector<TChunk>{{0, Head}, {GapMs, Tail}}; });
+  std::atomic<int> GapMs{5};
+  Start([Head, Tail, &GapMs](const TBytes&) { return std::vector<TChunk>{{0, Head}, {GapMs.load(), Tail}}; });
   // A pause shorter than the silent interval keeps the frame whole.
   EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   // A pause longer than it ends the frame early: what came is not a valid frame.
@@ -184,7 +184,7 @@ TEST_F(ClientExchange, EchoBeforeReply) {
   int Sent = 0;
   Rig.Connection.OnFrameReceive = [&](auto&, const TFrameData& D) { Received.push_back(D); };
   Rig.Connection.OnFrameSend = [&](auto&, const TFrameData&) { ++Sent; };
-  bool Together = false;
+  std::atomic<bool> Together{false};
   Start([&](const TBytes& Query) {
     if (Together) {
       TBytes Both = Query;
@@ -268,9 +268,12 @@ TEST_F(ClientExchange, LineFailureCostsOnlyThatTransaction) {
       Reported.push_back(X.what());
     }
   });
-  Start([](const TBytes&) { return std::vector<TChunk>{}; });
+  // One good exchange first, so the worker is surely past its start-up.
+  Start([](const TBytes&) { return Say(Rtu(ReadReplyPdu)); });
+  EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   Slave.reset();
   Rig.Pty.CloseMaster();
+  Result = {};
   Rig.Client.ReadHoldingRegisters(0x10, 3);
   Rig.Client.ReadHoldingRegisters(0x10, 3);
   EXPECT_TRUE(TClientRig::RunUntil([&] { return Reported.size() == 2; }));

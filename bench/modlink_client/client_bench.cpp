@@ -1,0 +1,91 @@
+// Reads of 125 holding registers over a pty bridge from a libmodbus RTU slave, at the
+// connection's default settings (19200 bit/s, even parity, a silent interval of 4 characters,
+// which comes to the 16 ms minimum). The same slave then serves libmodbus's own RTU master.
+//
+// This library ends a reply frame when the line has been silent for the silent interval, so
+// every transaction costs at least 16 ms; "beyond_silence_ms" is what remains above that.
+// libmodbus computes the reply's length from its function code and byte count and stops
+// reading as soon as those bytes are in, so it never waits for silence.
+#include <benchmark/benchmark.h>
+#include <modbus.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "LibmodbusRtuServer.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "PtyBridge.h"
+#include "platform/MainThread.h"
+
+namespace {
+
+constexpr int Slave = 1;
+constexpr int RegCount = 125;
+
+struct TLine {
+  interop::TPtyBridge Bridge;
+  interop::TLibmodbusRtuServer Server{Bridge.PathB(), Slave};
+};
+
+TLine& Line() {
+  static TLine Instance;
+  return Instance;
+}
+
+void BM_ModLinkClientRead125(benchmark::State& State) {
+  TModbusConnection Connection;
+  TModbusClient Client;
+  Connection.SetPort(Line().Bridge.PathA());
+  Client.SetConnection(&Connection);
+  Client.SetServerAddress(Slave);
+  std::optional<TServerReply> Reply;
+  Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& Info, auto, auto, auto&) {
+    Reply = Info.Reply;
+  };
+  Connection.Open();
+  const std::uint32_t Silence = Connection.RealSilentInterval();
+  int Failures = 0;
+  for (auto _ : State) {
+    Reply.reset();
+    Client.ReadHoldingRegisters(0, RegCount);
+    DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); }, std::chrono::seconds(5));
+    if (Reply != srNormalReply) ++Failures;
+  }
+  Connection.Close();
+  State.SetItemsProcessed(State.iterations());
+  State.counters["silent_interval_ms"] = Silence;
+  State.counters["failures"] = Failures;
+  State.counters["ms_per_transaction"] =
+      benchmark::Counter(static_cast<double>(State.iterations()) / 1000.0,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_LibmodbusMasterRead125(benchmark::State& State) {
+  modbus_t* Context = modbus_new_rtu(Line().Bridge.PathA().c_str(), 19200, 'E', 8, 1);
+  modbus_set_slave(Context, Slave);
+  if (modbus_connect(Context) != 0) {
+    State.SkipWithError("libmodbus cannot open the line");
+    modbus_free(Context);
+    return;
+  }
+  std::uint16_t Values[RegCount];
+  int Failures = 0;
+  for (auto _ : State)
+    if (modbus_read_registers(Context, 0, RegCount, Values) != RegCount) ++Failures;
+  modbus_close(Context);
+  modbus_free(Context);
+  State.SetItemsProcessed(State.iterations());
+  State.counters["failures"] = Failures;
+  State.counters["ms_per_transaction"] =
+      benchmark::Counter(static_cast<double>(State.iterations()) / 1000.0,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_ModLinkClientRead125)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_LibmodbusMasterRead125)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();
