@@ -142,7 +142,7 @@ TEST_F(ServerProcessTest, FailingValueHandlerGivesServerFailure) {
   EXPECT_EQ(App.HandlerExceptions.back(), std::make_tuple(std::uint8_t{2}, seServerFailure, std::uint8_t{4}));
 }
 
-TEST_F(ServerProcessTest, HandlerEmittedExceptionReplaceTheNormalReply) {
+TEST_F(ServerProcessTest, HandlerEmittedExceptionReplacesTheNormalReply) {
   Server.OnGetHoldingRegisterValue = [](TModbusServer& Sender, std::uint16_t Item, std::uint16_t& Value) {
     if (Item == 1) Sender.EmitExceptionReply(seServerBusy);
     Value = 0x5555;
