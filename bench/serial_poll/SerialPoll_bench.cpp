@@ -1,0 +1,159 @@
+// The window's serial poll of a 125-register map at 115200 baud, against a
+// scripted RTU slave on a pseudo-terminal served by a child process:
+// - BM_SerialPollTickToGrid: one timer tick until the grid shows the decoded
+//   reply (and the port is closed again);
+// - BM_SerialPollCpuAtOneSecond: the CPU time of this process (window, serial
+//   worker, Qt) while the poll runs every second, as a share of one core.
+// Run: QT_QPA_PLATFORM=offscreen bench_serial_poll --benchmark_repetitions=5
+// A pseudo-terminal does not pace bytes at the baud rate; the library's frame
+// timing for 115200 baud applies all the same.
+#include "Form1.h"
+
+#include "GuiTestSupport.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "QtMainThread.h"
+#include "ScriptedRtuSlave.h"
+
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::string GSlavePath;
+
+// The firmware word and 62 singles: 125 registers, the most one request holds.
+QStringList Map125() {
+  QStringList lines;
+  for (int i = 0; i < 62; ++i) lines << QStringLiteral("1-0:32.7.%1|f|Tensione %1").arg(i);
+  return lines;
+}
+
+struct TWindow {
+  TWindow() {
+    EnsureApplication();
+    folder.Write(QStringLiteral("map.cfg"), Map125());
+    form = std::make_unique<TForm1>(boxes);
+    form->SerialPortEdit->setText(QString::fromStdString(GSlavePath));
+    // The window handles the reply (grid, port closed), then the loop ends.
+    TModbusClient& client = form->SerialClient();
+    client.OnHoldingRegistersRead = [this, handler = client.OnHoldingRegistersRead](
+                                        TModbusClient& sender, const TTransactionInfo& info, uint16_t start,
+                                        uint16_t count, const TRegValues& values) {
+      handler(sender, info, start, count, values);
+      replyLoop.quit();
+    };
+  }
+  ~TWindow() {
+    form.reset();
+    ProcessEventsFor(20);
+  }
+  // Runs the event loop (blocking, as the program does) until the next reply.
+  bool WaitForReply() {
+    QTimer::singleShot(5000, &replyLoop, [this] { replyLoop.exit(1); });
+    return replyLoop.exec() == 0 && !form->SerialConnection().Active();
+  }
+  TScratchFolder folder;
+  TRecordingMessageBoxes boxes;
+  TQtMainThreadInstallation mainThread;
+  std::unique_ptr<TForm1> form;
+  QEventLoop replyLoop;
+};
+
+void BM_SerialPollTickToGrid(benchmark::State& State) {
+  TWindow window;
+  window.form->SerialPollIntervalEdit->setText(QStringLiteral("0"));  // ticks come from the loop below
+  window.form->SerialPollButtonClick();
+  if (!window.WaitForReply()) State.SkipWithError("no reply to the first request");
+  for (auto _ : State) {
+    window.form->SerialPollTimerTimer();
+    if (!window.WaitForReply() || window.form->MBGrid->item(1, 3)->text() != QStringLiteral("50")) {
+      State.SkipWithError("cycle failed");
+      break;
+    }
+  }
+  window.form->SerialPollButtonClick();
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void BM_SerialPollCpuAtOneSecond(benchmark::State& State) {
+  constexpr int SECONDS = 10;
+  for (auto _ : State) {
+    TWindow window;
+    window.form->SerialPollIntervalEdit->setText(QStringLiteral("1"));
+    const double cpuBefore = CpuSeconds();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    window.form->SerialPollButtonClick();
+    QEventLoop idle;
+    QTimer::singleShot(SECONDS * 1000, &idle, &QEventLoop::quit);
+    idle.exec();
+    window.form->SerialPollButtonClick();
+    const double cpu = CpuSeconds() - cpuBefore;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    State.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
+    State.counters["grid"] = window.form->MBGrid->item(1, 3)->text() == QStringLiteral("50") ? 1 : 0;
+  }
+}
+
+BENCHMARK(BM_SerialPollTickToGrid)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SerialPollCpuAtOneSecond)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// Serves the registers from a child process until it is killed.
+pid_t StartSlave() {
+  int channel[2];
+  if (pipe(channel) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    serialtest::TScriptedRtuSlave slave;
+    slave.SetRegister(0, 0x0105);
+    for (uint16_t r = 1; r < 125; r += 2) slave.SetRegister(static_cast<uint16_t>(r + 1), 0x4248);  // 50.0f
+    const std::string path = slave.Path() + "\n";
+    if (write(channel[1], path.data(), path.size()) < 0) _exit(1);
+    close(channel[1]);
+    for (;;) pause();
+  }
+  close(channel[1]);
+  char buffer[256] = {};
+  std::size_t got = 0;
+  while (got < sizeof buffer - 1) {
+    const ssize_t n = read(channel[0], buffer + got, 1);
+    if (n <= 0 || buffer[got] == '\n') break;
+    ++got;
+  }
+  close(channel[0]);
+  GSlavePath.assign(buffer, got);
+  return child;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const pid_t slave = StartSlave();
+  if (slave < 0 || GSlavePath.empty()) return 1;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  kill(slave, SIGTERM);
+  waitpid(slave, nullptr, 0);
+  return 0;
+}
