@@ -174,6 +174,15 @@ TEST_F(LinkExchange, SendWritesTheBytesBetweenTheWorkerSideEvents) {
   EXPECT_EQ(Seen, (std::vector<std::string>{"before", "after"}));
 }
 
+TEST_F(LinkExchange, ASendIntoALineThatTakesNothingEndsAtTheSendTimeOut) {
+  OpenLink();
+  // Nobody reads the far end: the pty's queue fills up and then takes nothing more.
+  const TBytes Big(256 * 1024, 0x55);
+  const auto Start = TClock::now();
+  EXPECT_FALSE(Conn.SendFrame(Big.data(), static_cast<int>(Big.size()), 200));
+  EXPECT_LT(ElapsedMs(Start), 5000);
+}
+
 TEST_F(LinkExchange, RtsToggleReportsTheMissingModemLine) {
   Conn.SetFlowControl(fcRtsToggle);
   OpenLink();
