@@ -218,7 +218,7 @@ void TTransactionThread::ExecuteTransaction(TModbusTransaction& T) {
 
 // One attempt's listening: frames from other servers are passed over and the wait starts
 // again with the full time-out, without using up an attempt.
-int TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize) {
+void TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize) {
   std::uint8_t* Input = FInputBuffer.data();
   for (;;) {
     int ReplySize = FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
@@ -247,6 +247,6 @@ int TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize) {
     } else
       T.Info.Reply = srNormalReply;
 
-    if (T.Info.Reply != srUnexpectedReply) return ReplySize;
+    if (T.Info.Reply != srUnexpectedReply) return;
   }
 }

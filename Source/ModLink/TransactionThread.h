@@ -77,7 +77,7 @@ class TTransactionThread {
  private:
   void Run();
   void ExecuteTransaction(TModbusTransaction& T);
-  int ReceiveReply(TModbusTransaction& T, int QuerySize);
+  void ReceiveReply(TModbusTransaction& T, int QuerySize);
 
   TOsEvent FEvent{false};  // auto-reset: wakes the client loop
   std::vector<std::uint8_t> FInputBuffer;   // raw line bytes received

@@ -50,6 +50,26 @@ TEST(ClientWithoutConnection, RequestsNeedAnActiveConnection) {
   EXPECT_EQ(Closed.GetNextUniqueID(), 0u);
 }
 
+TEST(ClientWithoutConnection, BindingFollowsTheConnectionsLife) {
+  TModbusClient Client;
+  TModbusConnection First;
+  {
+    TModbusConnection Second;
+    Client.SetConnection(&First);
+    EXPECT_EQ(First.ClientCount(), 1);
+    Client.SetConnection(&Second);
+    EXPECT_EQ(First.ClientCount(), 0);
+    EXPECT_EQ(Second.ClientCount(), 1);
+  }
+  EXPECT_EQ(Client.Connection(), nullptr);  // the connection told it when it went away
+  {
+    TModbusClient Gone;
+    Gone.SetConnection(&First);
+    EXPECT_EQ(First.ClientCount(), 1);
+  }
+  EXPECT_EQ(First.ClientCount(), 0);
+}
+
 TEST_F(ClientRequest, CountAndRangeLimits) {
   auto& C = Rig.Client;
   ExpectRefused([&] { C.ReadHoldingRegisters(0, 0); }, "Register count must be between 1 and 125");
