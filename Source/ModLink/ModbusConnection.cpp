@@ -71,11 +71,20 @@ void TModbusConnection::SetActive(bool Value) {
   if (Value) {
     DoBeforeOpen();
     InternalOpen();
-    DoAfterOpen();
   } else {
     DoBeforeClose();
     InternalClose();
-    DoAfterClose();
+  }
+  // The port has changed state by now: a failing after-event must not leave Active
+  // telling otherwise (an open port nobody could close, or a closed one in use).
+  try {
+    if (Value)
+      DoAfterOpen();
+    else
+      DoAfterClose();
+  } catch (...) {
+    FActive = Value;
+    throw;
   }
   FActive = Value;
 }
@@ -430,6 +439,7 @@ TModbusServer* TModbusConnection::GetServer(int Index) const {
 void TModbusConnection::EnqueueTransaction(TModbusTransactionPtr&& Transaction, TModbusClient* AOriginator) {
   CheckOpened();
   if (!Transaction) return;
+  if (!FThread) ModLinkError(SConnectionNotActive);
   Transaction->Originator = AOriginator;
   FThread->Enqueue(std::move(Transaction));
 }

@@ -114,6 +114,20 @@ TEST(ConnectionOpen, EventsAroundOpenAndCloseSeeTheOldState) {
   EXPECT_EQ(Seen, (std::vector<std::string>{"before-open 0", "after-open 0", "before-close 1", "after-close 1"}));
 }
 
+TEST(ConnectionOpen, AFailingAfterEventStillLeavesActiveTellingTheTruth) {
+  TPtyPair Pty;
+  TModbusConnection Conn;
+  Conn.SetPort(Pty.Path());
+  Conn.OnAfterOpen = [](TModbusConnection&) { throw std::runtime_error("after open"); };
+  EXPECT_THROW(Conn.Open(), std::runtime_error);
+  EXPECT_TRUE(Conn.Active());  // the port is open and can be closed
+  Conn.OnAfterClose = [](TModbusConnection&) { throw std::runtime_error("after close"); };
+  EXPECT_THROW(Conn.Close(), std::runtime_error);
+  EXPECT_FALSE(Conn.Active());
+  auto Transaction = std::make_unique<TModbusTransaction>(Conn.DetermineMaximumFrameSize());
+  EXPECT_EQ(ErrorText([&] { Conn.EnqueueTransaction(std::move(Transaction), nullptr); }), MustBeOpen);
+}
+
 TEST(ConnectionOpen, FailuresLeaveTheConnectionClosed) {
   TModbusConnection Conn;
   Conn.SetPort("/dev/no-such-serial-port");
