@@ -4,10 +4,10 @@
 // grid, a red error bar along the bottom and the menu.
 //
 // The window owns the register map, the Modbus TCP client and the serial
-// client with its connection for the life of the process. Everything that is not about widgets (the map, the decoding,
-// the collection cycle) lives in the Qt-free core; the operations here only
-// move texts between the widgets and the core, in the order the operator
-// expects to see their effects.
+// client with its connection for the life of the process. Everything that is
+// not about widgets (the map, the decoding, the collection cycles) lives in
+// the Qt-free core; the operations here only move texts between the widgets
+// and the core, in the order the operator expects to see their effects.
 //
 // Controls are public members under their own names, so that tests and the
 // serial poll can reach them the way the window's operations do.
