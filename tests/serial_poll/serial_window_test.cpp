@@ -200,14 +200,20 @@ TEST_F(SerialWindowTest, StartChecksTheIntervalAndTheSlaveAddress) {
   EXPECT_EQ(slave.RequestCount(), 0u);
 }
 
-TEST_F(SerialWindowTest, SlaveAddressUsesItsLowEightBits) {
+TEST_F(SerialWindowTest, LineSettingsComeFromTheListsAndTheSlaveAddressFromItsLowEightBits) {
   slave.SetAddress(44);
   form->SerialSlaveAddressEdit->setText(QStringLiteral("300"));
+  form->BaudRateCombo->setCurrentIndex(0);  // "9600"
+  form->ParityCombo->setCurrentIndex(1);    // "Odd"
   form->SerialPollButtonClick();
   ASSERT_TRUE(WaitUntilClosed());
   ASSERT_EQ(slave.RequestCount(), 1u);
   EXPECT_EQ(slave.Requests().front().Address, 44);
   EXPECT_EQ(Cell(2, cValue), QStringLiteral("123456"));
+  EXPECT_EQ(form->SerialConnection().BaudRate(), br9600);
+  EXPECT_EQ(form->SerialConnection().Parity(), psOdd);
+  EXPECT_EQ(form->SerialConnection().StopBits(), sb1);
+  EXPECT_EQ(form->SerialConnection().Port(), slave.Path());
 }
 
 TEST_F(SerialWindowTest, QvztModeDecodesWithByteSequence0123WhateverTheComboShows) {
