@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -159,8 +160,10 @@ private:
     const uint16_t address = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[8] << 8 | Frame[9]) : 0;
     const uint16_t count = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[10] << 8 | Frame[11]) : 0;
     TReply reply;
-    std::vector<uint8_t> answer(8);  // header and function code, as in the request
-    std::copy_n(Frame.data(), answer.size(), answer.data());
+    // Header and function code as in the request, then at most 1 + 250 data bytes.
+    std::array<uint8_t, 8 + 1 + 250> answer{};
+    std::copy_n(Frame.data(), 8, answer.data());
+    size_t size = 8;
     {
       std::lock_guard lock(FMutex);
       const TRequest request{function, address, count};
@@ -171,10 +174,10 @@ private:
         reply = {TAction::Exception, static_cast<uint8_t>(function != 3 ? 1 : 2)};
       }
       if (reply.Action == TAction::Answer) {
-        answer.push_back(static_cast<uint8_t>(2 * count));
+        answer[size++] = static_cast<uint8_t>(2 * count);
         for (uint32_t i = 0; i < count; ++i) {
-          answer.push_back(static_cast<uint8_t>(FRegisters[address + i] >> 8));
-          answer.push_back(static_cast<uint8_t>(FRegisters[address + i] & 0xFF));
+          answer[size++] = static_cast<uint8_t>(FRegisters[address + i] >> 8);
+          answer[size++] = static_cast<uint8_t>(FRegisters[address + i] & 0xFF);
         }
       }
     }
@@ -183,15 +186,14 @@ private:
       case TAction::Close: CloseClient(); return false;
       case TAction::Exception:
         answer[7] = static_cast<uint8_t>(function | 0x80);
-        answer.push_back(reply.ExceptionCode);
+        answer[size++] = reply.ExceptionCode;
         break;
       case TAction::Answer: break;
     }
-    const size_t length = answer.size() - 6;
+    const size_t length = size - 6;
     answer[4] = static_cast<uint8_t>(length >> 8);
     answer[5] = static_cast<uint8_t>(length & 0xFF);
-    if (send(FClient, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size()))
-      CloseClient();
+    if (send(FClient, answer.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) CloseClient();
     return FClient >= 0;
   }
 
