@@ -108,6 +108,7 @@ void TSerialFrontEnd::Open() {
       FLastQuery = PduOfRawFrame(raw);
     };
     FConnection.OnFrameSend = [this](TModbusConnection&, const TFrameData& raw) {
+      if (!OnLog) return;  // cleared while the last notices were still on their way
       OnLog("serial slave " + std::to_string(FSettings.slaveAddress) + ": " +
             DescribeExchange(FLastQuery, PduOfRawFrame(raw)));
     };
