@@ -7,6 +7,7 @@
 #include "CarbonStyle.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "QtMainThread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
   if (!styleError.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(styleError));
 
   TPrintingBoxes boxes;
+  // The serial library hands its results to the GUI thread through this.
+  TQtMainThreadInstallation mainThread;
   TForm1 form(boxes);
   form.show();
   ProcessEventsFor(300);
