@@ -1,7 +1,7 @@
 #pragma once
-// A scripted Modbus TCP server on 127.0.0.1 for tests and benchmarks: serves
-// "read holding registers" from a 65536-register table and lets a test make
-// it misbehave per request (exception reply, no reply, closed connection).
+// A scripted Modbus TCP server on the loopback interface for tests and
+// benchmarks: serves "read holding registers" from a 65536-register table and
+// lets a test make it misbehave per request (exception reply, no reply, closed connection).
 // One client at a time; a new connection replaces the previous one. Every
 // wait is bounded, and the destructor stops the thread.
 
@@ -38,21 +38,34 @@ public:
   // Decides how to answer request number Index (from 0, over all connections).
   using TScript = std::function<TReply(const TRequest& Request, int Index)>;
 
-  TLoopbackModbusServer() : FRegisters(65536, 0) {
-    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Listens on 127.0.0.1, or on ::1 with Family AF_INET6 (throws when the
+  // machine has no IPv6 loopback).
+  explicit TLoopbackModbusServer(int Family = AF_INET) : FRegisters(65536, 0) {
+    FListen = socket(Family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FListen < 0) throw std::runtime_error("socket failed");
     const int yes = 1;
     setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(FListen, 8) != 0)
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (Family == AF_INET6) {
+      auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+      v6.sin6_family = AF_INET6;
+      v6.sin6_addr = in6addr_loopback;
+      length = sizeof v6;
+    } else {
+      auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+      v4.sin_family = AF_INET;
+      v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof v4;
+    }
+    if (bind(FListen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(FListen, 8) != 0) {
+      close(FListen);
       throw std::runtime_error("bind/listen failed");
-    socklen_t length = sizeof address;
+    }
     getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
+    FPort = ntohs(Family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                     : reinterpret_cast<sockaddr_in&>(address).sin_port);
     FThread = std::thread([this] { Run(); });
   }
 

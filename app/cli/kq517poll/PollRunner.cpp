@@ -43,6 +43,9 @@ int RunTcpPoll(const TTcpTarget& Target, const TPollOptions& Options, TRegisterM
   TIdModBusClient client;
   std::vector<std::string> errorBar;
   TTcpCollectionCycle cycle(client, Map, [&](const std::string& Text) { errorBar.push_back(Text); });
+  // The cycle sets the window's IPv4; an address with colons ([::1]:502 on
+  // the command line) can only be reached over IPv6.
+  if (Target.Host.find(':') != std::string::npos) client.SetIPVersion(TIPVersion::IPv6);
 
   TTcpCycleSettings settings;
   settings.Host = Target.Host;
