@@ -1,6 +1,7 @@
 #include "Commons.h"
 
 #include <elf.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -182,6 +183,10 @@ std::string UnquoteOsReleaseValue(const std::string& pValue) {
 // ---------------------------------------------------------------- version
 
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& pFileName) {
+  // Only a regular file can carry the record; opening a FIFO would wait for
+  // a writer that may never come, and a device could be endless.
+  struct stat status {};
+  if (stat(pFileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   TFileReader file(pFileName);
   if (!file.IsOpen()) return std::nullopt;
   std::optional<TFixedFileInfo> info;

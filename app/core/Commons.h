@@ -39,7 +39,7 @@ inline constexpr const char* KQ_VERSION_SECTION = ".kq_version";
 
 // Finds the version record in the named file: through the section table of an
 // ELF file, otherwise by scanning the bytes for the signature. Empty when the
-// file cannot be read or carries no record.
+// file cannot be read, is not a regular file or carries no record.
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& pFileName);
 
 // "major.minor.release.build" plus " Debug", " Pre Release", " Private Build"

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +77,24 @@ TEST(VersionRecord, FilesWithoutARecordGiveTheEmptyText) {
   // as a constant: the ELF section table decides, not a byte match.
   EXPECT_EQ(GetVersionStr(""), "");
   EXPECT_EQ(GetVersionStr(ProgramFileName()), "");
+}
+
+TEST(VersionRecord, NamesThatAreNoRegularFileGiveTheEmptyTextWithoutWaiting) {
+  char folder[] = "/tmp/kq_commons_dir_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string fifo = std::string(folder) + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(GetVersionStr(folder), "");
+  // Nobody ever writes to the pipe: reading it would wait for ever, so the
+  // look-up runs in a child process that an alarm ends after a few seconds.
+  EXPECT_EXIT(
+      {
+        alarm(10);
+        std::_Exit(GetVersionStr(fifo).empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  std::remove(fifo.c_str());
+  rmdir(folder);
 }
 
 TEST(VersionRecord, DamagedElfHeadersNeitherCrashNorFindAnything) {
