@@ -221,7 +221,7 @@ struct TClientRig {
     Connection.SetBaudRate(br19200);
     Connection.SetTransmissionMode(Mode);
     Connection.SetSilentInterval(Mode == tmRTU ? 100 : 50);
-    Connection.SetReceiveTimeout(300);
+    Connection.SetReceiveTimeout(2000);  // generous: a loaded machine may answer late
     Client.SetConnection(&Connection);
   }
   ~TClientRig() {

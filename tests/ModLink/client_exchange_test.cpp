@@ -109,7 +109,7 @@ TEST_F(ClientExchange, InvalidFramesAreRetriedThenReported) {
 
 TEST_F(ClientExchange, RetryAfterSilenceSucceeds) {
   Rig.Connection.SetMaxRetries(3);
-  Rig.Connection.SetReceiveTimeout(100);
+  Rig.Connection.SetReceiveTimeout(400);
   int Seen = 0;
   Start([&Seen](const TBytes&) { return ++Seen == 1 ? std::vector<TChunk>{} : Say(Rtu(ReadReplyPdu)); });
   const TResult R = ReadOnce();
@@ -167,6 +167,7 @@ TEST_F(ClientExchange, EveryExceptionCode) {
 }
 
 TEST_F(ClientExchange, SplitReply) {
+  Rig.Connection.SetSilentInterval(1000);  // about 520 ms at 19200 bit/s
   const TBytes Reply = Rtu(ReadReplyPdu);
   const TBytes Head(Reply.begin(), Reply.begin() + 4), Tail(Reply.begin() + 4, Reply.end());
   std::atomic<int> GapMs{5};
@@ -174,7 +175,7 @@ TEST_F(ClientExchange, SplitReply) {
   // A pause shorter than the silent interval keeps the frame whole.
   EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   // A pause longer than it ends the frame early: what came is not a valid frame.
-  GapMs = 200;
+  GapMs = 1500;
   EXPECT_EQ(ReadOnce().Info.Reply, srInvalidFrame);
 }
 
@@ -214,7 +215,7 @@ TEST_F(ClientExchange, EchoWithoutTheOptionIsJudgedAsAReply) {
 
 TEST_F(ClientExchange, FrameNotificationsComeInOrder) {
   Rig.Connection.SetMaxRetries(2);
-  Rig.Connection.SetReceiveTimeout(100);
+  Rig.Connection.SetReceiveTimeout(400);
   std::vector<std::string> Order;
   Rig.Connection.OnFrameSend = [&](auto&, const TFrameData& D) {
     EXPECT_EQ(D, Rtu(ReadQueryPdu));
