@@ -150,8 +150,9 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }  // namespace
 
 std::string ReadMapFileBytes(const std::string& fileName) {
-  // Non-blocking, so that a FIFO or terminal named like a map file gives an
-  // error instead of waiting for a writer; regular files are not affected.
+  // Non-blocking, so that a FIFO or terminal named like a map file never
+  // stalls the window: without a writer it reads as empty, with an idle writer
+  // the read fails with EAGAIN. Regular files are not affected.
   TFileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.Get() < 0) ThrowFileError(errno, fileName);
 
