@@ -81,6 +81,10 @@ bool TTcpCollectionCycle::CollectDataTCP(const TTcpCycleSettings& Settings) {
   const int32_t spanned =
       FMap.MBRegCount() - (Settings.Float32 ? FMap.MBFPRegSingleDelta() : 0);
 
+  // Where an open connection leads: the client is only ever connected to the
+  // host and port it holds.
+  const std::string openHost = FClient.Host();
+  const uint16_t openPort = FClient.Port();
   FClient.SetHost(Settings.Host);
   FClient.SetPort(PortFromText(Settings.PortText));  // outside the guard: the caller reports it
   FClient.SetReadTimeout(TCP_CYCLE_READ_TIMEOUT);
@@ -101,6 +105,13 @@ bool TTcpCollectionCycle::CollectDataTCP(const TTcpCycleSettings& Settings) {
     try {
       connected = FClient.Connected();
     } catch (const std::exception&) {
+      connected = false;
+    }
+    // A connection kept open by an earlier poll leads to the device that poll
+    // read; after the address or port changed it would show that device's
+    // values as the new one's.
+    if (connected && (openHost != FClient.Host() || openPort != FClient.Port())) {
+      FClient.Disconnect();
       connected = false;
     }
     if (!FFirstTimeConnection && Settings.LeaveConnectionOpen && !connected) {

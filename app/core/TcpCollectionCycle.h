@@ -69,7 +69,9 @@ public:
   // a kept-open connection closed; the caller stops the poll on false. An
   // exception reply, a time-out or a mismatched reply leaves the values of the
   // last complete cycle and still returns true. A port text that is not a
-  // port number raises EConvertError before anything else happens.
+  // port number raises EConvertError before anything else happens. A
+  // connection left open by an earlier poll is reused only while the host and
+  // port are still the ones it was made to.
   bool CollectDataTCP(const TTcpCycleSettings& Settings);
 
   // One poll tick: CollectDataTCP, then the grid with its result.

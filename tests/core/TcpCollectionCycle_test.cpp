@@ -174,6 +174,33 @@ TEST_F(TcpCycleTest, KeptOpenConnectionIsReusedAndItsLossStopsThePoll) {
   EXPECT_EQ(Server.Connections(), 2);
 }
 
+TEST_F(TcpCycleTest, KeptOpenConnectionIsNotReusedForAnotherDevice) {
+  LoadMap(mpQVZT, WordMap(1));
+  Server.SetRegister(0, 0x0100);
+  TTcpCycleSettings settings = Settings();
+  settings.LeaveConnectionOpen = true;
+  Cycle.StartPoll();
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_EQ(Map.RegData()[0], "1");
+
+  // Between two polls the operator points the window at another meter.
+  TLoopbackModbusServer other;
+  other.SetRegister(0, 0x0200);
+  settings.PortText = std::to_string(other.Port());
+  Cycle.StartPoll();
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(Map.RegData()[0], "2");
+  EXPECT_EQ(other.Connections(), 1);
+  EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
+
+  // And back to the first one.
+  settings.PortText = std::to_string(Server.Port());
+  Cycle.StartPoll();
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_EQ(Map.RegData()[0], "1");
+  EXPECT_EQ(Server.Connections(), 2);
+}
+
 TEST_F(TcpCycleTest, UncheckedLeaveOpenConnectsAndClosesEveryCycle) {
   LoadMap(mpQVZT, WordMap(4));
   for (int i = 0; i < 2; ++i) {
