@@ -19,6 +19,8 @@ public:
   TPeerProcess& operator=(const TPeerProcess&) = delete;
 
   uint16_t Port() const { return FPort; }
+  // Process id of the running program, -1 when it did not start.
+  pid_t Pid() const { return FPid; }
   // Why Port() is 0, for the test's message.
   const std::string& Failure() const { return FFailure; }
 

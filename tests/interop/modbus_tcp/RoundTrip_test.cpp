@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "IdModBusClient.h"
@@ -27,7 +32,7 @@ void PrintTo(const PeerKind& Kind, std::ostream* Out) { *Out << Kind.Name; }
 class RoundTrip : public testing::TestWithParam<PeerKind> {
 protected:
   void SetUp() override {
-    std::vector<std::string> argv;
+    std::vector<std::string>& argv = Argv;
     if (GetParam().Name == "pymodbus") {
       if (::access(PYTHON3, X_OK) != 0 ||
           std::system(PYTHON3 " -c 'import pymodbus' >/dev/null 2>&1") != 0)
@@ -54,10 +59,22 @@ protected:
     Client.Connect();
   }
 
+  std::vector<std::string> Argv;
   std::unique_ptr<TPeerProcess> Peer;
   TIdModBusClient Client;
   std::vector<std::pair<uint8_t, uint8_t>> Errors;
 };
+
+bool AcceptsConnections(uint16_t Port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(Port);
+  const bool accepted = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(s);
+  return accepted;
+}
 
 }  // namespace
 
@@ -157,6 +174,36 @@ TEST_P(RoundTrip, AutoConnectUsesAFreshConnectionPerRequest) {
   std::vector<uint16_t> values;
   EXPECT_TRUE(Client.ReadHoldingRegisters(300, 5, values));
   EXPECT_EQ(values, (std::vector<uint16_t>{0, 11, 22, 33, 44}));
+}
+
+// A test process that crashes or is killed must not leave its server running:
+// the server ends with the process that started it.
+TEST_P(RoundTrip, PeerEndsWithTheProcessThatStartedIt) {
+  int channel[2];
+  ASSERT_EQ(::pipe(channel), 0);
+  const pid_t starter = ::fork();
+  ASSERT_GE(starter, 0);
+  if (starter == 0) {
+    TPeerProcess peer(Argv, 20s);
+    const int32_t started[2] = {peer.Port(), peer.Pid()};
+    const bool told = ::write(channel[1], started, sizeof(started)) == sizeof(started);
+    ::_exit(told ? 0 : 1);  // no destructor runs, as after a crash
+  }
+  ::close(channel[1]);
+  int32_t started[2] = {0, -1};
+  const bool told = ::read(channel[0], started, sizeof(started)) == sizeof(started);
+  ::close(channel[0]);
+  ::waitpid(starter, nullptr, 0);
+  ASSERT_TRUE(told && started[0] > 0) << "the starter process could not start " << Argv[0];
+
+  const auto port = static_cast<uint16_t>(started[0]);
+  bool ended = false;
+  for (int i = 0; i < 200 && !ended; ++i) {
+    ended = !AcceptsConnections(port);
+    if (!ended) ::usleep(50'000);
+  }
+  if (!ended) ::kill(started[1], SIGTERM);  // tidy up after the failure
+  EXPECT_TRUE(ended) << Argv[0] << " still serves port " << port << " after its starter ended";
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, RoundTrip,

@@ -1,7 +1,8 @@
 // A Modbus TCP server built on libmodbus, for interoperability tests and the
 // benchmark. It listens on 127.0.0.1 on a port chosen by the system, prints
 // that port on the first line of its standard output and serves any number of
-// connections until it is terminated.
+// connections until it is terminated, or until the process that started it
+// ends (so that a test that crashed leaves no server behind).
 //
 // Data: 1000 coils, discrete inputs, holding and input registers from address
 // 0; discrete input i is on when i is a multiple of 3, input register i holds
@@ -13,12 +14,19 @@
 #include <cstdio>
 #include <vector>
 
+#include <csignal>
+
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 int main() {
+  // End with the starter; had it already gone, the parent is now someone else.
+  const pid_t starter = getppid();
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != starter) return 1;
+
   constexpr int Size = 1000;
   modbus_t* ctx = modbus_new_tcp("127.0.0.1", 0);
   modbus_mapping_t* map = modbus_mapping_new(Size, Size, Size, Size);

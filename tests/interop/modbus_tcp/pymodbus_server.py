@@ -4,10 +4,24 @@ Listens on 127.0.0.1 on a port chosen by the system and prints that port on
 the first line of its standard output. The data matches the libmodbus test
 server: 1000 of each kind from address 0, discrete input i on when i is a
 multiple of 3, input register i holding i * 7, holding register i holding i.
+It ends when the process that started it ends, so that a test that crashed
+leaves no server behind.
 """
 import asyncio
+import ctypes
 import logging
+import os
+import signal
 import sys
+
+PR_SET_PDEATHSIG = 1
+
+
+def end_with_starter():
+    starter = os.getppid()
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0) != 0 or os.getppid() != starter:
+        sys.exit(1)
 
 from pymodbus.datastore import (
     ModbusSequentialDataBlock,
@@ -37,6 +51,7 @@ async def main():
 
 
 if __name__ == "__main__":
+    end_with_starter()
     try:
         asyncio.run(main())
     except KeyboardInterrupt:
