@@ -205,20 +205,20 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
       }
       const auto equals = argument.find('=');
       const std::string name = argument.substr(0, equals);
-      const TOptionSpec* spec = nullptr;
+      const TOptionSpec* found = nullptr;
       for (const TOptionSpec& candidate : OptionTable())
-        if (name == candidate.Name) spec = &candidate;
-      if (!spec) throw EUsageError("unknown option '" + argument + "'");
+        if (name == candidate.Name) found = &candidate;
+      if (!found) throw EUsageError("unknown option '" + argument + "'");
 
       std::string value;
       if (equals != std::string::npos) {
-        if (!spec->TakesValue) throw EUsageError(name + " takes no value");
+        if (!found->TakesValue) throw EUsageError(name + " takes no value");
         value = argument.substr(equals + 1);
-      } else if (spec->TakesValue) {
+      } else if (found->TakesValue) {
         if (i + 1 >= Arguments.size()) throw EUsageError(name + " needs a value");
         value = Arguments[++i];
       }
-      spec->Apply(result.Options, serial, value);
+      found->Apply(result.Options, serial, value);
     }
     CheckConsistency(result.Options, serial);
   } catch (const EUsageError& error) {
