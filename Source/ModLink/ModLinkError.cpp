@@ -10,11 +10,12 @@ std::string FormatMessage(std::string_view Format, std::initializer_list<TFormat
       Result += c;
       continue;
     }
-    const char Spec = Format[i + 1];
-    if (Spec == '%') {
+    const char Conversion = Format[i + 1];
+    if (Conversion == '%') {
       Result += '%';
       ++i;
-    } else if ((Spec == 'd' || Spec == 'u' || Spec == 'i' || Spec == 's') && Next != Args.end()) {
+    } else if ((Conversion == 'd' || Conversion == 'u' || Conversion == 'i' || Conversion == 's') &&
+               Next != Args.end()) {
       Result += Next->ToString();
       ++Next;
       ++i;
