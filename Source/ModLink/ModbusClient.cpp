@@ -208,48 +208,42 @@ void PutBits(TModbusBuffer& Buffer, const TBitValues& Bits) {
 
 }  // namespace
 
+// The four table reads share one query layout: command, first item, item count.
+std::uint32_t TModbusClient::EnqueueRangeRead(std::uint8_t Command, std::uint16_t Start,
+                                              std::uint16_t Count, void* UserData) {
+  auto T = NewTransaction(UserData);
+  T->QueryBuffer.PutByte(Command);
+  T->QueryBuffer.PutWordHiLo(Start);
+  T->QueryBuffer.PutWordHiLo(Count);
+  return Enqueue(std::move(T));
+}
+
 std::uint32_t TModbusClient::ReadCoils(std::uint16_t StartBit, std::uint16_t BitCount,
                                        void* UserData) {
   CheckConnected();
   CheckBitRange(StartBit, BitCount, MaxReadBitCount);
-  auto T = NewTransaction(UserData);
-  T->QueryBuffer.PutByte(Cmd_ReadCoils);
-  T->QueryBuffer.PutWordHiLo(StartBit);
-  T->QueryBuffer.PutWordHiLo(BitCount);
-  return Enqueue(std::move(T));
+  return EnqueueRangeRead(Cmd_ReadCoils, StartBit, BitCount, UserData);
 }
 
 std::uint32_t TModbusClient::ReadDiscreteInputs(std::uint16_t StartBit, std::uint16_t BitCount,
                                                 void* UserData) {
   CheckConnected();
   CheckBitRange(StartBit, BitCount, MaxReadBitCount);
-  auto T = NewTransaction(UserData);
-  T->QueryBuffer.PutByte(Cmd_ReadDiscreteInputs);
-  T->QueryBuffer.PutWordHiLo(StartBit);
-  T->QueryBuffer.PutWordHiLo(BitCount);
-  return Enqueue(std::move(T));
+  return EnqueueRangeRead(Cmd_ReadDiscreteInputs, StartBit, BitCount, UserData);
 }
 
 std::uint32_t TModbusClient::ReadHoldingRegisters(std::uint16_t StartReg, std::uint16_t RegCount,
                                                   void* UserData) {
   CheckConnected();
   CheckRegisterRange(StartReg, RegCount, MaxReadRegisterCount);
-  auto T = NewTransaction(UserData);
-  T->QueryBuffer.PutByte(Cmd_ReadHoldingRegisters);
-  T->QueryBuffer.PutWordHiLo(StartReg);
-  T->QueryBuffer.PutWordHiLo(RegCount);
-  return Enqueue(std::move(T));
+  return EnqueueRangeRead(Cmd_ReadHoldingRegisters, StartReg, RegCount, UserData);
 }
 
 std::uint32_t TModbusClient::ReadInputRegisters(std::uint16_t StartReg, std::uint16_t RegCount,
                                                 void* UserData) {
   CheckConnected();
   CheckRegisterRange(StartReg, RegCount, MaxReadRegisterCount);
-  auto T = NewTransaction(UserData);
-  T->QueryBuffer.PutByte(Cmd_ReadInputRegisters);
-  T->QueryBuffer.PutWordHiLo(StartReg);
-  T->QueryBuffer.PutWordHiLo(RegCount);
-  return Enqueue(std::move(T));
+  return EnqueueRangeRead(Cmd_ReadInputRegisters, StartReg, RegCount, UserData);
 }
 
 std::uint32_t TModbusClient::WriteSingleCoil(std::uint16_t BitAddr, bool BitValue,

@@ -198,6 +198,8 @@ class TModbusClient {
   void CheckConnected() const;
   TModbusTransactionPtr NewTransaction(void* UserData);
   std::uint32_t Enqueue(TModbusTransactionPtr Transaction);
+  std::uint32_t EnqueueRangeRead(std::uint8_t Command, std::uint16_t Start, std::uint16_t Count,
+                                 void* UserData);
 
   void DonePublicTransaction(TModbusTransaction& T, std::uint8_t Command);
   void DoneCustomTransaction(TModbusTransaction& T, std::uint8_t Command);
