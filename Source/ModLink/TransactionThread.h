@@ -61,6 +61,7 @@ class TTransactionThread {
   void ClientExecute();
   void ServerExecute();   // slave loop
   void MonitorExecute();  // line monitor
+  bool ReceiveValidFrame(TModbusBuffer& Frame);
 
   // Worker side: takes the first queued transaction; false when the queue is empty.
   bool FetchNextTransaction(TModbusTransactionPtr& Transaction);

@@ -18,6 +18,18 @@ constexpr std::uint32_t FailurePauseMs = 100;
 
 }  // namespace
 
+// Waits for the next frame on the line and decodes it into Frame. A frame that does not
+// decode (noise, a wrong check, the empty receive that a close ends) is reported to the
+// application as discarded.
+bool TTransactionThread::ReceiveValidFrame(TModbusBuffer& Frame) {
+  const int Size = FConnection.ReceiveFrame(FInputBuffer.data(), FInterimBufferSize,
+                                            TModbusConnection::InfiniteTimeout);
+  InitFrameDataEvent(FInputBuffer.data(), Size, false);
+  if (FConnection.DecodeFrame(FInputBuffer.data(), Frame, Size)) return true;
+  FConnection.MainThread().Synchronize([this] { FConnection.DoInvalidFrameDiscard(); });
+  return false;
+}
+
 void TTransactionThread::ServerExecute() {
   FConnection.ClearDeviceBuffers(true, true);
   FConnection.WaitForData(FConnection.GetRealSilentInterval());
@@ -27,13 +39,7 @@ void TTransactionThread::ServerExecute() {
 
   while (!Terminated()) {
     try {
-      const int Size = FConnection.ReceiveFrame(FInputBuffer.data(), FInterimBufferSize,
-                                                TModbusConnection::InfiniteTimeout);
-      InitFrameDataEvent(FInputBuffer.data(), Size, false);
-      if (!FConnection.DecodeFrame(FInputBuffer.data(), Transaction.QueryBuffer, Size)) {
-        Main.Synchronize([this] { FConnection.DoInvalidFrameDiscard(); });
-        continue;
-      }
+      if (!ReceiveValidFrame(Transaction.QueryBuffer)) continue;
       Transaction.Info.Address = FConnection.AcquireServerAddress(Transaction.QueryBuffer);
       Transaction.ReplyBuffer.SetSize(0);
 
@@ -61,17 +67,10 @@ void TTransactionThread::MonitorExecute() {
   FConnection.ClearDeviceBuffers(true, true);
   FConnection.WaitForData(FConnection.GetRealSilentInterval());
   TModbusBuffer Frame(FConnection.DetermineMaximumFrameSize());
-  TMainThread& Main = FConnection.MainThread();
 
   while (!Terminated()) {
     try {
-      const int Size = FConnection.ReceiveFrame(FInputBuffer.data(), FInterimBufferSize,
-                                                TModbusConnection::InfiniteTimeout);
-      InitFrameDataEvent(FInputBuffer.data(), Size, false);
-      if (!FConnection.DecodeFrame(FInputBuffer.data(), Frame, Size)) {
-        Main.Synchronize([this] { FConnection.DoInvalidFrameDiscard(); });
-        continue;
-      }
+      if (!ReceiveValidFrame(Frame)) continue;
       // Address, function code, then the data up to the error check. The smallest frame a
       // monitor decodes has no data at all.
       const std::uint8_t* Bytes = Frame.StartPtr();
