@@ -21,8 +21,14 @@ build_tool() {
   cmake --build "$build" -j"$(nproc)" --target "$@"
 }
 
+# A display someone can look at: an X or Wayland session, or a Qt platform other than the
+# invisible offscreen and minimal ones.
 has_display() {
-  [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]
+  case "${QT_QPA_PLATFORM:-}" in
+    offscreen* | minimal*) return 1 ;;
+    ?*) return 0 ;;
+  esac
+  [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]
 }
 
 # Starts kq517sim in the background on 127.0.0.1:$sim_port and waits until it
