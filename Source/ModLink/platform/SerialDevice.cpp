@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -218,13 +219,20 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
   const bool Bounded = TimeoutMs != TOsEvent::InfiniteTimeout;
   const auto Deadline = Clock::now() + std::chrono::milliseconds(Bounded ? TimeoutMs : 0);
   for (;;) {
-    int Wait = -1;
+    // ppoll takes the time left to the nanosecond: a wait rounded down to whole
+    // milliseconds would end an RTU silence up to a millisecond early.
+    timespec Wait{};
+    timespec* WaitFor = nullptr;
     if (Bounded) {
-      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
-      Wait = Left > 0 ? static_cast<int>(Left) : 0;
+      const auto Left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::max(Clock::duration::zero(), Deadline - Clock::now()))
+                            .count();
+      Wait.tv_sec = static_cast<time_t>(Left / 1'000'000'000);
+      Wait.tv_nsec = static_cast<long>(Left % 1'000'000'000);
+      WaitFor = &Wait;
     }
     pollfd Fds[2] = {{FHandle, POLLIN, 0}, {Break.Handle(), POLLIN, 0}};
-    const int Ready = ::poll(Fds, 2, Wait);
+    const int Ready = ::ppoll(Fds, 2, WaitFor, nullptr);
     if (Ready < 0) {
       if (errno == EINTR) continue;
       RaiseLastOSError("poll");
