@@ -1,5 +1,6 @@
 // kq517poll against an independent Modbus TCP server: pymodbus.
 #include "ChildProcess.h"
+#include "LoopbackPorts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,30 +19,6 @@ constexpr char PYTHON[] = "/usr/bin/python3";
 
 bool PymodbusInstalled() {
   return RunChild({PYTHON, "-c", "import pymodbus.server"}, "/").ExitStatus == 0;
-}
-
-// A port that was free a moment ago.
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepting(uint16_t Port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(Port);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
 }
 
 // The pymodbus server as a child process, killed at the end of the test.

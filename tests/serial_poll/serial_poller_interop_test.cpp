@@ -3,6 +3,7 @@
 // from pymodbus's TCP server.
 
 #include "ChildProcess.h"
+#include "LoopbackPorts.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -27,29 +28,6 @@ constexpr char PYTHON[] = "/usr/bin/python3";
 
 bool PymodbusSerialInstalled() {
   return RunChild({PYTHON, "-c", "import pymodbus.server, serial"}, "/").ExitStatus == 0;
-}
-
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepting(uint16_t Port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(Port);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
 }
 
 // Two pseudo-terminals joined back to back, so that both ends have a path:
@@ -107,8 +85,9 @@ private:
 // A Python server as a child process, ended at the end of the test.
 class TPythonServer {
 public:
-  explicit TPythonServer(std::vector<std::string> Arguments) {
-    Arguments.insert(Arguments.begin(), PYTHON);
+  explicit TPythonServer(const std::vector<std::string>& ScriptAndArguments) {
+    std::vector<std::string> Arguments{PYTHON};
+    Arguments.insert(Arguments.end(), ScriptAndArguments.begin(), ScriptAndArguments.end());
     FChild = fork();
     if (FChild == 0) {
       std::vector<char*> argv;
