@@ -6,6 +6,7 @@
 #include "Commons.h"
 #include "GuiTestSupport.h"
 #include "LoopbackModbusServer.h"
+#include "LoopbackPorts.h"
 #include "SerialSettingsItems.h"
 
 #include <QAction>
@@ -51,17 +52,7 @@ const QStringList QVZT_MAP = {
 enum Column { cAddress = 0, cType, cObis, cValue, cRaw, cDesc };
 
 // A port on 127.0.0.1 on which nothing listens.
-uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
+uint16_t ClosedPort() { return FreePort(); }
 
 // A 32-bit value with the least significant word first (byte sequence 1-0-3-2).
 void Put32(TLoopbackModbusServer& server, uint16_t address, uint32_t value) {
