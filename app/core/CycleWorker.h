@@ -10,13 +10,13 @@
 // still waiting for a device; whatever the job shares with the owner must be
 // held by shared ownership.
 
-#include "platform/MainThread.h"
-
 #include <functional>
 #include <memory>
 
+#include "platform/MainThread.h"
+
 class TCycleWorker {
-public:
+ public:
   using TContinuation = std::function<void()>;
   using TJob = std::function<TContinuation()>;
 
@@ -40,7 +40,7 @@ public:
   // wait.
   std::function<void()> OnIdle;
 
-private:
+ private:
   struct TLink;
   void Finished(const TContinuation& Continuation);
 

@@ -1,14 +1,16 @@
 #include "FieldInput.h"
 
-#include "Commons.h"
-#include "ValueDecoding.h"
-
 #include <charconv>
 #include <cmath>
 
+#include "Commons.h"
+#include "ValueDecoding.h"
+
 namespace {
 
-std::string Quoted(std::string_view Text) { return "\"" + std::string(Text) + "\""; }
+std::string Quoted(std::string_view Text) {
+  return "\"" + std::string(Text) + "\"";
+}
 
 [[noreturn]] void NotANumber(std::string_view Field, const std::string& Text) {
   throw EConvertError("Il campo " + Quoted(Field) + " non contiene un numero: " + Quoted(Text));
@@ -36,9 +38,12 @@ double FieldDecimal(std::string_view Field, const std::string& Text,
   std::size_t points = 0;
   for (std::size_t i = 0; i < number.size(); ++i) {
     const char c = number[i];
-    if (c >= '0' && c <= '9') ++digits;
-    else if (c == '.') ++points;
-    else if (!(i == 0 && (c == '-' || c == '+'))) NotANumber(Field, Text);
+    if (c >= '0' && c <= '9')
+      ++digits;
+    else if (c == '.')
+      ++points;
+    else if (!(i == 0 && (c == '-' || c == '+')))
+      NotANumber(Field, Text);
   }
   if (digits == 0 || points > 1) NotANumber(Field, Text);
   const char* first = number.data() + (number.front() == '+' ? 1 : 0);
@@ -72,7 +77,7 @@ int FieldInteger(std::string_view Field, const std::string& Text) {
 int FieldPort(std::string_view Field, const std::string& Text) {
   const int port = FieldInteger(Field, Text);
   if (port < 0 || port > 65535)
-    throw EConvertError("Il campo " + Quoted(Field) + " vuole un numero di porta da 0 a 65535: " +
-                        Quoted(Text));
+    throw EConvertError("Il campo " + Quoted(Field) +
+                        " vuole un numero di porta da 0 a 65535: " + Quoted(Text));
   return port;
 }

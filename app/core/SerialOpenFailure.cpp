@@ -1,13 +1,13 @@
 #include "SerialOpenFailure.h"
 
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,7 +18,8 @@ std::string OwningGroup(const std::string& Path) {
   std::vector<char> buffer(4096);
   group entry{};
   group* found = nullptr;
-  if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+  if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr)
     return {};
   return found->gr_name;
 }
@@ -43,8 +44,8 @@ std::string SerialDevicePath(const std::string& Port) {
 std::string SerialOpenFailureText(const std::string& Message, const std::string& Port) {
   const std::string path = SerialDevicePath(Port);
   const int error = OpenError(path);
-  return SerialOpenFailureText(Message, path, error,
-                               error == EACCES || error == EPERM ? OwningGroup(path) : std::string());
+  return SerialOpenFailureText(
+      Message, path, error, error == EACCES || error == EPERM ? OwningGroup(path) : std::string());
 }
 
 std::string SerialOpenFailureText(const std::string& Message, const std::string& Path, int Error,

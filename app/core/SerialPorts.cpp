@@ -42,7 +42,8 @@ std::vector<std::string> ListSerialPorts(const TSerialPortFolders& Folders) {
   std::sort(stable.begin(), stable.end());  // these names carry no number to order by
   for (const std::string& name : stable) ports.push_back((byId / name).string());
   for (const char* prefix : {"ttyUSB", "ttyACM"})
-    for (const std::string& name : EntriesStartingWith(dev, prefix)) ports.push_back((dev / name).string());
+    for (const std::string& name : EntriesStartingWith(dev, prefix))
+      ports.push_back((dev / name).string());
   for (const std::string& name : EntriesStartingWith(dev, "ttyS"))
     if (HasUart(Folders.SysClassTty, name)) ports.push_back((dev / name).string());
   return ports;

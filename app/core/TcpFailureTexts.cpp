@@ -1,9 +1,9 @@
 #include "TcpFailureTexts.h"
 
-#include "ValueDecoding.h"
-
 #include <cerrno>
 #include <cstring>
+
+#include "ValueDecoding.h"
 
 namespace {
 
@@ -12,7 +12,9 @@ std::string SecondsText(double Milliseconds, std::string_view DecimalSeparator) 
 }
 
 // The system's own words for errors without an Italian text here.
-std::string SystemReason(int OSError) { return std::strerror(OSError); }
+std::string SystemReason(int OSError) {
+  return std::strerror(OSError);
+}
 
 }  // namespace
 
@@ -25,16 +27,26 @@ std::string ConnectFailureText(const std::string& Endpoint, int OSError, int Con
                                std::string_view DecimalSeparator) {
   std::string reason;
   switch (OSError) {
-    case 0: reason = "indirizzo sconosciuto"; break;
-    case ECONNREFUSED: reason = "connessione rifiutata"; break;
+    case 0:
+      reason = "indirizzo sconosciuto";
+      break;
+    case ECONNREFUSED:
+      reason = "connessione rifiutata";
+      break;
     case ETIMEDOUT:
       reason = ConnectTimeoutMs > 0
                    ? "nessuna risposta entro " + SecondsText(ConnectTimeoutMs, DecimalSeparator)
                    : "nessuna risposta";
       break;
-    case EHOSTUNREACH: reason = "dispositivo non raggiungibile"; break;
-    case ENETUNREACH: reason = "rete non raggiungibile"; break;
-    default: reason = SystemReason(OSError); break;
+    case EHOSTUNREACH:
+      reason = "dispositivo non raggiungibile";
+      break;
+    case ENETUNREACH:
+      reason = "rete non raggiungibile";
+      break;
+    default:
+      reason = SystemReason(OSError);
+      break;
   }
   return "Impossibile connettersi a " + Endpoint + ": " + reason;
 }
@@ -42,10 +54,16 @@ std::string ConnectFailureText(const std::string& Endpoint, int OSError, int Con
 std::string LostConnectionText(int OSError) {
   std::string reason;
   switch (OSError) {
-    case 0: reason = "chiusa dal dispositivo"; break;
+    case 0:
+      reason = "chiusa dal dispositivo";
+      break;
     case ECONNRESET:
-    case EPIPE: reason = "interrotta dal dispositivo"; break;
-    default: reason = SystemReason(OSError); break;
+    case EPIPE:
+      reason = "interrotta dal dispositivo";
+      break;
+    default:
+      reason = SystemReason(OSError);
+      break;
   }
   return "Connessione col dispositivo persa: " + reason;
 }

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QStyleOptionProgressBar>
 
+#include <algorithm>
+
 TBusyBar::TBusyBar(QWidget* parent) : QProgressBar(parent) {
   setRange(0, 100);
   setValue(0);

@@ -9,7 +9,7 @@
 
 class TBusyBar : public QProgressBar {
   Q_OBJECT
-public:
+ public:
   // Milliseconds between two steps of the block.
   static constexpr int STEP_INTERVAL_MS = 125;
   // Steps the block takes to cross the bar once.
@@ -21,12 +21,12 @@ public:
   void SetBusy(bool busy);
   bool Busy() const { return FTimer.isActive(); }
 
-protected:
+ protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
-private:
+ private:
   void Step();
 
   QTimer FTimer;

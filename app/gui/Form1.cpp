@@ -459,8 +459,20 @@ void TForm1::Button1Click() {
     FMessageBoxes.ShowMessage(this, QStringLiteral("A poll cycle is reading the device; try again when it ends"));
     return;
   }
-  const std::vector<std::string> messages = ManualReadRegisters(
-      *mctPLC, edtIPAddress->text().toStdString(), Edit1->text().toStdString(), Edit2->text().toStdString());
+  // An exception reply shows its text in the error bar, as a cycle's does.
+  mctPLC->OnResponseError = [this](uint8_t FunctionCode, uint8_t ErrorCode,
+                                   const TModBusResponseBuffer& ResponseBuffer) {
+    FTcpCycle->mctPLCResponseError(FunctionCode, ErrorCode, ResponseBuffer);
+  };
+  std::vector<std::string> messages;
+  try {
+    messages = ManualReadRegisters(*mctPLC, edtIPAddress->text().toStdString(),
+                                   Edit1->text().toStdString(), Edit2->text().toStdString());
+  } catch (...) {
+    mctPLC->OnResponseError = nullptr;
+    throw;
+  }
+  mctPLC->OnResponseError = nullptr;
   for (const std::string& text : messages) FMessageBoxes.ShowMessage(this, ToQ(text));
 }
 

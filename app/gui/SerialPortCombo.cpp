@@ -1,8 +1,8 @@
 #include "SerialPortCombo.h"
 
-#include "SerialPorts.h"
-
 #include <QLineEdit>
+
+#include "SerialPorts.h"
 
 TSerialPortCombo::TSerialPortCombo(const QString& text, QWidget* parent) : QComboBox(parent) {
   setEditable(true);

@@ -8,7 +8,7 @@
 
 class TSerialPortCombo : public QComboBox {
   Q_OBJECT
-public:
+ public:
   explicit TSerialPortCombo(const QString& text, QWidget* parent = nullptr);
 
   QString text() const { return currentText(); }
@@ -17,6 +17,6 @@ public:
   // Reads the present ports into the list; the typed text stays.
   void RefreshPorts();
 
-protected:
+ protected:
   void showPopup() override;
 };

@@ -1,26 +1,31 @@
 #include "WindowCommandLine.h"
 
-#include "Form1.h"
-#include "SerialPortCombo.h"
-
 #include <QCommandLineParser>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
+#include "Form1.h"
+#include "SerialPortCombo.h"
+
 namespace {
 
 struct TOptions {
-  QCommandLineOption Tcp{QStringLiteral("tcp"), QStringLiteral("Fills the TCP panel: IP address and, after a colon, the port."),
-                         QStringLiteral("HOST[:PORT]")};
-  QCommandLineOption Serial{QStringLiteral("serial"), QStringLiteral("Fills the serial panel's port."),
+  QCommandLineOption Tcp{
+      QStringLiteral("tcp"),
+      QStringLiteral("Fills the TCP panel: IP address and, after a colon, the port."),
+      QStringLiteral("HOST[:PORT]")};
+  QCommandLineOption Serial{QStringLiteral("serial"),
+                            QStringLiteral("Fills the serial panel's port."),
                             QStringLiteral("PORT")};
-  QCommandLineOption Start{QStringLiteral("start"),
-                           QStringLiteral("Presses Start Poll of the panel given by --tcp or --serial.")};
+  QCommandLineOption Start{
+      QStringLiteral("start"),
+      QStringLiteral("Presses Start Poll of the panel given by --tcp or --serial.")};
 };
 
 void Describe(QCommandLineParser& parser, const TOptions& options) {
-  parser.setApplicationDescription(QStringLiteral("Test VIVAR517: polls a KQ517 meter over Modbus TCP or RTU."));
+  parser.setApplicationDescription(
+      QStringLiteral("Test VIVAR517: polls a KQ517 meter over Modbus TCP or RTU."));
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOption(options.Tcp);
@@ -69,7 +74,8 @@ bool SplitTarget(const QString& target, QString& host, QString& port, QString& e
 
 }  // namespace
 
-bool ParseWindowCommandLine(const QStringList& Arguments, TWindowCommandLine& Result, QString& Error) {
+bool ParseWindowCommandLine(const QStringList& Arguments, TWindowCommandLine& Result,
+                            QString& Error) {
   Result = TWindowCommandLine{};
   QCommandLineParser parser;
   const TOptions options;

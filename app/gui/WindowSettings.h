@@ -8,7 +8,6 @@
 // UserScope, folder) moves it, which is how tests keep away from the real one.
 
 #include <QSettings>
-
 #include <memory>
 
 class TForm1;

@@ -2,11 +2,11 @@
 // they are not numbers.
 #include "FieldInput.h"
 
-#include "Commons.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "Commons.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ TEST_P(PollInterval, AcceptsDecimalsDownToATenthAndNamesTheFieldOtherwise) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, PollInterval,
     ::testing::Values(TIntervalRow{"2", ".", 2000, nullptr}, TIntervalRow{"0.5", ".", 500, nullptr},
-                      TIntervalRow{"0,5", ",", 500, nullptr}, TIntervalRow{" 1.25 ", ",", 1250, nullptr},
+                      TIntervalRow{"0,5", ",", 500, nullptr},
+                      TIntervalRow{" 1.25 ", ",", 1250, nullptr},
                       TIntervalRow{"0", ".", 0, nullptr}, TIntervalRow{"0.1", ".", 100, nullptr},
                       TIntervalRow{"0,5", ".", 0, "non contiene un numero"},
                       TIntervalRow{"abc", ".", 0, "non contiene un numero: \"abc\""},
@@ -60,7 +61,8 @@ TEST(FieldNumbers, PortAndIntegerErrorsNameTheirField) {
       field == "Port" ? FieldPort(field, text) : FieldInteger(field, text);
       ADD_FAILURE() << text;
     } catch (const EConvertError& error) {
-      EXPECT_NE(std::string(error.what()).find("\"" + field + "\""), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("\"" + field + "\""), std::string::npos)
+          << error.what();
       EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
     }
   }

@@ -1,15 +1,14 @@
 // What the serial port field offers and what it says when a port will not open.
-#include "SerialOpenFailure.h"
-#include "SerialPorts.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
-#include <unistd.h>
+#include "SerialOpenFailure.h"
+#include "SerialPorts.h"
 
 namespace {
 
@@ -27,9 +26,10 @@ TEST(SerialPorts, StableNamesFirstThenAdaptersAndOnlyTheOnBoardPortsThatHaveAUar
   }
 
   const std::string dev = (root / "dev").string();
-  EXPECT_EQ(ListSerialPorts({dev, (root / "sys").string()}),
-            (std::vector<std::string>{dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0", dev + "/ttyUSB2",
-                                      dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS0"}));
+  EXPECT_EQ(
+      ListSerialPorts({dev, (root / "sys").string()}),
+      (std::vector<std::string>{dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0", dev + "/ttyUSB2",
+                                dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS0"}));
   fs::remove_all(root);
   EXPECT_TRUE(ListSerialPorts({dev, (root / "sys").string()}).empty()) << "no folders, no ports";
 }
@@ -38,10 +38,12 @@ TEST(SerialOpenFailure, NamesThePortTheReasonAndForPermissionTheGroup) {
   EXPECT_EQ(SerialOpenFailureText("Could not open serial port", "/nonexistent/ttyKQ"),
             std::string("Could not open serial port /nonexistent/ttyKQ: ") + std::strerror(ENOENT));
   EXPECT_EQ(SerialDevicePath("ttyUSB0"), "/dev/ttyUSB0");
-  const std::string denied = SerialOpenFailureText("Could not open serial port", "/dev/ttyUSB0", EACCES, "uucp");
+  const std::string denied =
+      SerialOpenFailureText("Could not open serial port", "/dev/ttyUSB0", EACCES, "uucp");
   EXPECT_NE(denied.find(std::strerror(EACCES)), std::string::npos) << denied;
   EXPECT_NE(denied.find("gruppo \"uucp\""), std::string::npos) << denied;
-  EXPECT_NE(SerialOpenFailureText("x", "/dev/ttyS0", EACCES, "").find("\"dialout\""), std::string::npos);
+  EXPECT_NE(SerialOpenFailureText("x", "/dev/ttyS0", EACCES, "").find("\"dialout\""),
+            std::string::npos);
 }
 
 }  // namespace

@@ -109,6 +109,8 @@ struct TFailedBlock {
   const char* Text;
 };
 
+void PrintTo(const TFailedBlock& Row, std::ostream* Out) { *Out << Row.Name; }
+
 class FailedBlock : public TcpCycleTest, public ::testing::WithParamInterface<TFailedBlock> {};
 
 TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {

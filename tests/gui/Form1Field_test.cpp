@@ -1,14 +1,7 @@
 // The window as a technician uses it: a device that holds a request, settings
 // that outlive the window, the command line, and what the window looks like.
 
-#include "Form1.h"
-
-#include "BusyBar.h"
-#include "GuiTestSupport.h"
-#include "LoopbackModbusServer.h"
-#include "SerialPortCombo.h"
-#include "WindowCommandLine.h"
-#include "WindowSettings.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,11 +13,16 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QTableWidget>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <memory>
+
+#include "BusyBar.h"
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "LoopbackModbusServer.h"
+#include "SerialPortCombo.h"
+#include "WindowCommandLine.h"
+#include "WindowSettings.h"
 
 namespace {
 
@@ -32,7 +30,7 @@ using TAction = TLoopbackModbusServer::TAction;
 using TReply = TLoopbackModbusServer::TReply;
 
 class Form1FieldTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     EnsureApplication();
     QLocale::setDefault(QLocale::c());
@@ -146,7 +144,8 @@ TEST_F(Form1FieldTest, CommandLineFillsThePanelAndStartsItsPoll) {
   for (const TCommandLineRow& row : rows) {
     TWindowCommandLine parsed;
     QString error;
-    const bool valid = ParseWindowCommandLine(QStringList{QStringLiteral("Test_KQ517T")} + row.Arguments, parsed, error);
+    const bool valid = ParseWindowCommandLine(
+        QStringList{QStringLiteral("Test_KQ517T")} + row.Arguments, parsed, error);
     const std::string name = row.Arguments.join(QLatin1Char(' ')).toStdString();
     ASSERT_EQ(valid, row.Valid) << name << ": " << error.toStdString();
     if (!valid) {
@@ -161,10 +160,10 @@ TEST_F(Form1FieldTest, CommandLineFillsThePanelAndStartsItsPoll) {
   CreateForm();
   TWindowCommandLine commandLine;
   QString error;
-  ASSERT_TRUE(ParseWindowCommandLine({QStringLiteral("Test_KQ517T"), QStringLiteral("--tcp"),
-                                      QStringLiteral("127.0.0.1:%1").arg(Server.Port()),
-                                      QStringLiteral("--start")},
-                                     commandLine, error));
+  ASSERT_TRUE(ParseWindowCommandLine(
+      {QStringLiteral("Test_KQ517T"), QStringLiteral("--tcp"),
+       QStringLiteral("127.0.0.1:%1").arg(Server.Port()), QStringLiteral("--start")},
+      commandLine, error));
   Form->PortEdit->setText(QStringLiteral("502"));
   ApplyWindowCommandLine(*Form, commandLine);
   EXPECT_EQ(Form->PortEdit->text(), QString::number(Server.Port()));
@@ -183,7 +182,8 @@ TEST_F(Form1FieldTest, LookAndFeel) {
 
   // "Indirizzo" fits its column; the grid and its last column grow with the window.
   const QHeaderView* header = Form->MBGrid->horizontalHeader();
-  EXPECT_GE(Form->MBGrid->columnWidth(0), header->fontMetrics().horizontalAdvance(QStringLiteral("Indirizzo")) + 8);
+  EXPECT_GE(Form->MBGrid->columnWidth(0),
+            header->fontMetrics().horizontalAdvance(QStringLiteral("Indirizzo")) + 8);
   const int gridWidth = Form->MBGrid->width();
   const int lastColumn = Form->MBGrid->columnWidth(5);
   Form->resize(Form->width() + 200, Form->height() + 100);
