@@ -87,6 +87,9 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+  // Nothing of a cycle still in flight reaches the window from here on.
+  FTcpWorker.Drop();
+  FTcpCycleWanted = false;
   Guarded([this] { SaveWindowSettings(*this, *OpenWindowSettings()); });
   PollTimer->SetEnabled(false);
   SerialPollTimer->SetEnabled(false);
@@ -348,6 +351,9 @@ void TForm1::PollTCPUpdate() {
   FTcpCycleWanted = false;
   const TTcpCycleSettings settings = TcpCycleSettings();
   const TTcpReadRequest request = FTcpCycle->PrepareRead(settings);
+  // An address with colons ("::1", as --tcp [::1]:502 gives it) is IPv6.
+  mctPLC->SetIPVersion(settings.Host.find(':') != std::string::npos ? TIPVersion::IPv6
+                                                                    : TIPVersion::IPv4);
   // The worker reads with the shared client and nothing else of the window;
   // the continuation runs on the GUI thread unless the cycle was dropped.
   FTcpWorker.Start([this, client = mctPLC, request, settings]() -> TCycleWorker::TContinuation {

@@ -173,6 +173,21 @@ TEST_F(Form1FieldTest, CommandLineFillsThePanelAndStartsItsPoll) {
   Form->PollButtonClick();
 }
 
+TEST_F(Form1FieldTest, BracketedIPv6AddressIsReachedOverIPv6) {
+  TLoopbackModbusServer server6(AF_INET6);
+  CreateForm();
+  TWindowCommandLine commandLine;
+  QString error;
+  ASSERT_TRUE(ParseWindowCommandLine({QStringLiteral("Test_KQ517T"), QStringLiteral("--tcp"),
+                                      QStringLiteral("[::1]:%1").arg(server6.Port())},
+                                     commandLine, error));
+  ApplyWindowCommandLine(*Form, commandLine);
+  Form->PollButtonClick();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !Form->TcpCycleRunning(); }));
+  EXPECT_EQ(server6.Requests().size(), 1u) << Form->ErrorPanel->text().toStdString();
+  Form->PollButtonClick();
+}
+
 TEST_F(Form1FieldTest, LookAndFeel) {
   // No application display name: Qt would append it to every title.
   EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
