@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Redraws docs/window.png, the window polling a scripted meter on 127.0.0.1,
+# docs/window-it.png, the same on a system set to Italian (decimal commas),
 # and docs/about.png, the about box, on a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +12,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp app/maps/map.cfg app/maps/qvztmap.cfg "$work/"
 cd "$work"
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$build/tests/gui/gui_window_screenshot" "$root/docs/window.png" "$root/docs/about.png"
-echo "wrote docs/window.png and docs/about.png"
+shoot() {
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/gui/gui_window_screenshot" "$@"
+}
+LANG=C.UTF-8 LC_ALL=C.UTF-8 shoot "$root/docs/window.png" "$root/docs/about.png"
+LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 shoot "$root/docs/window-it.png"
+echo "wrote docs/window.png, docs/window-it.png and docs/about.png"

@@ -11,7 +11,18 @@ packages=(
   libmodbus-dev python3-pymodbus python3-serial mbpoll socat
   # a display server for window screenshots and for running the window headless
   xvfb xauth fonts-dejavu-core
+  # the Italian locale the window's tests run under as well
+  locales
 )
+
+# Generates it_IT.UTF-8 when it is missing (the tests need it).
+ensure_italian_locale() {
+  locale -a 2>/dev/null | grep -qi '^it_IT\.utf-\?8$' && return 0
+  echo "Generating the it_IT.UTF-8 locale"
+  $SUDO sed -i 's/^# *\(it_IT.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^it_IT.UTF-8 UTF-8' /etc/locale.gen || echo 'it_IT.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,10 +30,14 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_italian_locale
+  exit 0
+fi
+
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+ensure_italian_locale

@@ -82,8 +82,8 @@ fi
 if has_display; then
   build_tool Test_KQ517T kq517sim
   start_simulator
-  echo "In the window, enter IP 127.0.0.1 and port $sim_port (or the serial port above) and press Start Poll."
-  (cd "$build/app/gui" && ./Test_KQ517T)
+  echo "The window opens pointed at the simulator: press Start Poll of the TCP panel."
+  (cd "$build/app/gui" && ./Test_KQ517T --tcp "127.0.0.1:$sim_port")
   exit 0
 fi
 

@@ -1,6 +1,8 @@
 #include "SerialCollectionCycle.h"
 
 #include "Commons.h"
+#include "ModLinkError.h"
+#include "SerialOpenFailure.h"
 #include "TcpCollectionCycle.h"
 #include "ValueDecoding.h"
 
@@ -110,6 +112,8 @@ bool TSerialCollectionCycle::CollectDataSerial() {
     // A refused request leaves no reply that would close the port again.
     if (!wasOpen && FConnection.Active()) CloseQuietly();
     FLastError = error.what();
+    // The library names neither the port nor the reason; the operator needs both.
+    if (FLastError == ModLinkMessages::SCouldNotOpenPort) FLastError = SerialOpenFailureText(FLastError, settings.Port);
     ShowError(FLastError);
     return false;
   }

@@ -1,6 +1,7 @@
 #include "TcpCollectionCycle.h"
 
 #include "Commons.h"
+#include "TcpFailureTexts.h"
 #include "ValueDecoding.h"
 
 #include <exception>
@@ -31,24 +32,146 @@ uint16_t PortFromText(const std::string& Text) {
   return static_cast<uint16_t>(port);
 }
 
+// Holds the client's reply events for one read and hands them back after it,
+// so that the texts they carry land in that read's result.
+class TReplyEvents {
+public:
+  TReplyEvents(TIdModBusClient& Client, std::string& Text) : FClient(Client) {
+    FClient.OnResponseError = [&Text](uint8_t, uint8_t ErrorCode, const TModBusResponseBuffer&) {
+      Text = SERVER_EXCEPTION_PREFIX + ServerExceptionText(ErrorCode);
+    };
+    FClient.OnResponseMismatch = [&Text](uint8_t Request, uint8_t Response,
+                                         const TModBusResponseBuffer&) {
+      Text = MismatchedReplyText(Request, Response);
+    };
+  }
+  ~TReplyEvents() {
+    FClient.OnResponseError = nullptr;
+    FClient.OnResponseMismatch = nullptr;
+  }
+  TReplyEvents(const TReplyEvents&) = delete;
+  TReplyEvents& operator=(const TReplyEvents&) = delete;
+
+private:
+  TIdModBusClient& FClient;
+};
+
+// Reads Count registers from Address in blocks into Registers; false at the
+// first block that did not come back, with the reason in Text.
+bool ReadBlocks(TIdModBusClient& Client, uint16_t Address, uint32_t Count,
+                std::vector<uint16_t>& Registers, std::string& Text,
+                std::string_view DecimalSeparator) {
+  Registers.clear();
+  Registers.reserve(Count);
+  std::vector<uint16_t> regBlock;
+  uint32_t address = Address;
+  uint32_t remaining = Count;
+  while (remaining > 0) {
+    const uint16_t block =
+        static_cast<uint16_t>(remaining <= TCP_BLOCK_REGISTERS ? remaining : TCP_BLOCK_REGISTERS);
+    regBlock.assign(block, 0);
+    Text.clear();
+    if (!Client.ReadHoldingRegisters(static_cast<uint16_t>(address), block, regBlock)) {
+      // Neither an exception reply nor a mismatch: the reply did not come.
+      if (Text.empty()) Text = NoReplyText(Client.TimeOut(), DecimalSeparator);
+      return false;
+    }
+    Registers.insert(Registers.end(), regBlock.begin(), regBlock.begin() + block);
+    address += block;
+    remaining -= block;
+  }
+  return true;
+}
+
+int OSErrorOf(const std::exception& Error) {
+  const auto* tcp = dynamic_cast<const ETcpConnectionError*>(&Error);
+  return tcp != nullptr ? tcp->OSError() : 0;
+}
+
 }  // namespace
+
+void ConfigureCycleClient(TIdModBusClient& Client) {
+  Client.SetConnectTimeout(TCP_CYCLE_CONNECT_TIMEOUT);
+  Client.SetIPVersion(TIPVersion::IPv4);
+  Client.SetPort(5020);
+  Client.SetAutoConnect(false);
+  Client.SetBaseRegister(0);
+  Client.SetUnitID(0);
+}
+
+TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& Request) {
+  TTcpReadResult result;
+  if (!Request.RefusedText.empty()) {
+    result.ErrorBarText = Request.RefusedText;
+    return result;
+  }
+  // Where an open connection leads: the client is only ever connected to the
+  // host and port it holds.
+  const std::string openHost = Client.Host();
+  const uint16_t openPort = Client.Port();
+  Client.SetHost(Request.Host);
+  Client.SetPort(Request.Port);
+  Client.SetReadTimeout(TCP_CYCLE_READ_TIMEOUT);
+  const std::string endpoint = TcpEndpointText(Request.Host, Request.Port);
+  TReplyEvents events(Client, result.ErrorBarText);
+
+  try {
+    bool connected = false;
+    try {
+      connected = Client.Connected();
+    } catch (const std::exception&) {
+      connected = false;
+    }
+    // A connection kept open by an earlier poll leads to the device that poll
+    // read; after the address or port changed it would show that device's
+    // values as the new one's.
+    if (connected && (openHost != Request.Host || openPort != Request.Port)) {
+      Client.Disconnect();
+      connected = false;
+    }
+    if (!Request.FirstTimeConnection && Request.LeaveConnectionOpen && !connected) {
+      result.ErrorBarText = CONNECTION_LOST_TEXT;
+      return result;
+    }
+    if (!connected) {
+      try {
+        Client.Connect();
+      } catch (const std::exception& error) {
+        result.LastError = error.what();
+        result.ErrorBarText = ConnectFailureText(endpoint, OSErrorOf(error), Client.ConnectTimeout(),
+                                                 Request.DecimalSeparator);
+        return result;
+      }
+    }
+
+    try {
+      result.Complete = ReadBlocks(Client, Request.BaseAddress, Request.Count, result.Registers,
+                                   result.ErrorBarText, Request.DecimalSeparator);
+    } catch (const std::exception& error) {
+      if (!Request.LeaveConnectionOpen) Client.Disconnect();
+      result.LastError = error.what();
+      result.ErrorBarText = dynamic_cast<const ETcpConnectionError*>(&error) != nullptr
+                                ? LostConnectionText(OSErrorOf(error))
+                                : result.LastError;
+      return result;
+    }
+    if (!Request.LeaveConnectionOpen) Client.Disconnect();
+    result.Ok = true;
+  } catch (const std::exception& error) {
+    result.LastError = error.what();
+    result.ErrorBarText = result.LastError;
+  } catch (...) {
+    result.LastError = "unknown error";
+    result.ErrorBarText = result.LastError;
+  }
+  return result;
+}
 
 TTcpCollectionCycle::TTcpCollectionCycle(TIdModBusClient& Client, TRegisterMap& Map,
                                          TErrorBarSink ShowError)
     : FClient(Client), FMap(Map), FShowError(std::move(ShowError)) {
-  FClient.SetConnectTimeout(0);
-  FClient.SetIPVersion(TIPVersion::IPv4);
-  FClient.SetPort(5020);
-  FClient.SetAutoConnect(false);
-  FClient.SetBaseRegister(0);
-  FClient.SetUnitID(0);
-  FClient.OnResponseError = [this](uint8_t FunctionCode, uint8_t ErrorCode,
-                                   const TModBusResponseBuffer& ResponseBuffer) {
-    mctPLCResponseError(FunctionCode, ErrorCode, ResponseBuffer);
-  };
+  ConfigureCycleClient(FClient);
 }
-
-TTcpCollectionCycle::~TTcpCollectionCycle() { FClient.OnResponseError = nullptr; }
 
 void TTcpCollectionCycle::mctPLCResponseError(uint8_t, uint8_t ErrorCode,
                                               const TModBusResponseBuffer&) {
@@ -73,97 +196,49 @@ bool TTcpCollectionCycle::PollTCPUpdate(const TTcpCycleSettings& Settings) {
 }
 
 bool TTcpCollectionCycle::CollectDataTCP(const TTcpCycleSettings& Settings) {
+  const TTcpReadRequest request = PrepareRead(Settings);
+  return FinishRead(Settings, ReadTcpRegisters(FClient, request));
+}
+
+TTcpReadRequest TTcpCollectionCycle::PrepareRead(const TTcpCycleSettings& Settings) {
   FDecoded = false;
   FLastError.clear();
+
+  TTcpReadRequest request;
+  request.Host = Settings.Host;
+  request.Port = PortFromText(Settings.PortText);  // before anything else: the caller reports it
+  request.LeaveConnectionOpen = Settings.LeaveConnectionOpen;
+  request.DecimalSeparator = Settings.DecimalSeparator;
 
   const TMapSettings mapSettings{Settings.Float32, Settings.MeterInstanceIndex};
   // Registers the map spans in the current layout, before any 16-bit cut.
   const int32_t spanned =
       FMap.MBRegCount() - (Settings.Float32 ? FMap.MBFPRegSingleDelta() : 0);
-
-  // Where an open connection leads: the client is only ever connected to the
-  // host and port it holds.
-  const std::string openHost = FClient.Host();
-  const uint16_t openPort = FClient.Port();
-  FClient.SetHost(Settings.Host);
-  FClient.SetPort(PortFromText(Settings.PortText));  // outside the guard: the caller reports it
-  FClient.SetReadTimeout(TCP_CYCLE_READ_TIMEOUT);
-  const EByteSequence byteSequence =
-      ByteSequenceFor(Settings.QvztMode, Settings.BytesSequenceIndex);
   FMap.SetBaseAddress(BaseAddressFor(mapSettings));
-  const uint16_t base = FMap.BaseAddress();
-
-  try {
-    // Past register 65535 the block addresses would wrap to register 0 and
-    // show the wrong registers as the map's values.
-    if (spanned < 0 || static_cast<uint32_t>(base) + static_cast<uint32_t>(spanned) > 65536u) {
-      ShowError(MAP_BEYOND_LAST_REGISTER_TEXT);
-      return false;
-    }
-
-    bool connected = false;
-    try {
-      connected = FClient.Connected();
-    } catch (const std::exception&) {
-      connected = false;
-    }
-    // A connection kept open by an earlier poll leads to the device that poll
-    // read; after the address or port changed it would show that device's
-    // values as the new one's.
-    if (connected && (openHost != FClient.Host() || openPort != FClient.Port())) {
-      FClient.Disconnect();
-      connected = false;
-    }
-    if (!FFirstTimeConnection && Settings.LeaveConnectionOpen && !connected) {
-      ShowError(CONNECTION_LOST_TEXT);
-      return false;
-    }
-    FFirstTimeConnection = false;
-    if (!connected) FClient.Connect();
-
-    std::vector<uint16_t> regValues;
-    bool complete = false;
-    try {
-      complete = ReadBlocks(base, static_cast<uint32_t>(spanned), regValues);
-    } catch (...) {
-      if (!Settings.LeaveConnectionOpen) FClient.Disconnect();
-      throw;
-    }
-    if (!Settings.LeaveConnectionOpen) FClient.Disconnect();
-
-    if (complete) {
-      DecodeRegisters(FMap, regValues,
-                      TDecodeOptions{byteSequence, Settings.Float32, EDecodePath::dpTCP,
-                                     Settings.DecimalSeparator});
-      FDecoded = true;
-      UpdateGridData(true, Settings.Float32);
-    }
-    return true;
-  } catch (const std::exception& error) {
-    FLastError = error.what();
-    return false;
-  } catch (...) {
-    FLastError = "unknown error";
-    return false;
+  request.BaseAddress = FMap.BaseAddress();
+  // Past register 65535 the block addresses would wrap to register 0 and
+  // show the wrong registers as the map's values.
+  if (spanned < 0 ||
+      static_cast<uint32_t>(request.BaseAddress) + static_cast<uint32_t>(spanned) > 65536u) {
+    request.RefusedText = MAP_BEYOND_LAST_REGISTER_TEXT;
+    return request;
   }
+  request.Count = static_cast<uint32_t>(spanned);
+  request.FirstTimeConnection = FFirstTimeConnection;
+  FFirstTimeConnection = false;
+  return request;
 }
 
-bool TTcpCollectionCycle::ReadBlocks(uint16_t Address, uint32_t Count,
-                                     std::vector<uint16_t>& RegValues) {
-  RegValues.clear();
-  RegValues.reserve(Count);
-  std::vector<uint16_t> regBlock;
-  uint32_t address = Address;
-  uint32_t remaining = Count;
-  while (remaining > 0) {
-    const uint16_t block =
-        static_cast<uint16_t>(remaining <= TCP_BLOCK_REGISTERS ? remaining : TCP_BLOCK_REGISTERS);
-    regBlock.assign(block, 0);
-    if (!FClient.ReadHoldingRegisters(static_cast<uint16_t>(address), block, regBlock))
-      return false;
-    RegValues.insert(RegValues.end(), regBlock.begin(), regBlock.begin() + block);
-    address += block;
-    remaining -= block;
-  }
+bool TTcpCollectionCycle::FinishRead(const TTcpCycleSettings& Settings,
+                                     const TTcpReadResult& Result) {
+  FLastError = Result.LastError;
+  if (!Result.ErrorBarText.empty()) ShowError(Result.ErrorBarText);
+  if (!Result.Ok) return false;
+  // What did not come back shows "<N/A>", never an earlier cycle's value.
+  DecodeRegisters(FMap, Result.Registers,
+                  TDecodeOptions{ByteSequenceFor(Settings.QvztMode, Settings.BytesSequenceIndex),
+                                 Settings.Float32, EDecodePath::dpTCP, Settings.DecimalSeparator});
+  FDecoded = Result.Complete;
+  UpdateGridData(true, Settings.Float32);
   return true;
 }

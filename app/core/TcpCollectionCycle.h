@@ -3,7 +3,8 @@
 // over Modbus TCP in blocks, decodes them and tells the grid. The main window
 // and the headless poller share it: they own the client and the map, fill a
 // TTcpCycleSettings from their controls or options, and receive the error-bar
-// texts through a callback.
+// texts through a callback. The read is a function of the client alone, so
+// the window can run it on a worker thread and decode on its own.
 
 #include "IdModBusClient.h"
 #include "RegisterMap.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Largest block one request asks for. One register below the protocol limit
 // of 125, which some meters do not serve.
@@ -28,6 +30,11 @@ inline constexpr char MAP_BEYOND_LAST_REGISTER_TEXT[] =
 // 1 "Comando Illegale" ... 11 "Nessuna risposta dal gateway", else "Sconosciuta".
 std::string ServerExceptionText(uint8_t ErrorCode);
 
+// Milliseconds a cycle's connect may take before it is given up: a device
+// that never answers the connect would otherwise hold the cycle for as long
+// as the kernel retries (over two minutes).
+inline constexpr int TCP_CYCLE_CONNECT_TIMEOUT = 5000;
+
 // What one cycle reads from the window (or the poller's options).
 struct TTcpCycleSettings {
   std::string Host = "192.168.1.50";   // edtIPAddress
@@ -40,6 +47,45 @@ struct TTcpCycleSettings {
   std::string DecimalSeparator = ".";  // for the "0.##" value texts
 };
 
+// The network half of a cycle, fixed on the thread that owns the map before
+// the registers are read, so that the read itself needs nothing but a client.
+struct TTcpReadRequest {
+  std::string Host;
+  uint16_t Port = 0;
+  bool LeaveConnectionOpen = false;
+  bool FirstTimeConnection = true;
+  uint16_t BaseAddress = 0;
+  uint32_t Count = 0;                 // registers from BaseAddress
+  std::string DecimalSeparator = ".";
+  std::string RefusedText;            // when set, the cycle fails with this text unread
+};
+
+// What the read brought back.
+struct TTcpReadResult {
+  // The cycle's result: false after a connection error or a kept-open
+  // connection found closed; the caller stops the poll.
+  bool Ok = false;
+  // Registers from the base address: all of them when Complete, else those of
+  // the blocks that came back before one failed.
+  std::vector<uint16_t> Registers;
+  bool Complete = false;
+  // Why the cycle did not get everything, for the error bar (empty if it did).
+  std::string ErrorBarText;
+  // The message of the exception that ended the cycle (empty if none).
+  std::string LastError;
+};
+
+// Reads the registers of Request on the calling thread, touching nothing but
+// Client: connects when needed, reads in blocks of at most 124 registers and
+// disconnects unless the connection is to stay open. Takes the client's
+// OnResponseError and OnResponseMismatch while it reads.
+TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& Request);
+
+// The client settings every cycle relies on: no auto-connect, register
+// numbers sent as they are, unit identifier 0, IPv4, a connect bounded by
+// TCP_CYCLE_CONNECT_TIMEOUT, port 5020 until a cycle sets it.
+void ConfigureCycleClient(TIdModBusClient& Client);
+
 class TTcpCollectionCycle {
 public:
   // Sets the text of the red error bar and shows it.
@@ -47,17 +93,14 @@ public:
   // The window's UpdateGridData(pDataAvail).
   using TGridDataSink = std::function<void(bool pDataAvail)>;
 
-  // Applies the client settings the cycle relies on (no auto-connect, register
-  // numbers sent as they are, unit identifier 0, IPv4, no connect time-out of
-  // its own, port 5020 until a cycle sets it) and takes the client's
-  // OnResponseError. Client and Map must outlive the cycle.
+  // Configures the client (ConfigureCycleClient). Client and Map must outlive
+  // the cycle.
   TTcpCollectionCycle(TIdModBusClient& Client, TRegisterMap& Map, TErrorBarSink ShowError);
-  ~TTcpCollectionCycle();
   TTcpCollectionCycle(const TTcpCollectionCycle&) = delete;
   TTcpCollectionCycle& operator=(const TTcpCollectionCycle&) = delete;
 
-  // Called with true after every complete decoding pass. When it is not set
-  // the cycle refreshes the map's grid texts itself.
+  // Called with true after every decoding pass. When it is not set the cycle
+  // refreshes the map's grid texts itself.
   TGridDataSink OnUpdateGridData;
 
   // A poll starts: the next cycle may open the connection even when
@@ -65,17 +108,26 @@ public:
   void StartPoll() { FFirstTimeConnection = true; }
   bool FirstTimeConnection() const { return FFirstTimeConnection; }
 
-  // One cycle. True when it ran without a connection error and did not find
-  // a kept-open connection closed; the caller stops the poll on false. An
-  // exception reply, a time-out or a mismatched reply leaves the values of the
-  // last complete cycle and still returns true. A port text that is not a
-  // port number raises EConvertError before anything else happens. A
-  // connection left open by an earlier poll is reused only while the host and
-  // port are still the ones it was made to.
+  // One cycle on the calling thread: PrepareRead, ReadTcpRegisters on the
+  // client, FinishRead. True when it ran without a connection error and did
+  // not find a kept-open connection closed; the caller stops the poll on
+  // false. A block that fails (time-out, exception reply, mismatched reply)
+  // shows why in the error bar, "<N/A>" for the entries it did not get, and
+  // still returns true. A port text that is not a port number raises
+  // EConvertError before anything else happens. A connection left open by an
+  // earlier poll is reused only while the host and port are still the ones it
+  // was made to.
   bool CollectDataTCP(const TTcpCycleSettings& Settings);
 
   // One poll tick: CollectDataTCP, then the grid with its result.
   bool PollTCPUpdate(const TTcpCycleSettings& Settings);
+
+  // The two halves of CollectDataTCP around the read, for a caller that reads
+  // on another thread. PrepareRead sets the map's base address and raises
+  // EConvertError for a bad port text; FinishRead shows the result's text,
+  // decodes what came back and returns the cycle's result.
+  TTcpReadRequest PrepareRead(const TTcpCycleSettings& Settings);
+  bool FinishRead(const TTcpCycleSettings& Settings, const TTcpReadResult& Result);
 
   // How the last cycle ended, for callers that report more than the window:
   // every block read and decoded ...
@@ -83,15 +135,13 @@ public:
   // ... or the message of the connection error that ended it (empty if none).
   const std::string& LastError() const { return FLastError; }
 
-  // OnResponseError of the client: "Eccezione Server: " + the code's text.
+  // An exception reply: "Eccezione Server: " + the code's text.
   void mctPLCResponseError(uint8_t FunctionCode, uint8_t ErrorCode,
                            const TModBusResponseBuffer& ResponseBuffer);
 
 private:
   void ShowError(const std::string& Text);
   void UpdateGridData(bool DataAvail, bool Float32);
-  // Reads Count registers from Address in blocks; true when all came back.
-  bool ReadBlocks(uint16_t Address, uint32_t Count, std::vector<uint16_t>& RegValues);
 
   TIdModBusClient& FClient;
   TRegisterMap& FMap;

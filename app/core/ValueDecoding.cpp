@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -144,15 +145,22 @@ std::string FormatFloat2(double value, std::string_view decimalSeparator) {
 
   // Round on the 15 significant decimal digits a double reliably carries, so
   // that 1.005 shows as 1.01 the way a reader expects, not as 1 (its binary
-  // value is a hair below 1.005).
+  // value is a hair below 1.005). std::to_chars writes "d.dddde+XX" whatever
+  // the C library's locale, which printf would not (a ',' there broke the
+  // digit string apart under an Italian locale).
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  const std::to_chars_result written =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
+  const std::string_view scientific(buf, static_cast<std::size_t>(written.ptr - buf));
+  const std::size_t e = scientific.find('e');
   std::string digits;
-  const char* p = buf;
-  for (; *p != 'e'; ++p) {
-    if (*p != '.') digits += *p;
+  for (const char c : scientific.substr(0, e)) {
+    if (c != '.') digits += c;
   }
-  const int exponent = std::atoi(p + 1);
+  int exponent = 0;
+  const std::string_view exponentText = scientific.substr(e + 1);
+  std::from_chars(exponentText.data() + (exponentText.front() == '+' ? 1 : 0),
+                  exponentText.data() + exponentText.size(), exponent);
 
   // Lay the digits out as integer part and fraction.
   int intDigits = exponent + 1;

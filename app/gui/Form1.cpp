@@ -1,43 +1,38 @@
 #include "Form1.h"
 
 #include "AboutBox.h"
+#include "BusyBar.h"
 #include "Commons.h"
+#include "FieldInput.h"
 #include "ManualRead.h"
 #include "MessageBoxes.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "SerialCollectionCycle.h"
+#include "SerialPortCombo.h"
 #include "SerialSettingsItems.h"
 #include "TcpCollectionCycle.h"
+#include "WindowSettings.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
-constexpr char WINDOW_TITLE[] = "Test VIVAR517";
-
-// Largest poll interval, in seconds, whose milliseconds still fit a timer.
-constexpr int MAX_POLL_INTERVAL_SECONDS = std::numeric_limits<int>::max() / 1000;
-
 QString ToQ(const std::string& text) { return QString::fromStdString(text); }
 
-// Raises EConvertError when the text is not a TCP port number (0 to 65535).
-void CheckPortText(const std::string& text) {
-  const int port = StrToInt(text);
-  if (port < 0 || port > 65535) throw EConvertError("'" + text + "' is not a valid port number");
-}
+// The user's decimal separator, for the values shown and the numbers typed.
+std::string DecimalSeparator() { return QLocale().decimalPoint().toStdString(); }
 
 }  // namespace
 
@@ -55,13 +50,14 @@ void TForm1::Guarded(F&& handler) {
 TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
     : QMainWindow(parent),
       FMessageBoxes(messageBoxes),
-      mctPLC(std::make_unique<TIdModBusClient>()),
+      mctPLC(std::make_shared<TIdModBusClient>()),
       ModbusConnection1(std::make_unique<TModbusConnection>()),
       ModbusClient1(std::make_unique<TModbusClient>()) {
   BuildControls();
   FTcpCycle = std::make_unique<TTcpCollectionCycle>(
       *mctPLC, FMap, [this](const std::string& text) { ShowErrorBar(text); });
   FTcpCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
+  FTcpWorker.OnIdle = [this] { Guarded([this] { TcpWorkerIdle(); }); };
   PollTimer->OnTimer = [this] { PollTimerTimer(); };
 
   FSerialCycle = std::make_unique<TSerialCollectionCycle>(*ModbusConnection1, *ModbusClient1, FMap,
@@ -86,10 +82,15 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
     }
   });
   Guarded([this] { FormCreate(); });
+  Guarded([this] { RestoreSettings(); });
   ConnectHandlers();
 }
 
 TForm1::~TForm1() {
+  // Nothing of a cycle still in flight reaches the window from here on.
+  FTcpWorker.Drop();
+  FTcpCycleWanted = false;
+  Guarded([this] { SaveWindowSettings(*this, *OpenWindowSettings()); });
   PollTimer->SetEnabled(false);
   SerialPollTimer->SetEnabled(false);
   SetApplicationExceptionHandler(nullptr);
@@ -117,11 +118,22 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(WINDOW_TITLE), ToQ(GetVersionStr(""))));
+  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(WINDOW_CAPTION), ToQ(GetVersionStr(""))));
   SetupNormalMode();
   UpdatePollUI();
   EvalEnablings();
   FillSerialLists();
+}
+
+// The remembered settings, and what the map must do to follow them.
+void TForm1::RestoreSettings() {
+  RestoreWindowSettings(*this, *OpenWindowSettings());
+  if (QvztModeCheckBox->isChecked() || Float32CheckBox->isChecked()) {
+    Float32CheckBoxClick();
+  } else if (MeterInstanceCombo->currentIndex() != 0) {
+    CalcAddress();
+    UpdateGridData(false);
+  }
 }
 
 void TForm1::FillSerialLists() {
@@ -178,6 +190,8 @@ void TForm1::SetupQVZTMode() {
 }
 
 void TForm1::Float32CheckBoxClick() {
+  // A cycle in flight was read for the old layout.
+  FTcpWorker.Drop();
   if (QvztModeCheckBox->isChecked())
     SetupQVZTMode();
   else
@@ -186,6 +200,13 @@ void TForm1::Float32CheckBoxClick() {
 
 void TForm1::CalcAddress() { FMap.CalcAddress(MapSettings()); }
 
+// Width a header text needs to be read in full: the text, the section's
+// padding on both sides and its border.
+int TForm1::HeaderWidth(const QString& text) const {
+  constexpr int SECTION_MARGINS = 12;
+  return MBGrid->horizontalHeader()->fontMetrics().horizontalAdvance(text) + SECTION_MARGINS;
+}
+
 void TForm1::UpdateGridStruct() {
   FMap.UpdateGridStruct();
   MBGrid->clearContents();
@@ -193,7 +214,7 @@ void TForm1::UpdateGridStruct() {
   QStringList headers;
   for (int column = 0; column < GRID_COLUMN_COUNT; ++column) {
     headers << QString::fromLatin1(GRID_HEADERS[column]);
-    MBGrid->setColumnWidth(column, GRID_COLUMN_WIDTHS[column]);
+    MBGrid->setColumnWidth(column, std::max(GRID_COLUMN_WIDTHS[column], HeaderWidth(headers.last())));
   }
   MBGrid->setHorizontalHeaderLabels(headers);
   // Every cell gets its item once here; UpdateGridData only changes texts.
@@ -230,13 +251,7 @@ void TForm1::UpdatePollUI() {
   SerialPollButton->setText(SerialPollOn() ? QStringLiteral("Stop Poll") : QStringLiteral("Start Poll"));
   const bool busy = TcpPollOn() || SerialPollOn();
   ProgressBar1->setVisible(busy);
-  // A range of 0..0 makes the bar a moving busy indicator; 0..100 at 0 holds it still.
-  if (busy)
-    ProgressBar1->setRange(0, 0);
-  else {
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-  }
+  ProgressBar1->SetBusy(busy);
 }
 
 void TForm1::EvalEnablings() {
@@ -263,14 +278,14 @@ void TForm1::MeterInstanceComboChange() {
   if (SerialPollOn()) {
     PollSerialUpdate();
   } else if (TcpPollOn()) {
-    PollTCPUpdate();
+    RestartTcpCycle();
   } else {
     CalcAddress();
     UpdateGridData(false);
   }
 }
 
-void TForm1::BytesSequenceComboChange() { PollTCPUpdate(); }
+void TForm1::BytesSequenceComboChange() { RestartTcpCycle(); }
 
 void TForm1::Exit1Click() { QApplication::quit(); }
 
@@ -279,19 +294,19 @@ void TForm1::About1Click() { TAboutBox::ExecuteModal(this); }
 void TForm1::PollButtonClick() {
   if (!TcpPollOn()) {
     ErrorPanel->setVisible(false);
-    // A text that is not a whole number of seconds, a negative one or one too
-    // large for the timer ends the click with nothing else changed.
-    int seconds = 0;
+    // A field that is not the number it should be is named in the error bar,
+    // and the poll stays off. The port is checked now, since the settings
+    // freeze while the poll runs and a bad one would fail every tick.
+    int interval = 0;
     try {
-      seconds = StrToInt(PollIntervalEdit->text().toStdString());
-    } catch (const EConvertError&) {
+      interval = PollIntervalMilliseconds("Poll Interval", PollIntervalEdit->text().toStdString(),
+                                          DecimalSeparator());
+      FieldPort("Port", PortEdit->text().toStdString());
+    } catch (const EConvertError& error) {
+      ShowErrorBar(error.what());
       return;
     }
-    if (seconds < 0 || seconds > MAX_POLL_INTERVAL_SECONDS) return;
-    // The settings freeze while the poll runs, so a port text that is not a
-    // port number is reported now instead of failing every tick of the poll.
-    CheckPortText(PortEdit->text().toStdString());
-    PollTimer->SetInterval(seconds * 1000);
+    PollTimer->SetInterval(interval);
   }
   PollTimer->SetEnabled(!PollTimer->Enabled());
   UpdatePollUI();
@@ -300,17 +315,22 @@ void TForm1::PollButtonClick() {
     UpdateGridData(false);
     FTcpCycle->StartPoll();
     PollTCPUpdate();
+  } else {
+    // Stopped at once: a cycle still waiting for the device is not heard.
+    FTcpWorker.Drop();
+    FTcpCycleWanted = false;
   }
 }
 
+// A tick that falls due while a cycle is in flight is skipped.
 void TForm1::PollTimerTimer() {
-  if (FInPollTick) return;
+  if (FInPollTick || FTcpWorker.Busy()) return;
   FInPollTick = true;
   Guarded([this] { PollTCPUpdate(); });
   FInPollTick = false;
 }
 
-void TForm1::PollTCPUpdate() {
+TTcpCycleSettings TForm1::TcpCycleSettings() const {
   TTcpCycleSettings settings;
   settings.Host = edtIPAddress->text().toStdString();
   settings.PortText = PortEdit->text().toStdString();
@@ -319,12 +339,60 @@ void TForm1::PollTCPUpdate() {
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();
   settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
-  settings.DecimalSeparator = QLocale().decimalPoint().toStdString();
-  if (!FTcpCycle->PollTCPUpdate(settings)) {
-    PollTimer->SetEnabled(false);
-    UpdatePollUI();
-    EvalEnablings();
+  settings.DecimalSeparator = DecimalSeparator();
+  return settings;
+}
+
+void TForm1::PollTCPUpdate() {
+  if (FTcpWorker.Busy()) {
+    FTcpCycleWanted = true;
+    return;
   }
+  FTcpCycleWanted = false;
+  const TTcpCycleSettings settings = TcpCycleSettings();
+  const TTcpReadRequest request = FTcpCycle->PrepareRead(settings);
+  // An address with colons ("::1", as --tcp [::1]:502 gives it) is IPv6.
+  mctPLC->SetIPVersion(settings.Host.find(':') != std::string::npos ? TIPVersion::IPv6
+                                                                    : TIPVersion::IPv4);
+  // The worker reads with the shared client and nothing else of the window;
+  // the continuation runs on the GUI thread unless the cycle was dropped.
+  FTcpWorker.Start([this, client = mctPLC, request, settings]() -> TCycleWorker::TContinuation {
+    TTcpReadResult result = ReadTcpRegisters(*client, request);
+    return [this, settings, result = std::move(result)] {
+      Guarded([&] { TcpCycleDone(settings, result); });
+    };
+  });
+}
+
+void TForm1::TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result) {
+  if (!TcpPollOn()) return;
+  if (!FTcpCycle->FinishRead(settings, result)) {
+    UpdateGridData(false);
+    StopTcpPoll();
+  }
+}
+
+void TForm1::RestartTcpCycle() {
+  if (FTcpWorker.Busy()) {
+    FTcpWorker.Drop();
+    FTcpCycleWanted = true;
+  } else {
+    PollTCPUpdate();
+  }
+}
+
+void TForm1::TcpWorkerIdle() {
+  const bool wanted = FTcpCycleWanted;
+  FTcpCycleWanted = false;
+  if (wanted && TcpPollOn()) PollTCPUpdate();
+}
+
+void TForm1::StopTcpPoll() {
+  PollTimer->SetEnabled(false);
+  FTcpWorker.Drop();
+  FTcpCycleWanted = false;
+  UpdatePollUI();
+  EvalEnablings();
 }
 
 TSerialCycleSettings TForm1::SerialCycleSettings() const {
@@ -337,24 +405,25 @@ TSerialCycleSettings TForm1::SerialCycleSettings() const {
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();
   settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
-  settings.DecimalSeparator = QLocale().decimalPoint().toStdString();
+  settings.DecimalSeparator = DecimalSeparator();
   return settings;
 }
 
 void TForm1::SerialPollButtonClick() {
   if (!SerialPollOn()) {
     ErrorPanel->setVisible(false);
-    // As for the TCP poll: an interval or a slave address that is not a whole
-    // number ends the click with nothing else changed.
-    int seconds = 0;
+    // As for the TCP poll: a field that is not the number it should be is
+    // named in the error bar, and the poll stays off.
+    int interval = 0;
     try {
-      seconds = StrToInt(SerialPollIntervalEdit->text().toStdString());
-      StrToInt(SerialSlaveAddressEdit->text().toStdString());
-    } catch (const EConvertError&) {
+      interval = PollIntervalMilliseconds("Poll Interval", SerialPollIntervalEdit->text().toStdString(),
+                                          DecimalSeparator());
+      FieldInteger("Slave Address", SerialSlaveAddressEdit->text().toStdString());
+    } catch (const EConvertError& error) {
+      ShowErrorBar(error.what());
       return;
     }
-    if (seconds < 0 || seconds > MAX_POLL_INTERVAL_SECONDS) return;
-    SerialPollTimer->SetInterval(seconds * 1000);
+    SerialPollTimer->SetInterval(interval);
   }
   SerialPollTimer->SetEnabled(!SerialPollTimer->Enabled());
   UpdatePollUI();
@@ -392,8 +461,24 @@ void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTra
 }
 
 void TForm1::Button1Click() {
-  const std::vector<std::string> messages = ManualReadRegisters(
-      *mctPLC, edtIPAddress->text().toStdString(), Edit1->text().toStdString(), Edit2->text().toStdString());
+  if (FTcpWorker.Busy()) {
+    FMessageBoxes.ShowMessage(this, QStringLiteral("A poll cycle is reading the device; try again when it ends"));
+    return;
+  }
+  // An exception reply shows its text in the error bar, as a cycle's does.
+  mctPLC->OnResponseError = [this](uint8_t FunctionCode, uint8_t ErrorCode,
+                                   const TModBusResponseBuffer& ResponseBuffer) {
+    FTcpCycle->mctPLCResponseError(FunctionCode, ErrorCode, ResponseBuffer);
+  };
+  std::vector<std::string> messages;
+  try {
+    messages = ManualReadRegisters(*mctPLC, edtIPAddress->text().toStdString(),
+                                   Edit1->text().toStdString(), Edit2->text().toStdString());
+  } catch (...) {
+    mctPLC->OnResponseError = nullptr;
+    throw;
+  }
+  mctPLC->OnResponseError = nullptr;
   for (const std::string& text : messages) FMessageBoxes.ShowMessage(this, ToQ(text));
 }
 

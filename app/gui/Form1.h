@@ -12,9 +12,11 @@
 // Controls are public members under their own names, so that tests and the
 // serial poll can reach them the way the window's operations do.
 
+#include "CycleWorker.h"
 #include "IdModBusClient.h"
 #include "ModLinkTypes.h"
 #include "PollTimer.h"
+#include "QtMainThread.h"
 #include "RegisterMap.h"
 #include "RegisterTypes.h"
 
@@ -33,22 +35,29 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class TBusyBar;
 class TMessageBoxes;
 class TModbusClient;
 class TModbusConnection;
 class TSerialCollectionCycle;
+class TSerialPortCombo;
 class TTcpCollectionCycle;
 struct TSerialCycleSettings;
+struct TTcpCycleSettings;
+struct TTcpReadResult;
 struct TTransactionInfo;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
   // `messageBoxes` shows every modal message of the window; it must outlive it.
+  // The window starts with the settings remembered from the last run (see
+  // WindowSettings.h) and remembers them again when it is destroyed.
   explicit TForm1(TMessageBoxes& messageBoxes, QWidget* parent = nullptr);
+  // Returns at once even while a TCP cycle waits for a silent device: that
+  // cycle's thread ends on its own and its result is dropped.
   ~TForm1() override;
 
   // --- operations, in the words of the window's own design ---
@@ -68,6 +77,8 @@ public:
   void Button1Click();
   void PollButtonClick();
   void PollTimerTimer();
+  // Starts one TCP cycle on the worker thread; its result reaches the grid
+  // later (TcpCycleDone). While a cycle is in flight nothing new starts.
   void PollTCPUpdate();
   void SerialPollButtonClick();
   void SerialPollTimerTimer();
@@ -85,6 +96,11 @@ public:
   // The general error report: a failure that reached the end of an operation
   // is shown in an error box and the window goes on.
   void ReportError(const std::exception& error);
+
+  // What the TCP cycle reads from the controls.
+  TTcpCycleSettings TcpCycleSettings() const;
+  // A TCP cycle is in flight (started, its result not yet handled or dropped).
+  bool TcpCycleRunning() const { return FTcpWorker.Busy(); }
 
   // The settings that move the register window on the device, as the check
   // box and the combo box show them now.
@@ -111,7 +127,7 @@ public:
 
   QFrame* Panel2 = nullptr;
   QLabel* Label4 = nullptr;
-  QLineEdit* SerialPortEdit = nullptr;
+  TSerialPortCombo* SerialPortEdit = nullptr;
   QLabel* Label5 = nullptr;
   QLineEdit* SerialPollIntervalEdit = nullptr;
   QLabel* Label8 = nullptr;
@@ -124,7 +140,7 @@ public:
   QComboBox* SerialBytesSequenceCombo = nullptr;
   QPushButton* SerialPollButton = nullptr;
 
-  QProgressBar* ProgressBar1 = nullptr;
+  TBusyBar* ProgressBar1 = nullptr;
 
   QFrame* Panel1 = nullptr;
   QLabel* Label2 = nullptr;
@@ -173,7 +189,17 @@ private:
   void BuildMenu();
   void ConnectHandlers();
   void FillSerialLists();
+  void RestoreSettings();
+  int HeaderWidth(const QString& text) const;
   void ShowErrorBar(const std::string& text);
+  // The result of the TCP cycle that was in flight, on the GUI thread.
+  void TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result);
+  // A change that the grid must show at once during a TCP poll: the cycle in
+  // flight (read for the old settings) is dropped and a new one follows.
+  void RestartTcpCycle();
+  // The worker has nothing in flight any more: start the cycle that waited.
+  void TcpWorkerIdle();
+  void StopTcpPoll();
 
   // Runs one handler and hands any failure to the general error report, so
   // that no exception ever reaches the Qt event loop.
@@ -182,8 +208,15 @@ private:
 
   TMessageBoxes& FMessageBoxes;
   TRegisterMap FMap;
-  std::unique_ptr<TIdModBusClient> mctPLC;
+  // Shared with the worker thread of the cycle in flight, which may outlive
+  // the window; the GUI thread touches it only while no cycle runs.
+  std::shared_ptr<TIdModBusClient> mctPLC;
   std::unique_ptr<TTcpCollectionCycle> FTcpCycle;
+  // Hands TCP results back to the GUI thread; it outlives FTcpWorker.
+  TQtMainThread FTcpResults;
+  TCycleWorker FTcpWorker{FTcpResults};
+  // A cycle is to run as soon as the one in flight has ended.
+  bool FTcpCycleWanted = false;
   // The connection goes last: the client detaches from it when destroyed.
   std::unique_ptr<TModbusConnection> ModbusConnection1;
   std::unique_ptr<TModbusClient> ModbusClient1;

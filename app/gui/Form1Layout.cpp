@@ -3,8 +3,10 @@
 
 #include "Form1.h"
 
+#include "BusyBar.h"
 #include "RegisterGrid.h"
 #include "RegisterTypes.h"
+#include "SerialPortCombo.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,7 +21,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -90,13 +91,11 @@ QAction* MakeSeparator(QMenu* menu, const char* name) {
 void TForm1::BuildControls() {
   setObjectName(QStringLiteral("Form1"));
   setFont(WindowFont());
-  // A fixed single border with the system menu and the close button only.
+  // A window the user can resize: the grid takes whatever room it gets.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
   auto* client = Named(new QWidget(this), "ClientArea");
-  client->setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT);
   setCentralWidget(client);
 
   // Left column: map options, the serial panel, the progress bar, the TCP panel.
@@ -124,7 +123,7 @@ void TForm1::BuildControls() {
   serial->setContentsMargins(6, 6, 6, 6);
   serial->setVerticalSpacing(4);
   Label4 = MakeLabel(Panel2, "Label4", "Serial Port");
-  SerialPortEdit = MakeEdit(Panel2, "SerialPortEdit", "COM7");
+  SerialPortEdit = Named(new TSerialPortCombo(QStringLiteral("COM7"), Panel2), "SerialPortEdit");
   Label5 = MakeLabel(Panel2, "Label5", "Poll Interval");
   SerialPollIntervalEdit = MakeEdit(Panel2, "SerialPollIntervalEdit", "2");
   Label8 = MakeLabel(Panel2, "Label8", "Baud Rate");
@@ -149,9 +148,13 @@ void TForm1::BuildControls() {
   serial->setColumnStretch(1, 1);
   column->addWidget(Panel2);
 
-  ProgressBar1 = Named(new QProgressBar(settings), "ProgressBar1");
-  ProgressBar1->setTextVisible(false);
+  ProgressBar1 = Named(new TBusyBar(settings), "ProgressBar1");
   ProgressBar1->setFixedHeight(10);
+  // Its room is kept while it is hidden, so the panels below stay in place
+  // when a poll starts.
+  QSizePolicy keepRoom = ProgressBar1->sizePolicy();
+  keepRoom.setRetainSizeWhenHidden(true);
+  ProgressBar1->setSizePolicy(keepRoom);
   column->addWidget(ProgressBar1);
 
   Panel1 = MakePanel(settings, "Panel1");
@@ -211,7 +214,10 @@ void TForm1::BuildControls() {
   MBGrid->verticalHeader()->setDefaultSectionSize(GRID_ROW_HEIGHT);
   MBGrid->horizontalHeader()->setHighlightSections(false);
   MBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  MBGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Columns the user can widen; the description takes the spare width.
+  MBGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  MBGrid->horizontalHeader()->setStretchLastSection(true);
+  MBGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   MBGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   MBGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   MBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -245,9 +251,8 @@ void TForm1::BuildControls() {
   SerialPollTimer = Named(new TPollTimer(this), "SerialPollTimer");
 
   BuildMenu();
-  // The window takes the size of its client area plus the menu bar and
-  // cannot be resized.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // The first size: the client area of the design plus the menu bar.
+  resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
 }
 
 void TForm1::BuildMenu() {

@@ -1,12 +1,11 @@
 #include "MessageBoxes.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 void TQtMessageBoxes::ShowError(QWidget* parent, const QString& text) {
-  QMessageBox::critical(parent, QApplication::applicationName(), text, QMessageBox::Ok);
+  QMessageBox::critical(parent, QString::fromLatin1(WINDOW_CAPTION), text, QMessageBox::Ok);
 }
 
 void TQtMessageBoxes::ShowMessage(QWidget* parent, const QString& text) {
-  QMessageBox::information(parent, QApplication::applicationName(), text, QMessageBox::Ok);
+  QMessageBox::information(parent, QString::fromLatin1(WINDOW_CAPTION), text, QMessageBox::Ok);
 }

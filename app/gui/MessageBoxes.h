@@ -17,7 +17,10 @@ public:
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
 };
 
-// The real boxes: modal QMessageBox dialogs titled with the application name.
+// Title of the window and of its message boxes, before the version.
+inline constexpr char WINDOW_CAPTION[] = "Test VIVAR517";
+
+// The real boxes: modal QMessageBox dialogs titled with the window's caption.
 class TQtMessageBoxes final : public TMessageBoxes {
 public:
   void ShowError(QWidget* parent, const QString& text) override;

@@ -1,16 +1,36 @@
 // Test_KQ517T: the meter test tool's window.
+//   Test_KQ517T [--tcp HOST[:PORT]] [--serial PORT] [--start]
 
 #include "CarbonStyle.h"
+#include "Commons.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtMainThread.h"
+#include "WindowCommandLine.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // No application display name: Qt would append it to every window title
+  // (" — Test VIVAR517"), and the captions are the window's own.
   QApplication::setApplicationName(QStringLiteral("Test_KQ517T"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Test VIVAR517"));
+  QApplication::setApplicationVersion(QString::fromStdString(GetVersionStr("")));
+
+  TWindowCommandLine commandLine;
+  QString error;
+  if (!ParseWindowCommandLine(QApplication::arguments(), commandLine, error)) {
+    std::fprintf(stderr, "Test_KQ517T: %s\n%s", qPrintable(error), qPrintable(WindowCommandLineHelp()));
+    return 2;
+  }
+  if (commandLine.Help || commandLine.Version) {
+    std::fputs(qPrintable(commandLine.Help ? WindowCommandLineHelp()
+                                           : QApplication::applicationVersion() + QLatin1Char('\n')),
+               stdout);
+    return 0;
+  }
 
   TQtMessageBoxes messageBoxes;
   const QString styleError = ApplyVisualStyle(app, QString::fromLatin1(DEFAULT_VISUAL_STYLE));
@@ -19,6 +39,7 @@ int main(int argc, char* argv[]) {
   // The serial library hands its results to the GUI thread through this.
   TQtMainThreadInstallation mainThread;
   TForm1 form(messageBoxes);
+  ApplyWindowCommandLine(form, commandLine);
   form.show();
   return QApplication::exec();
 }

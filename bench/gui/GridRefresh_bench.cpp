@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -101,6 +102,9 @@ BENCHMARK(BM_UpdateGridDataAndPaint)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // The window remembers its settings: keep the user's own out of reach.
+  QTemporaryDir settingsFolder;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -8,6 +8,7 @@
 // A pseudo-terminal does not pace bytes at the baud rate; the library's frame
 // timing for 115200 baud applies all the same.
 #include "Form1.h"
+#include "SerialPortCombo.h"
 
 #include "GuiTestSupport.h"
 #include "ModbusClient.h"

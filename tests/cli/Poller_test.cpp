@@ -114,8 +114,8 @@ TEST_F(PollerTest, ExceptionReplyExitsWithOneButKeepsPolling) {
             "kq517poll: cycle 1 of 2: Eccezione Server: Indirizzo Illegale\n"
             "kq517poll: cycle 2 of 2: Eccezione Server: Indirizzo Illegale\n");
   EXPECT_EQ(Server.Requests().size(), 2u);
-  // Nothing was ever decoded: the value cells are empty, as in the window.
-  EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,,,\"Tensione, L1\"\r\n"), std::string::npos) << run.Out;
+  // Nothing came back: "<N/A>", as in the window.
+  EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"), std::string::npos) << run.Out;
 }
 
 TEST_F(PollerTest, ConnectionErrorEndsThePollWithNotAvailableValues) {

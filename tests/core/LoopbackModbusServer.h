@@ -30,7 +30,8 @@ public:
     uint16_t Address;
     uint16_t Count;
   };
-  enum class TAction { Answer, Exception, Silent, Close };
+  // OtherFunction answers the registers under function code 4 instead of 3.
+  enum class TAction { Answer, Exception, Silent, Close, OtherFunction };
   struct TReply {
     TAction Action = TAction::Answer;
     uint8_t ExceptionCode = 0;
@@ -186,7 +187,7 @@ private:
                                               address + count > 65536)) {
         reply = {TAction::Exception, static_cast<uint8_t>(function != 3 ? 1 : 2)};
       }
-      if (reply.Action == TAction::Answer) {
+      if (reply.Action == TAction::Answer || reply.Action == TAction::OtherFunction) {
         answer[size++] = static_cast<uint8_t>(2 * count);
         for (uint32_t i = 0; i < count; ++i) {
           answer[size++] = static_cast<uint8_t>(FRegisters[address + i] >> 8);
@@ -201,6 +202,7 @@ private:
         answer[7] = static_cast<uint8_t>(function | 0x80);
         answer[size++] = reply.ExceptionCode;
         break;
+      case TAction::OtherFunction: answer[7] = 4; break;
       case TAction::Answer: break;
     }
     const size_t length = size - 6;

@@ -2,9 +2,12 @@
 
 #include "Commons.h"
 #include "LoopbackModbusServer.h"
+#include "RegisterTypes.h"
+#include "TcpFailureTexts.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -97,44 +100,63 @@ TEST_F(TcpCycleTest, EmptyMapSendsNothingAndSucceeds) {
   EXPECT_TRUE(Server.Requests().empty());
 }
 
-TEST_F(TcpCycleTest, ExceptionReplyShowsItsTextAndKeepsTheLastValues) {
+// A block that does not come back: the error bar says why, the entries of
+// the blocks read before it show this cycle's values, the rest "<N/A>" (never
+// the last cycle's), and the poll goes on.
+struct TFailedBlock {
+  const char* Name;
+  TAction Action;
+  const char* Text;
+};
+
+void PrintTo(const TFailedBlock& Row, std::ostream* Out) { *Out << Row.Name; }
+
+class FailedBlock : public TcpCycleTest, public ::testing::WithParamInterface<TFailedBlock> {};
+
+TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {
   LoadMap(mpQVZT, WordMap(130));
+  Client.SetTimeOut(300);
   Server.SetRegister(0, 0x0100);
+  Server.SetRegister(129, 0x0100);
   ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
-  ASSERT_EQ(Map.RegData()[0], "1");
+  ASSERT_EQ(Map.RegData()[129], "1");
 
   Server.SetRegister(0, 0x0200);
-  Server.SetScript([](const TRequest& r, int) {
-    return r.Address == 124 ? TLoopbackModbusServer::TReply{TAction::Exception, 2}
-                            : TLoopbackModbusServer::TReply{};
+  const TAction action = GetParam().Action;
+  Server.SetScript([action](const TRequest& r, int) {
+    return r.Address == 124 ? TLoopbackModbusServer::TReply{action, 2} : TLoopbackModbusServer::TReply{};
   });
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));  // the poll goes on
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
   EXPECT_FALSE(Cycle.Decoded());
-  EXPECT_EQ(Map.RegData()[0], "1");
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Eccezione Server: Indirizzo Illegale"});
+  EXPECT_EQ(Map.RegData()[0], "2");
+  EXPECT_EQ(Map.RegData()[129], NOT_AVAIL);
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{GetParam().Text});
   // The connection is closed after a failed block too.
   EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
-
-  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, 9}; });
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
-  EXPECT_EQ(ErrorBar.back(), "Eccezione Server: Sconosciuta");
-  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, 11}; });
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
-  EXPECT_EQ(ErrorBar.back(), "Eccezione Server: Nessuna risposta dal gateway");
 }
 
-TEST_F(TcpCycleTest, SilentDeviceTimesOutWithoutTextAndWithoutStoppingThePoll) {
+INSTANTIATE_TEST_SUITE_P(
+    Replies, FailedBlock,
+    ::testing::Values(
+        TFailedBlock{"ExceptionReply", TAction::Exception, "Eccezione Server: Indirizzo Illegale"},
+        TFailedBlock{"NoReply", TAction::Silent, "Nessuna risposta dal dispositivo entro 0.3 s"},
+        TFailedBlock{"OtherFunction", TAction::OtherFunction,
+                     "Risposta del dispositivo non attesa (funzione 4 invece di 3)"}),
+    [](const auto& row) { return std::string(row.param.Name); });
+
+TEST_F(TcpCycleTest, ExceptionCodesWithoutTextOfTheirOwn) {
   LoadMap(mpQVZT, WordMap(4));
-  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Silent}; });
-  Client.SetTimeOut(300);
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
-  EXPECT_FALSE(Cycle.Decoded());
-  EXPECT_TRUE(ErrorBar.empty());
-  EXPECT_EQ(Map.RegData(), std::vector<std::string>(4));  // nothing decoded yet
+  for (const auto& [code, text] : {std::pair<uint8_t, const char*>{9, "Eccezione Server: Sconosciuta"},
+                                   {11, "Eccezione Server: Nessuna risposta dal gateway"}}) {
+    Server.SetScript([code = code](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, code}; });
+    EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+    EXPECT_EQ(ErrorBar.back(), text);
+  }
 }
 
-TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleWithoutErrorBarText) {
+TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleAndSaysWhy) {
   LoadMap(mpQVZT, WordMap(4));
+  EXPECT_EQ(Client.ConnectTimeout(), TCP_CYCLE_CONNECT_TIMEOUT) << "a connect never waits for the kernel";
   TTcpCycleSettings settings = Settings();
   {
     TLoopbackModbusServer closed;  // a port that was free a moment ago
@@ -142,7 +164,8 @@ TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleWithoutErrorBarText) {
   }
   EXPECT_FALSE(Cycle.CollectDataTCP(settings));
   EXPECT_FALSE(Cycle.LastError().empty());
-  EXPECT_TRUE(ErrorBar.empty());
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Impossibile connettersi a 127.0.0.1:" +
+                                               settings.PortText + ": connessione rifiutata"});
 }
 
 TEST_F(TcpCycleTest, ConnectionBrokenDuringABlockFailsTheCycle) {
@@ -150,6 +173,7 @@ TEST_F(TcpCycleTest, ConnectionBrokenDuringABlockFailsTheCycle) {
   Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Close}; });
   EXPECT_FALSE(Cycle.CollectDataTCP(Settings()));
   EXPECT_FALSE(Cycle.LastError().empty());
+  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Connessione col dispositivo persa: chiusa dal dispositivo"});
   EXPECT_FALSE(Client.Connected());
 }
 
@@ -264,6 +288,21 @@ TEST_F(TcpCycleTest, GridTextsAreRefreshedWithoutAWindow) {
   ASSERT_TRUE(Cycle.PollTCPUpdate(Settings()));
   EXPECT_EQ(Map.Grid().Cell(0, gcValue), "5");
   EXPECT_EQ(Map.Grid().Cell(0, gcRawValue), "0005");
+}
+
+}  // namespace
+
+namespace {
+
+// The connect failures a loopback test cannot cause, in the error bar's words.
+TEST(TcpFailureTexts, ConnectFailuresSayWhyInItalian) {
+  const std::pair<int, std::string> rows[] = {
+      {ETIMEDOUT, "Impossibile connettersi a [::1]:502: nessuna risposta entro 5 s"},
+      {EHOSTUNREACH, "Impossibile connettersi a [::1]:502: dispositivo non raggiungibile"},
+      {0, "Impossibile connettersi a [::1]:502: indirizzo sconosciuto"}};
+  for (const auto& [error, text] : rows)
+    EXPECT_EQ(ConnectFailureText(TcpEndpointText("::1", 502), error, 5000, "."), text);
+  EXPECT_EQ(NoReplyText(15000, ","), "Nessuna risposta dal dispositivo entro 15 s");
 }
 
 }  // namespace

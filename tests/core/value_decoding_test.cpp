@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -116,6 +117,21 @@ TEST(FormatFloat2, RoundsToTwoDecimalsWithoutTrailingZeros) {
   EXPECT_EQ(FormatFloat2(std::numeric_limits<double>::denorm_min(), "."), "0");
   EXPECT_EQ(FormatFloat2(2.5, ","), "2,5");
   EXPECT_EQ(FormatFloat2(-1234.5, ","), "-1234,5");
+}
+
+// The C library's locale must not reach the texts: under it_IT printf wrote
+// "2,2727e+02" and 227.27 came out as "2,2,73".
+TEST(FormatFloat2, IgnoresTheCLibraryLocale) {
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "it_IT.UTF-8"), nullptr)
+      << "the it_IT.UTF-8 locale is missing (scripts/install-deps.sh generates it)";
+  const std::string texts[] = {FormatFloat2(227.27, "."), FormatFloat2(10836.39, ","),
+                               FormatFloat2(50.03, "."), FormatFloat2(-0.5, ".")};
+  std::setlocale(LC_ALL, previous.c_str());
+  EXPECT_EQ(texts[0], "227.27");
+  EXPECT_EQ(texts[1], "10836,39");
+  EXPECT_EQ(texts[2], "50.03");
+  EXPECT_EQ(texts[3], "-0.5");
 }
 
 TEST(FormatFloat2, SpecialValues) {

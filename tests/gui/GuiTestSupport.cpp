@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 
 void EnsureApplication() {
@@ -17,6 +19,10 @@ void EnsureApplication() {
   // refer to it during exit.
   new QApplication(argc, argv);
   QLocale::setDefault(QLocale::c());
+  // The window remembers its settings; tests keep them in a folder of their
+  // own, never in the user's.
+  static QTemporaryDir settingsFolder;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
 }
 
 TScratchFolder::TScratchFolder() : FPrevious(QDir::currentPath()) {

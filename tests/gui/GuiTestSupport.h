@@ -14,7 +14,8 @@
 #include <vector>
 
 // Creates the application once per test process (offscreen unless the
-// environment names a platform) with the C locale as the default locale.
+// environment names a platform) with the C locale as the default locale, and
+// points the user's settings at a temporary folder.
 void EnsureApplication();
 
 class TRecordingMessageBoxes final : public TMessageBoxes {

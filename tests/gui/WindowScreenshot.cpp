@@ -13,6 +13,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstring>
@@ -72,6 +74,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Test_KQ517T"));
   const QString styleError = ApplyVisualStyle(app, QString::fromLatin1(DEFAULT_VISUAL_STYLE));
   if (!styleError.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(styleError));
+
+  // The window remembers its settings; a picture starts from the defaults and
+  // leaves the user's own settings alone.
+  QTemporaryDir settingsFolder;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
 
   TPrintingBoxes boxes;
   TLoopbackModbusServer server;

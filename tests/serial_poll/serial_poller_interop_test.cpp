@@ -16,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -173,7 +175,8 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
 
   const auto missing = RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
   EXPECT_EQ(missing.ExitStatus, 1);
-  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port\n");
+  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
+                             "/no-such-tty: " + std::strerror(ENOENT) + "\n");
   std::filesystem::remove_all(folder);
 }
 

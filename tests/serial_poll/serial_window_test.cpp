@@ -8,6 +8,8 @@
 #include "ModbusConnection.h"
 #include "QtMainThread.h"
 #include "ScriptedRtuSlave.h"
+#include "SerialPortCombo.h"
+#include "WindowSettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -55,6 +58,7 @@ class SerialWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
     EnsureApplication();
+    OpenWindowSettings()->clear();  // every test is a first start
     folder.Write(QStringLiteral("map.cfg"), NORMAL_MAP);
     folder.Write(QStringLiteral("qvztmap.cfg"), QVZT_MAP);
     form = std::make_unique<TForm1>(boxes);
@@ -180,7 +184,8 @@ TEST_F(SerialWindowTest, ACycleThatCannotStartStopsThePollAndLeavesThePortClosed
   form->SetupNormalMode();
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
-  EXPECT_EQ(ErrorBar(), QStringLiteral("Could not open serial port"));
+  EXPECT_EQ(ErrorBar(), QStringLiteral("Could not open serial port /nonexistent/ttyKQ: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
   EXPECT_EQ(Cell(1, cValue), QStringLiteral("<N/A>"));
   EXPECT_TRUE(boxes.Messages.empty());
 }
@@ -190,11 +195,12 @@ TEST_F(SerialWindowTest, StartChecksTheIntervalAndTheSlaveAddress) {
   form->SerialSlaveAddressEdit->setText(QStringLiteral("uno"));
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
-  EXPECT_TRUE(form->ErrorPanel->isHidden());
+  EXPECT_TRUE(ErrorBar().contains(QStringLiteral("\"Slave Address\""))) << ErrorBar().toStdString();
   form->SerialSlaveAddressEdit->setText(QStringLiteral("1"));
   form->SerialPollIntervalEdit->setText(QStringLiteral("abc"));
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
+  EXPECT_TRUE(ErrorBar().contains(QStringLiteral("\"Poll Interval\""))) << ErrorBar().toStdString();
   EXPECT_EQ(form->SerialPollButton->text(), QStringLiteral("Start Poll"));
   ProcessEventsFor(50);
   EXPECT_EQ(slave.RequestCount(), 0u);

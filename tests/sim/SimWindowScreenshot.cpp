@@ -8,11 +8,14 @@
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtMainThread.h"
+#include "SerialPortCombo.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstring>
@@ -50,6 +53,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Test_KQ517T"));
   const QString styleError = ApplyVisualStyle(app, QString::fromLatin1(DEFAULT_VISUAL_STYLE));
   if (!styleError.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(styleError));
+
+  // The window remembers its settings; a picture starts from the defaults and
+  // leaves the user's own settings alone.
+  QTemporaryDir settingsFolder;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
 
   TPrintingBoxes boxes;
   // The serial library hands its results to the GUI thread through this.

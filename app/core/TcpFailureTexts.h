@@ -1,0 +1,29 @@
+#pragma once
+// The error-bar texts of a TCP collection cycle that did not get its
+// registers: the connect failed, the connection was lost, the device did not
+// answer in time or answered something else. Italian, like every text of the
+// error bar, and each one says why in words a technician can act on.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// "127.0.0.1:1502", or "[::1]:1502" for an address with colons.
+std::string TcpEndpointText(const std::string& Host, uint16_t Port);
+
+// "Impossibile connettersi a 127.0.0.1:1503: connessione rifiutata". OSError
+// is the errno of the failed connect (0 when the name did not resolve);
+// ConnectTimeoutMs is the limit that ETIMEDOUT stands for.
+std::string ConnectFailureText(const std::string& Endpoint, int OSError, int ConnectTimeoutMs,
+                               std::string_view DecimalSeparator);
+
+// "Connessione col dispositivo persa: chiusa dal dispositivo". OSError is the
+// errno of the failed send or receive, 0 when the device closed the connection.
+std::string LostConnectionText(int OSError);
+
+// "Nessuna risposta dal dispositivo entro 15 s".
+std::string NoReplyText(uint32_t TimeOutMs, std::string_view DecimalSeparator);
+
+// A reply that does not answer the request: another function code, or one
+// whose length does not match what was asked for.
+std::string MismatchedReplyText(uint8_t RequestFunctionCode, uint8_t ResponseFunctionCode);
