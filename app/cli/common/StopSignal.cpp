@@ -1,5 +1,6 @@
 #include "StopSignal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -30,7 +31,7 @@ TStopSignal::TStopSignal() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;  // a second Ctrl-C ends the program at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
@@ -43,7 +44,16 @@ TStopSignal::~TStopSignal() {
   gWriteFd = -1;
 }
 
-bool TStopSignal::Requested() const {
-  pollfd p{FReadFd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
+bool TStopSignal::Requested() const { return WaitFor(std::chrono::milliseconds(0)); }
+
+bool TStopSignal::WaitFor(std::chrono::milliseconds Time) const {
+  const auto deadline = std::chrono::steady_clock::now() + Time;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{FReadFd, POLLIN, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
 }
