@@ -7,6 +7,13 @@
 
 TMetricsServer::TMetricsServer(const std::string& Host, int Port, TRender Render)
     : FServer(std::make_unique<httplib::Server>()) {
+  // The library's default also sets SO_REUSEPORT, with which a second poller
+  // told the same port would share it and Prometheus would get the two
+  // meters' values in turn. SO_REUSEADDR alone lets a restart bind at once.
+  FServer->set_socket_options([](socket_t Socket) {
+    const int yes = 1;
+    setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   FServer->Get("/metrics", [Render](const httplib::Request&, httplib::Response& Response) {
     Response.set_content(Render(), "text/plain; version=0.0.4; charset=utf-8");
   });

@@ -103,6 +103,9 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   TPollLoopHooks hooks;
   hooks.WaitOrStop = [&stop](std::chrono::milliseconds Pause) { return stop.WaitFor(Pause); };
   hooks.OnCycle = [&](const TCycleRecord& Record) {
+    // Metrics first: a reader of standard output may scrape as soon as it
+    // sees the cycle there.
+    if (server) metrics.Record(Record);
     if (!Options.Quiet) {
       printer.PrintCycle(Record);
       if (printer.Failed()) {
@@ -110,7 +113,6 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
         return false;
       }
     }
-    if (server) metrics.Record(Record);
     if (log) {
       log->PrintCycle(Record);
       if (log->Failed()) {
