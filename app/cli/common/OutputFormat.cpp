@@ -13,23 +13,35 @@ const char* FormatName(EOutputFormat Format) {
   return "?";
 }
 
-std::string CsvField(std::string_view Text) {
-  if (Text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(Text);
-  std::string quoted = "\"";
-  for (char c : Text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
+namespace {
+
+void AppendCsvField(std::string& Out, std::string_view Text) {
+  if (Text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    Out.append(Text);
+    return;
   }
-  return quoted + '"';
+  Out += '"';
+  for (char c : Text) {
+    if (c == '"') Out += '"';
+    Out += c;
+  }
+  Out += '"';
 }
 
-std::string CsvRecord(const std::vector<std::string_view>& Fields) {
-  std::string record;
+}  // namespace
+
+std::string CsvField(std::string_view Text) {
+  std::string field;
+  AppendCsvField(field, Text);
+  return field;
+}
+
+void AppendCsvRecord(std::string& Out, const std::vector<std::string_view>& Fields) {
   for (std::size_t i = 0; i < Fields.size(); ++i) {
-    if (i > 0) record += ',';
-    record += CsvField(Fields[i]);
+    if (i > 0) Out += ',';
+    AppendCsvField(Out, Fields[i]);
   }
-  return record + "\r\n";
+  Out += "\r\n";
 }
 
 std::size_t DisplayWidth(std::string_view Text) {
@@ -38,27 +50,35 @@ std::size_t DisplayWidth(std::string_view Text) {
       std::count_if(Text.begin(), Text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
+void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::string_view>>& Rows,
                        const std::vector<std::size_t>& RightAligned) {
+  std::vector<std::vector<std::size_t>> cellWidths;
   std::vector<std::size_t> widths;
+  cellWidths.reserve(Rows.size());
   for (const auto& row : Rows) {
     if (widths.size() < row.size()) widths.resize(row.size());
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-  }
-  const auto right = [&](std::size_t c) {
-    return std::find(RightAligned.begin(), RightAligned.end(), c) != RightAligned.end();
-  };
-  for (const auto& row : Rows) {
-    std::string line;
+    auto& rowWidths = cellWidths.emplace_back(row.size());
     for (std::size_t c = 0; c < row.size(); ++c) {
-      const std::string padding(widths[c] - DisplayWidth(row[c]), ' ');
-      if (c > 0) line += "  ";
-      if (right(c)) line.append(padding).append(row[c]);
-      else line.append(row[c]).append(c + 1 < row.size() ? padding : "");
+      rowWidths[c] = DisplayWidth(row[c]);
+      widths[c] = std::max(widths[c], rowWidths[c]);
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    Out << line << '\n';
   }
+  std::vector<bool> right(widths.size());
+  for (std::size_t c : RightAligned)
+    if (c < right.size()) right[c] = true;
+  std::string text;
+  for (std::size_t r = 0; r < Rows.size(); ++r) {
+    const std::size_t start = text.size();
+    for (std::size_t c = 0; c < Rows[r].size(); ++c) {
+      const std::size_t padding = widths[c] - cellWidths[r][c];
+      if (c > 0) text += "  ";
+      if (right[c]) text.append(padding, ' ').append(Rows[r][c]);
+      else text.append(Rows[r][c]).append(c + 1 < Rows[r].size() ? padding : 0, ' ');
+    }
+    while (text.size() > start && text.back() == ' ') text.pop_back();
+    text += '\n';
+  }
+  Out << text;
 }
 
 std::string UserDecimalSeparator() {

@@ -21,8 +21,8 @@ const char* FormatName(EOutputFormat Format);
 // comma, a quote, a CR or an LF; as it is otherwise.
 std::string CsvField(std::string_view Text);
 
-// One CSV record with its CR LF line end.
-std::string CsvRecord(const std::vector<std::string_view>& Fields);
+// Appends one CSV record with its CR LF line end to Out.
+void AppendCsvRecord(std::string& Out, const std::vector<std::string_view>& Fields);
 
 // The UTF-8 byte-order mark spreadsheet programs look for.
 inline constexpr char UTF8_BOM[] = "\xEF\xBB\xBF";
@@ -33,7 +33,7 @@ std::size_t DisplayWidth(std::string_view Text);
 // Writes Rows (the first one is the header) as aligned columns, two blanks
 // apart; the columns listed in RightAligned are aligned to the right. The
 // last column is not padded, so lines carry no trailing blanks.
-void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::string>>& Rows,
+void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::string_view>>& Rows,
                        const std::vector<std::size_t>& RightAligned);
 
 // The decimal separator of the C library's LC_NUMERIC locale ("." when it has

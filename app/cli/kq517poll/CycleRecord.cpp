@@ -1,5 +1,6 @@
 #include "CycleRecord.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -42,29 +43,63 @@ nlohmann::ordered_json RowValue(const std::string& Text, ERegisterType Type) {
   return number;
 }
 
-nlohmann::ordered_json CycleJson(const TCycleRecord& Record) {
-  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+namespace {
+
+std::string JsonText(const nlohmann::ordered_json& Value) {
+  return Value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// A JSON string; the decoder's texts (digits, signs, '.', '/', ':', hex,
+// "<N/A>") need no escaping and skip the serialiser.
+std::string JsonString(const std::string& Text) {
+  const bool plain = std::all_of(Text.begin(), Text.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  });
+  return plain ? '"' + Text + '"' : JsonText(Text);
+}
+
+bool SameEntry(const TGridRow& A, const TGridRow& B) {
+  return A[gcAddress] == B[gcAddress] && A[gcType] == B[gcType] && A[gcObis] == B[gcObis] &&
+         A[gcDescription] == B[gcDescription];
+}
+
+}  // namespace
+
+const TCycleJsonWriter::TRowText& TCycleJsonWriter::RowText(std::size_t Index, const TGridRow& Row) {
+  if (FRows.size() <= Index) FRows.resize(Index + 1);
+  TRowText& text = FRows[Index];
+  if (text.Head.empty() || !SameEntry(text.Cells, Row)) {
+    long long address = 0;
+    const std::string& digits = Row[gcAddress];
+    const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), address);
+    text.Cells = Row;
+    text.Head = "{\"address\":" +
+                (parsed.ec == std::errc{} ? std::to_string(address) : std::string("null")) +
+                ",\"type\":" + JsonString(Row[gcType]) + ",\"obis\":" + JsonString(Row[gcObis]) +
+                ",\"value\":";
+    text.Tail = ",\"description\":" + JsonString(Row[gcDescription]) + "}";
+  }
+  return text;
+}
+
+std::string TCycleJsonWriter::Line(const TCycleRecord& Record) {
+  std::string line = "{\"time\":\"" + Iso8601LocalTime(Record.Time) +
+                     "\",\"cycle\":" + std::to_string(Record.Cycle) +
+                     ",\"ok\":" + (Record.Ok ? "true" : "false") +
+                     ",\"error\":" + (Record.Ok ? std::string("null") : JsonString(Record.Error)) +
+                     ",\"meter\":" + std::to_string(Record.Meter) + ",\"rows\":[";
   for (std::size_t i = 0; i < Record.Rows.size(); ++i) {
     const TGridRow& row = Record.Rows[i];
+    const TRowText& text = RowText(i, row);
     const ERegisterType type = i < Record.Types.size() ? Record.Types[i] : eTimeStamp12;
-    nlohmann::ordered_json address = nullptr;
-    long long number = 0;
-    const std::string& addressText = row[gcAddress];
-    if (std::from_chars(addressText.data(), addressText.data() + addressText.size(), number).ec ==
-        std::errc{})
-      address = number;
-    rows.push_back({{"address", address},
-                    {"type", row[gcType]},
-                    {"obis", row[gcObis]},
-                    {"value", RowValue(row[gcValue], type)},
-                    {"text", row[gcValue]},
-                    {"raw", row[gcRawValue]},
-                    {"description", row[gcDescription]}});
+    if (i > 0) line += ',';
+    line += text.Head;
+    line += JsonText(RowValue(row[gcValue], type));
+    line += ",\"text\":";
+    line += JsonString(row[gcValue]);
+    line += ",\"raw\":";
+    line += JsonString(row[gcRawValue]);
+    line += text.Tail;
   }
-  return {{"time", Iso8601LocalTime(Record.Time)},
-          {"cycle", Record.Cycle},
-          {"ok", Record.Ok},
-          {"error", Record.Ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(Record.Error)},
-          {"meter", Record.Meter},
-          {"rows", rows}};
+  return line + "]}";
 }

@@ -34,5 +34,23 @@ bool IsNumericType(ERegisterType Type);
 // other types, null for "<N/A>".
 nlohmann::ordered_json RowValue(const std::string& Text, ERegisterType Type);
 
-// The cycle as one JSON object: time, cycle, ok, error, meter, rows.
-nlohmann::ordered_json CycleJson(const TCycleRecord& Record);
+// Writes cycles as JSON objects, one line each: time, cycle, ok, error, meter
+// and rows (address, type, obis, value, text, raw, description). What a row
+// keeps from cycle to cycle (its address, type, OBIS code and description) is
+// serialised once; a cycle serialises only its values, so that writing a
+// cycle stays cheap beside polling it. Bytes that are not valid UTF-8 (a map
+// file in another code page) are written as U+FFFD.
+class TCycleJsonWriter {
+public:
+  std::string Line(const TCycleRecord& Record);
+
+private:
+  struct TRowText {
+    TGridRow Cells;    // the cycle's row the texts were made from
+    std::string Head;  // {"address":..,"type":..,"obis":..,"value":
+    std::string Tail;  // ,"description":..}
+  };
+  const TRowText& RowText(std::size_t Index, const TGridRow& Row);
+
+  std::vector<TRowText> FRows;
+};

@@ -1,15 +1,5 @@
 #include "PollPrinter.h"
 
-namespace {
-
-std::string JsonLine(const TCycleRecord& Record) {
-  // Texts that are not valid UTF-8 (a map file in another code page) carry
-  // U+FFFD in place of the bad bytes instead of making the output invalid.
-  return CycleJson(Record).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-}  // namespace
-
 std::vector<std::string_view> CsvHeader(bool Timestamps) {
   std::vector<std::string_view> fields;
   if (Timestamps) fields = {"Timestamp", "Ciclo"};
@@ -21,8 +11,8 @@ void TPollPrinter::PrintCycle(const TCycleRecord& Record) {
   switch (FSettings.Format) {
     case EOutputFormat::ofTable: PrintTable(Record); break;
     case EOutputFormat::ofCsv: PrintCsv(Record); break;
-    case EOutputFormat::ofJsonl: FOut << JsonLine(Record) << '\n'; break;
-    case EOutputFormat::ofJson: FOut << (FCycles == 0 ? "[\n" : ",\n") << JsonLine(Record); break;
+    case EOutputFormat::ofJsonl: FOut << FJson.Line(Record) << '\n'; break;
+    case EOutputFormat::ofJson: FOut << (FCycles == 0 ? "[\n" : ",\n") << FJson.Line(Record); break;
   }
   ++FCycles;
   FOut.flush();
@@ -34,13 +24,16 @@ void TPollPrinter::Finish() {
 }
 
 void TPollPrinter::PrintTable(const TCycleRecord& Record) {
-  std::vector<std::vector<std::string>> lines;
+  std::vector<std::string> localised;  // numbers with the user's separator
+  localised.reserve(Record.Rows.size());
+  std::vector<std::vector<std::string_view>> lines;
+  lines.reserve(Record.Rows.size() + 1);
   lines.emplace_back(std::begin(GRID_HEADERS), std::end(GRID_HEADERS));
   for (std::size_t i = 0; i < Record.Rows.size(); ++i) {
-    std::vector<std::string> cells(Record.Rows[i].begin(), Record.Rows[i].end());
+    auto& cells = lines.emplace_back(Record.Rows[i].begin(), Record.Rows[i].end());
     if (i < Record.Types.size() && IsNumericType(Record.Types[i]))
-      cells[gcValue] = WithDecimalSeparator(cells[gcValue], FSettings.DecimalSeparator);
-    lines.push_back(std::move(cells));
+      cells[gcValue] = localised.emplace_back(
+          WithDecimalSeparator(Record.Rows[i][gcValue], FSettings.DecimalSeparator));
   }
   if (FCycles > 0) FOut << '\n';
   // The address column reads best right-aligned.
@@ -48,17 +41,20 @@ void TPollPrinter::PrintTable(const TCycleRecord& Record) {
 }
 
 void TPollPrinter::PrintCsv(const TCycleRecord& Record) {
+  std::string text;
   if (!FSettings.HeaderWritten) {
-    if (FSettings.Bom) FOut << UTF8_BOM;
-    FOut << CsvRecord(CsvHeader(FSettings.Timestamps));
+    if (FSettings.Bom) text += UTF8_BOM;
+    AppendCsvRecord(text, CsvHeader(FSettings.Timestamps));
     FSettings.HeaderWritten = true;
   }
   const std::string time = FSettings.Timestamps ? Iso8601LocalTime(Record.Time) : std::string();
   const std::string cycle = std::to_string(Record.Cycle);
+  std::vector<std::string_view> fields;
   for (const TGridRow& row : Record.Rows) {
-    std::vector<std::string_view> fields;
+    fields.clear();
     if (FSettings.Timestamps) fields = {time, cycle};
     fields.insert(fields.end(), row.begin(), row.end());
-    FOut << CsvRecord(fields);
+    AppendCsvRecord(text, fields);
   }
+  FOut << text;
 }

@@ -45,5 +45,6 @@ private:
 
   std::ostream& FOut;
   TPrinterSettings FSettings;
+  TCycleJsonWriter FJson;
   int FCycles = 0;
 };

@@ -15,10 +15,13 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   const std::string separator = UserDecimalSeparator();
   std::setlocale(LC_NUMERIC, "C");
-  std::signal(SIGPIPE, SIG_IGN);  // a lost scraper or reader is reported, not fatal
   const std::string program = "kq517poll";
   TParsedCommandLine command = ParsePollCommandLine({argv + 1, argv + argc});
   command.Options.DecimalSeparator = separator;
+  // A metrics server outlives a scraper that hangs up mid-reply (the HTTP
+  // library writes without MSG_NOSIGNAL). Otherwise a reader that goes away
+  // (| head) ends the program quietly, as usual.
+  if (command.Options.MetricsAddress) std::signal(SIGPIPE, SIG_IGN);
 
   switch (command.Action) {
     case TParsedCommandLine::TAction::Help: std::cout << PollUsage(program); return POLL_EXIT_OK;
