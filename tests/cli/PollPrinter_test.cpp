@@ -95,15 +95,24 @@ TEST_F(PollPrinterTest, JsonIsOneDocumentAndJsonlOneObjectPerLine) {
   EXPECT_TRUE(rows[3]["value"].is_null());
 }
 
-TEST_F(PollPrinterTest, JsonStaysValidWithBytesThatAreNotUtf8) {
+TEST_F(PollPrinterTest, JsonCarriesEveryTextExactlyAndStaysValid) {
   TCycleRecord record = Cycle(1, false);
-  record.Rows[0][gcDescription] = "\xE0 x";  // a Windows-1252 'à'
+  record.Rows[0][gcDescription] = "\xE0 x";  // a Windows-1252 'à': not UTF-8
+  record.Rows[1][gcDescription] = "a \"b\"\\\n\t";
   std::ostringstream out;
   TPollPrinter printer(out, {EOutputFormat::ofJsonl});
   printer.PrintCycle(record);
-  const auto json = nlohmann::json::parse(out.str());
+  record.Rows[1][gcDescription] = "changed";  // a row that changes is written anew
+  printer.PrintCycle(record);
+  std::istringstream lines(out.str());
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  const auto json = nlohmann::json::parse(first);
   EXPECT_EQ(json["rows"][0]["description"], "\xEF\xBF\xBD x");
+  EXPECT_EQ(json["rows"][1]["description"], "a \"b\"\\\n\t");
   EXPECT_EQ(json["error"], "Eccezione Server: Indirizzo Illegale");
+  EXPECT_EQ(nlohmann::json::parse(second)["rows"][1]["description"], "changed");
 }
 
 TEST_F(PollPrinterTest, TableAlignsByCharactersAndUsesTheUsersSeparatorForNumbersOnly) {
