@@ -3,17 +3,17 @@
 // one TCP poll cycle of that map costs against kq517sim on loopback. The
 // formats should stay well under a tenth of a cycle.
 // Run: bench_poll_output --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-#include "ChildProgram.h"
-#include "Metrics.h"
-#include "PollPrinter.h"
-#include "TcpCycleSource.h"
-
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+
+#include "ChildProgram.h"
+#include "Metrics.h"
+#include "PollPrinter.h"
+#include "TcpCycleSource.h"
 
 namespace {
 
@@ -84,7 +84,8 @@ void BM_FormatCycle(benchmark::State& State) {
     out.seekp(0);  // the next cycle overwrites this one
   }
   State.SetLabel(FormatName(settings.Format));
-  State.counters["bytes/cycle"] = static_cast<double>(bytes) / static_cast<double>(State.iterations());
+  State.counters["bytes/cycle"] =
+      static_cast<double>(bytes) / static_cast<double>(State.iterations());
 }
 BENCHMARK(BM_FormatCycle)
     ->ArgName("format")

@@ -10,7 +10,7 @@ TEST(PollOptions, DefaultsAndEveryOption) {
   auto plain = Parse({"--tcp", "meter.local"});
   ASSERT_EQ(plain.Action, TParsedCommandLine::TAction::Poll) << plain.Error;
   const TTcpTarget& tcp = plain.Options.Tcp;
-  EXPECT_EQ(plain.Options.Transport, ETransport::tcp);
+  EXPECT_EQ(plain.Options.Transport, ETransport::trTcp);
   EXPECT_EQ(tcp.Host, "meter.local");
   EXPECT_EQ(tcp.Port, 502);
   EXPECT_EQ(tcp.UnitId, 0);

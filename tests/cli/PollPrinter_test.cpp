@@ -1,4 +1,3 @@
-#include "Metrics.h"
 #include "PollPrinter.h"
 
 #include <gtest/gtest.h>
@@ -7,12 +6,15 @@
 #include <ctime>
 #include <sstream>
 
+#include "Metrics.h"
+
 namespace {
 
 using namespace std::chrono;
 
 TGridRow Row(std::string Address, std::string Type, std::string Value, std::string Description) {
-  return {std::move(Address), std::move(Type), "1-0:1.8.0", std::move(Value), "0102", std::move(Description)};
+  return {std::move(Address), std::move(Type), "1-0:1.8.0",
+          std::move(Value),   "0102",          std::move(Description)};
 }
 
 // 2026-12-08T09:20:30.123Z, a float, a word, a date and a value not available.
@@ -23,8 +25,9 @@ TCycleRecord Cycle(int Number, bool Ok = true) {
   record.Ok = Ok;
   record.Error = Ok ? "" : "Eccezione Server: Indirizzo Illegale";
   record.Meter = 2;
-  record.Rows = {Row("1000", "FLOAT64", "227.27", "Tensione, L1"), Row("1004", "INT16", "263", "Versione"),
-                 Row("1005", "INT32", "08/12/2026", "Data"), Row("1007", "FLOAT32", "<N/A>", "Qualità")};
+  record.Rows = {
+      Row("1000", "FLOAT64", "227.27", "Tensione, L1"), Row("1004", "INT16", "263", "Versione"),
+      Row("1005", "INT32", "08/12/2026", "Data"), Row("1007", "FLOAT32", "<N/A>", "Qualità")};
   record.Types = {eDouble, eWord, eDate, eFloat};
   return record;
 }
@@ -38,7 +41,7 @@ std::string Print(TPrinterSettings Settings, int Cycles) {
 }
 
 class PollPrinterTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     setenv("TZ", "CET-1", 1);  // UTC+1, no daylight saving time
     tzset();
@@ -88,7 +91,12 @@ TEST_F(PollPrinterTest, JsonIsOneDocumentAndJsonlOneObjectPerLine) {
   std::getline(lines, first);
   std::getline(lines, second);
   EXPECT_FALSE(std::getline(lines, rest));
-  EXPECT_EQ(first.rfind(R"({"time":"2026-12-08T10:20:30.123+01:00","cycle":1,"ok":true,"error":null,"meter":2,"rows":[{"address":1000,"type":"FLOAT64","obis":"1-0:1.8.0","value":227.27,"text":"227.27","raw":"0102","description":"Tensione, L1"},)", 0), 0u) << first;
+  EXPECT_EQ(
+      first.rfind(
+          R"({"time":"2026-12-08T10:20:30.123+01:00","cycle":1,"ok":true,"error":null,"meter":2,"rows":[{"address":1000,"type":"FLOAT64","obis":"1-0:1.8.0","value":227.27,"text":"227.27","raw":"0102","description":"Tensione, L1"},)",
+          0),
+      0u)
+      << first;
   const auto rows = nlohmann::json::parse(second)["rows"];
   EXPECT_EQ(rows[1]["value"], 263);
   EXPECT_EQ(rows[2]["value"], "08/12/2026");
@@ -164,8 +172,10 @@ TEST(Metrics, NumericValuesOfTheLatestGoodCycleAndTheCounters) {
   const std::string ok = state.Render();
   EXPECT_NE(ok.find("kq517_value{meter=\"2\",address=\"1000\",obis=\"1-0:1.8.0\","
                     "description=\"Tensione \\\"L1\\\"\\\\fase\"} 227.27\n"),
-            std::string::npos) << ok;
-  EXPECT_NE(ok.find("kq517_value{meter=\"2\",address=\"1004\",obis=\"1-0:1.8.0\",description=\"Versione\"} 263\n"),
+            std::string::npos)
+      << ok;
+  EXPECT_NE(ok.find("kq517_value{meter=\"2\",address=\"1004\",obis=\"1-0:1.8.0\",description="
+                    "\"Versione\"} 263\n"),
             std::string::npos);
   EXPECT_EQ(ok.find("address=\"1005\""), std::string::npos) << "a date is no sample";
   EXPECT_EQ(ok.find("address=\"1007\""), std::string::npos) << "<N/A> is no sample";

@@ -1,16 +1,16 @@
 // kq517poll against the simulated meter kq517sim, both run as programs on
 // loopback: what reaches the device, and the metrics endpoint of a fleet.
-#include "ChildProgram.h"
-#include "LoopbackPorts.h"
-
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <nlohmann/json.hpp>
 
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "ChildProgram.h"
+#include "LoopbackPorts.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ const std::string POLL = KQ517POLL_PATH;
 const std::string FOLDER = std::filesystem::path(POLL).parent_path();
 
 class PollerSim : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     sim = std::make_unique<TServerProgram>(
         std::vector<std::string>{KQ517SIM_PATH, "--tcp", "127.0.0.1:0", "--verbose"}, FOLDER);
@@ -30,7 +30,8 @@ protected:
 };
 
 TEST_F(PollerSim, TheUnitIdentifierReachesTheDevice) {
-  const TProgramResult run = RunProgram({POLL, "--tcp", device, "--unit", "7", "--format", "jsonl"}, FOLDER);
+  const TProgramResult run =
+      RunProgram({POLL, "--tcp", device, "--unit", "7", "--format", "jsonl"}, FOLDER);
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_TRUE(nlohmann::json::parse(run.out)["ok"]);
   EXPECT_NE(sim->WaitForLine("tcp 127.0.0.1:").find(" unit 7 tid "), std::string::npos);
@@ -49,9 +50,11 @@ TEST_F(PollerSim, ServesTheLatestCycleToPrometheusOnlyWhereTold) {
   EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
   const std::string& body = metrics->body;
   for (const char* sample :
-       {"\nkq517_value{meter=\"1\",address=\"1\",obis=\"1-0:32.7.0\",description=\"Tensione istantanea "
+       {"\nkq517_value{meter=\"1\",address=\"1\",obis=\"1-0:32.7.0\",description=\"Tensione "
+        "istantanea "
         "fase L1 (V)\"} 2",
-        "\nkq517_value{meter=\"1\",address=\"0\",obis=\"\",description=\"Versione Firmware VIVAR517\"} 103\n",
+        "\nkq517_value{meter=\"1\",address=\"0\",obis=\"\",description=\"Versione Firmware "
+        "VIVAR517\"} 103\n",
         "\nkq517_polls_total{result=\"failed\"} 0\n", "\nkq517_last_success_timestamp_seconds 1",
         "\nkq517_poll_duration_seconds 0."})
     EXPECT_NE(body.find(sample), std::string::npos) << sample << "\n" << body;
@@ -63,18 +66,21 @@ TEST_F(PollerSim, ServesTheLatestCycleToPrometheusOnlyWhereTold) {
   const TProgramResult stopped = poller.Stop(SIGTERM);
   EXPECT_EQ(stopped.exitStatus, 0) << stopped.err;
   std::istringstream lines(stopped.out);
-  for (std::string line; std::getline(lines, line);) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(nlohmann::json::accept(line)) << line;
 }
 
 TEST_F(PollerSim, AnAddressInUseIsReportedBeforePolling) {
   const uint16_t port = FreePort();
-  TServerProgram first({POLL, "--tcp", device, "--serve-metrics", "127.0.0.1:" + std::to_string(port),
-                        "--format", "jsonl"}, FOLDER);
+  TServerProgram first({POLL, "--tcp", device, "--serve-metrics",
+                        "127.0.0.1:" + std::to_string(port), "--format", "jsonl"},
+                       FOLDER);
   ASSERT_FALSE(first.WaitForLine("{").empty());
-  const TProgramResult second =
-      RunProgram({POLL, "--tcp", device, "--serve-metrics", "127.0.0.1:" + std::to_string(port)}, FOLDER);
+  const TProgramResult second = RunProgram(
+      {POLL, "--tcp", device, "--serve-metrics", "127.0.0.1:" + std::to_string(port)}, FOLDER);
   EXPECT_EQ(second.exitStatus, 1);
-  EXPECT_NE(second.err.find("cannot serve metrics on 127.0.0.1:" + std::to_string(port)), std::string::npos)
+  EXPECT_NE(second.err.find("cannot serve metrics on 127.0.0.1:" + std::to_string(port)),
+            std::string::npos)
       << second.err;
   EXPECT_EQ(second.out, "");
 }

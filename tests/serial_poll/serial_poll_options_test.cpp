@@ -17,7 +17,7 @@ TParsedCommandLine Parse(const std::vector<std::string>& arguments) {
 TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   const auto plain = Parse({"--serial", "/dev/ttyUSB0"});
   ASSERT_EQ(plain.Action, TParsedCommandLine::TAction::Poll) << plain.Error;
-  ASSERT_EQ(plain.Options.Transport, ETransport::serial);
+  ASSERT_EQ(plain.Options.Transport, ETransport::trSerial);
   const TSerialTarget& target = plain.Options.Serial;
   EXPECT_EQ(target.Port, "/dev/ttyUSB0");
   EXPECT_EQ(target.BaudRate, br115200);

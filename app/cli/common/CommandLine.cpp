@@ -159,10 +159,16 @@ std::optional<int> FinishCommandLine(const TCommandLine& Parsed, const std::stri
                                      const std::string& Synopsis, std::ostream& Out,
                                      std::ostream& Err) {
   switch (Parsed.Action) {
-    case TCommandLine::TAction::Run: return std::nullopt;
-    case TCommandLine::TAction::Help: Out << Parsed.Text; return 0;
-    case TCommandLine::TAction::Version: Out << Parsed.Text << '\n'; return 0;
-    case TCommandLine::TAction::Error: break;
+    case TCommandLine::TAction::Run:
+      return std::nullopt;
+    case TCommandLine::TAction::Help:
+      Out << Parsed.Text;
+      return 0;
+    case TCommandLine::TAction::Version:
+      Out << Parsed.Text << '\n';
+      return 0;
+    case TCommandLine::TAction::Error:
+      break;
   }
   Err << Program << ": " << Parsed.Text << '\n'
       << Synopsis << "Try '" << Program << " --help' for more.\n";

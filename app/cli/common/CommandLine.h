@@ -4,16 +4,15 @@
 // was expected, the options every program spells the same way, and one way of
 // turning a parse into help, version, error or go.
 
-#include "ModLinkTypes.h"
-#include "OutputFormat.h"
-
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "ModLinkTypes.h"
+#include "OutputFormat.h"
 
 // A network endpoint as typed: HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare
 // IPv6 address (more than one colon, no brackets) is a host without a port.
@@ -73,13 +72,13 @@ CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format);
 // option group and section with its options as "--name VALUE  what it does"
 // (no type or range decoration), then the footer.
 class THelpFormatter : public CLI::Formatter {
-public:
+ public:
   explicit THelpFormatter(std::string Synopsis) : FSynopsis(std::move(Synopsis)) {}
   std::string make_help(const CLI::App* App, std::string, CLI::AppFormatMode) const override;
   std::string make_expanded(const CLI::App* Group) const override;
   std::string make_option_opts(const CLI::Option* Option) const override;
 
-private:
+ private:
   std::string FSynopsis;
 };
 

@@ -31,6 +31,7 @@ fs::path ThisProgram() {
 std::string DescribeMapFileFolders(const fs::path& ProgramPath) {
   std::string text;
   for (const fs::path& folder : MapFileFolders(ProgramPath))
-    text += (text.empty() ? "" : ", ") + (folder.empty() ? std::string("working folder") : folder.string());
+    text += (text.empty() ? "" : ", ") +
+            (folder.empty() ? std::string("working folder") : folder.string());
   return text;
 }

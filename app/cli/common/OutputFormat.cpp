@@ -5,10 +5,14 @@
 
 const char* FormatName(EOutputFormat Format) {
   switch (Format) {
-    case EOutputFormat::ofTable: return "table";
-    case EOutputFormat::ofCsv: return "csv";
-    case EOutputFormat::ofJson: return "json";
-    case EOutputFormat::ofJsonl: return "jsonl";
+    case EOutputFormat::ofTable:
+      return "table";
+    case EOutputFormat::ofCsv:
+      return "csv";
+    case EOutputFormat::ofJson:
+      return "json";
+    case EOutputFormat::ofJsonl:
+      return "jsonl";
   }
   return "?";
 }
@@ -72,8 +76,10 @@ void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::str
     for (std::size_t c = 0; c < Rows[r].size(); ++c) {
       const std::size_t padding = widths[c] - cellWidths[r][c];
       if (c > 0) text += "  ";
-      if (right[c]) text.append(padding, ' ').append(Rows[r][c]);
-      else text.append(Rows[r][c]).append(c + 1 < Rows[r].size() ? padding : 0, ' ');
+      if (right[c])
+        text.append(padding, ' ').append(Rows[r][c]);
+      else
+        text.append(Rows[r][c]).append(c + 1 < Rows[r].size() ? padding : 0, ' ');
     }
     while (text.size() > start && text.back() == ' ') text.pop_back();
     text += '\n';

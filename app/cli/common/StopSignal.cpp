@@ -1,12 +1,13 @@
 #include "StopSignal.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace {
 
@@ -44,7 +45,9 @@ TStopSignal::~TStopSignal() {
   gWriteFd = -1;
 }
 
-bool TStopSignal::Requested() const { return WaitFor(std::chrono::milliseconds(0)); }
+bool TStopSignal::Requested() const {
+  return WaitFor(std::chrono::milliseconds(0));
+}
 
 bool TStopSignal::WaitFor(std::chrono::milliseconds Time) const {
   const auto deadline = std::chrono::steady_clock::now() + Time;

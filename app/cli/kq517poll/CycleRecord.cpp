@@ -65,7 +65,8 @@ bool SameEntry(const TGridRow& A, const TGridRow& B) {
 
 }  // namespace
 
-const TCycleJsonWriter::TRowText& TCycleJsonWriter::RowText(std::size_t Index, const TGridRow& Row) {
+const TCycleJsonWriter::TRowText& TCycleJsonWriter::RowText(std::size_t Index,
+                                                            const TGridRow& Row) {
   if (FRows.size() <= Index) FRows.resize(Index + 1);
   TRowText& text = FRows[Index];
   if (text.Head.empty() || !SameEntry(text.Cells, Row)) {

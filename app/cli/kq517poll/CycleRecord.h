@@ -2,13 +2,13 @@
 // What one poll cycle produced, as every output takes it: when it ran, how it
 // ended, and the grid's rows with the data type of each entry.
 
-#include "RegisterGrid.h"
-#include "RegisterTypes.h"
-
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "RegisterGrid.h"
+#include "RegisterTypes.h"
 
 struct TCycleRecord {
   std::chrono::system_clock::time_point Time;  // when the cycle started
@@ -41,10 +41,10 @@ nlohmann::ordered_json RowValue(const std::string& Text, ERegisterType Type);
 // cycle stays cheap beside polling it. Bytes that are not valid UTF-8 (a map
 // file in another code page) are written as U+FFFD.
 class TCycleJsonWriter {
-public:
+ public:
   std::string Line(const TCycleRecord& Record);
 
-private:
+ private:
   struct TRowText {
     TGridRow Cells;    // the cycle's row the texts were made from
     std::string Head;  // {"address":..,"type":..,"obis":..,"value":

@@ -5,14 +5,14 @@
 #include <string>
 
 struct TCycleOutcome {
-  bool Ok = false;           // the whole map read and decoded, the meter instance present
-  bool EndsPoll = false;     // the window would stop its poll here
-  bool ValuesAbsent = false; // the grid's values must not be shown (switched-off instance)
-  std::string Error;         // why not Ok
+  bool Ok = false;            // the whole map read and decoded, the meter instance present
+  bool EndsPoll = false;      // the window would stop its poll here
+  bool ValuesAbsent = false;  // the grid's values must not be shown (switched-off instance)
+  std::string Error;          // why not Ok
 };
 
 class TCycleSource {
-public:
+ public:
   virtual ~TCycleSource() = default;
   virtual TCycleOutcome RunCycle() = 0;
   // After a failed cycle that did not end the poll (--keep-going): the next

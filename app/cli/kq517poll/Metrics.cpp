@@ -36,10 +36,14 @@ void AppendValues(std::string& Out, const TCycleRecord& Cycle) {
 std::string MetricLabelValue(const std::string& Text) {
   std::string escaped;
   for (char c : Text) {
-    if (c == '\\') escaped += "\\\\";
-    else if (c == '"') escaped += "\\\"";
-    else if (c == '\n') escaped += "\\n";
-    else escaped += c;
+    if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '"')
+      escaped += "\\\"";
+    else if (c == '\n')
+      escaped += "\\n";
+    else
+      escaped += c;
   }
   return escaped;
 }
@@ -49,16 +53,23 @@ std::string RenderMetrics(const TMetricsSnapshot& Snapshot) {
       "# HELP kq517_value Value of a map entry in the latest cycle, when it read the whole map.\n"
       "# TYPE kq517_value gauge\n";
   if (Snapshot.Latest && Snapshot.Latest->Ok) AppendValues(out, *Snapshot.Latest);
-  out += "# HELP kq517_polls_total Poll cycles run, by result.\n"
-         "# TYPE kq517_polls_total counter\n"
-         "kq517_polls_total{result=\"ok\"} " + std::to_string(Snapshot.PollsOk) + "\n"
-         "kq517_polls_total{result=\"failed\"} " + std::to_string(Snapshot.PollsFailed) + "\n";
-  out += "# HELP kq517_last_success_timestamp_seconds When the last good cycle ended (Unix time).\n"
-         "# TYPE kq517_last_success_timestamp_seconds gauge\n";
+  out +=
+      "# HELP kq517_polls_total Poll cycles run, by result.\n"
+      "# TYPE kq517_polls_total counter\n"
+      "kq517_polls_total{result=\"ok\"} " +
+      std::to_string(Snapshot.PollsOk) +
+      "\n"
+      "kq517_polls_total{result=\"failed\"} " +
+      std::to_string(Snapshot.PollsFailed) + "\n";
+  out +=
+      "# HELP kq517_last_success_timestamp_seconds When the last good cycle ended (Unix time).\n"
+      "# TYPE kq517_last_success_timestamp_seconds gauge\n";
   if (Snapshot.LastSuccess)
-    out += "kq517_last_success_timestamp_seconds " + SampleValue(SecondsSinceEpoch(*Snapshot.LastSuccess)) + "\n";
-  out += "# HELP kq517_poll_duration_seconds How long the latest cycle took.\n"
-         "# TYPE kq517_poll_duration_seconds gauge\n";
+    out += "kq517_last_success_timestamp_seconds " +
+           SampleValue(SecondsSinceEpoch(*Snapshot.LastSuccess)) + "\n";
+  out +=
+      "# HELP kq517_poll_duration_seconds How long the latest cycle took.\n"
+      "# TYPE kq517_poll_duration_seconds gauge\n";
   if (Snapshot.Latest)
     out += "kq517_poll_duration_seconds " + SampleValue(Snapshot.Latest->Duration.count()) + "\n";
   return out;
@@ -70,7 +81,8 @@ void TMetricsState::Record(const TCycleRecord& Cycle) {
   if (Cycle.Ok) {
     ++FSnapshot.PollsOk;
     FSnapshot.LastSuccess =
-        Cycle.Time + std::chrono::duration_cast<std::chrono::system_clock::duration>(Cycle.Duration);
+        Cycle.Time +
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(Cycle.Duration);
   } else {
     ++FSnapshot.PollsFailed;
   }

@@ -3,12 +3,12 @@
 // failed cycles, when the last good one ended and how long the latest took,
 // written in the Prometheus text exposition format (version 0.0.4).
 
-#include "CycleRecord.h"
-
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "CycleRecord.h"
 
 struct TMetricsSnapshot {
   std::optional<TCycleRecord> Latest;
@@ -30,11 +30,11 @@ std::string MetricLabelValue(const std::string& Text);
 // The state the poll loop updates and the metrics server reads, from
 // different threads.
 class TMetricsState {
-public:
+ public:
   void Record(const TCycleRecord& Cycle);
   std::string Render() const;
 
-private:
+ private:
   mutable std::mutex FLock;
   TMetricsSnapshot FSnapshot;
 };

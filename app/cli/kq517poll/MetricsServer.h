@@ -12,7 +12,7 @@ class Server;
 }
 
 class TMetricsServer {
-public:
+ public:
   using TRender = std::function<std::string()>;
 
   // Binds Host:Port (Host a name or a numeric address; nothing else is
@@ -23,7 +23,7 @@ public:
   TMetricsServer(const TMetricsServer&) = delete;
   TMetricsServer& operator=(const TMetricsServer&) = delete;
 
-private:
+ private:
   std::unique_ptr<httplib::Server> FServer;
   std::thread FThread;
 };

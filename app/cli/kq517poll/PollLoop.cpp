@@ -52,8 +52,10 @@ int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOption
     }
     if (Hooks.OnCycle && !Hooks.OnCycle(record)) return POLL_EXIT_FAILED;
     if (outcome.Ok) continue;
-    if (Options.KeepGoing) Source.Restart();
-    else if (outcome.EndsPoll) break;  // the window stops its poll here too
+    if (Options.KeepGoing)
+      Source.Restart();
+    else if (outcome.EndsPoll)
+      break;  // the window stops its poll here too
   }
   return status;
 }

@@ -3,15 +3,15 @@
 // for, hands each one to the outputs, reports failures on the error stream and
 // decides when the poll ends.
 
-#include "CycleRecord.h"
-#include "CycleSource.h"
-#include "PollOptions.h"
-#include "RegisterMap.h"
-
 #include <chrono>
 #include <functional>
 #include <ostream>
 #include <vector>
+
+#include "CycleRecord.h"
+#include "CycleSource.h"
+#include "PollOptions.h"
+#include "RegisterMap.h"
 
 // Exit statuses of kq517poll.
 inline constexpr int POLL_EXIT_OK = 0;

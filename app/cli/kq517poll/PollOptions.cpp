@@ -1,10 +1,10 @@
 #include "PollOptions.h"
 
-#include "Commons.h"
-#include "RegisterTypes.h"
-
 #include <algorithm>
 #include <memory>
+
+#include "Commons.h"
+#include "RegisterTypes.h"
 
 namespace {
 
@@ -69,71 +69,104 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
   app->footer(FOOTER);
 
   CLI::App* device = app->add_option_group("Device", "exactly one");
-  CLI::Option* tcp =
-      device
-          ->add_option_function<THostPort>(
-              "--tcp",
-              [&o](const THostPort& Target) {
-                o.Transport = ETransport::tcp;
-                o.Tcp.Host = Target.Host;
-                o.Tcp.Port = Target.Port.value_or(o.Tcp.Port);
-              },
-              "Modbus TCP device (port 502 when omitted; [IPv6]:PORT)")
-          ->option_text("HOST[:PORT]")
-          ->check(HostPortCheck());
+  CLI::Option* tcp = device
+                         ->add_option_function<THostPort>(
+                             "--tcp",
+                             [&o](const THostPort& Target) {
+                               o.Transport = ETransport::trTcp;
+                               o.Tcp.Host = Target.Host;
+                               o.Tcp.Port = Target.Port.value_or(o.Tcp.Port);
+                             },
+                             "Modbus TCP device (port 502 when omitted; [IPv6]:PORT)")
+                         ->option_text("HOST[:PORT]")
+                         ->check(HostPortCheck());
   CLI::Option* serial =
-      device->add_option("--serial", o.Serial.Port,
-                         "Modbus RTU device on a serial port (a path, or a name such as ttyUSB0 "
-                         "under /dev), 8 data bits, 1 stop bit")
+      device
+          ->add_option("--serial", o.Serial.Port,
+                       "Modbus RTU device on a serial port (a path, or a name such as ttyUSB0 "
+                       "under /dev), 8 data bits, 1 stop bit")
           ->type_name("PORT")
           ->check(NonEmpty);
   device->require_option(1);
 
   const std::string tcpGroup = "Modbus TCP";
   app->add_option("--unit", o.Tcp.UnitId, "unit identifier 0 to 255 (default 0)")
-      ->group(tcpGroup)->type_name("N")->check(CLI::Range(0, 255))->excludes(serial);
+      ->group(tcpGroup)
+      ->type_name("N")
+      ->check(CLI::Range(0, 255))
+      ->excludes(serial);
   app->add_option("--timeout", o.Tcp.ReplyTimeoutSeconds, "reply time-out (default 15)")
-      ->group(tcpGroup)->type_name("S")->check(SecondsCheck(0.01, 3600))->excludes(serial);
+      ->group(tcpGroup)
+      ->type_name("S")
+      ->check(SecondsCheck(0.01, 3600))
+      ->excludes(serial);
   app->add_option("--connect-timeout", o.Tcp.ConnectTimeoutSeconds,
                   "connect time-out (default 5; 0: as long as the system tries)")
-      ->group(tcpGroup)->type_name("S")->check(SecondsCheck(0, 3600))->excludes(serial);
+      ->group(tcpGroup)
+      ->type_name("S")
+      ->check(SecondsCheck(0, 3600))
+      ->excludes(serial);
   app->add_flag("--leave-open", o.LeaveOpen,
                 "keep the connection open between cycles; a connection the device closed "
                 "then ends the poll")
-      ->group(tcpGroup)->excludes(serial);
+      ->group(tcpGroup)
+      ->excludes(serial);
 
   const std::string serialGroup = "Serial line";
-  app->add_option("--baud", o.Serial.BaudRate, "9600, 19200, 38400, 57600 or 115200 (default 115200)")
-      ->group(serialGroup)->type_name("RATE")->excludes(tcp)
-      ->transform(OneOf<TBaudRate>({{"9600", br9600}, {"19200", br19200}, {"38400", br38400},
-                                    {"57600", br57600}, {"115200", br115200}}));
+  app->add_option("--baud", o.Serial.BaudRate,
+                  "9600, 19200, 38400, 57600 or 115200 (default 115200)")
+      ->group(serialGroup)
+      ->type_name("RATE")
+      ->excludes(tcp)
+      ->transform(OneOf<TBaudRate>({{"9600", br9600},
+                                    {"19200", br19200},
+                                    {"38400", br38400},
+                                    {"57600", br57600},
+                                    {"115200", br115200}}));
   AddParityOption(*app, o.Serial.Parity)->group(serialGroup)->excludes(tcp);
   // 0 would be a broadcast, which no meter answers.
   app->add_option("--slave", o.Serial.SlaveAddress, "slave address 1 to 255 (default 1)")
-      ->group(serialGroup)->type_name("N")->check(CLI::Range(1, 255))->excludes(tcp);
+      ->group(serialGroup)
+      ->type_name("N")
+      ->check(CLI::Range(1, 255))
+      ->excludes(tcp);
 
   const std::string mapGroup = "Map and decoding";
   app->add_option("--meter", o.MeterInstanceIndex,
                   "meter instance 1 to 5 (default 1): registers from 1000 x (N-1)")
-      ->group(mapGroup)->type_name("N")
+      ->group(mapGroup)
+      ->type_name("N")
       ->transform(OneOf<int>({{"1", 0}, {"2", 1}, {"3", 2}, {"4", 3}, {"5", 4}}));
-  CLI::Option* qvzt = app->add_flag("--qvzt", o.Qvzt, "QVZT mode: qvztmap.cfg, bytes always in 0-1-2-3 order")
-                          ->group(mapGroup);
+  CLI::Option* qvzt =
+      app->add_flag("--qvzt", o.Qvzt, "QVZT mode: qvztmap.cfg, bytes always in 0-1-2-3 order")
+          ->group(mapGroup);
   app->add_flag("--float32", o.Float32, "read the 32-bit floating-point map (registers from 200)")
-      ->group(mapGroup)->excludes(qvzt);
+      ->group(mapGroup)
+      ->excludes(qvzt);
   std::vector<std::pair<std::string, int>> orders;
-  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i) orders.emplace_back(WithoutBlanks(BYTE_SEQUENCE_NAMES[i]), i);
+  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
+    orders.emplace_back(WithoutBlanks(BYTE_SEQUENCE_NAMES[i]), i);
   app->add_option("--byte-order", o.ByteSequenceIndex,
                   "byte sequence of multi-register values (default 1-0-3-2)")
-      ->group(mapGroup)->type_name("SEQ")->excludes(qvzt)->transform(OneOf(orders, WithoutBlanks));
+      ->group(mapGroup)
+      ->type_name("SEQ")
+      ->excludes(qvzt)
+      ->transform(OneOf(orders, WithoutBlanks));
   app->add_option("--map", o.MapFile, "map file (default: map.cfg, or qvztmap.cfg with --qvzt)")
-      ->group(mapGroup)->type_name("FILE")->check(NonEmpty);
+      ->group(mapGroup)
+      ->type_name("FILE")
+      ->check(NonEmpty);
 
   const std::string pollGroup = "Polling";
-  app->add_option("--interval", o.IntervalSeconds, "pause between cycles (default 2, fractions allowed)")
-      ->group(pollGroup)->type_name("SECONDS")->check(SecondsCheck(0, 86400));
+  app->add_option("--interval", o.IntervalSeconds,
+                  "pause between cycles (default 2, fractions allowed)")
+      ->group(pollGroup)
+      ->type_name("SECONDS")
+      ->check(SecondsCheck(0, 86400));
   app->add_option("--count", o.Count, "number of cycles (default 1)")
-      ->group(pollGroup)->type_name("N")->check(CLI::Range(1, 1000000000));
+      ->group(pollGroup)
+      ->type_name("N")
+      ->check(CLI::Range(1, 1000000000));
   app->add_flag("--keep-going", o.KeepGoing,
                 "a failed cycle does not end the poll (the exit status is still 1)")
       ->group(pollGroup);
@@ -147,10 +180,14 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
   app->add_option("--log", o.LogFile,
                   "append every cycle to FILE as CSV with time stamps (header once), "
                   "besides standard output")
-      ->group(outputGroup)->type_name("FILE")->check(NonEmpty);
+      ->group(outputGroup)
+      ->type_name("FILE")
+      ->check(NonEmpty);
   app->add_option("--serve-metrics", o.MetricsAddress,
                   "serve the latest cycle for Prometheus at http://HOST:PORT/metrics")
-      ->group(outputGroup)->option_text("HOST:PORT")->check(HostPortCheck(true));
+      ->group(outputGroup)
+      ->option_text("HOST:PORT")
+      ->check(HostPortCheck(true));
   return app;
 }
 
@@ -172,18 +209,24 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
   const auto app = PollApp(o);
   const TCommandLine parsed = ParseCommandLine(*app, Arguments);
   switch (parsed.Action) {
-    case TCommandLine::TAction::Run: break;
-    case TCommandLine::TAction::Help: result.Action = TParsedCommandLine::TAction::Help; return result;
-    case TCommandLine::TAction::Version: result.Action = TParsedCommandLine::TAction::Version; return result;
+    case TCommandLine::TAction::Run:
+      break;
+    case TCommandLine::TAction::Help:
+      result.Action = TParsedCommandLine::TAction::Help;
+      return result;
+    case TCommandLine::TAction::Version:
+      result.Action = TParsedCommandLine::TAction::Version;
+      return result;
     case TCommandLine::TAction::Error:
       result.Action = TParsedCommandLine::TAction::Error;
       result.Error = parsed.Text;
       return result;
   }
-  if (app->count("--serial") > 0) o.Transport = ETransport::serial;
+  if (app->count("--serial") > 0) o.Transport = ETransport::trSerial;
   if ((o.Timestamps || o.Bom) && o.Format != EOutputFormat::ofCsv) {
     result.Action = TParsedCommandLine::TAction::Error;
-    result.Error = std::string(o.Timestamps ? "--timestamps" : "--bom") + " applies to --format csv only";
+    result.Error =
+        std::string(o.Timestamps ? "--timestamps" : "--bom") + " applies to --format csv only";
   }
   if (o.MetricsAddress) {
     // A metrics server polls until it is stopped and lives through failures.
@@ -197,8 +240,11 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
 std::string PollSynopsis(const std::string& ProgramName) {
   return "Usage: " + ProgramName +
          " --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S] [--leave-open]\n"
-         "       " + ProgramName + " --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]\n"
-         "         [--meter 1..5] [--float32] [--qvzt] [--byte-order 1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
+         "       " +
+         ProgramName +
+         " --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]\n"
+         "         [--meter 1..5] [--float32] [--qvzt] [--byte-order "
+         "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"
          "         [--format table|csv|json|jsonl] [--timestamps] [--bom] [--log FILE]\n"
          "         [--serve-metrics HOST:PORT]\n";

@@ -3,14 +3,14 @@
 // transport, Modbus TCP or a serial line; each has its own settings, and the
 // options of the other one are refused.
 
-#include "CommandLine.h"
-#include "ModLinkTypes.h"
-#include "OutputFormat.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "CommandLine.h"
+#include "ModLinkTypes.h"
+#include "OutputFormat.h"
 
 // --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S]
 struct TTcpTarget {
@@ -30,29 +30,29 @@ struct TSerialTarget {
   int SlaveAddress = 1;
 };
 
-enum class ETransport { tcp, serial };
+enum class ETransport { trTcp, trSerial };
 
 struct TPollOptions {
-  ETransport Transport = ETransport::tcp;
+  ETransport Transport = ETransport::trTcp;
   TTcpTarget Tcp;
   TSerialTarget Serial;
-  int MeterInstanceIndex = 0;               // --meter 1..5, stored as 0..4
-  bool Float32 = false;                     // --float32
-  bool Qvzt = false;                        // --qvzt
-  std::optional<int> ByteSequenceIndex;     // --byte-order, 0..3
-  std::string MapFile;                      // --map; empty: map.cfg or qvztmap.cfg
-  bool LeaveOpen = false;                   // --leave-open
-  double IntervalSeconds = 2.0;             // --interval
-  int Count = 1;                            // --count; 0: until stopped (--serve-metrics)
-  bool KeepGoing = false;                   // --keep-going
+  int MeterInstanceIndex = 0;                     // --meter 1..5, stored as 0..4
+  bool Float32 = false;                           // --float32
+  bool Qvzt = false;                              // --qvzt
+  std::optional<int> ByteSequenceIndex;           // --byte-order, 0..3
+  std::string MapFile;                            // --map; empty: map.cfg or qvztmap.cfg
+  bool LeaveOpen = false;                         // --leave-open
+  double IntervalSeconds = 2.0;                   // --interval
+  int Count = 1;                                  // --count; 0: until stopped (--serve-metrics)
+  bool KeepGoing = false;                         // --keep-going
   EOutputFormat Format = EOutputFormat::ofTable;  // --format
-  bool Quiet = false;                       // nothing on standard output (--serve-metrics
-                                            // without --format)
-  bool Timestamps = false;                  // --timestamps
-  bool Bom = false;                         // --bom
-  std::string LogFile;                      // --log
-  std::optional<THostPort> MetricsAddress;  // --serve-metrics
-  std::string DecimalSeparator = ".";       // the user's (from the locale), for the table
+  bool Quiet = false;                             // nothing on standard output (--serve-metrics
+                                                  // without --format)
+  bool Timestamps = false;                        // --timestamps
+  bool Bom = false;                               // --bom
+  std::string LogFile;                            // --log
+  std::optional<THostPort> MetricsAddress;        // --serve-metrics
+  std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
 
   // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;

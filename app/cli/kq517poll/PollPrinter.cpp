@@ -9,10 +9,18 @@ std::vector<std::string_view> CsvHeader(bool Timestamps) {
 
 void TPollPrinter::PrintCycle(const TCycleRecord& Record) {
   switch (FSettings.Format) {
-    case EOutputFormat::ofTable: PrintTable(Record); break;
-    case EOutputFormat::ofCsv: PrintCsv(Record); break;
-    case EOutputFormat::ofJsonl: FOut << FJson.Line(Record) << '\n'; break;
-    case EOutputFormat::ofJson: FOut << (FCycles == 0 ? "[\n" : ",\n") << FJson.Line(Record); break;
+    case EOutputFormat::ofTable:
+      PrintTable(Record);
+      break;
+    case EOutputFormat::ofCsv:
+      PrintCsv(Record);
+      break;
+    case EOutputFormat::ofJsonl:
+      FOut << FJson.Line(Record) << '\n';
+      break;
+    case EOutputFormat::ofJson:
+      FOut << (FCycles == 0 ? "[\n" : ",\n") << FJson.Line(Record);
+      break;
   }
   ++FCycles;
   FOut.flush();

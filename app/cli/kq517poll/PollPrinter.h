@@ -9,25 +9,25 @@
 // Every cycle is flushed, so a reader at the other end of a pipe or a log
 // file sees it at once.
 
-#include "CycleRecord.h"
-#include "OutputFormat.h"
-
 #include <ostream>
 #include <string>
 
+#include "CycleRecord.h"
+#include "OutputFormat.h"
+
 struct TPrinterSettings {
   EOutputFormat Format = EOutputFormat::ofTable;
-  bool Timestamps = false;               // csv
-  bool Bom = false;                      // csv
-  std::string DecimalSeparator = ".";    // table
-  bool HeaderWritten = false;            // csv appended to a file that has its header
+  bool Timestamps = false;             // csv
+  bool Bom = false;                    // csv
+  std::string DecimalSeparator = ".";  // table
+  bool HeaderWritten = false;          // csv appended to a file that has its header
 };
 
 // The CSV header line's fields.
 std::vector<std::string_view> CsvHeader(bool Timestamps);
 
 class TPollPrinter {
-public:
+ public:
   TPollPrinter(std::ostream& Out, TPrinterSettings Settings)
       : FOut(Out), FSettings(std::move(Settings)) {}
   TPollPrinter(const TPollPrinter&) = delete;
@@ -39,7 +39,7 @@ public:
   // Whether writing failed (a full disk, a closed pipe).
   bool Failed() const { return FOut.fail(); }
 
-private:
+ private:
   void PrintTable(const TCycleRecord& Record);
   void PrintCsv(const TCycleRecord& Record);
 

@@ -1,5 +1,11 @@
 #include "PollRunner.h"
 
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <memory>
+
 #include "MapFileLookup.h"
 #include "Metrics.h"
 #include "MetricsServer.h"
@@ -7,12 +13,6 @@
 #include "SerialCycleSource.h"
 #include "StopSignal.h"
 #include "TcpCycleSource.h"
-
-#include <cerrno>
-#include <cstring>
-#include <exception>
-#include <fstream>
-#include <memory>
 
 namespace {
 
@@ -56,7 +56,7 @@ std::unique_ptr<std::ofstream> OpenLog(const std::string& File, std::ostream& Er
 }
 
 std::unique_ptr<TCycleSource> SourceFor(const TPollOptions& Options, TRegisterMap& Map) {
-  if (Options.Transport == ETransport::serial)
+  if (Options.Transport == ETransport::trSerial)
     return std::make_unique<TSerialCycleSource>(Options, Map);
   return std::make_unique<TTcpCycleSource>(Options, Map);
 }

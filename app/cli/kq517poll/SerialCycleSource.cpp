@@ -55,11 +55,14 @@ TSerialCycleSource::TSerialCycleSource(const TPollOptions& Options, TRegisterMap
   FCycle.OnShowError = [this](const std::string& Text) { FErrorBar.push_back(Text); };
   FCycle.OnReplyHandled = [this](const TTransactionInfo& Info) { FReply = Info; };
   // What the library's worker reports would otherwise only be printed by it.
-  SetApplicationExceptionHandler([this](std::exception_ptr Error) { FWorkerError = MessageOf(Error); });
+  SetApplicationExceptionHandler(
+      [this](std::exception_ptr Error) { FWorkerError = MessageOf(Error); });
   FCycle.StartPoll();
 }
 
-TSerialCycleSource::~TSerialCycleSource() { SetApplicationExceptionHandler(nullptr); }
+TSerialCycleSource::~TSerialCycleSource() {
+  SetApplicationExceptionHandler(nullptr);
+}
 
 TCycleOutcome TSerialCycleSource::RunCycle() {
   FErrorBar.clear();

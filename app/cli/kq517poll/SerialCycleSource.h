@@ -3,23 +3,23 @@
 // taken from its default main-thread queue, which RunCycle drains until the
 // reply has been handled.
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "CycleSource.h"
 #include "PollOptions.h"
 #include "RegisterMap.h"
 #include "SerialCollectionCycle.h"
 
-#include <optional>
-#include <string>
-#include <vector>
-
 class TSerialCycleSource : public TCycleSource {
-public:
+ public:
   TSerialCycleSource(const TPollOptions& Options, TRegisterMap& Map);
   ~TSerialCycleSource() override;
   TCycleOutcome RunCycle() override;
   void Restart() override { FCycle.StartPoll(); }
 
-private:
+ private:
   const TPollOptions& FOptions;
   TQueuedMainThread& FMainThread;
   TModbusConnection FConnection;

@@ -11,7 +11,9 @@ bool FirmwareWordAbsent(const TRegisterMap& Map) {
 
 namespace {
 
-int Milliseconds(double Seconds) { return static_cast<int>(std::lround(Seconds * 1000)); }
+int Milliseconds(double Seconds) {
+  return static_cast<int>(std::lround(Seconds * 1000));
+}
 
 }  // namespace
 

@@ -3,21 +3,21 @@
 // identifier and time-outs from the command line, and a switched-off meter
 // instance reported as such instead of decoded as values.
 
+#include <string>
+#include <vector>
+
 #include "CycleSource.h"
 #include "PollOptions.h"
 #include "RegisterMap.h"
 #include "TcpCollectionCycle.h"
 
-#include <string>
-#include <vector>
-
 class TTcpCycleSource : public TCycleSource {
-public:
+ public:
   TTcpCycleSource(const TPollOptions& Options, TRegisterMap& Map);
   TCycleOutcome RunCycle() override;
   void Restart() override { FCycle.StartPoll(); }
 
-private:
+ private:
   const TPollOptions& FOptions;
   TRegisterMap& FMap;
   TIdModBusClient FClient;

@@ -1,13 +1,13 @@
 // kq517poll: polls a KQ517 meter from the command line and prints the values
 // the window's grid would show. See PollUsage for the options.
-#include "PollOptions.h"
-#include "PollRunner.h"
-
 #include <clocale>
 #include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
+
+#include "PollOptions.h"
+#include "PollRunner.h"
 
 int main(int argc, char** argv) {
   // The table shows the user's decimal separator; everything else the
@@ -24,7 +24,9 @@ int main(int argc, char** argv) {
   if (command.Options.MetricsAddress) std::signal(SIGPIPE, SIG_IGN);
 
   switch (command.Action) {
-    case TParsedCommandLine::TAction::Help: std::cout << PollUsage(program); return POLL_EXIT_OK;
+    case TParsedCommandLine::TAction::Help:
+      std::cout << PollUsage(program);
+      return POLL_EXIT_OK;
     case TParsedCommandLine::TAction::Version:
       std::cout << PollVersion() << '\n';
       return POLL_EXIT_OK;
@@ -32,7 +34,8 @@ int main(int argc, char** argv) {
       std::cerr << program << ": " << command.Error << '\n'
                 << PollSynopsis(program) << "Try '" << program << " --help' for more.\n";
       return POLL_EXIT_USAGE;
-    case TParsedCommandLine::TAction::Poll: break;
+    case TParsedCommandLine::TAction::Poll:
+      break;
   }
   try {
     return RunPoll(command.Options, std::cout, std::cerr);

@@ -1,15 +1,16 @@
 #include "SimOptions.h"
 
-#include "CommandLine.h"
-
 #include <memory>
+
+#include "CommandLine.h"
 
 namespace {
 
-constexpr const char* BYTE_SEQUENCE_OPTIONS[BYTE_SEQUENCE_COUNT] = {"1-0-3-2", "0-1-2-3",
-                                                                    "2-3-0-1", "3-2-1-0"};
+constexpr const char* BYTE_SEQUENCE_OPTIONS[BYTE_SEQUENCE_COUNT] = {"1-0-3-2", "0-1-2-3", "2-3-0-1",
+                                                                    "3-2-1-0"};
 
-constexpr char DESCRIPTION[] = R"(A simulated KQ517 meter gateway for trying the test tool without a meter. It
+constexpr char DESCRIPTION[] =
+    R"(A simulated KQ517 meter gateway for trying the test tool without a meter. It
 serves the registers of map.cfg (or qvztmap.cfg with --qvzt) for meter
 instances 1 to 5: the 64-bit layout at 1000 x (instance - 1) and, for map.cfg,
 the 32-bit-float layout 200 registers further on, the firmware-version word
@@ -58,8 +59,9 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
          "--tcp",
          [&o](const THostPort& address) {
            // [HOST:]PORT: a bare number is the port.
-           const bool bareNumber = !address.Port && !address.Host.empty() &&
-                                   address.Host.find_first_not_of("0123456789") == std::string::npos;
+           const bool bareNumber =
+               !address.Port && !address.Host.empty() &&
+               address.Host.find_first_not_of("0123456789") == std::string::npos;
            if (bareNumber) {
              o.tcpPort = static_cast<std::uint16_t>(std::stoul(address.Host));
              return;
@@ -69,17 +71,25 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
          },
          "loopback address to listen on (default 127.0.0.1:1502; port 0 picks a free one, "
          "printed at start)")
-      ->group(tcp)->option_text("[HOST:]PORT")->check(HostPortCheck(false, 0));
+      ->group(tcp)
+      ->option_text("[HOST:]PORT")
+      ->check(HostPortCheck(false, 0));
   app->add_flag("--no-tcp", o.noTcp, "serve the serial line only")->group(tcp);
   app->add_option("--max-clients", o.maxClients, "simultaneous TCP clients (default 256)")
-      ->group(tcp)->type_name("N")->check(CLI::Range(1, 4096));
+      ->group(tcp)
+      ->type_name("N")
+      ->check(CLI::Range(1, 4096));
   app->add_option("--idle-timeout", o.idleTimeoutSeconds,
                   "close a TCP connection idle for S seconds (default 300)")
-      ->group(tcp)->type_name("S")->check(CLI::Range(1, 86400));
+      ->group(tcp)
+      ->type_name("S")
+      ->check(CLI::Range(1, 86400));
   app->add_option("--frame-timeout", o.frameTimeoutMs,
                   "close a TCP connection that leaves a frame unfinished for MS milliseconds "
                   "(default 5000)")
-      ->group(tcp)->type_name("MS")->check(CLI::Range(10, 600000));
+      ->group(tcp)
+      ->type_name("MS")
+      ->check(CLI::Range(10, 600000));
 
   const std::string serial = "Modbus serial line";
   CLI::Option* pty = app->add_flag("--pty", o.pty,
@@ -88,15 +98,24 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
                          ->group(serial);
   app->add_option("--serial", o.serialPort,
                   "serve on a serial port instead (a path, or a name under /dev)")
-      ->group(serial)->type_name("PORT")->check(NonEmpty)->excludes(pty);
+      ->group(serial)
+      ->type_name("PORT")
+      ->check(NonEmpty)
+      ->excludes(pty);
   AddModeOption(*app, o.mode)->group(serial);
   app->add_option("--baud", o.baudRate, "baud rate (default 115200)")
-      ->group(serial)->type_name("N")->check(CLI::Range(50, 4000000));
+      ->group(serial)
+      ->type_name("N")
+      ->check(CLI::Range(50, 4000000));
   AddParityOption(*app, o.parity)->group(serial);
   app->add_option("--stop-bits", o.stopBits, "stop bits, 1 or 2 (default 1)")
-      ->group(serial)->type_name("N")->check(CLI::Range(1, 2));
+      ->group(serial)
+      ->type_name("N")
+      ->check(CLI::Range(1, 2));
   app->add_option("--slave", o.slaveAddress, "slave address, 1 to 247 (default 1)")
-      ->group(serial)->type_name("N")->check(CLI::Range(1, 247));
+      ->group(serial)
+      ->type_name("N")
+      ->check(CLI::Range(1, 247));
 
   const std::string meter = "The meter";
   app->add_flag("--qvzt", o.qvzt, "serve qvztmap.cfg (64-bit layout only, no firmware word)")
@@ -104,26 +123,34 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
   app->add_option("--map", o.mapFile,
                   "map file to serve (default map.cfg or qvztmap.cfg, from the working folder, "
                   "else beside the program, else from ../share/kq517/)")
-      ->group(meter)->type_name("FILE")->check(NonEmpty);
+      ->group(meter)
+      ->type_name("FILE")
+      ->check(NonEmpty);
   std::vector<std::pair<std::string, EByteSequence>> orders;
   for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
     orders.emplace_back(BYTE_SEQUENCE_OPTIONS[i], static_cast<EByteSequence>(i));
   app->add_option("--byte-order", o.byteSequence,
                   "1-0-3-2, 0-1-2-3, 2-3-0-1 or 3-2-1-0 (default 1-0-3-2; 0-1-2-3 with --qvzt, "
                   "the order the tool reads QVZT in)")
-      ->group(meter)->type_name("SEQ")->transform(OneOf(orders));
+      ->group(meter)
+      ->type_name("SEQ")
+      ->transform(OneOf(orders));
   app->add_option_function<std::string>(
          "--meters", [&o](const std::string& list) { o.instanceOn = *ParseInstanceList(list); },
          "instances switched on, e.g. 1,3 or all or none (default all); the others read "
          "0xFFFF in every register")
-      ->group(meter)->type_name("LIST")
+      ->group(meter)
+      ->type_name("LIST")
       ->check(ParsedBy(ParseInstanceList, "a list such as 1,3, or all, or none"));
   app->add_option("--firmware", o.firmwareVersion, "firmware version word (default 103)")
-      ->group(meter)->type_name("N")->check(CLI::Range(0, 65534));
+      ->group(meter)
+      ->type_name("N")
+      ->check(CLI::Range(0, 65534));
   app->add_option_function<std::string>(
          "--clock", [&o](const std::string& text) { o.fixedClock = ParseSimTime(text); },
          "freeze the clock at YYYY-MM-DDTHH:MM:SS: every value stays as it is at that moment")
-      ->group(meter)->type_name("TIME")
+      ->group(meter)
+      ->type_name("TIME")
       ->check(ParsedBy([](const std::string& text) { return ParseSimTime(text); },
                        "YYYY-MM-DDTHH:MM:SS"));
 
@@ -133,7 +160,9 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
                 "shows it, raw register bytes) and exit")
       ->group(checking);
   app->add_option("--meter", o.dumpMeter, "instance for --dump (default 1)")
-      ->group(checking)->type_name("N")->check(CLI::Range(1, METER_INSTANCE_COUNT));
+      ->group(checking)
+      ->type_name("N")
+      ->check(CLI::Range(1, METER_INSTANCE_COUNT));
   app->add_flag("--float32", o.dumpFloat32, "the 32-bit-float layout for --dump")->group(checking);
 
   app->add_flag("-v,--verbose", o.verbose, "one line per request")->group("Other");
@@ -152,4 +181,6 @@ TCommandLine ParseSimOptions(const std::vector<std::string>& args, TSimOptions& 
   return ParseCommandLine(*app, args);
 }
 
-std::string SimSynopsis() { return "Usage: kq517sim [options]\n"; }
+std::string SimSynopsis() {
+  return "Usage: kq517sim [options]\n";
+}

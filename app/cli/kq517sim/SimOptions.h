@@ -1,15 +1,15 @@
 #pragma once
 // The simulator's command line.
 
-#include "ModLinkTypes.h"
-#include "RegisterTypes.h"
-#include "SimClock.h"
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "ModLinkTypes.h"
+#include "RegisterTypes.h"
+#include "SimClock.h"
 
 struct TSimOptions {
   // Modbus TCP
