@@ -7,6 +7,8 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
+  # the headless programs: options, JSON, the metrics endpoint
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   # independent Modbus peers for the interoperability tests
   libmodbus-dev python3-pymodbus python3-serial mbpoll socat
   # a display server for window screenshots and for running the window headless

@@ -65,8 +65,11 @@ run_window() {
   exec ./Test_KQ517T
 }
 
+# Standard output carries only what the poller prints, so that
+# "scripts/run.sh --headless ... --format csv > values.csv" gives a valid file:
+# install and build messages go to standard error.
 run_poller() {
-  build_tool kq517poll
+  build_tool kq517poll >&2
   cd "$build/app/cli/kq517poll"
   exec ./kq517poll "$@"
 }

@@ -3,6 +3,10 @@
 #include "LoopbackModbusServer.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <sstream>
 
 #include <cstdlib>
 #include <filesystem>
@@ -70,18 +74,31 @@ TEST_F(PollerTest, BracketedIpv6AddressIsPolledOverIpv6) {
   EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS);
 }
 
-TEST_F(PollerTest, JsonIsOneArrayOfObjectsPerCycle) {
-  const auto run = Poll({"--tcp", Device(), "--format", "json"});
+TEST_F(PollerTest, JsonIsOneDocumentForTheWholeRun) {
+  const auto run = Poll({"--tcp", Device(), "--format", "json", "--count", "2", "--interval", "0"});
   EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out,
-            "[\n"
-            " {\"address\": \"0\", \"type\": \"INT16\", \"obis\": \"\", \"value\": \"263\", "
-            "\"raw\": \"0701\", \"description\": \"Versione Firmware VIVAR517\"},\n"
-            " {\"address\": \"1\", \"type\": \"FLOAT32\", \"obis\": \"1-0:32.7.0\", \"value\": \"2.5\", "
-            "\"raw\": \"20400000\", \"description\": \"Tensione, L1\"},\n"
-            " {\"address\": \"3\", \"type\": \"INT32\", \"obis\": \"1-0:1.8.0\", \"value\": \"305419896\", "
-            "\"raw\": \"34127856\", \"description\": \"Energia\"}\n"
-            "]\n");
+  const auto cycles = nlohmann::json::parse(run.Out);
+  ASSERT_EQ(cycles.size(), 2u) << run.Out;
+  EXPECT_EQ(cycles[1]["cycle"], 2);
+  const auto& rows = cycles[0]["rows"];
+  EXPECT_EQ(rows[0]["value"], 263);
+  EXPECT_EQ(rows[1]["value"], 2.5);
+  EXPECT_EQ(rows[1]["raw"], "20400000");
+  EXPECT_EQ(rows[2]["value"], 305419896);
+  EXPECT_EQ(rows[2]["description"], "Energia");
+}
+
+// Machine formats carry '.' whatever the locale; the table follows the
+// user's, as the window does.
+TEST_F(PollerTest, OnlyTheTableUsesTheLocalesDecimalSeparator) {
+  setenv("LC_ALL", "it_IT.UTF-8", 1);
+  const std::pair<const char*, const char*> formats[] = {
+      {"table", "  2,5  "}, {"csv", ",2.5,"}, {"jsonl", "\"value\":2.5,"}, {"json", "\"text\":\"2.5\""}};
+  for (const auto& [format, expected] : formats) {
+    const auto run = Poll({"--tcp", Device(), "--format", format});
+    EXPECT_EQ(run.ExitStatus, 0) << run.Err;
+    EXPECT_NE(run.Out.find(expected), std::string::npos) << format << ":\n" << run.Out;
+  }
 }
 
 TEST_F(PollerTest, TableIsTheDefault) {
@@ -118,6 +135,59 @@ TEST_F(PollerTest, ExceptionReplyExitsWithOneButKeepsPolling) {
   EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"), std::string::npos) << run.Out;
 }
 
+TEST_F(PollerTest, SwitchedOffMeterInstanceIsReportedNotDecoded) {
+  Server.SetRegister(1000, 0xFFFF);  // the firmware word of instance 2
+  const auto run = Poll({"--tcp", Device(), "--format", "csv", "--meter", "2"});
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_EQ(run.Err, "kq517poll: cycle 1 of 1: meter instance 2 not present\n");
+  EXPECT_NE(run.Out.find("\r\n1000,INT16,,<N/A>,FFFF,Versione Firmware VIVAR517\r\n"), std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("\r\n1001,FLOAT32,1-0:32.7.0,<N/A>,00000000,"), std::string::npos) << run.Out;
+}
+
+TEST_F(PollerTest, KeepGoingRunsEveryCycleAndReconnectsAfterALostConnection) {
+  // The second request closes the kept-open connection.
+  Server.SetScript([](const auto&, int Index) { return TReply{Index == 1 ? TAction::Close : TAction::Answer}; });
+  const auto run = Poll({"--tcp", Device(), "--format", "jsonl", "--count", "3", "--interval", "0",
+                         "--leave-open", "--keep-going"});
+  EXPECT_EQ(run.ExitStatus, 1);
+  std::istringstream lines(run.Out);
+  std::vector<bool> ok;
+  for (std::string line; std::getline(lines, line);) ok.push_back(nlohmann::json::parse(line)["ok"]);
+  EXPECT_EQ(ok, (std::vector<bool>{true, false, true})) << run.Out << run.Err;
+  EXPECT_EQ(run.Err.rfind("kq517poll: cycle 2 of 3: ", 0), 0u) << run.Err;
+}
+
+TEST_F(PollerTest, ReplyTimeoutIsTheOnesGiven) {
+  Server.SetScript([](const auto&, int) { return TReply{TAction::Silent}; });
+  // Three silent cycles: within the limit with 0.2 s each, far beyond it with the default 15 s.
+  const auto run = RunChild({KQ517POLL_PATH, "--tcp", Device(), "--timeout", "0.2", "--count", "3",
+                             "--interval", "0", "--keep-going"},
+                            FFolder, std::chrono::seconds(20));
+  EXPECT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_NE(run.Err.find("cycle 3 of 3: no complete reply"), std::string::npos) << run.Err;
+}
+
+TEST_F(PollerTest, LogAppendsCsvWithTimeStampsAndOneHeader) {
+  for (int run = 0; run < 2; ++run) {
+    const auto result = Poll({"--tcp", Device(), "--log", "poll.csv"});
+    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+    EXPECT_EQ(result.Out.rfind("Indirizzo  Tipo", 0), 0u) << "standard output keeps its table";
+  }
+  std::ostringstream contents;
+  contents << std::ifstream(FFolder + "/poll.csv", std::ios::binary).rdbuf();
+  const std::string log = contents.str();
+  EXPECT_EQ(log.rfind(std::string("Timestamp,Ciclo,") + CSV_HEADER, 0), 0u) << log;
+  EXPECT_EQ(log.find("Timestamp", 1), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 7) << log;
+  EXPECT_NE(log.find(",1,3,INT32,1-0:1.8.0,305419896,"), std::string::npos) << log;
+
+  const auto unwritable = Poll({"--tcp", Device(), "--log", FFolder + "/no/such/folder/poll.csv"});
+  EXPECT_EQ(unwritable.ExitStatus, 1);
+  EXPECT_NE(unwritable.Err.find("cannot open the log file"), std::string::npos) << unwritable.Err;
+}
+
 TEST_F(PollerTest, ConnectionErrorEndsThePollWithNotAvailableValues) {
   std::string device;
   {
@@ -139,7 +209,7 @@ TEST_F(PollerTest, MapProblemsExitWithOne) {
   EXPECT_EQ(run.ExitStatus, 1);
   EXPECT_EQ(run.Err, "kq517poll: bad.cfg: File di configurazione non valido\n");
 
-  run = Poll({"--tcp", Device(), "--qvzt"});  // no qvztmap.cfg in the folder
+  run = Poll({"--tcp", Device(), "--qvzt", "--map", "qvztmap.cfg"});  // not in the folder
   EXPECT_EQ(run.ExitStatus, 1);
   EXPECT_NE(run.Err.find("qvztmap.cfg"), std::string::npos) << run.Err;
   EXPECT_EQ(run.Out, "");

@@ -17,7 +17,8 @@ TParsedCommandLine Parse(const std::vector<std::string>& arguments) {
 TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   const auto plain = Parse({"--serial", "/dev/ttyUSB0"});
   ASSERT_EQ(plain.Action, TParsedCommandLine::TAction::Poll) << plain.Error;
-  const auto& target = std::get<TSerialTarget>(plain.Options.Target);
+  ASSERT_EQ(plain.Options.Transport, ETransport::trSerial);
+  const TSerialTarget& target = plain.Options.Serial;
   EXPECT_EQ(target.Port, "/dev/ttyUSB0");
   EXPECT_EQ(target.BaudRate, br115200);
   EXPECT_EQ(target.Parity, psNone);
@@ -27,7 +28,7 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   const auto full = Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
                            "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
   ASSERT_EQ(full.Action, TParsedCommandLine::TAction::Poll) << full.Error;
-  const auto& set = std::get<TSerialTarget>(full.Options.Target);
+  const TSerialTarget& set = full.Options.Serial;
   EXPECT_EQ(set.Port, "ttyS1");
   EXPECT_EQ(set.BaudRate, br9600);
   EXPECT_EQ(set.Parity, psEven);
@@ -39,8 +40,8 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   const std::pair<const char*, TBaudRate> rates[] = {
       {"19200", br19200}, {"38400", br38400}, {"57600", br57600}, {"115200", br115200}};
   for (const auto& [text, rate] : rates)
-    EXPECT_EQ(std::get<TSerialTarget>(Parse({"--serial", "p", "--baud", text}).Options.Target).BaudRate, rate);
-  EXPECT_EQ(std::get<TSerialTarget>(Parse({"--serial", "p", "--parity", "odd"}).Options.Target).Parity, psOdd);
+    EXPECT_EQ(Parse({"--serial", "p", "--baud", text}).Options.Serial.BaudRate, rate);
+  EXPECT_EQ(Parse({"--serial", "p", "--parity", "odd"}).Options.Serial.Parity, psOdd);
 }
 
 TEST(SerialPollOptions, BadValuesAndCombinationsAreUsageErrors) {

@@ -1,22 +1,24 @@
 #pragma once
-// Command-line options of kq517poll. The device is reached through one
-// transport; each transport is its own alternative of TPollTarget, so another
-// one (a serial line, say) adds an alternative and its options without
-// touching the others.
-
-#include "ModLinkTypes.h"
-#include "PollOutput.h"
+// Command-line options of kq517poll. The device is reached over one
+// transport, Modbus TCP or a serial line; each has its own settings, and the
+// options of the other one are refused.
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
-// --tcp HOST[:PORT]
+#include "CommandLine.h"
+#include "ModLinkTypes.h"
+#include "OutputFormat.h"
+
+// --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S]
 struct TTcpTarget {
   std::string Host;
-  uint16_t Port = 502;
+  std::uint16_t Port = 502;
+  int UnitId = 0;                    // the window's
+  double ReplyTimeoutSeconds = 15;   // the client's default
+  double ConnectTimeoutSeconds = 5;  // 0: as long as the operating system tries
 };
 
 // --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]; the
@@ -28,22 +30,34 @@ struct TSerialTarget {
   int SlaveAddress = 1;
 };
 
-using TPollTarget = std::variant<std::monostate, TTcpTarget, TSerialTarget>;
+enum class ETransport { trTcp, trSerial };
 
 struct TPollOptions {
-  TPollTarget Target;
-  int MeterInstanceIndex = 0;               // --meter 1..5, stored as 0..4
-  bool Float32 = false;                     // --float32
-  bool Qvzt = false;                        // --qvzt
-  std::optional<int> ByteSequenceIndex;     // --byte-order, 0..3
-  std::string MapFile;                      // --map; empty: map.cfg or qvztmap.cfg
-  bool LeaveOpen = false;                   // --leave-open
-  double IntervalSeconds = 2.0;             // --interval
-  int Count = 1;                            // --count
+  ETransport Transport = ETransport::trTcp;
+  TTcpTarget Tcp;
+  TSerialTarget Serial;
+  int MeterInstanceIndex = 0;                     // --meter 1..5, stored as 0..4
+  bool Float32 = false;                           // --float32
+  bool Qvzt = false;                              // --qvzt
+  std::optional<int> ByteSequenceIndex;           // --byte-order, 0..3
+  std::string MapFile;                            // --map; empty: map.cfg or qvztmap.cfg
+  bool LeaveOpen = false;                         // --leave-open
+  double IntervalSeconds = 2.0;                   // --interval
+  int Count = 1;                                  // --count; 0: until stopped (--serve-metrics)
+  bool KeepGoing = false;                         // --keep-going
   EOutputFormat Format = EOutputFormat::ofTable;  // --format
+  bool Quiet = false;                             // nothing on standard output (--serve-metrics
+                                                  // without --format)
+  bool Timestamps = false;                        // --timestamps
+  bool Bom = false;                               // --bom
+  std::string LogFile;                            // --log
+  std::optional<THostPort> MetricsAddress;        // --serve-metrics
+  std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
 
-  // The map file to load: --map, else the mode's file in the current folder.
+  // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;
+  // Whether the map file is the mode's default, looked for in several folders.
+  bool DefaultMapFile() const { return MapFile.empty(); }
 };
 
 struct TParsedCommandLine {
@@ -58,6 +72,9 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
 
 // The synopsis lines, shown with an error about the arguments.
 std::string PollSynopsis(const std::string& ProgramName);
+
+// "kq517poll 1.0.0.0", the --version text.
+std::string PollVersion();
 
 // The --help text; ProgramName is used in the synopsis.
 std::string PollUsage(const std::string& ProgramName);

@@ -1,22 +1,28 @@
 #include "PollRunner.h"
 
-#include "RegisterMap.h"
-#include "SerialPollRunner.h"
-#include "TcpCollectionCycle.h"
-#include "ValueDecoding.h"
-
-#include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <exception>
-#include <thread>
+#include <fstream>
+#include <memory>
+
+#include "MapFileLookup.h"
+#include "Metrics.h"
+#include "MetricsServer.h"
+#include "PollPrinter.h"
+#include "SerialCycleSource.h"
+#include "StopSignal.h"
+#include "TcpCycleSource.h"
 
 namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
 
 // Loads the map the options name and shapes its grid; false (with the reason
-// on Err) when the file cannot be read or is not a valid map.
+// on Err) when the file cannot be found or read or is not a valid map.
 bool LoadMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) {
-  const std::string file = Options.MapFileName();
+  const std::string name = Options.MapFileName();
+  const std::string file = Options.DefaultMapFile() ? FindMapFile(name, ThisProgram()) : name;
   const TMapSettings settings{Options.Float32, Options.MeterInstanceIndex};
   try {
     if (Map.LoadConfig(Options.Qvzt ? mpQVZT : mpNormal, file, settings) != TLoadResult::lrOk) {
@@ -25,6 +31,9 @@ bool LoadMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) 
     }
   } catch (const std::exception& error) {
     Err << PROGRAM << "cannot read the map file '" << file << "': " << error.what() << '\n';
+    if (Options.DefaultMapFile())
+      Err << PROGRAM << "looked for " << name << " in: " << DescribeMapFileFolders(ThisProgram())
+          << '\n';
     return false;
   }
   Map.UpdateGridStruct();
@@ -32,56 +41,24 @@ bool LoadMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) 
   return true;
 }
 
-void PauseBetweenCycles(double Seconds) {
-  if (Seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(Seconds));
+// The log file: CSV with time stamps, appended, the header only when the
+// file is new or empty.
+std::unique_ptr<std::ofstream> OpenLog(const std::string& File, std::ostream& Err,
+                                       bool& HeaderWritten) {
+  auto log = std::make_unique<std::ofstream>(File, std::ios::binary | std::ios::app);
+  if (!*log) {
+    Err << PROGRAM << "cannot open the log file '" << File << "': " << std::strerror(errno) << '\n';
+    return nullptr;
+  }
+  log->seekp(0, std::ios::end);
+  HeaderWritten = log->tellp() > 0;
+  return log;
 }
 
-// The cycles over Modbus TCP, as the window runs them from its poll timer: a
-// failed cycle ends the poll, an undecoded one does not.
-int RunTcpPoll(const TTcpTarget& Target, const TPollOptions& Options, TRegisterMap& Map,
-               std::ostream& Out, std::ostream& Err) {
-  TIdModBusClient client;
-  std::vector<std::string> errorBar;
-  TTcpCollectionCycle cycle(client, Map, [&](const std::string& Text) { errorBar.push_back(Text); });
-  // The cycle sets the window's IPv4; an address with colons ([::1]:502 on
-  // the command line) can only be reached over IPv6.
-  if (Target.Host.find(':') != std::string::npos) client.SetIPVersion(TIPVersion::IPv6);
-
-  TTcpCycleSettings settings;
-  settings.Host = Target.Host;
-  settings.PortText = std::to_string(Target.Port);
-  settings.LeaveConnectionOpen = Options.LeaveOpen;
-  settings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
-  settings.QvztMode = Options.Qvzt;
-  settings.Float32 = Options.Float32;
-  settings.MeterInstanceIndex = Options.MeterInstanceIndex;
-  settings.DecimalSeparator = CLocaleDecimalSeparator();
-
-  TPollPrinter printer(Out, Options.Format);
-  int status = POLL_EXIT_OK;
-  cycle.StartPoll();
-  for (int n = 1; n <= Options.Count; ++n) {
-    if (n > 1) PauseBetweenCycles(Options.IntervalSeconds);
-    errorBar.clear();
-    bool result = false;
-    try {
-      result = cycle.PollTCPUpdate(settings);
-    } catch (const std::exception& error) {
-      Err << PROGRAM << error.what() << '\n';
-      return POLL_EXIT_FAILED;
-    }
-    printer.PrintCycle(Map.Grid().Rows());
-    if (cycle.Decoded()) continue;
-
-    status = POLL_EXIT_FAILED;
-    Err << PROGRAM << "cycle " << n << " of " << Options.Count << ": ";
-    if (!errorBar.empty()) Err << errorBar.back();
-    else if (!cycle.LastError().empty()) Err << cycle.LastError();
-    else Err << "no complete reply from the device (time-out or unexpected reply)";
-    Err << '\n';
-    if (!result) break;  // the window stops its poll here too
-  }
-  return status;
+std::unique_ptr<TCycleSource> SourceFor(const TPollOptions& Options, TRegisterMap& Map) {
+  if (Options.Transport == ETransport::trSerial)
+    return std::make_unique<TSerialCycleSource>(Options, Map);
+  return std::make_unique<TTcpCycleSource>(Options, Map);
 }
 
 }  // namespace
@@ -89,10 +66,64 @@ int RunTcpPoll(const TTcpTarget& Target, const TPollOptions& Options, TRegisterM
 int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   TRegisterMap map;
   if (!LoadMap(Options, map, Err)) return POLL_EXIT_FAILED;
-  if (const auto* tcp = std::get_if<TTcpTarget>(&Options.Target))
-    return RunTcpPoll(*tcp, Options, map, Out, Err);
-  if (const auto* serial = std::get_if<TSerialTarget>(&Options.Target))
-    return RunSerialPoll(*serial, Options, map, Out, Err);
-  Err << PROGRAM << "no device given\n";
-  return POLL_EXIT_USAGE;
+
+  TPrinterSettings outSettings;
+  outSettings.Format = Options.Format;
+  outSettings.Timestamps = Options.Timestamps;
+  outSettings.Bom = Options.Bom;
+  outSettings.DecimalSeparator = Options.DecimalSeparator;
+  TPollPrinter printer(Out, outSettings);
+
+  std::unique_ptr<std::ofstream> logFile;
+  std::unique_ptr<TPollPrinter> log;
+  if (!Options.LogFile.empty()) {
+    TPrinterSettings logSettings;
+    logSettings.Format = EOutputFormat::ofCsv;
+    logSettings.Timestamps = true;
+    logSettings.Bom = Options.Bom;
+    logFile = OpenLog(Options.LogFile, Err, logSettings.HeaderWritten);
+    if (!logFile) return POLL_EXIT_FAILED;
+    log = std::make_unique<TPollPrinter>(*logFile, logSettings);
+  }
+
+  TMetricsState metrics;
+  std::unique_ptr<TMetricsServer> server;
+  if (Options.MetricsAddress) {
+    const THostPort& address = *Options.MetricsAddress;
+    try {
+      server = std::make_unique<TMetricsServer>(address.Host, address.Port.value_or(0),
+                                                [&metrics] { return metrics.Render(); });
+    } catch (const std::exception& error) {
+      Err << PROGRAM << error.what() << '\n';
+      return POLL_EXIT_FAILED;
+    }
+  }
+
+  const TStopSignal stop;
+  TPollLoopHooks hooks;
+  hooks.WaitOrStop = [&stop](std::chrono::milliseconds Pause) { return stop.WaitFor(Pause); };
+  hooks.OnCycle = [&](const TCycleRecord& Record) {
+    // Metrics first: a reader of standard output may scrape as soon as it
+    // sees the cycle there.
+    if (server) metrics.Record(Record);
+    if (!Options.Quiet) {
+      printer.PrintCycle(Record);
+      if (printer.Failed()) {
+        Err << PROGRAM << "cannot write to standard output\n";
+        return false;
+      }
+    }
+    if (log) {
+      log->PrintCycle(Record);
+      if (log->Failed()) {
+        Err << PROGRAM << "cannot write the log file '" << Options.LogFile << "'\n";
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto source = SourceFor(Options, map);
+  const int status = RunPollLoop(*source, map, Options, hooks, Err);
+  if (!Options.Quiet) printer.Finish();
+  return status;
 }

@@ -1,17 +1,13 @@
 #pragma once
-// Runs the poll that the options describe: loads the map, then runs the
-// cycles of the chosen transport and prints the grid after each one.
-
-#include "PollOptions.h"
+// Runs the poll that the options describe: finds and loads the map, opens
+// the outputs (standard output, the log file, the metrics server), then runs
+// the cycles of the chosen transport until they are done or Ctrl-C stops them.
 
 #include <ostream>
 
-// Exit statuses of kq517poll.
-inline constexpr int POLL_EXIT_OK = 0;
-inline constexpr int POLL_EXIT_FAILED = 1;
-inline constexpr int POLL_EXIT_USAGE = 2;
+#include "PollLoop.h"
+#include "PollOptions.h"
 
 // Grid rows go to Out, failures to Err ("kq517poll: ..."). Returns
-// POLL_EXIT_OK when every cycle decoded the whole map, POLL_EXIT_FAILED
-// otherwise.
+// POLL_EXIT_OK when every cycle was good, POLL_EXIT_FAILED otherwise.
 int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err);

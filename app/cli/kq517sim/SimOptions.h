@@ -1,18 +1,19 @@
 #pragma once
 // The simulator's command line.
 
-#include "RegisterTypes.h"
-#include "SimClock.h"
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ModLinkTypes.h"
+#include "RegisterTypes.h"
+#include "SimClock.h"
+
 struct TSimOptions {
   // Modbus TCP
-  bool tcp = true;
+  bool noTcp = false;  // --no-tcp: the serial line only
   std::string tcpHost = "127.0.0.1";
   std::uint16_t tcpPort = 1502;
   std::size_t maxClients = 256;
@@ -21,9 +22,9 @@ struct TSimOptions {
   // Serial line: a port by name, or (by default) a new pseudo-terminal
   bool pty = false;  // asked for explicitly
   std::string serialPort;
-  bool ascii = false;  // RTU unless --mode ascii
+  TTransmissionMode mode = tmRTU;
   int baudRate = 115200;
-  char parity = 'N';  // 'N', 'E' or 'O'
+  TParityScheme parity = psNone;
   int stopBits = 1;
   int slaveAddress = 1;
   // The meter
@@ -39,20 +40,20 @@ struct TSimOptions {
   bool dumpFloat32 = false;
   // Output
   bool verbose = false;
-  bool help = false;
 
   EByteSequence EffectiveByteSequence() const {
     return byteSequence.value_or(qvzt ? BS_0_1_2_3 : BS_1_0_3_2);
   }
 };
 
-// Parses argv[1..]. Throws std::invalid_argument with a message naming the
-// offending option.
-TSimOptions ParseSimOptions(const std::vector<std::string>& args);
+struct TCommandLine;
 
-// The text printed by --help.
-std::string SimUsage();
+// Parses argv[1..] into Options: run, help (with the text), or an error that
+// names the offending option.
+TCommandLine ParseSimOptions(const std::vector<std::string>& args, TSimOptions& options);
+
+// The synopsis shown with an error about the arguments.
+std::string SimSynopsis();
 
 // "1-0-3-2" and friends, as the poller spells them.
-std::optional<EByteSequence> ParseByteSequence(const std::string& text);
 const char* ByteSequenceOptionText(EByteSequence sequence);

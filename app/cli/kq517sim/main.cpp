@@ -1,6 +1,8 @@
 // kq517sim: a simulated meter gateway serving the register map over Modbus TCP
 // on loopback and, on request, over a serial line or a new pseudo-terminal.
 
+#include "CommandLine.h"
+#include "MapFileLookup.h"
 #include "MeterRegisters.h"
 #include "ModbusTcpFrontEnd.h"
 #include "PollableMainThread.h"
@@ -13,7 +15,6 @@
 #include "StopSignal.h"
 
 #include <csignal>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
@@ -21,21 +22,11 @@
 
 namespace {
 
-constexpr int EXIT_BAD_ARGUMENTS = 2;
-
-// The map named by --map, else the default map from the current folder, else
-// the one copied beside the program.
+// The map named by --map, else the default map from the working folder,
+// beside the program or from ../share/kq517/.
 std::string ResolveMapFile(const TSimOptions& o) {
   if (!o.mapFile.empty()) return o.mapFile;
-  const std::string name = o.qvzt ? QVZT_MAP_FILE : NORMAL_MAP_FILE;
-  std::error_code ec;
-  if (std::filesystem::exists(name, ec)) return name;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const auto beside = self.parent_path() / name;
-    if (std::filesystem::exists(beside, ec)) return beside.string();
-  }
-  return name;
+  return FindMapFile(o.qvzt ? QVZT_MAP_FILE : NORMAL_MAP_FILE, ThisProgram());
 }
 
 std::vector<TConfigRecord> LoadEntries(const TSimOptions& o, const std::string& file) {
@@ -62,8 +53,8 @@ std::string InstanceList(const std::array<bool, METER_INSTANCE_COUNT>& on) {
   return list.empty() ? "none" : list;
 }
 
-const char* ParityName(char parity) {
-  return parity == 'E' ? "even" : parity == 'O' ? "odd" : "none";
+const char* ParityName(TParityScheme parity) {
+  return parity == psEven ? "even" : parity == psOdd ? "odd" : "none";
 }
 
 // Installs the loop's main-thread seam for the serial library while it lives.
@@ -78,9 +69,9 @@ class TMainThreadInstallation {
 TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   TSerialSettings s;
   s.port = o.serialPort;
-  s.ascii = o.ascii;
+  s.ascii = o.mode == tmASCII;
   s.baudRate = static_cast<std::uint32_t>(o.baudRate);
-  s.parity = o.parity;
+  s.parity = o.parity == psEven ? 'E' : o.parity == psOdd ? 'O' : 'N';
   s.stopBits = o.stopBits;
   s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
   return s;
@@ -134,7 +125,7 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
     }
     return reply;
   });
-  if (o.tcp) {
+  if (!o.noTcp) {
     tcp.Listen();
     std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
   }
@@ -162,32 +153,21 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   TSimOptions options;
+  const TCommandLine parsed = ParseSimOptions({argv + 1, argv + argc}, options);
+  if (const auto status = FinishCommandLine(parsed, "kq517sim", SimSynopsis(), std::cout, std::cerr))
+    return *status;
   try {
-    options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const std::invalid_argument& e) {
-    std::cerr << "kq517sim: " << e.what() << "\nTry 'kq517sim --help'.\n";
-    return EXIT_BAD_ARGUMENTS;
-  }
-  if (options.help) {
-    std::cout << SimUsage();
-    return 0;
-  }
-  try {
-    const std::string mapFile = ResolveMapFile(options);
     TSimulatedMeterSettings settings;
     settings.mapType = options.qvzt ? mpQVZT : mpNormal;
     settings.byteSequence = options.EffectiveByteSequence();
     settings.instanceOn = options.instanceOn;
     settings.firmwareVersion = options.firmwareVersion;
-    const TSimulatedMeter meter(LoadEntries(options, mapFile), settings);
+    const TSimulatedMeter meter(LoadEntries(options, ResolveMapFile(options)), settings);
     const TSimClock clock = options.fixedClock ? TSimClock(*options.fixedClock) : TSimClock();
-    if (options.dump) {
-      const bool float32 = options.dumpFloat32 && !options.qvzt;
-      WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()),
-                     float32);
-      return 0;
-    }
-    return Serve(options, meter, clock);
+    if (!options.dump) return Serve(options, meter, clock);
+    const bool float32 = options.dumpFloat32 && !options.qvzt;
+    WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()), float32);
+    return 0;
   } catch (const std::exception& e) {
     std::cerr << "kq517sim: " << e.what() << "\n";
     return 1;

@@ -1,11 +1,13 @@
 #include "StopSignal.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdexcept>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
 
 namespace {
 
@@ -30,7 +32,7 @@ TStopSignal::TStopSignal() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;  // a second Ctrl-C ends the program at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
@@ -44,6 +46,17 @@ TStopSignal::~TStopSignal() {
 }
 
 bool TStopSignal::Requested() const {
-  pollfd p{FReadFd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
+  return WaitFor(std::chrono::milliseconds(0));
+}
+
+bool TStopSignal::WaitFor(std::chrono::milliseconds Time) const {
+  const auto deadline = std::chrono::steady_clock::now() + Time;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{FReadFd, POLLIN, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
 }

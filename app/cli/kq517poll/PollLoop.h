@@ -1,0 +1,31 @@
+#pragma once
+// The poll loop shared by both transports: runs the cycles the options ask
+// for, hands each one to the outputs, reports failures on the error stream and
+// decides when the poll ends.
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "CycleRecord.h"
+#include "CycleSource.h"
+#include "PollOptions.h"
+#include "RegisterMap.h"
+
+// Exit statuses of kq517poll.
+inline constexpr int POLL_EXIT_OK = 0;
+inline constexpr int POLL_EXIT_FAILED = 1;
+inline constexpr int POLL_EXIT_USAGE = 2;
+
+struct TPollLoopHooks {
+  // Every cycle, as soon as it ended; false when the output failed, which
+  // ends the poll (the reason already on the error stream).
+  std::function<bool(const TCycleRecord&)> OnCycle;
+  // Waits the pause between cycles; true when the poll is to stop instead.
+  std::function<bool(std::chrono::milliseconds)> WaitOrStop;
+};
+
+// Returns POLL_EXIT_OK when every cycle was good, POLL_EXIT_FAILED otherwise.
+int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOptions& Options,
+                const TPollLoopHooks& Hooks, std::ostream& Err);

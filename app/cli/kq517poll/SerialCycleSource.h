@@ -1,0 +1,32 @@
+#pragma once
+// The window's serial collection cycle, with the serial library's results
+// taken from its default main-thread queue, which RunCycle drains until the
+// reply has been handled.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CycleSource.h"
+#include "PollOptions.h"
+#include "RegisterMap.h"
+#include "SerialCollectionCycle.h"
+
+class TSerialCycleSource : public TCycleSource {
+ public:
+  TSerialCycleSource(const TPollOptions& Options, TRegisterMap& Map);
+  ~TSerialCycleSource() override;
+  TCycleOutcome RunCycle() override;
+  void Restart() override { FCycle.StartPoll(); }
+
+ private:
+  const TPollOptions& FOptions;
+  TQueuedMainThread& FMainThread;
+  TModbusConnection FConnection;
+  TModbusClient FClient;
+  TSerialCycleSettings FSettings;
+  TSerialCollectionCycle FCycle;
+  std::vector<std::string> FErrorBar;
+  std::optional<TTransactionInfo> FReply;
+  std::string FWorkerError;
+};
