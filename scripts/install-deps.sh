@@ -7,8 +7,11 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
-  # independent Modbus peers for the interoperability tests
-  libmodbus-dev python3-pymodbus python3-serial mbpoll socat
+  # independent Modbus peers for the interoperability tests, each with what it
+  # needs: Debian's pymodbus imports pymodbus.server only with
+  # python3-serial-asyncio, which it merely recommends (as it does python3-typer)
+  libmodbus-dev mbpoll socat
+  python3-pymodbus python3-serial python3-serial-asyncio python3-typer
   # a display server for window screenshots and for running the window headless
   xvfb xauth fonts-dejavu-core
 )

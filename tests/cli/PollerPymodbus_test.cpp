@@ -1,6 +1,7 @@
 // kq517poll against an independent Modbus TCP server: pymodbus.
 #include "ChildProcess.h"
 #include "LoopbackPorts.h"
+#include "RequirePeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -50,7 +51,7 @@ private:
 };
 
 TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses) {
-  if (!PymodbusInstalled()) GTEST_SKIP() << "python3-pymodbus is not installed: apt-get install python3-pymodbus";
+  KQ_REQUIRE_PEER(PymodbusInstalled(), "pymodbus server", "python3-pymodbus python3-serial-asyncio");
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_pymodbus_XXXXXX";
   const std::string folder = mkdtemp(folderName);
