@@ -36,6 +36,13 @@ uint16_t BigEndianAt(std::span<const uint8_t> Bytes, std::size_t Offset) {
   return static_cast<uint16_t>((Bytes[Offset] << 8) | Bytes[Offset + 1]);
 }
 
+// Identifiers are compared as the bytes went out (host order, see BuildRequest).
+uint16_t TransactionIDOf(std::span<const uint8_t> Frame) {
+  uint16_t id = 0;
+  std::memcpy(&id, Frame.data(), sizeof(id));
+  return id;
+}
+
 // The length of the frame at the front of Bytes: 0 while its header is not
 // complete, std::nullopt when its length field fits no Modbus TCP frame.
 std::optional<std::size_t> FrameLengthAt(std::span<const uint8_t> Bytes) {
@@ -245,8 +252,7 @@ bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& R
         (match == TFrameMatch::Substitute &&
          !AwaitedFrameFollows(in.subspan(*frameLength), TransactionID));
     if (answers) {
-      if (match == TFrameMatch::Substitute)
-        FSubstituteTransactionID = static_cast<uint16_t>(frame[0] | (frame[1] << 8));
+      if (match == TFrameMatch::Substitute) FSubstituteTransactionID = TransactionIDOf(frame);
       std::memcpy(&Response, frame.data(), frame.size());
       FrameLength = frame.size();
       DiscardBytes(frame.size());
@@ -260,9 +266,7 @@ bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& R
 TIdModBusClient::TFrameMatch TIdModBusClient::MatchFrame(std::span<const uint8_t> Frame,
                                                          uint16_t TransactionID) const {
   if (BigEndianAt(Frame, 2) != MB_PROTOCOL) return TFrameMatch::Foreign;
-  // Identifiers are compared as the bytes went out (host order, see BuildRequest).
-  uint16_t id = 0;
-  std::memcpy(&id, Frame.data(), sizeof(id));
+  const uint16_t id = TransactionIDOf(Frame);
   if (id == TransactionID) return TFrameMatch::Awaited;
   if (!FSentTransactionIDs.test(id) || FSubstituteTransactionID == id)
     return TFrameMatch::Substitute;
