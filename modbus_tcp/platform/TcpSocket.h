@@ -29,7 +29,7 @@ enum class TIPVersion { IPv4, IPv6 };
 const std::error_category& ResolverCategory();
 
 class TTcpSocket {
-public:
+ public:
   TTcpSocket() noexcept = default;
   ~TTcpSocket();
   TTcpSocket(TTcpSocket&& Other) noexcept;
@@ -62,7 +62,7 @@ public:
   // Takes what has arrived, up to Into.size() bytes, without waiting.
   TReceived ReceiveNow(std::span<uint8_t> Into);
 
-private:
+ private:
   explicit TTcpSocket(TNativeSocket Handle) noexcept : FHandle(Handle) {}
 
   TNativeSocket FHandle = InvalidNativeSocket;

@@ -17,15 +17,19 @@ TEST_F(ClientFixture, FrameHookRecordsEveryFrameWithItsOutcome) {
   Start([&](const TFrame& Request) {
     const TFrame good = TServer::RegistersReply(Request, {1, 2, 3, 4});
     switch (request++) {
-      case 0: return TServer::TScript{TServer::Send(good)};
-      case 1: return TServer::TScript{TServer::Send(TServer::ExceptionReply(Request, 2))};
+      case 0:
+        return TServer::TScript{TServer::Send(good)};
+      case 1:
+        return TServer::TScript{TServer::Send(TServer::ExceptionReply(Request, 2))};
       case 2: {  // protocol identifier 1: not a Modbus reply, dropped
         TFrame foreign = TServer::RegistersReply(Request, {9, 9, 9, 9});
         foreign[3] = 1;
         return TServer::TScript{TServer::Send(foreign), TServer::Send(good)};
       }
-      case 3: return TServer::TScript{TServer::Send(TServer::Reply(Request, {3, 6, 0, 1, 0, 2, 0, 3}))};
-      default: return TServer::TScript{TServer::Send(TFrame(good.begin(), good.begin() + 5))};
+      case 3:
+        return TServer::TScript{TServer::Send(TServer::Reply(Request, {3, 6, 0, 1, 0, 2, 0, 3}))};
+      default:
+        return TServer::TScript{TServer::Send(TFrame(good.begin(), good.begin() + 5))};
     }
   });
   std::vector<TFrameRecord> records;
@@ -42,12 +46,17 @@ TEST_F(ClientFixture, FrameHookRecordsEveryFrameWithItsOutcome) {
 
   using D = TFrameDirection;
   using O = TFrameOutcome;
-  const std::vector<std::pair<D, O>> expected = {
-      {D::fdSent, O::foOk}, {D::fdReceived, O::foOk},
-      {D::fdSent, O::foOk}, {D::fdReceived, O::foException},
-      {D::fdSent, O::foOk}, {D::fdReceived, O::foUnmatched}, {D::fdReceived, O::foOk},
-      {D::fdSent, O::foOk}, {D::fdReceived, O::foLengthError},
-      {D::fdSent, O::foOk}, {D::fdReceived, O::foTimeout}};
+  const std::vector<std::pair<D, O>> expected = {{D::fdSent, O::foOk},
+                                                 {D::fdReceived, O::foOk},
+                                                 {D::fdSent, O::foOk},
+                                                 {D::fdReceived, O::foException},
+                                                 {D::fdSent, O::foOk},
+                                                 {D::fdReceived, O::foUnmatched},
+                                                 {D::fdReceived, O::foOk},
+                                                 {D::fdSent, O::foOk},
+                                                 {D::fdReceived, O::foLengthError},
+                                                 {D::fdSent, O::foOk},
+                                                 {D::fdReceived, O::foTimeout}};
   ASSERT_EQ(records.size(), expected.size());
   const auto requests = Server->Requests();
   std::size_t sent = 0;
@@ -62,7 +71,7 @@ TEST_F(ClientFixture, FrameHookRecordsEveryFrameWithItsOutcome) {
       EXPECT_GT(r.ResponseTime, 0ns) << "record " << i;
     }
   }
-  EXPECT_EQ(records[1].Bytes.size(), 17u);  // header, function code, byte count, 4 registers
+  EXPECT_EQ(records[1].Bytes.size(), 17u);     // header, function code, byte count, 4 registers
   EXPECT_EQ(records.back().Bytes.size(), 5u);  // what had arrived at the time-out
   EXPECT_GE(records.back().ResponseTime, 300ms);
 }

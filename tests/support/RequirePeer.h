@@ -9,11 +9,10 @@
 // Use it in a test body or in SetUp (a failure there skips the test body).
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
-
-#include <unistd.h>
 
 namespace kq_peer {
 
@@ -40,13 +39,13 @@ inline std::string MissingMessage(const std::string& Peer, const std::string& Pa
 
 }  // namespace kq_peer
 
-#define KQ_REQUIRE_PEER(Available, Peer, Packages)                 \
-  do {                                                             \
-    if (!(Available)) {                                            \
-      if (kq_peer::SkipRequested()) {                              \
-        GTEST_SKIP() << kq_peer::MissingMessage(Peer, Packages);   \
-      } else {                                                     \
-        FAIL() << kq_peer::MissingMessage(Peer, Packages);         \
-      }                                                            \
-    }                                                              \
+#define KQ_REQUIRE_PEER(Available, Peer, Packages)               \
+  do {                                                           \
+    if (!(Available)) {                                          \
+      if (kq_peer::SkipRequested()) {                            \
+        GTEST_SKIP() << kq_peer::MissingMessage(Peer, Packages); \
+      } else {                                                   \
+        FAIL() << kq_peer::MissingMessage(Peer, Packages);       \
+      }                                                          \
+    }                                                            \
   } while (false)

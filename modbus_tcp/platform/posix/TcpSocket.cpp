@@ -2,10 +2,6 @@
 
 #include "TcpSocket.h"
 
-#include <cerrno>
-#include <chrono>
-#include <utility>
-
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,12 +10,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 class TResolverCategory : public std::error_category {
-public:
+ public:
   const char* name() const noexcept override { return "resolver"; }
   std::string message(int Code) const override { return gai_strerror(Code); }
 };
@@ -82,7 +82,9 @@ const std::error_category& ResolverCategory() {
   return category;
 }
 
-TTcpSocket::~TTcpSocket() { Close(); }
+TTcpSocket::~TTcpSocket() {
+  Close();
+}
 
 TTcpSocket::TTcpSocket(TTcpSocket&& Other) noexcept
     : FHandle(std::exchange(Other.FHandle, InvalidNativeSocket)) {}
