@@ -4,6 +4,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <stdexcept>
 
@@ -31,6 +32,52 @@ uint16_t ClampedCount(std::size_t Length) {
   return static_cast<uint16_t>(std::min<std::size_t>(Length, UINT16_MAX));
 }
 
+uint16_t BigEndianAt(std::span<const uint8_t> Bytes, std::size_t Offset) {
+  return static_cast<uint16_t>((Bytes[Offset] << 8) | Bytes[Offset + 1]);
+}
+
+// Identifiers are compared as the bytes went out (host order, see BuildRequest).
+uint16_t TransactionIDOf(std::span<const uint8_t> Frame) {
+  uint16_t id = 0;
+  std::memcpy(&id, Frame.data(), sizeof(id));
+  return id;
+}
+
+// The length of the frame at the front of Bytes: 0 while its header is not
+// complete, std::nullopt when its length field fits no Modbus TCP frame.
+std::optional<std::size_t> FrameLengthAt(std::span<const uint8_t> Bytes) {
+  if (Bytes.size() < ModBusHeaderLengthPrefix) return 0;
+  const uint16_t recLength = BigEndianAt(Bytes, 4);
+  if (recLength < 2 || recLength > ModBusMaxRecLength) return std::nullopt;
+  return ModBusHeaderLengthPrefix + recLength;
+}
+
+// The byte count a read reply must carry for Count values (Modbus application
+// protocol 6.1 to 6.4); nothing for the writes, whose replies echo the request.
+std::optional<std::size_t> ExpectedByteCount(uint8_t AModBusFunction, uint16_t Count) {
+  switch (AModBusFunction) {
+    case mbfReadCoils:
+    case mbfReadInputBits:
+      return (Count + 7u) / 8u;
+    case mbfReadHoldingRegs:
+    case mbfReadInputRegs:
+      return 2u * Count;
+    default:
+      return std::nullopt;
+  }
+}
+
+// True when a reply with the request's function code carries what the request
+// asked for: a read reply's byte count must be the expected one, and the frame
+// must hold that many bytes after it.
+bool HoldsTheRequestedValues(uint8_t AModBusFunction, uint16_t Count,
+                             const TModBusResponseBuffer& Response, std::size_t FrameLength) {
+  const std::optional<std::size_t> expected = ExpectedByteCount(AModBusFunction, Count);
+  if (!expected) return true;
+  const std::size_t received = FrameLength - FrameDataOffset;  // byte count and values
+  return received >= 1 && Response.MBPData[0] == *expected && received - 1 >= *expected;
+}
+
 }  // namespace
 
 TIdModBusClient::TIdModBusClient() { SetPort(MB_PORT); }
@@ -38,6 +85,8 @@ TIdModBusClient::TIdModBusClient() { SetPort(MB_PORT); }
 void TIdModBusClient::Connect() {
   TTcpClient::Connect();
   FLastTransactionID = 0;
+  FSentTransactionIDs.reset();
+  FSubstituteTransactionID.reset();
 }
 
 uint16_t TIdModBusClient::GetNewTransactionID() {
@@ -68,21 +117,41 @@ bool TIdModBusClient::SendCommand(uint8_t AModBusFunction, uint16_t ARegNumber,
 
   TModBusRequestBuffer request{};
   const std::size_t length = BuildRequest(request, AModBusFunction, ARegNumber, ABlockLength, Data);
-  WriteDirect(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&request), length));
+  const auto requestBytes =
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&request), length);
+  WriteDirect(requestBytes);
+  FRequestWritten = Clock::now();
+  FSentTransactionIDs.set(request.Header.TransactionID);
+  EmitFrame(TFrameDirection::fdSent, TFrameOutcome::foOk, requestBytes);
 
   TModBusResponseBuffer response{};
   std::size_t frameLength = 0;
-  if (!WaitForReply(request.Header.TransactionID, response, frameLength)) return false;
+  if (!WaitForReply(request.Header.TransactionID, response, frameLength)) {
+    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foTimeout, InputBuffer());
+    return false;
+  }
+  const auto replyBytes =
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&response), frameLength);
 
   if (response.FunctionCode == AModBusFunction) {
-    UnpackReadReply(AModBusFunction, response, frameLength, Data);
+    // The count the request carried (reads only; writes carry no count there).
+    const uint16_t count = BigEndianAt(request.MBPData, 2);
+    if (!HoldsTheRequestedValues(AModBusFunction, count, response, frameLength)) {
+      EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foLengthError, replyBytes);
+      DoResponseMismatch(AModBusFunction, response.FunctionCode, response);
+      return false;
+    }
+    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foOk, replyBytes);
+    UnpackReadReply(AModBusFunction, count, response, Data);
     return true;
   }
   if (response.FunctionCode == (AModBusFunction | 0x80)) {
+    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foException, replyBytes);
     // An exception reply without its code byte leaves MBPData[0] at 0.
     DoResponseError(AModBusFunction, response.MBPData[0], response);
     return false;
   }
+  EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foUnmatched, replyBytes);
   DoResponseMismatch(AModBusFunction, response.FunctionCode, response);
   return false;
 }
@@ -153,8 +222,10 @@ bool TIdModBusClient::WaitForReply(uint16_t TransactionID, TModBusResponseBuffer
     // Look at the socket at least once, so that TimeOut 0 still takes a
     // reply that is already there.
     if (looked && left <= 0) return false;
+    // Sleep in the kernel until bytes arrive or the deadline passes; a
+    // positive ReadTimeout only cuts the sleep into slices of that length.
     const int32_t remaining = static_cast<int32_t>(std::clamp<int64_t>(left, 0, INT32_MAX));
-    const int32_t wait = FReadTimeout < 0 ? remaining : std::min(FReadTimeout, remaining);
+    const int32_t wait = FReadTimeout > 0 ? std::min(FReadTimeout, remaining) : remaining;
     CheckForDataOnSource(wait);
     looked = true;
   }
@@ -164,48 +235,84 @@ bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& R
                                 std::size_t& FrameLength) {
   for (;;) {
     const std::span<const uint8_t> in = InputBuffer();
-    if (in.size() < ModBusHeaderLengthPrefix) return false;
-    const uint16_t recLength = static_cast<uint16_t>((in[4] << 8) | in[5]);
-    if (recLength < 2 || recLength > ModBusMaxRecLength) {
+    const std::optional<std::size_t> frameLength = FrameLengthAt(in);
+    if (!frameLength) {
       // No frame has this length: the stream has lost its framing, and
       // nothing in it can be trusted to start a frame.
+      EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foLengthError, in);
       DiscardBytes(in.size());
       return false;
     }
-    const std::size_t frameLength = ModBusHeaderLengthPrefix + recLength;
-    if (in.size() < frameLength) return false;
-    if (std::memcmp(in.data(), &TransactionID, sizeof(TransactionID)) == 0) {
-      std::memcpy(&Response, in.data(), frameLength);
-      FrameLength = frameLength;
-      DiscardBytes(frameLength);
+    if (*frameLength == 0 || in.size() < *frameLength) return false;
+    const std::span<const uint8_t> frame = in.first(*frameLength);
+    const TFrameMatch match = MatchFrame(frame, TransactionID);
+    // A substitute answers only when the awaited frame is not right behind it.
+    const bool answers =
+        match == TFrameMatch::Awaited ||
+        (match == TFrameMatch::Substitute &&
+         !AwaitedFrameFollows(in.subspan(*frameLength), TransactionID));
+    if (answers) {
+      if (match == TFrameMatch::Substitute) FSubstituteTransactionID = TransactionIDOf(frame);
+      std::memcpy(&Response, frame.data(), frame.size());
+      FrameLength = frame.size();
+      DiscardBytes(frame.size());
       return true;
     }
-    // A late reply to an earlier request: never the answer to this one.
-    DiscardBytes(frameLength);
+    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foUnmatched, frame);
+    DiscardBytes(frame.size());
   }
 }
 
-void TIdModBusClient::UnpackReadReply(uint8_t AModBusFunction,
+TIdModBusClient::TFrameMatch TIdModBusClient::MatchFrame(std::span<const uint8_t> Frame,
+                                                         uint16_t TransactionID) const {
+  if (BigEndianAt(Frame, 2) != MB_PROTOCOL) return TFrameMatch::Foreign;
+  const uint16_t id = TransactionIDOf(Frame);
+  if (id == TransactionID) return TFrameMatch::Awaited;
+  if (!FSentTransactionIDs.test(id) || FSubstituteTransactionID == id)
+    return TFrameMatch::Substitute;
+  return TFrameMatch::Late;
+}
+
+bool TIdModBusClient::AwaitedFrameFollows(std::span<const uint8_t> Rest,
+                                          uint16_t TransactionID) const {
+  for (;;) {
+    const std::optional<std::size_t> frameLength = FrameLengthAt(Rest);
+    if (!frameLength || *frameLength == 0 || Rest.size() < *frameLength) return false;
+    if (MatchFrame(Rest.first(*frameLength), TransactionID) == TFrameMatch::Awaited) return true;
+    Rest = Rest.subspan(*frameLength);
+  }
+}
+
+// Count is the count the request carried; the reply was checked to hold it.
+void TIdModBusClient::UnpackReadReply(uint8_t AModBusFunction, uint16_t Count,
                                       const TModBusResponseBuffer& Response,
-                                      std::size_t FrameLength,
                                       std::vector<uint16_t>& Data) const {
-  const std::size_t received = FrameLength - FrameDataOffset;
-  if (received == 0) return;
-  const uint8_t byteCount = Response.MBPData[0];
-  // Values come only from bytes that were received, whatever the byte count claims.
-  const auto values = std::span<const uint8_t>(Response.MBPData).subspan(1, received - 1);
+  const auto values = std::span<const uint8_t>(Response.MBPData).subspan(1);
   switch (AModBusFunction) {
     case mbfReadCoils:
     case mbfReadInputBits:
-      GetCoilsFromBuffer(values, static_cast<uint16_t>(std::min(byteCount * 8, 250)), Data);
+      GetCoilsFromBuffer(values, Count, Data);
       break;
     case mbfReadHoldingRegs:
     case mbfReadInputRegs:
-      GetRegistersFromBuffer(values, static_cast<uint16_t>(std::min(byteCount / 2, 125)), Data);
+      GetRegistersFromBuffer(values, Count, Data);
       break;
     default:
       break;  // write replies echo the request; nothing to take from them
   }
+}
+
+void TIdModBusClient::EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome,
+                                std::span<const uint8_t> Bytes) {
+  if (!FFrameHook.Active()) return;
+  TFrameRecord record;
+  record.Time = Clock::now();
+  record.Direction = Direction;
+  record.Framing = TFrameFraming::ffTcp;
+  record.Outcome = Outcome;
+  record.Bytes.assign(Bytes.begin(), Bytes.end());
+  if (Direction == TFrameDirection::fdReceived) record.ResponseTime = record.Time - FRequestWritten;
+  FFrameHook.Emit(record);
 }
 
 // ---------------------------------------------------------------------------

@@ -3,16 +3,33 @@
 // one connection. Each request builds its frame, sends it, waits for the reply
 // that carries the request's transaction identifier and unpacks it. Outcomes
 // on the wire are results, not exceptions: a request returns false on a
-// time-out, an exception reply (OnResponseError) or a reply with another
-// function code (OnResponseMismatch). Connection failures raise
+// time-out, an exception reply (OnResponseError), a reply with another
+// function code or a read reply whose byte count does not cover exactly the
+// requested values (OnResponseMismatch). Connection failures raise
 // ETcpConnectionError. Single-threaded, one request at a time.
+//
+// Which received frame answers a request: the one carrying the request's
+// transaction identifier. Frames whose protocol identifier is not 0 are not
+// Modbus and are dropped, and so are frames carrying the identifier of an
+// earlier request on this connection (late replies to requests that timed
+// out). Some gateways answer every request with the same identifier (often 0)
+// instead of echoing it: a complete frame with an identifier that was never
+// sent on this connection is taken as the answer to the one outstanding
+// request, and that identifier is then accepted for the rest of the connection.
+//
+// Every frame sent and received is handed to FrameHook() listeners.
 
+#include <bitset>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "FrameHook.h"
 #include "ModBusConsts.h"
 #include "ModbusTypes.h"
 #include "TcpClient.h"
@@ -21,6 +38,9 @@
 using TModBusClientErrorEvent = std::function<void(
     uint8_t FunctionCode, uint8_t ErrorCode, const TModBusResponseBuffer& ResponseBuffer)>;
 // Reply with an unexpected function code: the request's and the reply's code.
+// A read reply with the request's function code whose byte count does not
+// match the requested count (or whose frame does not hold the bytes the count
+// announces) raises it too, with both codes equal.
 using TModBusClientResponseMismatchEvent = std::function<void(
     uint8_t RequestFunctionCode, uint8_t ResponseFunctionCode,
     const TModBusResponseBuffer& ResponseBuffer)>;
@@ -55,11 +75,16 @@ public:
   TModBusClientErrorEvent OnResponseError;
   TModBusClientResponseMismatchEvent OnResponseMismatch;
 
+  // Records every request written and every frame received or given up on
+  // (framing ffTcp), on the thread that makes the request.
+  TFrameHook& FrameHook() { return FFrameHook; }
+
   // Returns the next transaction identifier; 65535 is followed by 0.
   uint16_t GetNewTransactionID();
 
   // Requests. Each returns true when the server answered with the request's
-  // function code. A caller's array shorter than Blocks is grown to Blocks.
+  // function code and, for reads, with exactly the requested values. A
+  // caller's array shorter than Blocks is grown to Blocks.
   bool ReadCoils(uint16_t RegNo, uint16_t Blocks, std::vector<bool>& RegisterData);
   bool ReadCoil(uint16_t RegNo, bool& Value);
   bool ReadInputBits(uint16_t RegNo, uint16_t Blocks, std::vector<bool>& RegisterData);
@@ -105,16 +130,23 @@ private:
   std::size_t BuildRequest(TModBusRequestBuffer& Request, uint8_t AModBusFunction,
                            uint16_t ARegNumber, uint16_t ABlockLength,
                            const std::vector<uint16_t>& Data);
-  // Waits until the reply carrying TransactionID is complete in the input
-  // buffer and copies it into Response. False when the deadline passes first.
+  // Waits until the reply to the request carrying TransactionID is complete
+  // in the input buffer and copies it into Response. False when the deadline
+  // passes first. Sleeps in the kernel while it waits.
   bool WaitForReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
                     std::size_t& FrameLength);
-  // Takes the first complete frame off the input buffer; stale frames (other
-  // transaction identifiers) are dropped. True when the awaited one was found.
+  // Takes complete frames off the input buffer until one answers the request
+  // carrying TransactionID; the others are dropped. True when one was found.
   bool TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
                  std::size_t& FrameLength);
-  void UnpackReadReply(uint8_t AModBusFunction, const TModBusResponseBuffer& Response,
-                       std::size_t FrameLength, std::vector<uint16_t>& Data) const;
+  enum class TFrameMatch { Awaited, Substitute, Foreign, Late };
+  TFrameMatch MatchFrame(std::span<const uint8_t> Frame, uint16_t TransactionID) const;
+  // True when Rest holds a complete frame carrying TransactionID.
+  bool AwaitedFrameFollows(std::span<const uint8_t> Rest, uint16_t TransactionID) const;
+  void UnpackReadReply(uint8_t AModBusFunction, uint16_t Count,
+                       const TModBusResponseBuffer& Response, std::vector<uint16_t>& Data) const;
+  void EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome,
+                 std::span<const uint8_t> Bytes);
 
   // Runs Request between an automatic connect and disconnect when needed.
   template <typename F>
@@ -129,4 +161,11 @@ private:
   int32_t FReadTimeout = 0;
   uint32_t FTimeOut = 15000;
   uint8_t FUnitID = MB_IGNORE_UNITID;
+
+  // Per connection: the transaction identifiers sent so far, and the one an
+  // echo-less gateway answers with, once seen.
+  std::bitset<65536> FSentTransactionIDs;
+  std::optional<uint16_t> FSubstituteTransactionID;
+  std::chrono::steady_clock::time_point FRequestWritten;
+  TFrameHook FFrameHook;
 };

@@ -1,20 +1,24 @@
 #pragma once
-// A small blocking TCP client connection over POSIX sockets: connect within a
-// time-out, send at once, and an input buffer that is filled by explicit waits
-// for data. It has no threads; one owner uses it at a time.
+// A small blocking TCP client connection: connect within a time-out, send at
+// once, and an input buffer that is filled by explicit waits for data. The
+// operating system is reached only through TTcpSocket (platform/). It has no
+// threads; one owner uses it at a time.
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include "platform/TcpSocket.h"
 
 // A failure of the TCP connection: connect, send, receive, or a request on a
 // connection that is not open. The message names the host, the port and, where
-// there is one, the operating system's reason; OSError() holds its errno (0
-// when the failure did not come from the operating system).
+// there is one, the operating system's reason; OSError() holds the operating
+// system's error code (errno on POSIX; 0 when the failure did not come from
+// the operating system).
 class ETcpConnectionError : public std::runtime_error {
 public:
   ETcpConnectionError(const std::string& Message, int OSError = 0);
@@ -23,8 +27,6 @@ public:
 private:
   int FOSError;
 };
-
-enum class TIPVersion { IPv4, IPv6 };
 
 class TTcpClient {
 public:
@@ -76,11 +78,9 @@ public:
   void DiscardBytes(std::size_t Count);
 
 private:
-  int OpenSocket(const void* Address, unsigned AddressLength, int Family,
-                 std::chrono::steady_clock::time_point Deadline, std::string& Reason);
   void ReceiveAvailable();
   [[noreturn]] void ThrowClosedByPeer();
-  [[noreturn]] void FailAndClose(const std::string& What, int Errno);
+  [[noreturn]] void FailAndClose(const std::string& What, const std::system_error& Error);
   std::string Endpoint() const;
 
   std::string FHost;
@@ -88,7 +88,7 @@ private:
   int FConnectTimeout = 0;
   TIPVersion FIPVersion = TIPVersion::IPv4;
 
-  int FSocket = -1;
+  TTcpSocket FSocket;
   bool FPeerClosed = false;  // the peer ended its side; the socket stays until Disconnect
   // Received bytes live in FInputBuffer from FInputStart on; taking bytes
   // only moves FInputStart, and the next receive compacts the front.

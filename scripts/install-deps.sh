@@ -9,8 +9,11 @@ packages=(
   qt6-base-dev
   # the headless programs: options, JSON, the metrics endpoint
   libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
-  # independent Modbus peers for the interoperability tests
-  libmodbus-dev python3-pymodbus python3-serial mbpoll socat
+  # independent Modbus peers for the interoperability tests, each with what it
+  # needs: Debian's pymodbus imports pymodbus.server only with
+  # python3-serial-asyncio, which it merely recommends (as it does python3-typer)
+  libmodbus-dev mbpoll socat
+  python3-pymodbus python3-serial python3-serial-asyncio python3-typer
   # a display server for window screenshots and for running the window headless
   xvfb xauth fonts-dejavu-core
   # the Italian locale the window's tests run under as well

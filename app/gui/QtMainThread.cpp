@@ -13,6 +13,10 @@ struct TQtMainThread::TSyncCall {
   bool Done = false;
   std::exception_ptr Error;
 
+  // The exception object passes between the threads only under Lock: this
+  // thread hands over its one reference before the waiter may wake, and the
+  // waiter takes it out before it unlocks, so the object's reference count is
+  // never touched by both threads at once.
   void Run() {
     std::exception_ptr error;
     try {
@@ -20,13 +24,19 @@ struct TQtMainThread::TSyncCall {
     } catch (...) {
       error = std::current_exception();
     }
-    Finish(error);
+    Finish(std::move(error));
   }
-  void Finish(std::exception_ptr E) {
+  void Finish(std::exception_ptr&& E) {
     std::lock_guard guard(Lock);
     Error = std::move(E);
     Done = true;
     DoneSignal.notify_all();
+  }
+  // Waits until the call has run; returns what it raised.
+  std::exception_ptr Wait() {
+    std::unique_lock wait(Lock);
+    DoneSignal.wait(wait, [&] { return Done; });
+    return std::move(Error);
   }
 };
 
@@ -70,9 +80,7 @@ void TQtMainThread::Synchronize(std::function<void()> Fn) {
   // Runs whatever is in the list by then; a call already taken by
   // CheckSynchronize leaves nothing for it to do.
   QMetaObject::invokeMethod(FContext.get(), [this] { CheckSynchronize(); }, Qt::QueuedConnection);
-  std::unique_lock wait(call->Lock);
-  call->DoneSignal.wait(wait, [&] { return call->Done; });
-  if (call->Error) std::rethrow_exception(call->Error);
+  if (std::exception_ptr error = call->Wait()) std::rethrow_exception(std::move(error));
 }
 
 bool TQtMainThread::IsMainThread() const { return QThread::currentThread() == FContext->thread(); }

@@ -1,8 +1,11 @@
 // Requests per second and CPU time per request for reads of 125 holding
 // registers on loopback: TIdModBusClient (ReadTimeout 0 and 100) against
 // libmodbus's modbus_read_registers, all against the same libmodbus server
-// process. The series run in alternating rounds so that a slow phase of the
-// machine hits all of them alike; the summary at the end adds the rounds up.
+// process. A second pair of series reads from a server that answers each
+// request after 20 ms, as a slow device does: there the CPU per request shows
+// whether the client sleeps in the kernel while it waits or spins. The series
+// run in alternating rounds so that a slow phase of the machine hits all of
+// them alike; the summary at the end adds the rounds up.
 //
 //   modbus_tcp_bench [--rounds=N] [google benchmark flags]
 
@@ -19,10 +22,12 @@
 
 #include "IdModBusClient.h"
 #include "PeerProcess.h"
+#include "ScriptedTcpServer.h"
 
 namespace {
 
 constexpr int Registers = 125;
+constexpr auto SlowDeviceDelay = std::chrono::milliseconds(20);
 
 void ReadWithIdModBusClient(benchmark::State& State, uint16_t Port, int32_t ReadTimeout) {
   TIdModBusClient client;
@@ -105,6 +110,16 @@ int main(int argc, char** argv) {
   }
   const uint16_t port = server.Port();
 
+  // The slow device: the same register values, each answer 20 ms late.
+  TModbusMemory memory;
+  for (int i = 0; i < Registers; ++i)
+    memory.SetRegister(static_cast<uint16_t>(i), static_cast<uint16_t>(i));
+  TScriptedTcpServer slowServer([&memory](const TScriptedTcpServer::TFrame& Request) {
+    return TScriptedTcpServer::TScript{TScriptedTcpServer::Pause(SlowDeviceDelay),
+                                       TScriptedTcpServer::Send(memory.Answer(Request))};
+  });
+  const uint16_t slowPort = slowServer.Port();
+
   for (int r = 1; r <= rounds; ++r) {
     const std::string round = "/round:" + std::to_string(r);
     benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:0" + round).c_str(),
@@ -113,6 +128,10 @@ int main(int argc, char** argv) {
         ->UseRealTime();
     benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:100" + round).c_str(),
                                  ReadWithIdModBusClient, port, 100)->UseRealTime();
+    benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:0/device:20ms" + round).c_str(),
+                                 ReadWithIdModBusClient, slowPort, 0)->UseRealTime();
+    benchmark::RegisterBenchmark(("libmodbus/device:20ms" + round).c_str(), ReadWithLibmodbus,
+                                 slowPort)->UseRealTime();
   }
 
   TTotalsReporter reporter;
@@ -121,15 +140,15 @@ int main(int argc, char** argv) {
 
   std::printf("\nReads of %d holding registers, loopback, one libmodbus server, %d rounds:\n",
               Registers, rounds);
-  std::printf("%-32s %12s %18s\n", "client", "requests/s", "CPU us/request");
+  std::printf("%-44s %12s %18s\n", "client", "requests/s", "CPU us/request");
   for (const auto& [series, t] : reporter.Totals)
-    std::printf("%-32s %12.0f %18.2f\n", series.c_str(), t.Iterations / t.RealSeconds,
+    std::printf("%-44s %12.0f %18.2f\n", series.c_str(), t.Iterations / t.RealSeconds,
                 1e6 * t.CpuSeconds / t.Iterations);
   const auto lib = reporter.Totals.find("libmodbus");
   if (lib != reporter.Totals.end()) {
     const double libRate = lib->second.Iterations / lib->second.RealSeconds;
     for (const auto& [series, t] : reporter.Totals)
-      if (series != "libmodbus")
+      if (series.starts_with("IdModBusClient") && series.find("device:") == std::string::npos)
         std::printf("ratio %s / libmodbus: %.2f\n", series.c_str(),
                     (t.Iterations / t.RealSeconds) / libRate);
   }

@@ -1,6 +1,7 @@
 // kq517poll against an independent Modbus TCP server: pymodbus.
 #include "ChildProcess.h"
 #include "LoopbackPorts.h"
+#include "RequirePeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -50,11 +51,7 @@ private:
 };
 
 TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses) {
-  if (!PymodbusInstalled()) {
-    const char* skip = std::getenv("KQ_SKIP_PEERS");
-    if (skip && std::string(skip) == "1") GTEST_SKIP() << "python3-pymodbus is not installed (KQ_SKIP_PEERS=1)";
-    FAIL() << "python3-pymodbus is not installed: apt-get install python3-pymodbus (KQ_SKIP_PEERS=1 skips)";
-  }
+  KQ_REQUIRE_PEER(PymodbusInstalled(), "pymodbus server", "python3-pymodbus python3-serial-asyncio");
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_pymodbus_XXXXXX";
   const std::string folder = mkdtemp(folderName);

@@ -1,6 +1,7 @@
 // kq517poll run as a program against the scripted loopback server.
 #include "ChildProcess.h"
 #include "LoopbackModbusServer.h"
+#include "ScriptedTcpServer.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -232,3 +233,19 @@ TEST_F(PollerTest, BadArgumentsExitWithTwoAndTheUsage) {
 }
 
 }  // namespace
+
+TEST(PollerShortReply, ReplyOneRegisterShortExitsWithOne) {
+  TScriptedTcpServer server(TScriptedTcpServer::Always([](const TScriptedTcpServer::TFrame& Request) {
+    const uint16_t count = static_cast<uint16_t>((Request[10] << 8) | Request[11]);
+    return TScriptedTcpServer::RegistersReply(Request, std::vector<uint16_t>(count - 1, 7));
+  }));
+  char folder[] = "/tmp/kq517poll_short_XXXXXX";
+  const std::string dir = mkdtemp(folder);
+  std::ofstream(dir + "/map.cfg") << MAP;
+  const auto run = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()),
+                             "--format", "csv"},
+                            dir);
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(run.ExitStatus, 1) << run.Out;
+  EXPECT_EQ(run.Err.rfind("kq517poll: cycle 1 of 1: ", 0), 0u) << run.Err;
+}

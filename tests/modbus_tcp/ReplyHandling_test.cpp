@@ -89,21 +89,51 @@ TEST_F(ReplyHandling, AnotherFunctionCodeRaisesOnResponseMismatch) {
   EXPECT_TRUE(Errors.empty());
 }
 
-TEST_F(ReplyHandling, ValuesComeOnlyFromReceivedBytes) {
-  std::atomic<int> reply{0};
+TEST_F(ReplyHandling, ReadReplyWithoutExactlyTheRequestedValuesFails) {
+  struct Row {
+    const char* Name;
+    uint8_t Function;
+    uint16_t Count;
+    std::vector<uint8_t> Pdu;
+  };
+  const std::vector<Row> rows = {
+      {"one register short", 3, 4, {3, 6, 0, 1, 0, 2, 0, 3}},
+      {"one register too many", 3, 4, {3, 10, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5}},
+      {"byte count over a shorter frame", 3, 4, {3, 8, 0, 9}},
+      {"no byte count", 4, 2, {4}},
+      {"coil byte count short", 1, 10, {1, 1, 0x05}},
+      {"input bits frame short", 2, 10, {2, 2, 0x05}},
+  };
+  std::atomic<std::size_t> row{0};
   Start([&](const TFrame& Request) {
-    // First an odd byte count of 7 (three whole registers), then a byte count
-    // of 8 with only one register behind it.
-    const std::vector<uint8_t> pdu = reply++ == 0
-        ? std::vector<uint8_t>{3, 7, 0, 1, 0, 2, 0, 3, 0x44}
-        : std::vector<uint8_t>{3, 8, 0, 9};
-    return TServer::TScript{TServer::Send(TServer::Reply(Request, pdu))};
+    return TServer::TScript{TServer::Send(TServer::Reply(Request, rows[row].Pdu))};
   });
+  Watch();
+  for (; row < rows.size(); ++row) {
+    const Row& r = rows[row];
+    std::vector<uint16_t> data(r.Count, 0xEEEE);
+    Mismatches.clear();
+    EXPECT_FALSE(Client.SendCommand(r.Function, 1, r.Count, data)) << r.Name;
+    EXPECT_EQ(data, std::vector<uint16_t>(r.Count, 0xEEEE)) << r.Name;  // nothing unpacked
+    ASSERT_EQ(Mismatches.size(), 1u) << r.Name;
+    EXPECT_EQ(Mismatches[0].Requested, r.Function) << r.Name;
+    EXPECT_EQ(Mismatches[0].Received, r.Function) << r.Name;
+  }
+}
+
+TEST_F(ReplyHandling, GatewayAnsweringWithIdentifierZeroIsUnderstood) {
+  std::atomic<uint16_t> served{0};
+  Start([&](const TFrame& Request) {
+    const uint16_t v = ++served;
+    return TServer::TScript{
+        TServer::Send(WithTransaction(TServer::RegistersReply(Request, {v, v, v, v}), 0, 0))};
+  });
+  Client.SetTimeOut(500);
   std::vector<uint16_t> values;
-  EXPECT_TRUE(ReadFour(values));
-  EXPECT_EQ(values, (std::vector<uint16_t>{1, 2, 3, 0}));
-  EXPECT_TRUE(ReadFour(values));
-  EXPECT_EQ(values, (std::vector<uint16_t>{9, 0, 0, 0}));
+  for (uint16_t i = 1; i <= 3; ++i) {
+    EXPECT_TRUE(ReadFour(values));
+    EXPECT_EQ(values, std::vector<uint16_t>(4, i));
+  }
 }
 
 TEST_F(ReplyHandling, ReplySplitIntoSegmentsIsReadToItsEnd) {

@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "LoopbackPorts.h"
+#include "RequirePeer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -109,9 +110,7 @@ private:
 };
 
 TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
-  if (!PymodbusSerialInstalled())
-    GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed: "
-                    "apt-get install python3-pymodbus python3-serial";
+  KQ_REQUIRE_PEER(PymodbusSerialInstalled(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_serial_XXXXXX";
   const std::string folder = mkdtemp(folderName);

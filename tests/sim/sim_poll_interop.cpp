@@ -4,6 +4,7 @@
 // clock).
 
 #include "ChildProgram.h"
+#include "RequirePeer.h"
 
 #include <gtest/gtest.h>
 
@@ -76,10 +77,6 @@ bool HasProgram(const std::string& path) { return !path.empty() && fs::exists(pa
 
 class SimInterop : public ::testing::Test {
  public:
-  void SetUp() override {
-    if (!HasProgram(SIM)) GTEST_SKIP() << "kq517sim was not built";
-  }
-
   void StartSim(std::vector<std::string> options) {
     std::vector<std::string> argv{SIM, "--tcp", "127.0.0.1:0"};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -173,7 +170,7 @@ void ExpectEveryInstanceAsServed(SimInterop& test, const std::string& order,
 }
 
 TEST_P(PollerReadsWhatWasServed, EveryInstanceInBothLayoutsOverTcp) {
-  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  ASSERT_TRUE(HasProgram(POLL)) << "kq517poll was not built";
   const std::string order = GetParam();
   StartSim({"--clock", CLOCK, "--byte-order", order, "--meters", "1,2,4,5"});
   ExpectEveryInstanceAsServed(*this, order, [&](std::vector<std::string> options) {
@@ -182,16 +179,11 @@ TEST_P(PollerReadsWhatWasServed, EveryInstanceInBothLayoutsOverTcp) {
 }
 
 TEST_P(PollerReadsWhatWasServed, EveryInstanceInBothLayoutsOverThePseudoTerminal) {
-  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  ASSERT_TRUE(HasProgram(POLL)) << "kq517poll was not built";
   const std::string order = GetParam();
   StartSim({"--clock", CLOCK, "--byte-order", order, "--meters", "1,2,4,5"});
   const std::vector<std::string> serial{"--serial", PtyPath(), "--baud", "115200", "--parity",
                                         "none", "--slave", "1"};
-  const TProgramResult probe = PollOver(serial, {});
-  if (probe.exitStatus == 2 && probe.err.find("no device given") != std::string::npos) {
-    GTEST_SKIP() << "kq517poll does not poll serial devices yet (its serial poll is still to "
-                    "come): the serial part of this test is skipped";
-  }
   ExpectEveryInstanceAsServed(*this, order, [&](std::vector<std::string> options) {
     return PollOver(serial, options);
   });
@@ -201,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(AllByteOrders, PollerReadsWhatWasServed,
                          ::testing::ValuesIn(BYTE_ORDERS));
 
 TEST_F(SimInterop, PollerReadsTheQvztMap) {
-  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  ASSERT_TRUE(HasProgram(POLL)) << "kq517poll was not built";
   StartSim({"--clock", CLOCK, "--qvzt"});
   for (int meter = 1; meter <= 5; ++meter) {
     SCOPED_TRACE("meter " + std::to_string(meter));
@@ -213,7 +205,7 @@ TEST_F(SimInterop, PollerReadsTheQvztMap) {
 }
 
 TEST_F(SimInterop, ValuesMoveWithTheClock) {
-  if (!HasProgram(POLL)) GTEST_SKIP() << "kq517poll was not built";
+  ASSERT_TRUE(HasProgram(POLL)) << "kq517poll was not built";
   StartSim({});
   auto clockText = [&] {
     for (const Row& row : Poll({})) {
@@ -295,13 +287,13 @@ void ExpectMbpollReadsWhatWasServed(SimInterop& test, const std::vector<std::str
 }
 
 TEST_F(SimInterop, MbpollReadsTheSameRegistersOverTcp) {
-  if (!HasProgram(MBPOLL)) GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
+  KQ_REQUIRE_PEER(HasProgram(MBPOLL), "mbpoll", "mbpoll");
   StartSim({"--clock", CLOCK, "--byte-order", "2-3-0-1"});
   ExpectMbpollReadsWhatWasServed(*this, {"-m", "tcp", "-p", port}, "127.0.0.1");
 }
 
 TEST_F(SimInterop, MbpollReadsTheSameRegistersOverThePseudoTerminal) {
-  if (!HasProgram(MBPOLL)) GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
+  KQ_REQUIRE_PEER(HasProgram(MBPOLL), "mbpoll", "mbpoll");
   StartSim({"--clock", CLOCK, "--byte-order", "2-3-0-1"});
   const std::string pty = PtyPath();
   ASSERT_FALSE(pty.empty());

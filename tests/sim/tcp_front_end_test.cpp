@@ -238,16 +238,29 @@ TEST_F(TcpFrontEnd, HundredConcurrentConnectionsOpenAskAndClose) {
   }
 }
 
-TEST_F(TcpFrontEnd, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+TEST_F(TcpFrontEnd, AtTheLimitALeavingClientMakesRoomElseTheLongestIdleOne) {
   TTcpFrontEndSettings settings;
   settings.maxClients = 3;
   Start(settings);
+  const Bytes request = Frame(1, 0, {3, 0, 0, 0, 1});
   Client a(Port()), b(Port()), c(Port());
   PumpUntil([&] { return server->ClientCount() == 3; });
-  Client extra(Port());
-  PumpUntilClosed(extra);
-  a.Send(Frame(1, 0, {3, 0, 0, 0, 1}));
-  PumpUntilReceived(a, 9);
+  // b leaves and d arrives in the same wake-up: d takes b's place, nobody else goes.
+  b.Close();
+  Client d(Port());
+  server->ServeOnce(1000);
+  EXPECT_EQ(server->ClientCount(), 3u);
+  c.Send(request);
+  d.Send(request);
+  PumpUntilReceived(c, 9);
+  PumpUntilReceived(d, 9);
+  // a has sent nothing since it came: it makes room for e.
+  Client e(Port());
+  PumpUntilClosed(a);
+  e.Send(request);
+  PumpUntilReceived(e, 9);
+  c.Send(request);
+  PumpUntilReceived(c, 18);
 }
 
 TEST_F(TcpFrontEnd, AClientThatDoesNotReadItsRepliesIsNotReadEither) {

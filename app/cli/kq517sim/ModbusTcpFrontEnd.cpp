@@ -167,9 +167,11 @@ bool TModbusTcpFrontEnd::ServeOnce(int timeoutMs, std::span<const int> wakeFds) 
     if (revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(c);
     if (!c.closed && (revents & POLLOUT)) FlushTo(c);
   }
-  if (FListenFd >= 0 && fds[listenAt].revents != 0) AcceptClients();
+  // Connections that ended in this wake-up leave before new ones are
+  // counted against the limit.
   ExpireTimeouts(TClock::now());
   DropClosedClients();
+  if (FListenFd >= 0 && fds[listenAt].revents != 0) AcceptClients();
   return woken;
 }
 
@@ -191,7 +193,7 @@ void TModbusTcpFrontEnd::AcceptClients() {
       }
       return;  // EAGAIN, or a connection that vanished before we took it
     }
-    if (FClients.size() >= FSettings.maxClients) {
+    if (FClients.size() >= FSettings.maxClients && !CloseLongestIdleClient()) {
       ::close(fd);
       continue;
     }
@@ -201,6 +203,19 @@ void TModbusTcpFrontEnd::AcceptClients() {
     client->lastRequest = TClock::now();
     FClients.push_back(std::move(client));
   }
+}
+
+// At the limit the connection that has gone longest without a request makes
+// room, so that idle connections cannot lock a polling client out until they
+// time out.
+bool TModbusTcpFrontEnd::CloseLongestIdleClient() {
+  const auto idlest = std::min_element(
+      FClients.begin(), FClients.end(),
+      [](const auto& a, const auto& b) { return a->lastRequest < b->lastRequest; });
+  if (idlest == FClients.end()) return false;
+  ::close((*idlest)->fd);
+  FClients.erase(idlest);
+  return true;
 }
 
 void TModbusTcpFrontEnd::ReadFrom(TClient& client) {

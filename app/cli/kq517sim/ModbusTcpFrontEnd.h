@@ -5,7 +5,8 @@
 // the request PDU), hands each PDU to a handler and sends back what the
 // handler answers under the request's header. Memory stays bounded: one frame
 // of input per client, a capped backlog of unsent replies (a client that does
-// not read its replies is not read from either), and a capped client count.
+// not read its replies is not read from either), and a capped client count: a
+// connection beyond it closes the one that has been idle longest.
 
 #include <chrono>
 #include <cstddef>
@@ -19,7 +20,7 @@
 struct TTcpFrontEndSettings {
   std::string host = "127.0.0.1";  // a loopback address or "localhost"
   std::uint16_t port = 1502;       // 0 picks a free port (see Port())
-  std::size_t maxClients = 256;    // further connections are accepted and closed at once
+  std::size_t maxClients = 256;    // a further connection closes the longest idle one
   std::chrono::milliseconds idleTimeout{300000};  // no complete request for this long: close
   std::chrono::milliseconds frameTimeout{5000};   // a frame begun but not finished: close
 };
@@ -65,6 +66,7 @@ class TModbusTcpFrontEnd {
   using TClock = std::chrono::steady_clock;
 
   void AcceptClients();
+  bool CloseLongestIdleClient();
   void ReadFrom(TClient& client);
   void ProcessFrames(TClient& client);
   void FlushTo(TClient& client);

@@ -18,6 +18,7 @@
 
 #include "IdModBusClient.h"
 #include "PeerProcess.h"
+#include "RequirePeer.h"
 
 using namespace std::chrono_literals;
 
@@ -34,13 +35,12 @@ protected:
   void SetUp() override {
     std::vector<std::string>& argv = Argv;
     if (GetParam().Name == "pymodbus") {
-      if (::access(PYTHON3, X_OK) != 0 ||
-          std::system(PYTHON3 " -c 'import pymodbus' >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "pymodbus peer missing: install python3-pymodbus (run with " PYTHON3 ")";
+      KQ_REQUIRE_PEER(kq_peer::PythonImports(PYTHON3, "pymodbus.server"), "pymodbus server",
+                      "python3-pymodbus python3-serial-asyncio");
       argv = {PYTHON3, PYMODBUS_SERVER_SCRIPT};
     } else {
-      if (std::string(LIBMODBUS_SERVER).empty())
-        GTEST_SKIP() << "libmodbus peer missing: install libmodbus-dev and configure again";
+      KQ_REQUIRE_PEER(!std::string(LIBMODBUS_SERVER).empty(), "libmodbus server",
+                      "libmodbus-dev (then configure again)");
       argv = {LIBMODBUS_SERVER};
     }
     Peer = std::make_unique<TPeerProcess>(argv, 20s);

@@ -13,6 +13,7 @@
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "PtyBridge.h"
+#include "RequirePeer.h"
 #include "platform/MainThread.h"
 #ifdef HAVE_LIBMODBUS
 #include "LibmodbusRtuServer.h"
@@ -62,11 +63,7 @@ class TChildProcess {
   pid_t FPid = -1;
 };
 
-bool PymodbusAvailable() {
-  if (::access(PYTHON3, X_OK) != 0) return false;
-  const std::string Probe = std::string(PYTHON3) + " -c 'import pymodbus.server, serial' 2>/dev/null";
-  return std::system(Probe.c_str()) == 0;
-}
+bool PymodbusAvailable() { return kq_peer::PythonImports(PYTHON3, "pymodbus.server, serial"); }
 
 // What each peer answers beyond the common read and write requests.
 struct TPeerAbilities {
@@ -199,14 +196,14 @@ class ClientInterop : public ::testing::Test {
 };
 
 TEST_F(ClientInterop, PymodbusRtu) {
-  if (!PymodbusAvailable()) GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed";
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
   TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "rtu", std::to_string(Unit)});
   OpenClient(tmRTU);
   RoundTrips({true, true});
 }
 
 TEST_F(ClientInterop, PymodbusAscii) {
-  if (!PymodbusAvailable()) GTEST_SKIP() << "python3-pymodbus or python3-serial is not installed";
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
   TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit)});
   OpenClient(tmASCII);
   RoundTrips({true, true});
@@ -219,7 +216,7 @@ TEST_F(ClientInterop, LibmodbusRtu) {
   RoundTrips({false, false});
   EXPECT_GT(Peer.Answered(), 10);
 #else
-  GTEST_SKIP() << "libmodbus-dev is not installed";
+  KQ_REQUIRE_PEER(false, "libmodbus RTU server", "libmodbus-dev (then configure again)");
 #endif
 }
 

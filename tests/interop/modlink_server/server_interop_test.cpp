@@ -17,6 +17,7 @@
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
 #include "PtyBridge.h"
+#include "RequirePeer.h"
 #include "ServerTestApplication.h"
 #include "ServerTestLine.h"
 
@@ -71,7 +72,7 @@ class ServerInteropTest : public ::testing::Test {
 class MbpollTest : public ServerInteropTest {
  protected:
   void SetUp() override {
-    if (!interop::OnPath("mbpoll")) GTEST_SKIP() << "mbpoll is not installed";
+    KQ_REQUIRE_PEER(interop::OnPath("mbpoll"), "mbpoll", "mbpoll");
     ServerInteropTest::SetUp();
     OpenSlave(tmRTU);
   }
@@ -153,9 +154,8 @@ TEST_F(MbpollTest, RefusedAddressGivesIllegalDataAddress) {
 class PymodbusTest : public ServerInteropTest, public ::testing::WithParamInterface<TTransmissionMode> {
  protected:
   void SetUp() override {
-    if (::access(PYTHON3, X_OK) != 0) GTEST_SKIP() << PYTHON3 << " is not installed";
-    const auto Probe = interop::RunPeer({PYTHON3, "-c", "import pymodbus.client, serial"});
-    if (Probe.ExitCode != 0) GTEST_SKIP() << "python3-pymodbus or python3-serial is missing: " << Probe.Output;
+    KQ_REQUIRE_PEER(kq_peer::PythonImports(PYTHON3, "pymodbus.client, serial"),
+                    "pymodbus serial client", "python3-pymodbus python3-serial");
     ServerInteropTest::SetUp();
     OpenSlave(GetParam());
   }
