@@ -5,16 +5,24 @@
 #include <atomic>
 #include <thread>
 
+namespace {
+TFrameRecord RecordOf(std::vector<std::uint8_t> Bytes) {
+  TFrameRecord record;
+  record.Bytes = std::move(Bytes);
+  return record;
+}
+}  // namespace
+
 TEST(FrameHookTest, EveryListenerHearsEachFrameUntilItUnsubscribes) {
   TFrameHook hook;
   EXPECT_FALSE(hook.Active());
   int first = 0, second = 0;
   const auto a = hook.Subscribe([&](const TFrameRecord&) { ++first; });
   hook.Subscribe([&](const TFrameRecord& R) { second += static_cast<int>(R.Bytes.size()); });
-  hook.Emit(TFrameRecord{.Bytes = {1, 2, 3}});
+  hook.Emit(RecordOf({1, 2, 3}));
   hook.Unsubscribe(a);
   hook.Unsubscribe(a);  // a second time changes nothing
-  hook.Emit(TFrameRecord{.Bytes = {4}});
+  hook.Emit(RecordOf({4}));
   EXPECT_EQ(first, 1);
   EXPECT_EQ(second, 4);
   EXPECT_TRUE(hook.Active());
