@@ -167,7 +167,8 @@ TEST_F(PollerTest, ReplyTimeoutIsTheOnesGiven) {
                             FFolder, std::chrono::seconds(20));
   EXPECT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_NE(run.Err.find("cycle 3 of 3: no complete reply"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("cycle 3 of 3: Nessuna risposta dal dispositivo entro 0.2 s"), std::string::npos)
+      << run.Err;
 }
 
 TEST_F(PollerTest, LogAppendsCsvWithTimeStampsAndOneHeader) {
