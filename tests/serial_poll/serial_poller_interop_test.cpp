@@ -173,7 +173,8 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
 
   const auto missing = RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
   EXPECT_EQ(missing.ExitStatus, 1);
-  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port\n");
+  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
+                             "/no-such-tty: No such file or directory\n");
   std::filesystem::remove_all(folder);
 }
 

@@ -180,7 +180,8 @@ TEST_F(SerialWindowTest, ACycleThatCannotStartStopsThePollAndLeavesThePortClosed
   form->SetupNormalMode();
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
-  EXPECT_EQ(ErrorBar(), QStringLiteral("Could not open serial port"));
+  EXPECT_EQ(ErrorBar(),
+            QStringLiteral("Could not open serial port /nonexistent/ttyKQ: No such file or directory"));
   EXPECT_EQ(Cell(1, cValue), QStringLiteral("<N/A>"));
   EXPECT_TRUE(boxes.Messages.empty());
 }
