@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 const TBytes ReadQueryPdu = {1, 3, 0x00, 0x10, 0x00, 0x03};
 const TBytes ReadReplyPdu = {1, 3, 6, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03};
@@ -273,7 +273,7 @@ TEST_F(ClientExchange, LineFailureCostsOnlyThatTransaction) {
   Start([](const TBytes&) { return Say(Rtu(ReadReplyPdu)); });
   EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   Slave.reset();
-  Rig.Pty.CloseMaster();
+  Rig.Pty.HangUp();
   Result = {};
   Rig.Client.ReadHoldingRegisters(0x10, 3);
   Rig.Client.ReadHoldingRegisters(0x10, 3);

@@ -3,18 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 
 #include <system_error>
 
-#include "LinkTestPty.h"
 #include "ModLinkError.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
+#include "PtyPair.h"
 
 namespace {
 
-using namespace linktest;
+using namespace serialtest;
 
 const char* MustBeClosed = "Connection must NOT be active for the requested action to be performed";
 const char* MustBeOpen = "Connection MUST be active for the requested action to be performed";
@@ -52,6 +53,17 @@ std::uint32_t ProgrammedRate(int SlaveFd) {
   Probe.Attach(SlaveFd);
   return Probe.CurrentBaudRate();
 }
+
+int EntriesOf(const char* Folder) {
+  int Count = 0;
+  if (DIR* Dir = ::opendir(Folder)) {
+    while (::readdir(Dir)) ++Count;
+    ::closedir(Dir);
+  }
+  return Count;
+}
+int OpenDescriptorCount() { return EntriesOf("/proc/self/fd"); }
+int ThreadCount() { return EntriesOf("/proc/self/task"); }
 
 TEST(ConnectionSettings, DefaultsAndSetterRules) {
   TModbusConnection Conn;

@@ -12,7 +12,7 @@
 #include "ServerTestApplication.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -26,7 +26,7 @@ class ServerLineTest : public ::testing::Test {
         Reported.push_back(Error.what());
       }
     });
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmServer);
     Connection.SetParity(psNone);
     Connection.OnInvalidFrameDiscard = [this](TModbusConnection&) { ++InvalidFrames; };
@@ -54,7 +54,7 @@ class ServerLineTest : public ::testing::Test {
     ASSERT_TRUE(PumpUntil(Handled));
   }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   TModbusServer Server;
   TFakeApplication App;
@@ -78,9 +78,9 @@ TEST_F(ServerLineTest, AnswersAQueryInRtu) {
 TEST_F(ServerLineTest, AnswersAQueryInAscii) {
   Open(tmASCII);
   Pty.Write(Ascii({17, 3, 0, 0x20, 0, 2}));
-  EXPECT_EQ(PumpAndRead(Pty), Bytes(Ascii({17, 3, 4, 0x10, 0x20, 0x10, 0x21})));
+  EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 3, 4, 0x10, 0x20, 0x10, 0x21}));
   Pty.Write(Ascii({17, 7}));
-  EXPECT_EQ(PumpAndRead(Pty), Bytes(Ascii({17, 0x87, 1})));
+  EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 0x87, 1}));
 }
 
 TEST_F(ServerLineTest, OtherAddressesAndBroadcastsGetNoReply) {
@@ -172,7 +172,7 @@ TEST_F(ServerLineTest, ClosingEndsTheLoopWithOneEmptyReceiveReported) {
 
 TEST_F(ServerLineTest, AHungUpLineIsReportedAtASteadyPace) {
   Open();
-  Pty.CloseMaster();
+  Pty.HangUp();
   // Each report waits for the main thread; between reports the loop pauses instead of
   // spinning on a device that stays hung up.
   const auto Start = TSteadyClock::now();

@@ -9,7 +9,7 @@
 #include "ModbusConnection.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -28,7 +28,7 @@ void PrintTo(const TCaptured& Frame, std::ostream* Out) {
 class ServerMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmMonitor);
     Connection.OnInspectCapturedFrame = [this](TModbusConnection&, std::uint8_t Address,
                                                std::uint8_t Command, const TFrameData& Data) {
@@ -53,7 +53,7 @@ class ServerMonitorTest : public ::testing::Test {
   }
   void Feed(const std::string& Text) { Feed(TBytes(Text.begin(), Text.end())); }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   std::vector<TCaptured> Captured;
   std::atomic<int> InvalidFrames{0};
