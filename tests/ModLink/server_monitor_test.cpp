@@ -6,6 +6,7 @@
 #include <atomic>
 #include <vector>
 
+#include "FrameLog.h"
 #include "ModbusConnection.h"
 #include "ServerTestLine.h"
 
@@ -83,6 +84,7 @@ TEST_F(ServerMonitorTest, MinimalFrameHasNoCommandData) {
 
 TEST_F(ServerMonitorTest, InvalidFramesAreReported) {
   Open();
+  TFrameLog Log(Connection.FrameHook());
   TBytes Bad = Rtu({5, 3, 0, 0, 0, 1});
   Bad[3] ^= 0x40;
   Feed(Bad);
@@ -91,6 +93,12 @@ TEST_F(ServerMonitorTest, InvalidFramesAreReported) {
   EXPECT_TRUE(Captured.empty());
   Feed(Rtu({5, 6, 0, 1, 0, 2}));
   ASSERT_EQ(Captured.size(), 1u);
+  // Every frame seen reaches the frame hook, valid or not.
+  using D = TFrameDirection;
+  using O = TFrameOutcome;
+  EXPECT_EQ(Log.Entries(), (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, Bad},
+                                                           {D::fdReceived, O::foLengthError, {5, 3, 0}},
+                                                           {D::fdReceived, O::foOk, Rtu({5, 6, 0, 1, 0, 2})}}));
 }
 
 TEST_F(ServerMonitorTest, CapturesAsciiFrames) {
