@@ -43,6 +43,13 @@ inline constexpr int MinReplyADUSizeASCII = 1 + MinReplyPDUSize + 1;
 inline constexpr int MaxFrameADUSizeRTU = 1 + MaxFramePDUSize + 2;
 inline constexpr int MaxFrameADUSizeASCII = 1 + MaxFramePDUSize + 1;
 
+// Largest item counts whose reply (reads) or query (writes) fits in one frame.
+inline constexpr int MaxReadBitCount = 2008;
+inline constexpr int MaxReadRegisterCount = 125;
+inline constexpr int MaxWriteBitCount = 1976;
+inline constexpr int MaxWriteRegisterCount = 123;
+inline constexpr int MaxReadWriteWriteCount = 121;  // the write part of function 23
+
 // ASCII framing characters.
 inline constexpr std::uint8_t Colon = 0x3A;
 inline constexpr std::uint8_t CarriageReturn = 0x0D;
@@ -53,7 +60,11 @@ inline constexpr std::uint32_t MinimumRealSilentInterval = 16;
 
 inline constexpr const char* DefaultPort = "COM1";
 
-// Messages from the worker thread to the connection's internal window.
+// Messages from the worker thread to the connection's internal window. windows.h stays
+// inside platform/win32/*.cpp: its WM_USER macro would replace the constant below.
+#ifdef WM_USER
+#error "windows.h must not be included before the library's headers"
+#endif
 inline constexpr std::uint32_t WM_USER = 0x0400;
 inline constexpr std::uint32_t UM_TRANSACTIONCOMPLETE = WM_USER + 1;
 inline constexpr std::uint32_t UM_FRAMEDATA = WM_USER + 2;

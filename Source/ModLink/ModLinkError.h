@@ -1,11 +1,19 @@
 // The library's exception class and the routines that raise it.
 #pragma once
 
+// windows.h stays inside platform/win32/*.cpp: its FormatMessage macro would rename the
+// routine below.
+#ifdef FormatMessage
+#error "windows.h must not be included before the library's headers"
+#endif
+
 #include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "ModLinkMessages.h"
 
 // Every failure raised by the library itself; operating-system failures are
 // std::system_error instead.
@@ -43,30 +51,3 @@ std::string FormatMessage(std::string_view Format, std::initializer_list<TFormat
 [[noreturn]] void ModLinkError(std::string_view Format, std::initializer_list<TFormatArg> Args);
 // Raised where an enumeration holds a value outside its declared range.
 [[noreturn]] void InternalError();
-
-// Message texts of the library.
-namespace ModLinkMessages {
-inline constexpr const char* SInternalError = "Internal error";
-inline constexpr const char* SNotEnoughSpace =
-    "There is not enough space in the buffer to perform the requested action";
-inline constexpr const char* SBufferPositionInvalid = "Buffer position is invalid (%d)";
-inline constexpr const char* SBufferSizeInvalid = "Buffer size is invalid (%d)";
-inline constexpr const char* SCouldNotOpenPort = "Could not open serial port";
-inline constexpr const char* SFailedInitBuffers = "Failed to initialize serial I/O buffers";
-inline constexpr const char* SFailedInitTimeouts = "Failed to initialize communication timeouts";
-inline constexpr const char* SFailedInitEventMask = "Failed to initialize serial event mask";
-inline constexpr const char* SFailedUpdateDCB = "Failed to update device control block";
-inline constexpr const char* SConnectionActive =
-    "Connection must NOT be active for the requested action to be performed";
-inline constexpr const char* SConnectionNotActive =
-    "Connection MUST be active for the requested action to be performed";
-inline constexpr const char* SFlowControlInvalid =
-    "Flow control is not valid for the requested action to be performed";
-inline constexpr const char* SValueOutOfRange = "Value must be between %d and %d";
-inline constexpr const char* SFailedEnhanceClock = "Failed to enhance system clock resolution";
-inline constexpr const char* SFailedEncodeFrame = "Failed to encode frame";
-inline constexpr const char* SFailedDecodeFrame = "Failed to decode frame";
-inline constexpr const char* SListIndexOutOfBounds = "List index out of bounds (%d)";
-inline constexpr const char* SDtrDsrNotSupported =
-    "DTR/DSR flow control is not supported on this system";
-}  // namespace ModLinkMessages

@@ -6,24 +6,12 @@
 #include "ModLinkConsts.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
+#include "RequestRangeChecks.h"
 
 namespace {
 
-constexpr const char* SNoActiveConnection = "There is no active connection";
-constexpr const char* SRegisterCountInvalid = "Register count must be between 1 and %d";
-constexpr const char* SStartRegisterInvalid = "Starting register index is invalid (%d)";
-constexpr const char* SDiscreteCountInvalid = "Discrete i/o count must be between 1 and %d";
-constexpr const char* SStartDiscreteInvalid = "Starting discrete i/o index is invalid (%d)";
-constexpr const char* SRequestDataSizeInvalid = "Invalid request data size (%d)";
-constexpr const char* SFileRecordListInvalid = "File record list is empty or invalid";
-constexpr const char* SDiagnosticActionUnknown = "Diagnostic action was not recognized";
+using namespace ModLinkMessages;
 
-// Largest counts whose reply (reads) or query (writes) fits in one frame.
-constexpr int MaxReadBitCount = 2008;
-constexpr int MaxReadRegisterCount = 125;
-constexpr int MaxWriteBitCount = 1976;
-constexpr int MaxWriteRegisterCount = 123;
-constexpr int MaxReadWriteWriteCount = 121;
 constexpr int MaxRequestDataSize = MaxFramePDUSize - 1;
 
 constexpr std::array<const char*, 9> ServerExceptions = {
@@ -184,16 +172,6 @@ std::uint32_t TModbusClient::Enqueue(TModbusTransactionPtr Transaction) {
 }
 
 namespace {
-
-void CheckBitRange(std::uint16_t Start, int Count, int MaxCount) {
-  if (Count < 1 || Count > MaxCount) ModLinkError(SDiscreteCountInvalid, {MaxCount});
-  if (Start + Count - 1 > 0xFFFF) ModLinkError(SStartDiscreteInvalid, {static_cast<int>(Start)});
-}
-
-void CheckRegisterRange(std::uint16_t Start, int Count, int MaxCount) {
-  if (Count < 1 || Count > MaxCount) ModLinkError(SRegisterCountInvalid, {MaxCount});
-  if (Start + Count - 1 > 0xFFFF) ModLinkError(SStartRegisterInvalid, {static_cast<int>(Start)});
-}
 
 void PutBits(TModbusBuffer& Buffer, const TBitValues& Bits) {
   std::uint8_t Packed = 0;

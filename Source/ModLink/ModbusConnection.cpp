@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -19,16 +19,21 @@
 using namespace ModLinkMessages;
 
 namespace {
-[[noreturn]] void RaiseLastOSError(const char* What) {
-  throw std::system_error(errno, std::generic_category(), What);
-}
-
 template <typename T>
 void CheckValid(T Value) {
   if (!IsValid(Value)) InternalError();
 }
+// Runs one step of setting up the device; a failure of the device is raised as the
+// documented Message, with the system's error nested in it.
+template <typename TStep>
+void DeviceStep(const char* Message, TStep&& Step) {
+  try {
+    Step();
+  } catch (const std::system_error&) {
+    std::throw_with_nested(EModLinkError(Message));
+  }
+}
 }  // namespace
-
 
 TModbusConnection::TModbusConnection() : FMainThread(&::MainThread()) {
   // The library's waits rely on a fine timer; a machine without one cannot run it.
@@ -121,15 +126,16 @@ void TModbusConnection::SetMainThread(TMainThread& Value) {
 
 void TModbusConnection::InternalOpen() {
   if (FFlowControl == fcDtrDsr) ModLinkError(SDtrDsrNotSupported);
-  if (FHookExistingPort) {
-    if (!FDevice.Attach(DoGetHookedPortHandle())) ModLinkError(SCouldNotOpenPort);
-  } else if (!FDevice.Open(FPort)) {
-    ModLinkError(SCouldNotOpenPort);
-  }
+  // A port that cannot be opened raises the device's own error: its message starts
+  // with "Could not open serial port" and names the port and the system's reason.
+  if (FHookExistingPort)
+    FDevice.Attach(DoGetHookedPortHandle());
+  else
+    FDevice.Open(FPort);
   try {
-    if (!FDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize)) ModLinkError(SFailedInitBuffers);
-    if (!FDevice.SetRawTimeouts()) ModLinkError(SFailedInitTimeouts);
-    if (!FDevice.CheckWaitable()) ModLinkError(SFailedInitEventMask);
+    DeviceStep(SFailedInitBuffers, [this] { FDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize); });
+    DeviceStep(SFailedInitTimeouts, [this] { FDevice.SetRawTimeouts(); });
+    DeviceStep(SFailedInitEventMask, [this] { FDevice.CheckWaitable(); });
     UpdateDCB();
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
@@ -169,7 +175,7 @@ void TModbusConnection::UpdateDCB() {
   // With RTS toggling the send raises RTS around each frame; it rests low.
   Line.RaiseRTS = FRTSEnabled && (FFlowControl == fcNone || FFlowControl == fcDtrDsr);
   Line.RaiseDTR = FDTREnabled && FFlowControl != fcDtrDsr;
-  if (!FDevice.ApplyLineSettings(Line)) ModLinkError(SFailedUpdateDCB);
+  DeviceStep(SFailedUpdateDCB, [&] { FDevice.ApplyLineSettings(Line); });
 }
 
 void TModbusConnection::UpdateRealSilentInterval() {
@@ -274,6 +280,7 @@ void TModbusConnection::SetTransmissionMode(TTransmissionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FTransmissionMode = Value;
+  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode);
 }
 
 void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
@@ -281,6 +288,7 @@ void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FConnectionMode = Value;
+  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode);
 }
 
 void TModbusConnection::SetHookExistingPort(bool Value) {
@@ -390,18 +398,22 @@ std::uint32_t TModbusConnection::GetRTSHoldDelay() const {
 void TModbusConnection::ChangeDTR(bool Value) {
   CheckOpened();
   CheckFlowControl({fcNone, fcRtsToggle, fcRtsCts});
-  if (!FDevice.SetDTR(Value)) RaiseLastOSError("set DTR");
+  FDevice.SetDTR(Value);
 }
 
 void TModbusConnection::ChangeRTS(bool Value) {
   CheckOpened();
   CheckFlowControl({fcNone, fcDtrDsr});
-  if (!FDevice.SetRTS(Value)) RaiseLastOSError("set RTS");
+  FDevice.SetRTS(Value);
 }
 
 void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
   if (!RX && !TX) return;
-  FDevice.Purge(RX, TX);  // a purge that fails leaves nothing worse than stale bytes
+  // A purge that fails leaves nothing worse than stale bytes.
+  try {
+    FDevice.Purge(RX, TX);
+  } catch (const std::system_error&) {
+  }
 }
 
 // ---- Clients, servers and the queue ----------------------------------------------------
@@ -483,8 +495,8 @@ void TModbusConnection::DoFrameReceive(const TFrameData& Data) {
 void TModbusConnection::DoFrameSend(const TFrameData& Data) {
   if (OnFrameSend) OnFrameSend(*this, Data);
 }
-int TModbusConnection::DoGetHookedPortHandle() {
-  int Handle = -1;
+TNativeHandle TModbusConnection::DoGetHookedPortHandle() {
+  TNativeHandle Handle = InvalidNativeHandle;
   if (OnGetHookedPortHandle) OnGetHookedPortHandle(*this, Handle);
   return Handle;
 }

@@ -9,11 +9,17 @@
 // DecodeFrame and the matching tests) run on the worker thread, one call at a time,
 // and read the timing settings through the locked getters.
 //
+// Framing decisions (sizes, encoding, where a frame ends, reply matching) belong to a
+// TModbusFraming value chosen by the transmission and connection modes; the framing
+// operations below hand over to it. Every frame the worker writes or reads is also
+// reported, with its time and outcome, to the listeners of FrameHook().
+//
 // Linux notes: DSR/DTR flow control has no termios equivalent, so opening with
 // fcDtrDsr is refused with an EModLinkError. On devices without modem lines (a
 // pseudo-terminal) the RTS and DTR levels programmed at open are best-effort, while
 // ChangeRTS/ChangeDTR and the RTS toggle around a send report the failure as a
-// std::system_error.
+// std::system_error. A port that cannot be opened raises std::system_error too, its
+// message starting with "Could not open serial port" and naming the port and the reason.
 #pragma once
 
 #include <atomic>
@@ -23,14 +29,24 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "CrossThreadEvent.h"
 #include "FrameData.h"
+#include "FrameHook.h"
 #include "ModLinkConsts.h"
 #include "ModLinkTypes.h"
 #include "ModbusBuffer.h"
+#include "ModbusFraming.h"
 #include "ModbusTransaction.h"
 #include "platform/MainThread.h"
+#include "platform/NativeHandle.h"
 #include "platform/OsEvent.h"
 #include "platform/SerialDevice.h"
+
+// windows.h stays inside platform/win32/*.cpp: its PostMessage macro would rename a
+// member of the connection.
+#ifdef PostMessage
+#error "windows.h must not be included before the library's headers"
+#endif
 
 class TModbusClient;
 class TModbusServer;
@@ -48,9 +64,11 @@ struct TMessage {
 };
 
 using TNotifyEvent = std::function<void(TModbusConnection& Sender)>;
-using TFrameDataEvent = std::function<void(TModbusConnection& Sender, const TFrameData& Data)>;
-// HookHandle is preset to -1; a handler stores the descriptor of a port it opened.
-using TGetHookedPortHandleEvent = std::function<void(TModbusConnection& Sender, int& HookHandle)>;
+using TFrameDataSignature = void(TModbusConnection& Sender, const TFrameData& Data);
+using TFrameDataEvent = std::function<TFrameDataSignature>;
+// HookHandle is preset to InvalidNativeHandle; a handler stores the handle of a port it opened.
+using TGetHookedPortHandleEvent =
+    std::function<void(TModbusConnection& Sender, TNativeHandle& HookHandle)>;
 // Buffer holds DataSize received bytes within Capacity; a handler may change the
 // bytes and DataSize (0 .. Capacity), and the receive returns the new size.
 using TPreprocessIncomingFrameEvent =
@@ -171,6 +189,9 @@ public:
   std::uint32_t GetNextUniqueID() { return FNextUniqueID++; }
 
   // ---- Framing -------------------------------------------------------------
+  // The framing of the current transmission and connection modes; it changes only with
+  // them, and so never while the port is open.
+  const TModbusFraming& Framing() const { return FFraming; }
   int DetermineHeaderSize() const;
   int DetermineErrorCheckSize() const;
   int DetermineMinimumQuerySize() const;
@@ -216,6 +237,11 @@ public:
 
   static constexpr std::uint32_t InfiniteTimeout = TOsEvent::InfiniteTimeout;
 
+  // ---- Frame hook --------------------------------------------------------------
+  // Every frame the worker writes or reads, stamped with a steady-clock time, its
+  // direction, its bytes as on the line and its outcome. Listeners run on the worker.
+  TFrameHook& FrameHook() { return FFrameHook; }
+
   // ---- Internal window ---------------------------------------------------------
   // Any thread: post to the internal window; ownership passes with the message.
   void PostTransactionComplete(TModbusTransactionPtr Transaction);
@@ -249,8 +275,9 @@ public:
   TNotifyEvent OnAfterClose;           // Active still reads true here
   TNotifyEvent OnBeforeFrameSendAsync; // worker thread
   TNotifyEvent OnAfterFrameSendAsync;  // worker thread
-  TFrameDataEvent OnFrameSend;
-  TFrameDataEvent OnFrameReceive;
+  // Assigned and run on the main thread; the worker only asks whether they are assigned.
+  TCrossThreadEvent<TFrameDataSignature> OnFrameSend;
+  TCrossThreadEvent<TFrameDataSignature> OnFrameReceive;
   TGetHookedPortHandleEvent OnGetHookedPortHandle;
   TPreprocessIncomingFrameEvent OnPreprocessIncomingFrame;
   TInspectCapturedFrameEvent OnInspectCapturedFrame;
@@ -269,8 +296,8 @@ protected:
                                       const TFrameData& CommandData);
   virtual void DoFrameReceive(const TFrameData& Data);
   virtual void DoFrameSend(const TFrameData& Data);
-  // The descriptor of a port the application opened; -1 when none.
-  virtual int DoGetHookedPortHandle();
+  // The handle of a port the application opened; InvalidNativeHandle when none.
+  virtual TNativeHandle DoGetHookedPortHandle();
   virtual void DoInvalidFrameDiscard();
   virtual void DoPreprocessIncomingFrame(std::uint8_t* Buffer, int Capacity, int& DataSize);
 
@@ -293,8 +320,7 @@ private:
   std::uint32_t FrameTimeAllowance() const;
   int ReadAvailable(std::uint8_t* Area, int Free);
   void DiscardInputUntilSilence(std::uint32_t Silence, std::uint32_t Limit);
-  int ReceiveFrameRTU(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
-  int ReceiveFrameASCII(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
+  int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
 
   // State
   bool FActive = false;
@@ -311,6 +337,8 @@ private:
   std::uint32_t FNextUniqueID = 0;
   std::uint32_t FRealSilentInterval = MinimumRealSilentInterval;
   std::unique_ptr<TTransactionThread> FThread;
+  TModbusFraming FFraming{tmRTU, cmClient};
+  TFrameHook FFrameHook;
 
   // Settings
   TSerialPort FPort = DefaultPort;

@@ -7,11 +7,8 @@
 // and bytes beyond the receive area are read and dropped, so a flood can neither
 // spin the worker nor overrun the area.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <system_error>
 
 #include "Delay.h"
 #include "ModbusConnection.h"
@@ -19,16 +16,10 @@
 namespace {
 using TClock = std::chrono::steady_clock;
 
-[[noreturn]] void RaiseLastOSError(const char* What) {
-  throw std::system_error(errno, std::generic_category(), What);
-}
-
 std::uint32_t MillisecondsUntil(TClock::time_point Deadline) {
   const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
   return Left > 0 ? static_cast<std::uint32_t>(Left) : 0;
 }
-
-enum TReceiveFrameStage { rfsIdle, rfsCollecting, rfsCompleting, rfsCompleted };
 }  // namespace
 
 // ---- Send ----------------------------------------------------------------------
@@ -36,21 +27,27 @@ enum TReceiveFrameStage { rfsIdle, rfsCollecting, rfsCompleting, rfsCompleted };
 bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint32_t Timeout) {
   DoBeforeFrameSendAsync();
   const bool Toggle = FFlowControl == fcRtsToggle;
-  if (Toggle && !FDevice.SetRTS(true)) RaiseLastOSError("raise RTS");
+  if (Toggle) FDevice.SetRTS(true);
   bool AllWritten = false;
   try {
     const std::size_t Wanted = Count > 0 ? static_cast<std::size_t>(Count) : 0;
     const std::size_t Written = FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
     AllWritten = Written == Wanted;
     // Wait until the last character has left, so RTS never drops under it.
-    if (!FDevice.Drain()) RaiseLastOSError("drain");
+    FDevice.Drain();
   } catch (...) {
-    if (Toggle) FDevice.SetRTS(false);  // never leave the bus driven after a failure
+    // Never leave the bus driven after a failure; the first failure is the one reported.
+    if (Toggle) {
+      try {
+        FDevice.SetRTS(false);
+      } catch (...) {
+      }
+    }
     throw;
   }
   if (Toggle) {
     Delay(GetRTSHoldDelay());
-    if (!FDevice.SetRTS(false)) RaiseLastOSError("drop RTS");
+    FDevice.SetRTS(false);
   }
   DoAfterFrameSendAsync();
   return AllWritten;
@@ -100,86 +97,40 @@ std::uint32_t TModbusConnection::FrameTimeAllowance() const {
 }
 
 int TModbusConnection::ReceiveFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout) {
-  const std::uint32_t Silence = GetRealSilentInterval();
-  int Size = FTransmissionMode == tmASCII ? ReceiveFrameASCII(Buffer, Capacity, Timeout, Silence)
-                                          : ReceiveFrameRTU(Buffer, Capacity, Timeout, Silence);
+  int Size = ReceiveRawFrame(Buffer, Capacity, Timeout, GetRealSilentInterval());
   DoPreprocessIncomingFrame(Buffer, Capacity, Size);
   return std::clamp(Size, 0, std::max(Capacity, 0));
 }
 
-int TModbusConnection::ReceiveFrameRTU(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout,
+// The framing tells where a frame starts and ends among the bytes that arrive; this
+// loop only waits and reads.
+int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout,
                                        std::uint32_t Silence) {
   if (Timeout == 0 || Capacity <= 0) return 0;
-  if (!WaitForData(Timeout)) return 0;
-  int Collected = ReadAvailable(Buffer, Capacity);
-  if (Collected == 0) return 0;
-  const auto Deadline = TClock::now() + std::chrono::milliseconds(FrameTimeAllowance());
-  while (Collected < Capacity) {
-    const std::uint32_t Left = MillisecondsUntil(Deadline);
-    if (Left == 0 || !WaitForData(std::min(Silence, Left))) break;
-    Collected += ReadAvailable(Buffer + Collected, Capacity - Collected);
-  }
-  // A frame longer than the area: drop the rest, up to the line's silence.
-  if (Collected == Capacity) DiscardInputUntilSilence(Silence, MillisecondsUntil(Deadline));
-  return Collected;
-}
-
-int TModbusConnection::ReceiveFrameASCII(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout,
-                                         std::uint32_t Silence) {
-  if (Timeout == 0 || Capacity <= 0) return 0;
-  TReceiveFrameStage Stage = rfsIdle;
-  int Collected = 0;
-
-  // Scans the New bytes read after the collected part and keeps the frame in them.
-  auto Acquire = [&](int New) {
-    std::uint8_t* Scan = Buffer + Collected;
-    int Start = -1;
-    int Count = 0;
-    for (int i = 0; i < New && Stage != rfsCompleted; ++i) {
-      const std::uint8_t c = Scan[i];
-      if (c == Colon) {
-        Stage = rfsCollecting;
-        Start = i;
-        Count = 1;
-      } else if (Stage == rfsCollecting) {
-        ++Count;
-        if (c == CarriageReturn) Stage = rfsCompleting;
-      } else if (Stage == rfsCompleting) {
-        if (c == LineFeed) {
-          ++Count;
-          Stage = rfsCompleted;
-        } else {
-          Stage = rfsIdle;
-          Start = -1;
-          Count = 0;
-        }
-      }
-    }
-    if (Start >= 0) {
-      std::memmove(Buffer, Scan + Start, static_cast<std::size_t>(Count));
-      Collected = Count;
-    } else {
-      Collected += Count;
-    }
+  TFrameScan Scan;
+  auto ReadAndScan = [&] {
+    const int New = ReadAvailable(Buffer + Scan.Collected, Capacity - Scan.Collected);
+    if (New > 0) FFraming.Scan(Scan, Buffer, New);
+    return New > 0;
   };
 
-  // Phase one: wait for a colon, ignoring noise, until the time-out has passed.
+  // Phase one: wait for the start of a frame, passing over noise, until the time-out.
   const auto IdleDeadline = TClock::now() + std::chrono::milliseconds(Timeout);
-  while (Stage == rfsIdle) {
+  while (!Scan.Started) {
     const std::uint32_t Left = MillisecondsUntil(IdleDeadline);
-    if (Left == 0 || !WaitForData(Left)) break;
-    const int New = ReadAvailable(Buffer + Collected, Capacity - Collected);
-    if (New == 0) break;
-    Acquire(New);
+    if (Left == 0 || !WaitForData(Left) || !ReadAndScan()) return Scan.Collected;
   }
-  // Phase two: collect up to CR LF while characters keep coming.
+  // Phase two: collect the frame while characters keep coming, until it is complete.
+  const std::uint32_t Gap = FFraming.CharacterGap(Silence);
   const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(FrameTimeAllowance());
-  while (Stage == rfsCollecting || Stage == rfsCompleting) {
+  while (Scan.Started && !Scan.Complete) {
+    if (Scan.Collected == Capacity) {
+      // A frame longer than the area: drop the rest, up to the line's silence.
+      if (FFraming.EndsAtSilence()) DiscardInputUntilSilence(Silence, MillisecondsUntil(FrameDeadline));
+      break;
+    }
     const std::uint32_t Left = MillisecondsUntil(FrameDeadline);
-    if (Left == 0 || !WaitForData(std::min(Silence, Left))) break;
-    const int New = ReadAvailable(Buffer + Collected, Capacity - Collected);
-    if (New == 0) break;
-    Acquire(New);
+    if (Left == 0 || !WaitForData(std::min(Gap, Left)) || !ReadAndScan()) break;
   }
-  return Collected;
+  return Scan.Collected;
 }

@@ -4,20 +4,9 @@
 
 #include "BitPacking.h"
 #include "ModLinkConsts.h"
-#include "ModLinkError.h"
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
-
-namespace {
-
-constexpr int MaxItemAddress = 65535;
-
-const char* const SDiscreteCountInvalid = "Discrete i/o count must be between 1 and %d";
-const char* const SDiscreteStartInvalid = "Starting discrete i/o index is invalid (%d)";
-const char* const SRegisterCountInvalid = "Register count must be between 1 and %d";
-const char* const SRegisterStartInvalid = "Starting register index is invalid (%d)";
-
-}  // namespace
+#include "RequestRangeChecks.h"
 
 TModbusServer* TModbusConnection::FindServerFromServerAddress(std::uint8_t Address) const {
   for (TModbusServer* Server : FServerList)
@@ -82,9 +71,7 @@ std::uint32_t TModbusConnection::WriteMultipleCoils(std::uint16_t StartBit,
                                                     void* UserData) {
   CheckOpened();
   const auto Count = static_cast<int>(BitValues.size());
-  if (Count < 1 || Count > TModbusServer::MaxWriteBitCount)
-    ModLinkError(SDiscreteCountInvalid, {static_cast<int>(TModbusServer::MaxWriteBitCount)});
-  if (StartBit + Count - 1 > MaxItemAddress) ModLinkError(SDiscreteStartInvalid, {static_cast<int>(StartBit)});
+  CheckBitRange(StartBit, Count, MaxWriteBitCount);
   return QueueBroadcast(*this, UserData, [&](TModbusBuffer& Query) {
     Query.PutByte(Cmd_WriteMultipleCoils);
     Query.PutWordHiLo(StartBit);
@@ -99,9 +86,7 @@ std::uint32_t TModbusConnection::WriteMultipleRegisters(std::uint16_t StartReg,
                                                         void* UserData) {
   CheckOpened();
   const auto Count = static_cast<int>(RegValues.size());
-  if (Count < 1 || Count > TModbusServer::MaxWriteRegisterCount)
-    ModLinkError(SRegisterCountInvalid, {static_cast<int>(TModbusServer::MaxWriteRegisterCount)});
-  if (StartReg + Count - 1 > MaxItemAddress) ModLinkError(SRegisterStartInvalid, {static_cast<int>(StartReg)});
+  CheckRegisterRange(StartReg, Count, MaxWriteRegisterCount);
   return QueueBroadcast(*this, UserData, [&](TModbusBuffer& Query) {
     Query.PutByte(Cmd_WriteMultipleRegisters);
     Query.PutWordHiLo(StartReg);

@@ -44,12 +44,6 @@ class TModbusServer {
   // The function codes this server can process (Read Coils .. Write Multiple Registers).
   static bool IsSupportedCommand(std::uint8_t Command);
 
-  // Count limits: the largest counts whose reply (reads) or query (writes) fits in one frame.
-  static constexpr std::uint16_t MaxReadBitCount = 2008;
-  static constexpr std::uint16_t MaxReadRegisterCount = 125;
-  static constexpr std::uint16_t MaxWriteBitCount = 1976;
-  static constexpr std::uint16_t MaxWriteRegisterCount = 123;
-
   TModbusServer() = default;
   virtual ~TModbusServer();
   TModbusServer(const TModbusServer&) = delete;

@@ -1,8 +1,7 @@
 // Holds a fine system timer period for the life of the library, so that the
 // millisecond waits of the serial exchange (silent interval, hold and turnaround
-// delays) are not rounded up to a coarse tick. Linux timers are already
-// fine-grained: the enhancer checks that the monotonic clock resolves at least
-// the period it holds (1 ms) and keeps that period as its contract.
+// delays) are not rounded up to a coarse tick. The period is asked of the
+// platform layer (platform/TimerResolution.h) and given back at shutdown.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,6 @@
 #include "TransactionThread.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstring>
 
@@ -15,11 +10,41 @@
 #include "ModbusConnection.h"
 #include "platform/MainThread.h"
 
+// A call the worker hands to the main thread. It starts there only while still pending:
+// once the worker has given it up (the thread is being stopped), it never runs.
+struct TTransactionThread::TMainCall {
+  enum TState { Pending, Running, Done, Abandoned };
+  std::function<void()> Fn;
+  std::mutex Lock;
+  std::condition_variable Changed;
+  TState State = Pending;
+  std::exception_ptr Error;
+
+  void Run() {
+    {
+      std::lock_guard<std::mutex> Guard(Lock);
+      if (State != Pending) return;
+      State = Running;
+    }
+    std::exception_ptr Raised;
+    try {
+      Fn();
+    } catch (...) {
+      Raised = std::current_exception();
+    }
+    std::lock_guard<std::mutex> Guard(Lock);
+    Error = Raised;
+    State = Done;
+    Changed.notify_all();
+  }
+};
+
 TTransactionThread::TTransactionThread(TModbusConnection& AConnection)
     : FConnection(AConnection),
-      FInputBuffer(static_cast<std::size_t>(AConnection.DetermineInterimBufferSize())),
-      FOutputBuffer(static_cast<std::size_t>(AConnection.DetermineInterimBufferSize())),
-      FInterimBufferSize(AConnection.DetermineInterimBufferSize()) {
+      FFraming(AConnection.Framing()),
+      FInputBuffer(static_cast<std::size_t>(FFraming.InterimBufferSize())),
+      FOutputBuffer(static_cast<std::size_t>(FFraming.InterimBufferSize())),
+      FInterimBufferSize(FFraming.InterimBufferSize()) {
   // Started last, once every member the loop touches exists.
   FThread = std::thread([this] { Run(); });
 }
@@ -30,18 +55,23 @@ TTransactionThread::~TTransactionThread() {
     FEvent.Set();
   else
     FConnection.SignalBreak();
+  // A worker waiting for the main thread gives its call up (unless it has started).
+  if (std::shared_ptr<TMainCall> Call = [this] {
+        std::lock_guard<std::mutex> Guard(FCallLock);
+        return FPendingCall;
+      }()) {
+    std::lock_guard<std::mutex> Guard(Call->Lock);
+    Call->Changed.notify_all();
+  }
   std::this_thread::yield();
-  // A worker reporting an exception waits for the main thread; keep serving it meanwhile.
-  TMainThread& Main = FConnection.MainThread();
-  if (Main.IsMainThread()) {
-    while (!FFinished.load(std::memory_order_acquire)) {
-      Main.CheckSynchronize();
-      std::unique_lock<std::mutex> Lock(FFinishLock);
-      FFinishedCondition.wait_for(Lock, std::chrono::milliseconds(5),
-                                  [this] { return FFinished.load(std::memory_order_acquire); });
+  if (FThread.joinable()) FThread.join();
+  if (FDeferredCall && FConnection.MainThread().IsMainThread()) {
+    try {
+      FDeferredCall->Fn();
+    } catch (...) {
+      HandleApplicationException(std::current_exception());
     }
   }
-  if (FThread.joinable()) FThread.join();
   std::lock_guard<std::mutex> Lock(FQueueLock);
   FTransactionQueue.clear();
 }
@@ -82,12 +112,9 @@ int TTransactionThread::CountPendingTransactions(TModbusClient* Client) {
 }
 
 void TTransactionThread::SetPriority(int Priority) {
-  // Nice values for idle .. time-critical.
-  static constexpr std::array<int, 7> NiceValues = {19, 10, 5, 0, -5, -10, -20};
-  const int Index = std::clamp(Priority, 0, 6);
-  FPriority.store(NiceValues[static_cast<std::size_t>(Index)], std::memory_order_release);
-  const int Tid = FNativeThreadId.load(std::memory_order_acquire);
-  if (Tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(Tid), FPriority.load());
+  FPriority.store(Priority, std::memory_order_release);
+  const TNativeThreadId Thread = FNativeThreadId.load(std::memory_order_acquire);
+  if (Thread != 0) ApplyThreadPriority(Thread, Priority);
 }
 
 // ---- the worker ------------------------------------------------------------------------------
@@ -103,20 +130,15 @@ bool TTransactionThread::FetchNextTransaction(TModbusTransactionPtr& Transaction
 void TTransactionThread::WaitForWakeUp() { FEvent.WaitFor(TOsEvent::InfiniteTimeout); }
 
 void TTransactionThread::Run() {
-  const int Tid = static_cast<int>(syscall(SYS_gettid));
-  FNativeThreadId.store(Tid, std::memory_order_release);
+  const TNativeThreadId Thread = CurrentNativeThreadId();
+  FNativeThreadId.store(Thread, std::memory_order_release);
   // A priority set before the thread knew its id is applied now; failure leaves the default.
-  if (const int Nice = FPriority.load(); Nice != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(Tid), Nice);
+  if (const int Priority = FPriority.load(); Priority != tpNormal) ApplyThreadPriority(Thread, Priority);
   try {
     Execute();
   } catch (...) {
     HandleException(std::current_exception());
   }
-  {
-    std::lock_guard<std::mutex> Lock(FFinishLock);
-    FFinished.store(true, std::memory_order_release);
-  }
-  FFinishedCondition.notify_all();
 }
 
 void TTransactionThread::Execute() {
@@ -148,16 +170,57 @@ void TTransactionThread::HandleException(std::exception_ptr E) {
     Report->Shown.wait_for(Lock, std::chrono::milliseconds(20));
 }
 
+bool TTransactionThread::RunOnMainThread(std::function<void()> Fn, bool RunAfterStop) {
+  auto Call = std::make_shared<TMainCall>();
+  Call->Fn = std::move(Fn);
+  {
+    std::lock_guard<std::mutex> Guard(FCallLock);
+    FPendingCall = Call;
+  }
+  FConnection.MainThread().Post([Call] { Call->Run(); });
+  std::unique_lock<std::mutex> Wait(Call->Lock);
+  while (Call->State != TMainCall::Done) {
+    if (Terminated() && Call->State == TMainCall::Pending) {
+      Call->State = TMainCall::Abandoned;
+      if (RunAfterStop) FDeferredCall = Call;
+      break;
+    }
+    Call->Changed.wait(Wait);  // woken by the call, or by the destructor
+  }
+  const bool Ran = Call->State == TMainCall::Done;
+  const std::exception_ptr Error = Call->Error;
+  Wait.unlock();
+  {
+    std::lock_guard<std::mutex> Guard(FCallLock);
+    FPendingCall.reset();
+  }
+  if (Error) std::rethrow_exception(Error);
+  return Ran;
+}
+
 void TTransactionThread::InitFrameDataEvent(const std::uint8_t* FrameData, int FrameSize,
                                             bool Sending) {
   if (FrameSize <= 0) return;
-  // Whether the event is assigned is read without a lock: handlers are set before the port opens.
-  if (!(Sending ? static_cast<bool>(FConnection.OnFrameSend)
-                : static_cast<bool>(FConnection.OnFrameReceive)))
+  if (!(Sending ? FConnection.OnFrameSend.Assigned() : FConnection.OnFrameReceive.Assigned()))
     return;
   PFrameData Holder = CreateFrameBuffer(FrameSize);
   std::memcpy(Holder->data(), FrameData, static_cast<std::size_t>(FrameSize));
   FConnection.PostFrameData(Holder, Sending);
+}
+
+void TTransactionThread::EmitFrame(TFrameDirection Direction, const std::uint8_t* Bytes,
+                                   int Size, TFrameOutcome Outcome,
+                                   std::chrono::nanoseconds ResponseTime) {
+  const TFrameHook& Hook = FConnection.FrameHook();
+  if (!Hook.Active()) return;
+  TFrameRecord Record;
+  Record.Time = TClock::now();
+  Record.Direction = Direction;
+  Record.Framing = FFraming.LineFraming();
+  Record.Outcome = Outcome;
+  if (Size > 0) Record.Bytes.assign(Bytes, Bytes + Size);
+  Record.ResponseTime = ResponseTime;
+  Hook.Emit(Record);
 }
 
 void TTransactionThread::InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
@@ -170,6 +233,21 @@ void TTransactionThread::InspectCapturedFrame(std::uint8_t AServerAddress, std::
 }
 
 // ---- client loop -----------------------------------------------------------------------------
+
+namespace {
+// How a received frame ended, for the frame hook.
+TFrameOutcome ReplyOutcome(TServerReply Reply, TDecodeResult Decoded) {
+  switch (Reply) {
+    case srNone: return TFrameOutcome::foTimeout;
+    case srInvalidFrame: return OutcomeOf(Decoded);
+    case srUnexpectedReply:
+    case srUnmatchedReply: return TFrameOutcome::foUnmatched;
+    case srExceptionReply: return TFrameOutcome::foException;
+    case srNormalReply: break;
+  }
+  return TFrameOutcome::foOk;
+}
+}  // namespace
 
 void TTransactionThread::ClientExecute() {
   FConnection.ClearDeviceBuffers(true, true);
@@ -193,16 +271,22 @@ void TTransactionThread::ClientExecute() {
 
 void TTransactionThread::ExecuteTransaction(TModbusTransaction& T) {
   T.Info.Retries = 0;
-  const int QuerySize = FConnection.EncodeFrame(T.QueryBuffer, FOutputBuffer.data(), FInterimBufferSize);
+  const int QuerySize = FFraming.Encode(T.QueryBuffer, FOutputBuffer.data(), FInterimBufferSize);
   const bool ExpectsReply = T.Info.Address != BroadcastAddress || T.Custom;
   for (;;) {
     T.Info.Reply = srNone;
     ++T.Info.Retries;
     InitFrameDataEvent(FOutputBuffer.data(), QuerySize, true);
     FConnection.ClearDeviceBuffers(true, true);
-    if (FConnection.SendFrame(FOutputBuffer.data(), QuerySize, FConnection.GetSendTimeout())) {
+    const bool Sent =
+        FConnection.SendFrame(FOutputBuffer.data(), QuerySize, FConnection.GetSendTimeout());
+    const TClock::time_point SentAt = TClock::now();
+    // A query the line did not take completely within the send time-out counts as timed out.
+    EmitFrame(TFrameDirection::fdSent, FOutputBuffer.data(), QuerySize,
+              Sent ? TFrameOutcome::foOk : TFrameOutcome::foTimeout);
+    if (Sent) {
       if (ExpectsReply) {
-        ReceiveReply(T, QuerySize);
+        ReceiveReply(T, QuerySize, SentAt);
       } else {
         Delay(FConnection.GetTurnaroundDelay());
         T.Info.Reply = srNormalReply;
@@ -218,12 +302,13 @@ void TTransactionThread::ExecuteTransaction(TModbusTransaction& T) {
 
 // One attempt's listening: frames from other servers are passed over and the wait starts
 // again with the full time-out, without using up an attempt.
-void TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize) {
+void TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize,
+                                      TClock::time_point SentAt) {
   std::uint8_t* Input = FInputBuffer.data();
   for (;;) {
     int ReplySize = FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
     if (FConnection.EchoQueryBeforeReply() &&
-        FConnection.IsEcho(FOutputBuffer.data(), QuerySize, Input, ReplySize)) {
+        FFraming.IsEcho(FOutputBuffer.data(), QuerySize, Input, ReplySize)) {
       if (ReplySize == QuerySize) {
         ReplySize = FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
       } else {
@@ -232,21 +317,22 @@ void TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize) {
       }
     }
     InitFrameDataEvent(Input, ReplySize, false);
-
-    if (ReplySize == 0)
-      T.Info.Reply = srNone;
-    else if (!FConnection.DecodeFrame(Input, T.ReplyBuffer, ReplySize))
-      T.Info.Reply = srInvalidFrame;
-    else if (!FConnection.IsExpectedReply(T.QueryBuffer, T.ReplyBuffer, T.Promiscuous))
-      T.Info.Reply = srUnexpectedReply;
-    else if (!FConnection.CommandsMatch(T.QueryBuffer, T.ReplyBuffer))
-      T.Info.Reply = srUnmatchedReply;
-    else if (FConnection.IsExceptionReply(T.ReplyBuffer)) {
-      T.Info.Reply = srExceptionReply;
-      FConnection.AcquireServerException(T.ReplyBuffer, T.Info.Exception, T.Info.ExceptionCode);
-    } else
-      T.Info.Reply = srNormalReply;
-
+    const TDecodeResult Decoded =
+        ReplySize == 0 ? TDecodeResult::drOk : FFraming.Decode(Input, T.ReplyBuffer, ReplySize);
+    T.Info.Reply = ClassifyReply(T, ReplySize, Decoded);
+    EmitFrame(TFrameDirection::fdReceived, Input, ReplySize, ReplyOutcome(T.Info.Reply, Decoded),
+              TClock::now() - SentAt);
     if (T.Info.Reply != srUnexpectedReply) return;
   }
+}
+
+TServerReply TTransactionThread::ClassifyReply(TModbusTransaction& T, int ReplySize,
+                                               TDecodeResult Decoded) const {
+  if (ReplySize == 0) return srNone;
+  if (Decoded != TDecodeResult::drOk) return srInvalidFrame;
+  if (!FFraming.IsExpectedReply(T.QueryBuffer, T.ReplyBuffer, T.Promiscuous)) return srUnexpectedReply;
+  if (!FFraming.CommandsMatch(T.QueryBuffer, T.ReplyBuffer)) return srUnmatchedReply;
+  if (!FFraming.IsExceptionReply(T.ReplyBuffer)) return srNormalReply;
+  FFraming.AcquireServerException(T.ReplyBuffer, T.Info.Exception, T.Info.ExceptionCode);
+  return srExceptionReply;
 }

@@ -5,17 +5,22 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "FrameData.h"
+#include "FrameHook.h"
+#include "ModbusFraming.h"
 #include "ModbusTransaction.h"
 #include "platform/OsEvent.h"
+#include "platform/ThreadPriority.h"
 
 class TModbusConnection;
 class TModbusClient;
@@ -34,6 +39,9 @@ class TTransactionThread {
   explicit TTransactionThread(TModbusConnection& AConnection);
   // Stops the thread, wakes it (the wake-up event in client mode, the connection's break event
   // otherwise), waits for it to end, then frees every transaction still queued, unreported.
+  // A call the worker handed to the main thread and that has not started yet is given up, so
+  // the destructor runs no application handler while the worker may still run; a notice
+  // that must not be lost (RunOnMainThread's RunAfterStop) is given once the worker has ended.
   virtual ~TTransactionThread();
   TTransactionThread(const TTransactionThread&) = delete;
   TTransactionThread& operator=(const TTransactionThread&) = delete;
@@ -46,8 +54,7 @@ class TTransactionThread {
   // Queued transactions, or with a Client those addressed to its ServerAddress.
   int CountPendingTransactions(TModbusClient* Client);
   // Priority as the ordinal of the connection's thread priorities, idle (0) to
-  // time-critical (6), normal being 3. Applied as the thread's nice value, best effort:
-  // raising it needs privileges the process may not have, and then nothing changes.
+  // time-critical (6), normal being 3; best effort (platform/ThreadPriority.h).
   void SetPriority(int Priority);
 
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
@@ -62,11 +69,18 @@ class TTransactionThread {
   void ServerExecute();   // slave loop
   void MonitorExecute();  // line monitor
   bool ReceiveValidFrame(TModbusBuffer& Frame);
+  // Runs Fn on the main thread and waits for it; raises what Fn raised. False when the
+  // thread was told to stop before Fn started: Fn is then given up, or, with RunAfterStop,
+  // run by the destructor on the main thread once the worker has ended.
+  bool RunOnMainThread(std::function<void()> Fn, bool RunAfterStop = false);
 
   // Worker side: takes the first queued transaction; false when the queue is empty.
   bool FetchNextTransaction(TModbusTransactionPtr& Transaction);
   // Posts a copy of raw line bytes for OnFrameSend / OnFrameReceive when that event is set.
   void InitFrameDataEvent(const std::uint8_t* FrameData, int FrameSize, bool Sending);
+  // Reports a frame to the connection's frame hook, when anyone listens.
+  void EmitFrame(TFrameDirection Direction, const std::uint8_t* Bytes, int Size,
+                 TFrameOutcome Outcome, std::chrono::nanoseconds ResponseTime = {});
   // Posts one captured frame for OnInspectCapturedFrame.
   void InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
                             TFrameData ACommandData);
@@ -74,11 +88,16 @@ class TTransactionThread {
   void WaitForWakeUp();
 
   TModbusConnection& FConnection;
+  const TModbusFraming FFraming;  // the connection's, as it was when the port opened
 
  private:
+  struct TMainCall;
+  using TClock = std::chrono::steady_clock;
+
   void Run();
   void ExecuteTransaction(TModbusTransaction& T);
-  void ReceiveReply(TModbusTransaction& T, int QuerySize);
+  void ReceiveReply(TModbusTransaction& T, int QuerySize, TClock::time_point SentAt);
+  TServerReply ClassifyReply(TModbusTransaction& T, int ReplySize, TDecodeResult Decoded) const;
 
   TOsEvent FEvent{false};  // auto-reset: wakes the client loop
   std::vector<std::uint8_t> FInputBuffer;   // raw line bytes received
@@ -87,10 +106,10 @@ class TTransactionThread {
   std::mutex FQueueLock;
   std::deque<TModbusTransactionPtr> FTransactionQueue;
   std::atomic<bool> FTerminated{false};
-  std::atomic<int> FNativeThreadId{0};  // the worker's kernel thread id, for SetPriority
-  std::atomic<int> FPriority{0};        // nice value to apply
-  std::atomic<bool> FFinished{false};   // the loop has ended
-  std::mutex FFinishLock;
-  std::condition_variable FFinishedCondition;
+  std::atomic<TNativeThreadId> FNativeThreadId{0};  // the worker's, for SetPriority
+  std::atomic<int> FPriority{3};                    // the ordinal to apply
+  std::mutex FCallLock;
+  std::shared_ptr<TMainCall> FPendingCall;  // the call waiting for the main thread, if any
+  std::shared_ptr<TMainCall> FDeferredCall;  // given up at the stop, run after the worker ended
   std::thread FThread;
 };

@@ -1,13 +1,13 @@
 // The worker's loops for a connection opened as a slave (answer the queries of a master)
 // or as a line monitor (report every frame seen, never transmit). Both wait for frames
 // without a time-out; closing the port signals the break event, which ends the wait.
+// Each frame received (valid or not) and each reply sent goes to the frame hook.
 #include <algorithm>
 #include <system_error>
 
 #include "ModLinkConsts.h"
 #include "ModbusConnection.h"
 #include "TransactionThread.h"
-#include "platform/MainThread.h"
 
 namespace {
 
@@ -25,8 +25,11 @@ bool TTransactionThread::ReceiveValidFrame(TModbusBuffer& Frame) {
   const int Size = FConnection.ReceiveFrame(FInputBuffer.data(), FInterimBufferSize,
                                             TModbusConnection::InfiniteTimeout);
   InitFrameDataEvent(FInputBuffer.data(), Size, false);
-  if (FConnection.DecodeFrame(FInputBuffer.data(), Frame, Size)) return true;
-  FConnection.MainThread().Synchronize([this] { FConnection.DoInvalidFrameDiscard(); });
+  const TDecodeResult Decoded = FFraming.Decode(FInputBuffer.data(), Frame, Size);
+  if (Size > 0) EmitFrame(TFrameDirection::fdReceived, FInputBuffer.data(), Size, OutcomeOf(Decoded));
+  if (Decoded == TDecodeResult::drOk) return true;
+  // The empty receive that a close ends is reported too, once the worker has ended.
+  RunOnMainThread([this] { FConnection.DoInvalidFrameDiscard(); }, true);
   return false;
 }
 
@@ -34,26 +37,30 @@ void TTransactionThread::ServerExecute() {
   FConnection.ClearDeviceBuffers(true, true);
   FConnection.WaitForData(FConnection.GetRealSilentInterval());
   // One transaction serves every query: its query is decoded anew and its reply emptied.
-  TModbusTransaction Transaction(FConnection.DetermineMaximumFrameSize());
-  TMainThread& Main = FConnection.MainThread();
+  TModbusTransaction Transaction(FFraming.MaximumFrameSize());
 
   while (!Terminated()) {
     try {
       if (!ReceiveValidFrame(Transaction.QueryBuffer)) continue;
-      Transaction.Info.Address = FConnection.AcquireServerAddress(Transaction.QueryBuffer);
+      Transaction.Info.Address = FFraming.AcquireServerAddress(Transaction.QueryBuffer);
       Transaction.ReplyBuffer.SetSize(0);
 
       // The application's handlers run on the main thread; the reply goes out only after
-      // they have all returned.
-      Main.Synchronize([this, &Transaction] { FConnection.ProcessRemoteTransaction(Transaction); });
+      // they have all returned. A query still waiting for them when the port closes is dropped.
+      if (!RunOnMainThread([this, &Transaction] { FConnection.ProcessRemoteTransaction(Transaction); }))
+        continue;
 
       if (Transaction.Info.Address == BroadcastAddress) continue;  // never answered
       // With no server at that address the reply is empty and nothing reaches the line.
       const int ReplySize =
-          FConnection.EncodeFrame(Transaction.ReplyBuffer, FOutputBuffer.data(), FInterimBufferSize);
+          FFraming.Encode(Transaction.ReplyBuffer, FOutputBuffer.data(), FInterimBufferSize);
       InitFrameDataEvent(FOutputBuffer.data(), ReplySize, true);
       FConnection.ClearDeviceBuffers(true, true);
-      FConnection.SendFrame(FOutputBuffer.data(), ReplySize, FConnection.GetSendTimeout());
+      const bool Sent =
+          FConnection.SendFrame(FOutputBuffer.data(), ReplySize, FConnection.GetSendTimeout());
+      if (ReplySize > 0)
+        EmitFrame(TFrameDirection::fdSent, FOutputBuffer.data(), ReplySize,
+                  Sent ? TFrameOutcome::foOk : TFrameOutcome::foTimeout);
     } catch (const std::system_error&) {
       HandleException(std::current_exception());
       if (!Terminated()) FConnection.BreakEvent().WaitFor(FailurePauseMs);
@@ -66,7 +73,7 @@ void TTransactionThread::ServerExecute() {
 void TTransactionThread::MonitorExecute() {
   FConnection.ClearDeviceBuffers(true, true);
   FConnection.WaitForData(FConnection.GetRealSilentInterval());
-  TModbusBuffer Frame(FConnection.DetermineMaximumFrameSize());
+  TModbusBuffer Frame(FFraming.MaximumFrameSize());
 
   while (!Terminated()) {
     try {
@@ -74,7 +81,7 @@ void TTransactionThread::MonitorExecute() {
       // Address, function code, then the data up to the error check. The smallest frame a
       // monitor decodes has no data at all.
       const std::uint8_t* Bytes = Frame.StartPtr();
-      const int DataSize = std::max(0, Frame.Size() - 2 - FConnection.DetermineErrorCheckSize());
+      const int DataSize = std::max(0, Frame.Size() - 2 - FFraming.ErrorCheckSize());
       InspectCapturedFrame(Bytes[0], Bytes[1], TFrameData(Bytes + 2, Bytes + 2 + DataSize));
       // No purge here: a monitor never transmits, and whatever arrived meanwhile is the next
       // frame on the line (typically the reply to the query just captured), not garbage.

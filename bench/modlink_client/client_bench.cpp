@@ -25,7 +25,7 @@ constexpr int Slave = 1;
 constexpr int RegCount = 125;
 
 struct TLine {
-  interop::TPtyBridge Bridge;
+  serialtest::TPtyBridge Bridge;
   interop::TLibmodbusRtuServer Server{Bridge.PathB(), Slave};
 };
 

@@ -138,7 +138,7 @@ std::vector<std::uint8_t> ReadQuery(std::uint8_t Address, std::uint16_t Start, s
 }
 
 void BM_LibmodbusReads125(benchmark::State& State) {
-  interop::TPtyBridge Bridge;
+  serialtest::TPtyBridge Bridge;
   TSlaveHost Host(Bridge.PathA());
   if (Host.Failed()) {
     State.SkipWithError(Host.Error().c_str());

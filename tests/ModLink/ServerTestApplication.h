@@ -14,7 +14,7 @@
 
 #include "ModbusServer.h"
 
-namespace servertest {
+namespace serialtest {
 
 class TFakeApplication {
  public:
@@ -106,4 +106,4 @@ class TFakeApplication {
   }
 };
 
-}  // namespace servertest
+}  // namespace serialtest

@@ -9,10 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "ServerTestPty.h"
+#include "FrameBytes.h"
+#include "PtyPair.h"
 #include "platform/MainThread.h"
 
-namespace servertest {
+namespace serialtest {
 
 using TSteadyClock = std::chrono::steady_clock;
 
@@ -23,16 +24,16 @@ inline bool PumpUntil(const std::function<bool()>& Done, int TimeoutMs = 5000) {
 
 // Collects the far side's bytes while serving the main thread, until QuietMs pass after
 // the last byte or FirstByteTimeoutMs pass without any.
-inline TBytes PumpAndRead(const TTestPty& Pty, int FirstByteTimeoutMs = 5000, int QuietMs = 100) {
+inline TBytes PumpAndRead(const TPtyPair& Pty, int FirstByteTimeoutMs = 5000, int QuietMs = 100) {
   TBytes Received;
   const auto Start = TSteadyClock::now();
   auto LastByte = Start;
   for (;;) {
     DefaultMainThread().ProcessMessages();
-    pollfd Poll{Pty.MasterFd(), POLLIN, 0};
+    pollfd Poll{Pty.Master(), POLLIN, 0};
     if (::poll(&Poll, 1, 2) > 0 && (Poll.revents & POLLIN)) {
       std::uint8_t Chunk[512];
-      const ssize_t Count = ::read(Pty.MasterFd(), Chunk, sizeof Chunk);
+      const ssize_t Count = ::read(Pty.Master(), Chunk, sizeof Chunk);
       if (Count > 0) {
         Received.insert(Received.end(), Chunk, Chunk + Count);
         LastByte = TSteadyClock::now();
@@ -49,7 +50,7 @@ inline TBytes PumpAndRead(const TTestPty& Pty, int FirstByteTimeoutMs = 5000, in
 // must not write its first frame before the loop listens. It probes with a frame too short
 // to be valid (":" CR LF, rejected in RTU and ASCII alike) until the loop reports it;
 // InvalidFrames counts the connection's OnInvalidFrameDiscard.
-inline bool WaitUntilListening(const TTestPty& Pty, const std::function<int()>& InvalidFrames) {
+inline bool WaitUntilListening(const TPtyPair& Pty, const std::function<int()>& InvalidFrames) {
   for (int Attempt = 0; Attempt < 20; ++Attempt) {
     const int Before = InvalidFrames();
     Pty.Write(std::string(":\r\n"));
@@ -58,4 +59,4 @@ inline bool WaitUntilListening(const TTestPty& Pty, const std::function<int()>& 
   return false;
 }
 
-}  // namespace servertest
+}  // namespace serialtest

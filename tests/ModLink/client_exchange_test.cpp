@@ -1,14 +1,16 @@
 // The worker's client loop against a scripted slave on a pty: attempts and retries, reply
-// classification, frames from other servers, echoes, broadcasts and frame notifications.
+// classification, frames from other servers, echoes, broadcasts, frame notifications and
+// the frame hook.
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "FrameLog.h"
 #include "ModLinkConsts.h"
 #include "ModLinkError.h"
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 const TBytes ReadQueryPdu = {1, 3, 0x00, 0x10, 0x00, 0x03};
 const TBytes ReadReplyPdu = {1, 3, 6, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03};
@@ -229,6 +231,48 @@ TEST_F(ClientExchange, FrameNotificationsComeInOrder) {
   EXPECT_EQ(Order, (std::vector<std::string>{"send", "send", "receive", "done"}));
 }
 
+TEST_F(ClientExchange, FrameHookRecordsEachFrameWithItsOutcomeOnceClassified) {
+  Rig.Connection.SetMaxRetries(3);
+  Rig.Connection.SetReceiveTimeout(300);
+  TFrameLog Log(Rig.Connection.FrameHook());
+  TBytes BadCrc = Rtu(ReadReplyPdu);
+  std::swap(BadCrc[BadCrc.size() - 1], BadCrc[BadCrc.size() - 2]);
+  int Seen = 0;
+  Start([&](const TBytes&) {
+    ++Seen;
+    return Seen == 1 ? std::vector<TChunk>{} : Say(Seen == 2 ? BadCrc : Rtu(ReadReplyPdu));
+  });
+  ASSERT_EQ(ReadOnce().Info.Reply, srNormalReply);
+  using D = TFrameDirection;
+  using O = TFrameOutcome;
+  const std::vector<TFrameLog::TEntry> Expected = {
+      {D::fdSent, O::foOk, Rtu(ReadQueryPdu)}, {D::fdReceived, O::foTimeout, {}},
+      {D::fdSent, O::foOk, Rtu(ReadQueryPdu)}, {D::fdReceived, O::foChecksumError, BadCrc},
+      {D::fdSent, O::foOk, Rtu(ReadQueryPdu)}, {D::fdReceived, O::foOk, Rtu(ReadReplyPdu)}};
+  EXPECT_EQ(Log.Entries(), Expected);
+  const std::vector<TFrameRecord> Records = Log.Records();
+  for (std::size_t i = 0; i < Records.size(); ++i) {
+    EXPECT_EQ(Records[i].Framing, TFrameFraming::ffRtu);
+    // A received record (or a time-out) measures the time since its query was written.
+    EXPECT_EQ(Records[i].ResponseTime > std::chrono::nanoseconds::zero(),
+              Records[i].Direction == D::fdReceived) << i;
+    EXPECT_GE(Records[i].Time, Records[i > 0 ? i - 1 : 0].Time);
+  }
+}
+
+TEST_F(ClientExchange, FrameHandlersMayBeAssignedWhileTheWorkerRuns) {
+  // Run under ThreadSanitizer: the worker only asks whether a handler is assigned.
+  Start([](const TBytes&) { return Say(Rtu(ReadReplyPdu)); });
+  int Frames = 0;
+  for (int Round = 0; Round < 20; ++Round) {
+    Rig.Client.ReadHoldingRegisters(0x10, 3);
+    Rig.Connection.OnFrameSend = [&](auto&, const TFrameData&) { ++Frames; };
+    Rig.Connection.OnFrameReceive = Round % 2 ? TFrameDataEvent() : [&](auto&, const TFrameData&) { ++Frames; };
+    ASSERT_TRUE(TClientRig::RunUntil([&] { return Rig.Connection.CountPendingTransactions(nullptr) == 0; }));
+  }
+  EXPECT_GT(Frames, 0);
+}
+
 TEST_F(ClientExchange, PlainBroadcastIsSentButNeverReported) {
   int Events = 0;
   Rig.Client.OnSingleRegisterWrite = [&](auto&, auto&, auto, auto) { ++Events; };
@@ -273,7 +317,7 @@ TEST_F(ClientExchange, LineFailureCostsOnlyThatTransaction) {
   Start([](const TBytes&) { return Say(Rtu(ReadReplyPdu)); });
   EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   Slave.reset();
-  Rig.Pty.CloseMaster();
+  Rig.Pty.HangUp();
   Result = {};
   Rig.Client.ReadHoldingRegisters(0x10, 3);
   Rig.Client.ReadHoldingRegisters(0x10, 3);

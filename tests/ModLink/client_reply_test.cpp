@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 class ClientReply : public ::testing::Test {
  protected:

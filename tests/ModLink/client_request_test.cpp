@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 class ClientRequest : public ::testing::Test {
  protected:

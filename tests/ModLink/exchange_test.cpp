@@ -9,14 +9,17 @@
 #include <system_error>
 #include <thread>
 
-#include "LinkTestPty.h"
+#include "FrameBytes.h"
+#include "PtyPair.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
 
 namespace {
 
-using namespace linktest;
+using namespace serialtest;
 using TClock = std::chrono::steady_clock;
+
+void SleepMs(int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); }
 
 long long ElapsedMs(TClock::time_point Start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - Start).count();
@@ -203,8 +206,7 @@ TEST_F(LinkExchange, PreprocessHandlerMayShortenTheFrame) {
 
 TEST_F(LinkExchange, HangUpOfTheFarEndIsReportedNotSpun) {
   OpenLink();
-  ::close(Pty.Slave());  // leave the connection's own descriptor as the only slave
-  Pty.CloseMaster();
+  Pty.HangUp();
   const auto Start = TClock::now();
   EXPECT_THROW(Receive(5000), std::system_error);
   EXPECT_LT(ElapsedMs(Start), 2000);

@@ -1,13 +1,16 @@
-// RTU and ASCII framing: sizes, encoding, decoding (also of generated garbage),
-// reply matching. Check vectors were produced with pymodbus's CRC and LRC routines.
+// RTU and ASCII framing as a value: sizes, encoding, decoding (a table of line images,
+// and generated garbage), reply matching. No connection and no port are needed. Check
+// vectors were produced with pymodbus's CRC and LRC routines.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "ModLinkConsts.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
+#include "ModbusFraming.h"
 #include "ModbusTransaction.h"
 
 namespace {
@@ -38,11 +41,8 @@ std::string ErrorText(Fn&& Action) {
   return "<no error>";
 }
 
-TModbusConnection& Connection(TTransmissionMode Mode, TConnectionMode Role = cmClient) {
-  static TModbusConnection Instance;
-  Instance.SetTransmissionMode(Mode);
-  Instance.SetConnectionMode(Role);
-  return Instance;
+TModbusFraming Framing(TTransmissionMode Mode, TConnectionMode Role = cmClient) {
+  return TModbusFraming(Mode, Role);
 }
 
 struct TCheckVector {
@@ -58,7 +58,7 @@ TEST_P(ErrorCheckVectors, EmitAndVerifyInBothModes) {
   const TBytes Body = Hex(V.Body);
   TModbusBuffer Buffer(MaxFrameADUSizeRTU);
 
-  TModbusConnection& Rtu = Connection(tmRTU);
+  const TModbusFraming Rtu = Framing(tmRTU);
   Fill(Buffer, Body);
   Rtu.EmitErrorCheck(Buffer);
   TBytes Expected = Body;
@@ -68,7 +68,7 @@ TEST_P(ErrorCheckVectors, EmitAndVerifyInBothModes) {
   Buffer.StartPtr()[0] ^= 0x01;
   EXPECT_FALSE(Rtu.ErrorChecksEqual(Buffer));
 
-  TModbusConnection& Ascii = Connection(tmASCII);
+  const TModbusFraming Ascii = Framing(tmASCII);
   Fill(Buffer, Body);
   Ascii.EmitErrorCheck(Buffer);
   EXPECT_EQ(Buffer.StartPtr()[Buffer.Size() - 1], Hex(V.Lrc)[0]);
@@ -85,24 +85,30 @@ INSTANTIATE_TEST_SUITE_P(Pymodbus, ErrorCheckVectors,
                                            TCheckVector{"010400000064", "f1e1", "97"}));
 
 TEST(Framing, SizesPerMode) {
-  TModbusConnection& Rtu = Connection(tmRTU);
-  EXPECT_EQ(Rtu.DetermineHeaderSize(), 1);
-  EXPECT_EQ(Rtu.DetermineErrorCheckSize(), 2);
-  EXPECT_EQ(Rtu.DetermineMinimumQuerySize(), 4);
-  EXPECT_EQ(Rtu.DetermineMinimumReplySize(), 5);
-  EXPECT_EQ(Rtu.DetermineMaximumFrameSize(), 256);
-  EXPECT_EQ(Rtu.DetermineInterimBufferSize(), 256);
-  TModbusConnection& Ascii = Connection(tmASCII);
-  EXPECT_EQ(Ascii.DetermineErrorCheckSize(), 1);
-  EXPECT_EQ(Ascii.DetermineMinimumQuerySize(), 3);
-  EXPECT_EQ(Ascii.DetermineMinimumReplySize(), 4);
-  EXPECT_EQ(Ascii.DetermineMaximumFrameSize(), 255);
-  EXPECT_EQ(Ascii.DetermineInterimBufferSize(), 513);
-  EXPECT_EQ(Connection(tmASCII, cmClient).DetermineMinimumRawFrameSize(), 11);
-  EXPECT_EQ(Connection(tmASCII, cmServer).DetermineMinimumRawFrameSize(), 9);
-  EXPECT_EQ(Connection(tmASCII, cmMonitor).DetermineMinimumRawFrameSize(), 9);
-  EXPECT_EQ(Connection(tmRTU, cmMonitor).DetermineMinimumRawFrameSize(), 4);
-  EXPECT_EQ(Connection(tmRTU, cmClient).DetermineMinimumRawFrameSize(), 5);
+  const TModbusFraming Rtu = Framing(tmRTU);
+  EXPECT_EQ(Rtu.HeaderSize(), 1);
+  EXPECT_EQ(Rtu.ErrorCheckSize(), 2);
+  EXPECT_EQ(Rtu.MinimumQuerySize(), 4);
+  EXPECT_EQ(Rtu.MinimumReplySize(), 5);
+  EXPECT_EQ(Rtu.MaximumFrameSize(), 256);
+  EXPECT_EQ(Rtu.InterimBufferSize(), 256);
+  const TModbusFraming Ascii = Framing(tmASCII);
+  EXPECT_EQ(Ascii.ErrorCheckSize(), 1);
+  EXPECT_EQ(Ascii.MinimumQuerySize(), 3);
+  EXPECT_EQ(Ascii.MinimumReplySize(), 4);
+  EXPECT_EQ(Ascii.MaximumFrameSize(), 255);
+  EXPECT_EQ(Ascii.InterimBufferSize(), 513);
+  EXPECT_EQ(Framing(tmASCII, cmClient).MinimumRawFrameSize(), 11);
+  EXPECT_EQ(Framing(tmASCII, cmServer).MinimumRawFrameSize(), 9);
+  EXPECT_EQ(Framing(tmASCII, cmMonitor).MinimumRawFrameSize(), 9);
+  EXPECT_EQ(Framing(tmRTU, cmMonitor).MinimumRawFrameSize(), 4);
+  EXPECT_EQ(Framing(tmRTU, cmClient).MinimumRawFrameSize(), 5);
+  // The connection hands its framing questions to the value of its modes.
+  TModbusConnection Conn;
+  Conn.SetTransmissionMode(tmASCII);
+  Conn.SetConnectionMode(cmServer);
+  EXPECT_EQ(Conn.DetermineMinimumRawFrameSize(), 9);
+  EXPECT_EQ(Conn.DetermineInterimBufferSize(), 513);
 }
 
 TEST(Framing, EncodeRtuAndAscii) {
@@ -110,63 +116,99 @@ TEST(Framing, EncodeRtuAndAscii) {
   std::uint8_t Raw[600];
 
   Fill(Buffer, Hex("010300000001840A"));
-  EXPECT_EQ(Connection(tmRTU).EncodeFrame(Buffer, Raw, sizeof Raw), 8);
+  EXPECT_EQ(Framing(tmRTU).Encode(Buffer, Raw, sizeof Raw), 8);
   EXPECT_EQ(TBytes(Raw, Raw + 8), Hex("010300000001840A"));
 
   Fill(Buffer, Hex("010300000001FB"));
-  ASSERT_EQ(Connection(tmASCII).EncodeFrame(Buffer, Raw, sizeof Raw), 17);
+  ASSERT_EQ(Framing(tmASCII).Encode(Buffer, Raw, sizeof Raw), 17);
   EXPECT_EQ(TBytes(Raw, Raw + 17), Text(":010300000001FB\r\n"));
 
   // The destination must take the whole raw frame.
-  EXPECT_EQ(ErrorText([&] { Connection(tmASCII).EncodeFrame(Buffer, Raw, 16); }), "Failed to encode frame");
+  EXPECT_EQ(ErrorText([&] { Framing(tmASCII).Encode(Buffer, Raw, 16); }), "Failed to encode frame");
   Fill(Buffer, Hex("010300000001840A"));
-  EXPECT_EQ(ErrorText([&] { Connection(tmRTU).EncodeFrame(Buffer, Raw, 7); }), "Failed to encode frame");
+  EXPECT_EQ(ErrorText([&] { Framing(tmRTU).Encode(Buffer, Raw, 7); }), "Failed to encode frame");
 
   Buffer.SetSize(0);
-  EXPECT_EQ(Connection(tmRTU).EncodeFrame(Buffer, Raw, 0), 0);
+  EXPECT_EQ(Framing(tmRTU).Encode(Buffer, Raw, 0), 0);
 }
 
-TEST(Framing, DecodeAsciiDigitsAsTheLineDecoderReadsThem) {
-  TModbusConnection& Ascii = Connection(tmASCII);
-  TModbusBuffer Buffer(255);
-  const TBytes Frame = Text(":010300000001FB\r\n");
-  ASSERT_TRUE(Ascii.DecodeFrame(Frame.data(), Buffer, static_cast<int>(Frame.size())));
-  EXPECT_EQ(TBytes(Buffer.StartPtr(), Buffer.StartPtr() + Buffer.Size()), Hex("010300000001FB"));
-
-  // A lower-case letter is right as the high digit, and as the low digit only where
-  // bit 5 is already set: fb still gives 0xFB, while 0a gives 0x2A.
-  const TBytes Lower = Text(":010300000001fb\r\n");
-  EXPECT_TRUE(Ascii.DecodeFrame(Lower.data(), Buffer, static_cast<int>(Lower.size())));
-  EXPECT_EQ(Buffer.StartPtr()[6], 0xFB);
-  const TBytes Pair0a = Text(":0a0300000001FB\r\n");
-  Ascii.DecodeFrame(Pair0a.data(), Buffer, static_cast<int>(Pair0a.size()));
-  EXPECT_EQ(Buffer.StartPtr()[0], 0x2A);
-}
-
-TEST(Framing, DecodeRejectsMalformedFramesWithoutRaising) {
-  TModbusConnection& Ascii = Connection(tmASCII);
-  TModbusBuffer Buffer(255);
-  for (const char* Bad : {":010300000001FB\r", ":010300000001FB\n\r", "010300000001FB\r\n!",
-                          ":010300000001FC\r\n", ":0103\r\n", ":010300000001FB\rX"}) {
-    const TBytes Frame = Text(Bad);
-    EXPECT_FALSE(Ascii.DecodeFrame(Frame.data(), Buffer, static_cast<int>(Frame.size()))) << Bad;
+// What decoding one line image gave: the decoded bytes and how the frame was judged.
+struct TDecoded {
+  enum TKind { Ok, BadCheck, Malformed, TooLarge } Kind;
+  TBytes Bytes;  // the binary frame, when one was decoded (also with a bad check)
+  bool operator==(const TDecoded&) const = default;
+  friend void PrintTo(const TDecoded& D, std::ostream* Out) {
+    static const char* const Kinds[] = {"Ok", "BadCheck", "Malformed", "TooLarge"};
+    *Out << Kinds[D.Kind] << " " << ::testing::PrintToString(D.Bytes);
   }
-  // A frame whose decoded size exceeds the buffer raises.
-  TModbusBuffer Small(4);
-  const TBytes Long = Text(":010300000001FB\r\n");
-  EXPECT_EQ(ErrorText([&] { Ascii.DecodeFrame(Long.data(), Small, static_cast<int>(Long.size())); }),
-            "Failed to decode frame");
+};
 
-  TModbusConnection& Rtu = Connection(tmRTU, cmClient);
+struct TDecodeRow {
+  const char* Name;
+  TTransmissionMode Mode;
+  TConnectionMode Role;
+  TBytes Raw;
+  TDecoded Expected;
+};
+
+TBytes Repeat(const std::string& Piece, int Times, const std::string& Before = "",
+              const std::string& After = "") {
+  std::string Joined = Before;
+  for (int i = 0; i < Times; ++i) Joined += Piece;
+  return Text(Joined + After);
+}
+
+class DecodeTable : public ::testing::TestWithParam<TDecodeRow> {};
+
+TEST_P(DecodeTable, GivesTheFrameOrRejectsIt) {
+  const TDecodeRow& Row = GetParam();
+  const TModbusFraming Framing(Row.Mode, Row.Role);
+  TModbusBuffer Buffer(Framing.MaximumFrameSize());
+  TDecoded Got{TDecoded::TooLarge, {}};
+  try {
+    const TDecodeResult Result = Framing.Decode(Row.Raw.data(), Buffer, static_cast<int>(Row.Raw.size()));
+    Got.Kind = Result == TDecodeResult::drOk         ? TDecoded::Ok
+               : Result == TDecodeResult::drBadCheck ? TDecoded::BadCheck
+                                                     : TDecoded::Malformed;
+    Got.Bytes.assign(Buffer.StartPtr(), Buffer.StartPtr() + Buffer.Size());
+  } catch (const EModLinkError& E) {
+    EXPECT_STREQ(E.what(), "Failed to decode frame");
+  }
+  EXPECT_EQ(Got, Row.Expected);
+}
+
+const TDecoded Malformed{TDecoded::Malformed, {}};
+const TDecoded TooLarge{TDecoded::TooLarge, {}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DecodeTable,
+    ::testing::Values(
+        TDecodeRow{"AsciiUpperCase", tmASCII, cmClient, Text(":010300000001FB\r\n"), {TDecoded::Ok, Hex("010300000001FB")}},
+        // The line decoder does not validate digits: a lower-case letter is right as the high
+        // digit of a pair, and as the low digit only where bit 5 is already set.
+        TDecodeRow{"AsciiLowerCaseDigits", tmASCII, cmClient, Text(":010300000001fb\r\n"), {TDecoded::Ok, Hex("010300000001FB")}},
+        TDecodeRow{"AsciiLowerCaseLowDigitSetsBit5", tmASCII, cmClient, Text(":0a0300000001FB\r\n"), {TDecoded::BadCheck, Hex("2A0300000001FB")}},
+        TDecodeRow{"AsciiWrongLrc", tmASCII, cmClient, Text(":010300000001FC\r\n"), {TDecoded::BadCheck, Hex("010300000001FC")}},
+        TDecodeRow{"AsciiCrWithoutLf", tmASCII, cmClient, Text(":010300000001FB\r"), Malformed},
+        TDecodeRow{"AsciiLfBeforeCr", tmASCII, cmClient, Text(":010300000001FB\n\r"), Malformed},
+        TDecodeRow{"AsciiNoColon", tmASCII, cmClient, Text("010300000001FB\r\n!"), Malformed},
+        TDecodeRow{"AsciiWrongCharacterAfterCr", tmASCII, cmClient, Text(":010300000001FB\rX"), Malformed},
+        TDecodeRow{"AsciiTooShort", tmASCII, cmClient, Text(":0103\r\n"), Malformed},
+        TDecodeRow{"AsciiServerMinimum", tmASCII, cmServer, Text(":0107F8\r\n"), {TDecoded::Ok, Hex("0107F8")}},
+        TDecodeRow{"AsciiUnderTheClientMinimum", tmASCII, cmClient, Text(":0107F8\r\n"), Malformed},
+        TDecodeRow{"AsciiLargerThanTheBuffer", tmASCII, cmClient, Repeat("00", 256, ":", "\r\n"), TooLarge},
+        TDecodeRow{"RtuQuery", tmRTU, cmServer, Hex("010300000001840A"), {TDecoded::Ok, Hex("010300000001840A")}},
+        TDecodeRow{"RtuSwappedCrcBytes", tmRTU, cmServer, Hex("0103000000010A84"), {TDecoded::BadCheck, Hex("0103000000010A84")}},
+        TDecodeRow{"RtuServerMinimum", tmRTU, cmServer, Hex("010741E2"), {TDecoded::Ok, Hex("010741E2")}},
+        TDecodeRow{"RtuUnderTheServerMinimum", tmRTU, cmServer, Hex("010741"), Malformed},
+        TDecodeRow{"RtuUnderTheClientMinimum", tmRTU, cmClient, Hex("01830241"), Malformed},
+        TDecodeRow{"RtuLargerThanTheBuffer", tmRTU, cmMonitor, TBytes(257, 0x11), TooLarge}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(Framing, ANegativeSizeIsRejected) {
   const TBytes Four = Hex("01830241");
-  EXPECT_FALSE(Rtu.DecodeFrame(Four.data(), Buffer, 4));
-  EXPECT_FALSE(Rtu.DecodeFrame(Four.data(), Buffer, -1));
-  const TBytes Query = Hex("010300000001840A");
-  TModbusBuffer Tiny(7);
-  EXPECT_EQ(ErrorText([&] { Rtu.DecodeFrame(Query.data(), Tiny, 8); }), "Failed to decode frame");
-  TModbusConnection& Server = Connection(tmRTU, cmServer);
-  const TBytes MinimalQuery = Hex("010741E2");
-  EXPECT_TRUE(Server.DecodeFrame(MinimalQuery.data(), Buffer, 4));
+  TModbusBuffer Buffer(256);
+  EXPECT_EQ(Framing(tmRTU).Decode(Four.data(), Buffer, -1), TDecodeResult::drMalformed);
 }
 
 TEST(Framing, GeneratedGarbageIsDecodedOrRejectedNeverMisread) {
@@ -174,8 +216,8 @@ TEST(Framing, GeneratedGarbageIsDecodedOrRejectedNeverMisread) {
   const int Alphabet[] = {':', '\r', '\n', '0', '1', '9', 'A', 'F', 'a', 'f', 'G', 0, 0xFF};
   for (TTransmissionMode Mode : {tmRTU, tmASCII}) {
     for (TConnectionMode Role : {cmClient, cmServer, cmMonitor}) {
-      TModbusConnection& Conn = Connection(Mode, Role);
-      TModbusBuffer Buffer(Conn.DetermineMaximumFrameSize());
+      const TModbusFraming Conn = Framing(Mode, Role);
+      TModbusBuffer Buffer(Conn.MaximumFrameSize());
       for (int Round = 0; Round < 3000; ++Round) {
         // Exactly-sized input so that AddressSanitizer sees any read past it.
         std::vector<std::uint8_t> Input(Random() % 600);
@@ -190,8 +232,8 @@ TEST(Framing, GeneratedGarbageIsDecodedOrRejectedNeverMisread) {
           }
         }
         try {
-          if (Conn.DecodeFrame(Input.data(), Buffer, static_cast<int>(Input.size()))) {
-            ASSERT_GE(Buffer.Size(), Conn.DetermineMinimumQuerySize());
+          if (Conn.Decode(Input.data(), Buffer, static_cast<int>(Input.size())) == TDecodeResult::drOk) {
+            ASSERT_GE(Buffer.Size(), Conn.MinimumQuerySize());
           }
           ASSERT_LE(Buffer.Size(), Buffer.Capacity());
         } catch (const EModLinkError& E) {
@@ -205,17 +247,17 @@ TEST(Framing, GeneratedGarbageIsDecodedOrRejectedNeverMisread) {
 TEST(Framing, RandomFramesSurviveEncodeAndDecode) {
   std::mt19937 Random(42);
   for (TTransmissionMode Mode : {tmRTU, tmASCII}) {
-    TModbusConnection& Conn = Connection(Mode, cmMonitor);
-    TModbusBuffer Frame(Conn.DetermineMaximumFrameSize());
-    TModbusBuffer Decoded(Conn.DetermineMaximumFrameSize());
-    std::vector<std::uint8_t> Raw(static_cast<std::size_t>(Conn.DetermineInterimBufferSize()));
+    const TModbusFraming Conn = Framing(Mode, cmMonitor);
+    TModbusBuffer Frame(Conn.MaximumFrameSize());
+    TModbusBuffer Decoded(Conn.MaximumFrameSize());
+    std::vector<std::uint8_t> Raw(static_cast<std::size_t>(Conn.InterimBufferSize()));
     for (int Round = 0; Round < 500; ++Round) {
       Frame.SetSize(0);
       const int Body = 2 + static_cast<int>(Random() % (MaxFramePDUSize));
       for (int i = 0; i < Body; ++i) Frame.PutByte(static_cast<std::uint8_t>(Random()));
       Conn.EmitErrorCheck(Frame);
-      const int RawSize = Conn.EncodeFrame(Frame, Raw.data(), static_cast<int>(Raw.size()));
-      ASSERT_TRUE(Conn.DecodeFrame(Raw.data(), Decoded, RawSize));
+      const int RawSize = Conn.Encode(Frame, Raw.data(), static_cast<int>(Raw.size()));
+      ASSERT_EQ(Conn.Decode(Raw.data(), Decoded, RawSize), TDecodeResult::drOk);
       ASSERT_EQ(Decoded.Size(), Frame.Size());
       ASSERT_EQ(0, std::memcmp(Decoded.StartPtr(), Frame.StartPtr(), static_cast<std::size_t>(Frame.Size())));
     }
@@ -223,7 +265,7 @@ TEST(Framing, RandomFramesSurviveEncodeAndDecode) {
 }
 
 TEST(Matching, RepliesAreClassifiedByAddressFunctionAndSize) {
-  TModbusConnection& Rtu = Connection(tmRTU);
+  const TModbusFraming Rtu = Framing(tmRTU);
   TModbusBuffer Query(256), Reply(256);
   Fill(Query, Hex("010300000001840A"));
   Fill(Reply, Hex("018302C0F1"));
@@ -258,19 +300,19 @@ TEST(Matching, RepliesAreClassifiedByAddressFunctionAndSize) {
   EXPECT_EQ(Rtu.AcquireModbusCommand(Query), 3);
 
   TModbusBuffer Header(4);
-  Rtu.EmitHeader(static_cast<const TModbusClient*>(nullptr), Header);
+  TModbusConnection().EmitHeader(static_cast<const TModbusClient*>(nullptr), Header);
   EXPECT_EQ(Header.StartPtr()[0], BroadcastAddress);
 }
 
 TEST(Matching, EchoIsAPrefixOfWhatCameBack) {
   const TBytes Sent = Hex("010300000001840A");
   TBytes Received = Sent;
-  EXPECT_TRUE(TModbusConnection::IsEcho(Sent.data(), 8, Received.data(), 8));
+  EXPECT_TRUE(TModbusFraming::IsEcho(Sent.data(), 8, Received.data(), 8));
   Received.push_back(0x01);
-  EXPECT_TRUE(TModbusConnection::IsEcho(Sent.data(), 8, Received.data(), 9));
-  EXPECT_FALSE(TModbusConnection::IsEcho(Sent.data(), 8, Received.data(), 7));
+  EXPECT_TRUE(TModbusFraming::IsEcho(Sent.data(), 8, Received.data(), 9));
+  EXPECT_FALSE(TModbusFraming::IsEcho(Sent.data(), 8, Received.data(), 7));
   Received[3] = 0x55;
-  EXPECT_FALSE(TModbusConnection::IsEcho(Sent.data(), 8, Received.data(), 9));
+  EXPECT_FALSE(TModbusFraming::IsEcho(Sent.data(), 8, Received.data(), 9));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "ModbusConnection.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -25,12 +25,12 @@ std::string MessageOf(const std::function<void()>& Call) {
 class BroadcastWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetTurnaroundDelay(0);
   }
   void TearDown() override { Connection.Close(); }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
 };
 

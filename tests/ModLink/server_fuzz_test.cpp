@@ -13,9 +13,10 @@
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
 #include "ServerTestApplication.h"
-#include "ServerTestPty.h"
+#include "FrameBytes.h"
+#include "PtyPair.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -33,7 +34,7 @@ struct TOutcome {
 class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
  protected:
   void SetUp() override {
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmServer);
     Connection.SetTransmissionMode(GetParam());
     Connection.Open();
@@ -90,10 +91,10 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
       Raw.resize(std::min<std::size_t>(Raw.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
       return Raw;
     }
-    std::string Text = Ascii(Query);
-    if (!GoodCheck) Text[static_cast<std::size_t>(Pick(0, static_cast<int>(Text.size()) - 1))] = static_cast<char>(Random());
+    TBytes Text = Ascii(Query);
+    if (!GoodCheck) Text[static_cast<std::size_t>(Pick(0, static_cast<int>(Text.size()) - 1))] = static_cast<std::uint8_t>(Random());
     Text.resize(std::min<std::size_t>(Text.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
-    return Bytes(Text);
+    return Text;
   }
 
   TOutcome Run(const TBytes& Raw, std::uint8_t Stale) {
@@ -150,7 +151,7 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
     }
   }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   TModbusServer Server;
   TFakeApplication App;

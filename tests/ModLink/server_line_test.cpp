@@ -1,18 +1,21 @@
 // The slave loop on a pseudo-terminal: queries written by the test on the far side are
 // answered on the line, broadcasts and queries for other addresses never are, invalid
-// frames are reported, and closing the port ends the loop.
+// frames are reported, every frame reaches the frame hook, and closing the port ends the
+// loop without running the application's handlers.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
+#include "FrameLog.h"
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
 #include "ServerTestApplication.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -26,7 +29,7 @@ class ServerLineTest : public ::testing::Test {
         Reported.push_back(Error.what());
       }
     });
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmServer);
     Connection.SetParity(psNone);
     Connection.OnInvalidFrameDiscard = [this](TModbusConnection&) { ++InvalidFrames; };
@@ -54,7 +57,7 @@ class ServerLineTest : public ::testing::Test {
     ASSERT_TRUE(PumpUntil(Handled));
   }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   TModbusServer Server;
   TFakeApplication App;
@@ -78,9 +81,9 @@ TEST_F(ServerLineTest, AnswersAQueryInRtu) {
 TEST_F(ServerLineTest, AnswersAQueryInAscii) {
   Open(tmASCII);
   Pty.Write(Ascii({17, 3, 0, 0x20, 0, 2}));
-  EXPECT_EQ(PumpAndRead(Pty), Bytes(Ascii({17, 3, 4, 0x10, 0x20, 0x10, 0x21})));
+  EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 3, 4, 0x10, 0x20, 0x10, 0x21}));
   Pty.Write(Ascii({17, 7}));
-  EXPECT_EQ(PumpAndRead(Pty), Bytes(Ascii({17, 0x87, 1})));
+  EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 0x87, 1}));
 }
 
 TEST_F(ServerLineTest, OtherAddressesAndBroadcastsGetNoReply) {
@@ -104,6 +107,7 @@ TEST_F(ServerLineTest, OtherAddressesAndBroadcastsGetNoReply) {
 
 TEST_F(ServerLineTest, InvalidFramesAreReportedAndNeverAnswered) {
   Open();
+  TFrameLog Log(Connection.FrameHook());
   TBytes BadCrc = ReadTwo;
   BadCrc.back() ^= 0xFF;
   SendUnanswered(BadCrc, [&] { return InvalidFrames == 1; });
@@ -112,6 +116,13 @@ TEST_F(ServerLineTest, InvalidFramesAreReportedAndNeverAnswered) {
 
   Pty.Write(ReadTwo);
   EXPECT_EQ(PumpAndRead(Pty), ReadTwoReply);
+  ASSERT_TRUE(PumpUntil([&] { return Log.Count() == 4; }));
+  using D = TFrameDirection;
+  using O = TFrameOutcome;
+  EXPECT_EQ(Log.Entries(), (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, BadCrc},
+                                                           {D::fdReceived, O::foLengthError, {17, 3, 0}},
+                                                           {D::fdReceived, O::foOk, ReadTwo},
+                                                           {D::fdSent, O::foOk, ReadTwoReply}}));
 }
 
 TEST_F(ServerLineTest, AFailingHandlerIsReportedAndTheLoopGoesOn) {
@@ -170,9 +181,25 @@ TEST_F(ServerLineTest, ClosingEndsTheLoopWithOneEmptyReceiveReported) {
   EXPECT_EQ(PumpAndRead(Pty), ReadTwoReply);
 }
 
+TEST_F(ServerLineTest, ClosingWhileAQueryWaitsForTheMainThreadRunsNoHandler) {
+  Open();
+  TFrameLog Log(Connection.FrameHook());
+  Pty.Write(ReadTwo);
+  // The query has been received and handed to the main thread, which has not run it yet.
+  const auto Deadline = TSteadyClock::now() + std::chrono::seconds(5);
+  while ((Log.Count() == 0 || DefaultMainThread().PendingCount() == 0) && TSteadyClock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(DefaultMainThread().PendingCount(), 0u);
+  Connection.Close();
+  EXPECT_EQ(App.AcceptAsked.size(), 0u) << "a handler ran inside Close";
+  PumpUntil([] { return false; }, 100);  // the call given up at the close stays given up
+  EXPECT_EQ(App.AcceptAsked.size(), 0u);
+  EXPECT_TRUE(Pty.ReadAll().empty());
+}
+
 TEST_F(ServerLineTest, AHungUpLineIsReportedAtASteadyPace) {
   Open();
-  Pty.CloseMaster();
+  Pty.HangUp();
   // Each report waits for the main thread; between reports the loop pauses instead of
   // spinning on a device that stays hung up.
   const auto Start = TSteadyClock::now();

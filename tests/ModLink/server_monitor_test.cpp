@@ -6,10 +6,11 @@
 #include <atomic>
 #include <vector>
 
+#include "FrameLog.h"
 #include "ModbusConnection.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -28,7 +29,7 @@ void PrintTo(const TCaptured& Frame, std::ostream* Out) {
 class ServerMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmMonitor);
     Connection.OnInspectCapturedFrame = [this](TModbusConnection&, std::uint8_t Address,
                                                std::uint8_t Command, const TFrameData& Data) {
@@ -53,7 +54,7 @@ class ServerMonitorTest : public ::testing::Test {
   }
   void Feed(const std::string& Text) { Feed(TBytes(Text.begin(), Text.end())); }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   std::vector<TCaptured> Captured;
   std::atomic<int> InvalidFrames{0};
@@ -83,6 +84,7 @@ TEST_F(ServerMonitorTest, MinimalFrameHasNoCommandData) {
 
 TEST_F(ServerMonitorTest, InvalidFramesAreReported) {
   Open();
+  TFrameLog Log(Connection.FrameHook());
   TBytes Bad = Rtu({5, 3, 0, 0, 0, 1});
   Bad[3] ^= 0x40;
   Feed(Bad);
@@ -91,6 +93,12 @@ TEST_F(ServerMonitorTest, InvalidFramesAreReported) {
   EXPECT_TRUE(Captured.empty());
   Feed(Rtu({5, 6, 0, 1, 0, 2}));
   ASSERT_EQ(Captured.size(), 1u);
+  // Every frame seen reaches the frame hook, valid or not.
+  using D = TFrameDirection;
+  using O = TFrameOutcome;
+  EXPECT_EQ(Log.Entries(), (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, Bad},
+                                                           {D::fdReceived, O::foLengthError, {5, 3, 0}},
+                                                           {D::fdReceived, O::foOk, Rtu({5, 6, 0, 1, 0, 2})}}));
 }
 
 TEST_F(ServerMonitorTest, CapturesAsciiFrames) {

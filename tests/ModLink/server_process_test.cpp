@@ -10,9 +10,10 @@
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
 #include "ServerTestApplication.h"
-#include "ServerTestPty.h"
+#include "FrameBytes.h"
+#include "PtyPair.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -41,7 +42,7 @@ TBytes ExceptionReply(std::uint8_t Address, std::uint8_t Command, std::uint8_t C
 class ServerProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Connection.SetPort(Pty.SlavePath());
+    Connection.SetPort(Pty.Path());
     Connection.SetConnectionMode(cmServer);
     Connection.Open();
     Server.SetConnection(&Connection);
@@ -65,7 +66,7 @@ class ServerProcessTest : public ::testing::Test {
     return TBytes(Reply.StartPtr(), Reply.StartPtr() + Reply.Size());
   }
 
-  TTestPty Pty;
+  TPtyPair Pty;
   TModbusConnection Connection;
   TModbusServer Server;
   TFakeApplication App;

@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 // A connection whose worker is kept busy by one silent request, so that the requests made
 // afterwards stay queued.

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace clienttest;
+using namespace serialtest;
 
 constexpr int TransactionCount = 10000;
 constexpr int BatchSize = 100;

@@ -6,7 +6,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "LinkTestPty.h"
+#include "FrameBytes.h"
+#include "PtyPair.h"
 #include "ModLinkConsts.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-using namespace linktest;
+using namespace serialtest;
 using namespace std::chrono_literals;
 
 // Collects what reaches the application's exception handler during one test.

@@ -5,14 +5,13 @@
 #include "ChildProcess.h"
 #include "LoopbackPorts.h"
 #include "RequirePeer.h"
+#include "PtyBridge.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
-#include <termios.h>
 
 #include <gtest/gtest.h>
 
@@ -32,58 +31,6 @@ constexpr char PYTHON[] = "/usr/bin/python3";
 bool PymodbusSerialInstalled() {
   return RunChild({PYTHON, "-c", "import pymodbus.server, serial"}, "/").ExitStatus == 0;
 }
-
-// Two pseudo-terminals joined back to back, so that both ends have a path:
-// the poller opens one, pymodbus the other.
-class TPtyBridge {
-public:
-  TPtyBridge() {
-    Open(FMasterA, FSlaveA, FPathA);
-    Open(FMasterB, FSlaveB, FPathB);
-    FThread = std::thread([this] { Relay(); });
-  }
-  ~TPtyBridge() {
-    FStop = true;
-    FThread.join();
-    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB}) close(fd);
-  }
-  const std::string& PathA() const { return FPathA; }
-  const std::string& PathB() const { return FPathB; }
-
-private:
-  static void Open(int& Master, int& Slave, std::string& Path) {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[256] = {};
-    if (openpty(&Master, &Slave, name, &raw, nullptr) != 0)
-      throw std::system_error(errno, std::generic_category(), "openpty");
-    Path = name;
-    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
-  }
-  static void Copy(int From, int To) {
-    unsigned char buffer[1024];
-    const ssize_t n = read(From, buffer, sizeof buffer);
-    for (ssize_t done = 0; n > 0 && done < n;) {
-      const ssize_t w = write(To, buffer + done, static_cast<size_t>(n - done));
-      if (w > 0)
-        done += w;
-      else if (w < 0 && errno != EAGAIN)
-        return;
-    }
-  }
-  void Relay() {
-    while (!FStop) {
-      pollfd p[2] = {{FMasterA, POLLIN, 0}, {FMasterB, POLLIN, 0}};
-      if (poll(p, 2, 10) <= 0) continue;
-      if (p[0].revents & POLLIN) Copy(FMasterA, FMasterB);
-      if (p[1].revents & POLLIN) Copy(FMasterB, FMasterA);
-    }
-  }
-  int FMasterA = -1, FSlaveA = -1, FMasterB = -1, FSlaveB = -1;
-  std::string FPathA, FPathB;
-  std::atomic<bool> FStop{false};
-  std::thread FThread;
-};
 
 // A Python server as a child process, ended at the end of the test.
 class TPythonServer {
@@ -125,7 +72,7 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
       "0=0x0105", "1=0",      "2=0",      "3=0xD000", "4=0x406C", "5=0",      "6=0x4248",
       "7=0xFB2E", "8=0xFFFF", "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"};
 
-  TPtyBridge line;
+  serialtest::TPtyBridge line;  // the poller opens one end, pymodbus the other
   std::vector<std::string> rtuArguments = {PYMODBUS_RTU_SERVER, line.PathB(), "115200"};
   rtuArguments.insert(rtuArguments.end(), registers.begin(), registers.end());
   TPythonServer rtu(rtuArguments);

@@ -1,11 +1,16 @@
-// A serial device on POSIX: raw termios (custom rates through termios2), modem
-// lines, purge, drain, non-blocking reads and bounded writes, and a wait for
-// input that an event can end. termios stays out of this header.
+// A serial device: raw line settings at any bit rate, modem lines, purge, drain,
+// non-blocking reads and bounded writes, and a wait for input that an event can end.
+// The system's own types stay in the implementation (platform/posix/SerialDevice.cpp).
+//
+// Every failure raises std::system_error with the system's error code; its message
+// names the port.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "NativeHandle.h"
 
 class TOsEvent;
 
@@ -30,43 +35,47 @@ public:
   TSerialDevice(const TSerialDevice&) = delete;
   TSerialDevice& operator=(const TSerialDevice&) = delete;
 
-  // A name with a "/" is a path; a bare name such as ttyUSB0 is looked up under
-  // /dev/. False (errno set) when the device cannot be opened.
-  bool Open(const std::string& PortName);
-  // Uses a descriptor the application opened; it is never closed here.
-  bool Attach(int Handle);
+  // A name with a "/" is a path; a bare name such as ttyUSB0 is looked up under /dev/.
+  // The message of a failure starts with "Could not open serial port" and names the path.
+  void Open(const std::string& PortName);
+  // Uses a handle the application opened; it is never closed here. Fails as Open does.
+  void Attach(TNativeHandle Handle);
   void Close();
-  bool IsOpen() const { return FHandle >= 0; }
-  int Handle() const { return FHandle; }
+  bool IsOpen() const { return FHandle != InvalidNativeHandle; }
+  TNativeHandle Handle() const { return FHandle; }
+  // The path opened, or a description of the handle attached, as failures name it.
+  const std::string& Name() const { return FName; }
   static std::string DevicePath(const std::string& PortName);
 
   // Linux sizes its tty queues itself: sizes are only checked.
-  bool SetQueueSizes(int InputSize, int OutputSize);
+  void SetQueueSizes(int InputSize, int OutputSize);
   // Raw mode, reads that return at once with what is queued.
-  bool SetRawTimeouts();
-  // Checks that the descriptor can be waited on with poll().
-  bool CheckWaitable();
-  bool ApplyLineSettings(const TLineSettings& Settings);
-  // Actual rate read back from the device (0 on failure).
+  void SetRawTimeouts();
+  // Checks that the handle can be waited on together with an event.
+  void CheckWaitable();
+  void ApplyLineSettings(const TLineSettings& Settings);
+  // The rate the device runs at, read back from it.
   std::uint32_t CurrentBaudRate() const;
 
-  bool SetRTS(bool Level);
-  bool SetDTR(bool Level);
-  bool Purge(bool Input, bool Output);
-  bool Drain();
+  void SetRTS(bool Level);
+  void SetDTR(bool Level);
+  void Purge(bool Input, bool Output);
+  // Waits until everything written has left the device.
+  void Drain();
 
-  // Reads what is queued, at most Count bytes; 0 when nothing is. Raises
-  // std::system_error on a device failure.
+  // Reads what is queued, at most Count bytes; 0 when nothing is.
   std::size_t Read(std::uint8_t* Data, std::size_t Count);
   // Writes all bytes unless the device stops accepting them for TimeoutMs
-  // (InfiniteTimeout: no limit); returns the number written. Raises
-  // std::system_error on a device failure.
+  // (InfiniteTimeout: no limit); returns the number written.
   std::size_t Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs);
-  // Waits for input, for Break or for the time-out. A hang-up raises
-  // std::system_error (EIO) instead of reporting data that never comes.
+  // Waits for input, for Break or for the time-out. A hang-up is a failure (EIO)
+  // instead of data that never comes.
   TWaitResult WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs);
 
 private:
-  int FHandle = -1;
+  [[noreturn]] void Fail(const char* What) const;
+
+  TNativeHandle FHandle = InvalidNativeHandle;
   bool FOwned = false;
+  std::string FName;
 };

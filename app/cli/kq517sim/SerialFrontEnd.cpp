@@ -116,7 +116,8 @@ void TSerialFrontEnd::Open() {
   try {
     FConnection.Open();
   } catch (const std::exception& e) {
-    const std::string reason = pty ? e.what() : e.what() + (": " + ErrnoText());
+    // The library's message names the port and the system's reason itself.
+    const std::string reason = e.what();
     ClosePseudoTerminal();
     throw std::runtime_error("cannot open the serial port " + FPath + ": " + reason);
   }

@@ -189,7 +189,7 @@ class ClientInterop : public ::testing::Test {
     EXPECT_EQ(Beyond.Exception, seIllegalDataAddress);
   }
 
-  interop::TPtyBridge Bridge;
+  serialtest::TPtyBridge Bridge;
   TModbusConnection Connection;
   TModbusClient Client;
   std::optional<TTransactionInfo> Last;

@@ -21,7 +21,7 @@
 #include "ServerTestApplication.h"
 #include "ServerTestLine.h"
 
-using namespace servertest;
+using namespace serialtest;
 
 namespace {
 
@@ -60,7 +60,7 @@ class ServerInteropTest : public ::testing::Test {
     ASSERT_TRUE(Listening) << "the slave loop never reported the probe frame";
   }
 
-  interop::TPtyBridge Bridge;
+  serialtest::TPtyBridge Bridge;
   TModbusConnection Connection;
   TModbusServer Server;
   TFakeApplication App;

@@ -1,4 +1,4 @@
-#include "OsEvent.h"
+#include "../OsEvent.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -6,18 +6,16 @@
 
 #include <cerrno>
 #include <climits>
-#include <system_error>
+
+#include "../OsError.h"
 
 namespace {
-[[noreturn]] void RaiseLastOSError(const char* What) {
-  throw std::system_error(errno, std::generic_category(), What);
-}
-}  // namespace
-
+// poll() time-out argument for a millisecond time-out where InfiniteTimeout means no limit.
 int PollTimeout(std::uint32_t Timeout) {
   if (Timeout == TOsEvent::InfiniteTimeout) return -1;
   return Timeout > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(Timeout);
 }
+}  // namespace
 
 TOsEvent::TOsEvent(bool ManualReset)
     : FHandle(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), FManualReset(ManualReset) {

@@ -1,6 +1,6 @@
 // Only the kernel's own termios headers are used here (termios2 and BOTHER for
 // any bit rate); they cannot be mixed with <termios.h>.
-#include "SerialDevice.h"
+#include "../SerialDevice.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -11,15 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <system_error>
 
-#include "OsEvent.h"
-
-namespace {
-[[noreturn]] void RaiseLastOSError(const char* What) {
-  throw std::system_error(errno, std::generic_category(), What);
-}
-}  // namespace
+#include "../../ModLinkMessages.h"
+#include "../OsError.h"
+#include "../OsEvent.h"
 
 TSerialDevice::~TSerialDevice() { Close(); }
 
@@ -28,43 +23,37 @@ std::string TSerialDevice::DevicePath(const std::string& PortName) {
   return "/dev/" + PortName;
 }
 
-bool TSerialDevice::Open(const std::string& PortName) {
+void TSerialDevice::Fail(const char* What) const { RaiseLastOSError(std::string(What) + " " + FName); }
+
+void TSerialDevice::Open(const std::string& PortName) {
   Close();
-  if (PortName.empty()) {
-    errno = ENOENT;
-    return false;
-  }
-  const int Handle = ::open(DevicePath(PortName).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (Handle < 0) return false;
-  if (!::isatty(Handle)) {
-    ::close(Handle);
-    errno = ENOTTY;
-    return false;
-  }
+  FName = PortName.empty() ? "(no port name)" : DevicePath(PortName);
+  errno = ENOENT;
+  const int Handle =
+      PortName.empty() ? -1 : ::open(FName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (Handle < 0) Fail(ModLinkMessages::SCouldNotOpenPort);
   // Not shared: a second open of the same device by another program fails.
-  if (::ioctl(Handle, TIOCEXCL) < 0 && errno != ENOTTY) {
+  if (!::isatty(Handle) || (::ioctl(Handle, TIOCEXCL) < 0 && errno != ENOTTY)) {
     const int Saved = errno;
     ::close(Handle);
     errno = Saved;
-    return false;
+    Fail(ModLinkMessages::SCouldNotOpenPort);
   }
   FHandle = Handle;
   FOwned = true;
-  return true;
 }
 
-bool TSerialDevice::Attach(int Handle) {
+void TSerialDevice::Attach(TNativeHandle Handle) {
   Close();
-  if (Handle < 0 || ::fcntl(Handle, F_GETFD) < 0) {
-    errno = EBADF;
-    return false;
-  }
+  FName = "descriptor " + std::to_string(Handle);
+  errno = EBADF;
+  if (Handle < 0 || ::fcntl(Handle, F_GETFD) < 0) Fail(ModLinkMessages::SCouldNotOpenPort);
   // The wait and the reads rely on a non-blocking descriptor.
   const int Flags = ::fcntl(Handle, F_GETFL);
-  if (Flags < 0 || ::fcntl(Handle, F_SETFL, Flags | O_NONBLOCK) < 0) return false;
+  if (Flags < 0 || ::fcntl(Handle, F_SETFL, Flags | O_NONBLOCK) < 0)
+    Fail(ModLinkMessages::SCouldNotOpenPort);
   FHandle = Handle;
   FOwned = false;
-  return true;
 }
 
 void TSerialDevice::Close() {
@@ -72,52 +61,42 @@ void TSerialDevice::Close() {
     ::ioctl(FHandle, TIOCNXCL);
     ::close(FHandle);
   }
-  FHandle = -1;
+  FHandle = InvalidNativeHandle;
   FOwned = false;
 }
 
-bool TSerialDevice::SetQueueSizes(int InputSize, int OutputSize) {
-  if (InputSize < 0 || OutputSize < 0) {
-    errno = EINVAL;
-    return false;
-  }
-  return FHandle >= 0;
+void TSerialDevice::SetQueueSizes(int InputSize, int OutputSize) {
+  errno = InputSize < 0 || OutputSize < 0 ? EINVAL : EBADF;
+  if (InputSize < 0 || OutputSize < 0 || FHandle < 0) Fail("set the queue sizes of");
 }
 
-bool TSerialDevice::SetRawTimeouts() {
+void TSerialDevice::SetRawTimeouts() {
   termios2 Tio{};
-  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) return false;
-  Tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) Fail("read the settings of");
+  Tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY);
   Tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   Tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   Tio.c_cflag |= CREAD | CLOCAL;
   Tio.c_cc[VMIN] = 0;
   Tio.c_cc[VTIME] = 0;
-  return ::ioctl(FHandle, TCSETS2, &Tio) == 0;
+  if (::ioctl(FHandle, TCSETS2, &Tio) < 0) Fail("set raw mode on");
 }
 
-bool TSerialDevice::CheckWaitable() {
+void TSerialDevice::CheckWaitable() {
   pollfd Fd{FHandle, POLLIN, 0};
-  if (::poll(&Fd, 1, 0) < 0) return false;
-  if (Fd.revents & POLLNVAL) {
-    errno = EBADF;
-    return false;
-  }
-  return true;
+  if (::poll(&Fd, 1, 0) < 0) Fail("poll");
+  errno = EBADF;
+  if (Fd.revents & POLLNVAL) Fail("poll");
 }
 
-bool TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
-  if (FHandle < 0) {
-    errno = EBADF;
-    return false;
-  }
-  if (Settings.BaudRate == 0) {
-    errno = EINVAL;
-    return false;
-  }
+void TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
+  errno = FHandle < 0 ? EBADF : EINVAL;
+  if (FHandle < 0 || Settings.BaudRate == 0) Fail("set the line settings of");
   termios2 Tio{};
-  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) return false;
-  Tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | (CBAUD << IBSHIFT));
+  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) Fail("read the settings of");
+  Tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS |
+                                        (CBAUD << IBSHIFT));
   Tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CREAD | CLOCAL;
   Tio.c_ispeed = Settings.BaudRate;
   Tio.c_ospeed = Settings.BaudRate;
@@ -134,41 +113,41 @@ bool TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
   Tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   Tio.c_cc[VSTART] = 0x11;
   Tio.c_cc[VSTOP] = 0x13;
-  if (::ioctl(FHandle, TCSETS2, &Tio) < 0) return false;
+  if (::ioctl(FHandle, TCSETS2, &Tio) < 0) Fail("set the line settings of");
   // Without hardware flow control the lines take the requested levels; a device
   // without modem lines still counts as configured.
-  if (!Settings.RtsCtsFlowControl) SetRTS(Settings.RaiseRTS);
-  SetDTR(Settings.RaiseDTR);
-  return true;
+  int Rts = TIOCM_RTS, Dtr = TIOCM_DTR;
+  if (!Settings.RtsCtsFlowControl) ::ioctl(FHandle, Settings.RaiseRTS ? TIOCMBIS : TIOCMBIC, &Rts);
+  ::ioctl(FHandle, Settings.RaiseDTR ? TIOCMBIS : TIOCMBIC, &Dtr);
 }
 
 std::uint32_t TSerialDevice::CurrentBaudRate() const {
   termios2 Tio{};
-  if (FHandle < 0 || ::ioctl(FHandle, TCGETS2, &Tio) < 0) return 0;
+  if (::ioctl(FHandle, TCGETS2, &Tio) < 0) Fail("read the settings of");
   return Tio.c_ospeed;
 }
 
-bool TSerialDevice::SetRTS(bool Level) {
+void TSerialDevice::SetRTS(bool Level) {
   int Bits = TIOCM_RTS;
-  return ::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) == 0;
+  if (::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) < 0)
+    Fail(Level ? "raise RTS on" : "drop RTS on");
 }
 
-bool TSerialDevice::SetDTR(bool Level) {
+void TSerialDevice::SetDTR(bool Level) {
   int Bits = TIOCM_DTR;
-  return ::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) == 0;
+  if (::ioctl(FHandle, Level ? TIOCMBIS : TIOCMBIC, &Bits) < 0)
+    Fail(Level ? "raise DTR on" : "drop DTR on");
 }
 
-bool TSerialDevice::Purge(bool Input, bool Output) {
-  if (!Input && !Output) return true;
+void TSerialDevice::Purge(bool Input, bool Output) {
+  if (!Input && !Output) return;
   const int Queue = Input && Output ? TCIOFLUSH : Input ? TCIFLUSH : TCOFLUSH;
-  return ::ioctl(FHandle, TCFLSH, Queue) == 0;
+  if (::ioctl(FHandle, TCFLSH, Queue) < 0) Fail("purge");
 }
 
-bool TSerialDevice::Drain() {
-  for (;;) {
-    if (::ioctl(FHandle, TCSBRK, 1) == 0) return true;
-    if (errno != EINTR) return false;
-  }
+void TSerialDevice::Drain() {
+  while (::ioctl(FHandle, TCSBRK, 1) < 0)
+    if (errno != EINTR) Fail("drain");
 }
 
 std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
@@ -179,7 +158,7 @@ std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
     if (Got >= 0) return static_cast<std::size_t>(Got);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-    RaiseLastOSError("serial read");
+    Fail("read from");
   }
 }
 
@@ -195,7 +174,7 @@ std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, st
       continue;
     }
     if (Put < 0 && errno == EINTR) continue;
-    if (Put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseLastOSError("serial write");
+    if (Put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Fail("write to");
     // The output queue is full: wait until it takes more, within the time-out.
     int Wait = -1;
     if (Bounded) {
@@ -205,10 +184,10 @@ std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, st
     }
     pollfd Fd{FHandle, POLLOUT, 0};
     const int Ready = ::poll(&Fd, 1, Wait);
-    if (Ready < 0 && errno != EINTR) RaiseLastOSError("poll");
+    if (Ready < 0 && errno != EINTR) Fail("wait for");
     if (Ready > 0 && (Fd.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(Fd.revents & POLLOUT)) {
       errno = EIO;
-      RaiseLastOSError("serial write");
+      Fail("write to");
     }
   }
   return Written;
@@ -235,7 +214,7 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
     const int Ready = ::ppoll(Fds, 2, WaitFor, nullptr);
     if (Ready < 0) {
       if (errno == EINTR) continue;
-      RaiseLastOSError("poll");
+      Fail("wait for");
     }
     if (Ready == 0) return TWaitResult::TimedOut;
     if (Fds[1].revents & POLLIN) {
@@ -244,7 +223,7 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
     }
     if (Fds[0].revents & POLLNVAL) {
       errno = EBADF;
-      RaiseLastOSError("serial wait");
+      Fail("wait for");
     }
     // After a hang-up the descriptor stays readable for ever: only bytes still
     // queued count as data.
@@ -252,11 +231,11 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
       int Queued = 0;
       if (::ioctl(FHandle, TIOCINQ, &Queued) == 0 && Queued > 0) return TWaitResult::DataReady;
       errno = EIO;
-      RaiseLastOSError("serial device hung up");
+      RaiseLastOSError("serial device " + FName + " hung up");
     }
     if (Fds[0].revents & POLLIN) return TWaitResult::DataReady;
     // Woken without input, hang-up or error: not expected from a tty.
     errno = EIO;
-    RaiseLastOSError("serial device hung up");
+    RaiseLastOSError("serial device " + FName + " hung up");
   }
 }

@@ -1,0 +1,97 @@
+// RTU and ASCII framing as one value with no I/O: frame sizes, the error check,
+// encoding a binary frame into the bytes of the line and decoding them back, where a
+// frame starts and ends among the bytes received, and the tests that match a reply to
+// its query. The value is chosen once, from the transmission mode and the side of the
+// line (client, server or monitor), and the connection and its worker only ask it;
+// they never branch on the mode themselves.
+#pragma once
+
+#include <cstdint>
+
+#include "FrameHook.h"
+#include "ModLinkTypes.h"
+#include "ModbusBuffer.h"
+#include "ModbusTransaction.h"
+
+struct TFramingBackend;
+
+// Why raw bytes did not decode into a frame.
+enum class TDecodeResult : std::uint8_t {
+  drOk,
+  drMalformed,  // too short, too long, or not shaped like a frame of the mode
+  drBadCheck,   // well shaped, but the CRC or the LRC does not match
+};
+
+// The frame hook's outcome of bytes that decoded with this result.
+TFrameOutcome OutcomeOf(TDecodeResult Decoded);
+
+// Where one receive stands in the bytes collected so far. The caller reads new bytes
+// into the area right after the Collected ones and lets the framing scan them; the
+// scan keeps the frame at the start of the area.
+struct TFrameScan {
+  int Collected = 0;      // bytes of the frame, from the start of the area
+  bool Started = false;   // the frame has begun (RTU: any byte; ASCII: a colon)
+  bool Complete = false;  // its content says it has ended (ASCII: CR LF)
+  int Stage = 0;          // the mode's own progress through a frame
+};
+
+class TModbusFraming {
+ public:
+  // Raises "Internal error" for a mode or a side outside the enumerations.
+  TModbusFraming(TTransmissionMode Mode, TConnectionMode Role);
+
+  TTransmissionMode Mode() const;
+  TConnectionMode Role() const { return FRole; }
+  // How the bytes of a frame record are framed on the line.
+  TFrameFraming LineFraming() const;
+
+  // ---- Sizes (binary bytes unless said otherwise) -------------------------------
+  int HeaderSize() const { return 1; }  // the address; the function code follows it
+  int ErrorCheckSize() const;
+  int MinimumQuerySize() const;
+  int MinimumReplySize() const;  // also the exact size of an exception reply
+  int MaximumFrameSize() const;  // the capacity of every transaction buffer
+  // Raw bytes of the largest frame: the worker's send and receive areas.
+  int InterimBufferSize() const;
+  // The smallest raw frame Decode accepts on this side of the line.
+  int MinimumRawFrameSize() const;
+
+  // ---- Error check, encoding and decoding ---------------------------------------
+  // Appends the error check of the bytes before the cursor.
+  void EmitErrorCheck(TModbusBuffer& Buffer) const;
+  bool ErrorChecksEqual(TModbusBuffer& Buffer) const;
+  // Binary frame to raw line bytes; the raw size (the buffer's size when that is not
+  // above 0). Raises "Failed to encode frame" when they would not fit in DestCapacity.
+  int Encode(const TModbusBuffer& Buffer, std::uint8_t* DestPtr, int DestCapacity) const;
+  // Raw line bytes to a binary frame at the start of Buffer. Raises "Failed to decode
+  // frame" when a well-shaped frame is larger than the buffer.
+  TDecodeResult Decode(const std::uint8_t* SourcePtr, TModbusBuffer& Buffer, int SourceSize) const;
+
+  // ---- Receiving ------------------------------------------------------------------
+  // Scans New bytes read into Area right after the Scan.Collected ones.
+  void Scan(TFrameScan& Scan, std::uint8_t* Area, int New) const;
+  // True when a frame ends only with the line's silence (RTU), so that bytes beyond a
+  // full receive area belong to the same frame and are dropped with it.
+  bool EndsAtSilence() const;
+  // The longest pause between two characters of one frame, given the connection's
+  // silent interval in milliseconds.
+  std::uint32_t CharacterGap(std::uint32_t Silence) const;
+
+  // ---- Matching a reply to its query ----------------------------------------------
+  // The received bytes begin with all the sent ones.
+  static bool IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,
+                     int ReceivedCount);
+  bool HeadersMatch(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer) const;
+  bool CommandsMatch(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer) const;
+  bool IsExpectedReply(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer,
+                       bool Promiscuous) const;
+  bool IsExceptionReply(TModbusBuffer& ReplyBuffer) const;
+  std::uint8_t AcquireServerAddress(TModbusBuffer& Buffer) const;
+  std::uint8_t AcquireModbusCommand(TModbusBuffer& Buffer) const;
+  void AcquireServerException(TModbusBuffer& Buffer, TServerException& Exception,
+                              std::uint8_t& ExceptionCode) const;
+
+ private:
+  const TFramingBackend* FBackend;
+  TConnectionMode FRole;
+};
