@@ -237,8 +237,7 @@ TEST_F(ClientExchange, FrameHookRecordsEachFrameWithItsOutcomeOnceClassified) {
   TFrameLog Log(Rig.Connection.FrameHook());
   TBytes BadCrc = Rtu(ReadReplyPdu);
   std::swap(BadCrc[BadCrc.size() - 1], BadCrc[BadCrc.size() - 2]);
-  int Seen = 0;
-  Start([&](const TBytes&) {
+  Start([BadCrc, Seen = 0](const TBytes&) mutable {  // owned by the slave's thread
     ++Seen;
     return Seen == 1 ? std::vector<TChunk>{} : Say(Seen == 2 ? BadCrc : Rtu(ReadReplyPdu));
   });
