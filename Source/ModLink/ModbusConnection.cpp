@@ -229,7 +229,7 @@ void TModbusConnection::SetBaudRate(TBaudRate Value) {
 }
 
 void TModbusConnection::SetCustomBaudRate(std::uint32_t Value) {
-  if (Value == FCustomBaudRate && FBaudRate == brCustom) return;
+  if (Value == FCustomBaudRate) return;  // like every setter: the current value changes nothing
   FCustomBaudRate = Value;
   FBaudRate = brCustom;
   ReprogramLine();
