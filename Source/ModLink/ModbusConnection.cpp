@@ -140,6 +140,8 @@ void TModbusConnection::InternalOpen() {
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
     FBreakEvent.Reset();
+    FPendingInput.clear();
+    FPendingInput.reserve(static_cast<std::size_t>(FFraming.InterimBufferSize()));
     FThread = std::make_unique<TTransactionThread>(*this);
     FThread->SetPriority(static_cast<int>(FThreadPriority));
   } catch (...) {
@@ -409,6 +411,7 @@ void TModbusConnection::ChangeRTS(bool Value) {
 
 void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
   if (!RX && !TX) return;
+  if (RX) FDropPendingInput.store(true);
   // A purge that fails leaves nothing worse than stale bytes.
   try {
     FDevice.Purge(RX, TX);

@@ -3,12 +3,13 @@
 // when the line falls silent and in ASCII runs from the last colon to CR LF.
 //
 // Every receive is bounded in time: a line that never falls silent, or noise that
-// never stops, ends the receive once the time a whole frame may take has passed,
-// and bytes beyond the receive area are read and dropped, so a flood can neither
-// spin the worker nor overrun the area.
+// never stops, ends the receive once the receive time-out has passed since the frame
+// began, and bytes beyond the receive area are read and dropped, so a flood can neither
+// spin the worker nor overrun the area. Bytes that follow a complete frame in the same
+// read are kept for the next receive.
 #include <algorithm>
 #include <chrono>
-#include <cmath>
+#include <cstring>
 
 #include "Delay.h"
 #include "ModbusConnection.h"
@@ -82,20 +83,6 @@ void TModbusConnection::DiscardInputUntilSilence(std::uint32_t Silence, std::uin
   }
 }
 
-// The longest a whole frame may take on the line: twice the transfer time of a full
-// receive area at the current rate (11 bits per character), plus the silent interval.
-std::uint32_t TModbusConnection::FrameTimeAllowance() const {
-  std::uint32_t Rate = 0;
-  try {
-    Rate = LineBitRate();
-  } catch (...) {
-  }
-  const std::uint32_t Silence = GetRealSilentInterval();
-  if (Rate == 0) return 1000 + Silence;
-  const double Ms = std::ceil(2.0 * DetermineInterimBufferSize() * 11 * 1000 / Rate);
-  return static_cast<std::uint32_t>(std::min(Ms, 600000.0)) + Silence;
-}
-
 int TModbusConnection::ReceiveFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout) {
   int Size = ReceiveRawFrame(Buffer, Capacity, Timeout, GetRealSilentInterval());
   DoPreprocessIncomingFrame(Buffer, Capacity, Size);
@@ -113,6 +100,14 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     if (New > 0) FFraming.Scan(Scan, Buffer, New);
     return New > 0;
   };
+  // The bytes that followed the last frame in its read come first.
+  if (FDropPendingInput.exchange(false)) FPendingInput.clear();
+  if (!FPendingInput.empty()) {
+    const int Count = std::min(static_cast<int>(FPendingInput.size()), Capacity);
+    std::memcpy(Buffer, FPendingInput.data(), static_cast<std::size_t>(Count));
+    FPendingInput.clear();
+    FFraming.Scan(Scan, Buffer, Count);
+  }
 
   // Phase one: wait for the start of a frame, passing over noise, until the time-out.
   const auto IdleDeadline = TClock::now() + std::chrono::milliseconds(Timeout);
@@ -120,9 +115,12 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     const std::uint32_t Left = MillisecondsUntil(IdleDeadline);
     if (Left == 0 || !WaitForData(Left) || !ReadAndScan()) return Scan.Collected;
   }
-  // Phase two: collect the frame while characters keep coming, until it is complete.
+  // Phase two: collect the frame while characters keep coming, until it is complete. A
+  // frame that has begun is bounded by the area (the largest frame) and by the receive
+  // time-out, not by its nominal time on the line: USB adapters deliver it in chunks.
   const std::uint32_t Gap = FFraming.CharacterGap(Silence);
-  const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(FrameTimeAllowance());
+  const std::uint64_t Budget = Timeout != InfiniteTimeout ? Timeout : GetReceiveTimeout();
+  const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(Budget + Gap);
   while (Scan.Started && !Scan.Complete) {
     if (Scan.Collected == Capacity) {
       // A frame longer than the area: drop the rest, up to the line's silence.
@@ -132,5 +130,7 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     const std::uint32_t Left = MillisecondsUntil(FrameDeadline);
     if (Left == 0 || !WaitForData(std::min(Gap, Left)) || !ReadAndScan()) break;
   }
+  if (Scan.Complete && Scan.Rest > 0)
+    FPendingInput.assign(Buffer + Scan.RestAt, Buffer + Scan.RestAt + Scan.Rest);
   return Scan.Collected;
 }
