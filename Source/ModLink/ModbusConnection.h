@@ -317,6 +317,7 @@ private:
   bool LiveReprogramAllowed() const { return FActive && !FLoading; }
   void ReprogramLine();
   std::uint32_t LineBitRate() const;
+  std::uint32_t DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const;
   int ReadAvailable(std::uint8_t* Area, int Free);
   void DiscardInputUntilSilence(std::uint32_t Silence, std::uint32_t Limit);
   int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);

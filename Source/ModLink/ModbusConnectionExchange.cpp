@@ -33,9 +33,9 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   try {
     const std::size_t Wanted = Count > 0 ? static_cast<std::size_t>(Count) : 0;
     const std::size_t Written = FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
-    AllWritten = Written == Wanted;
-    // Wait until the last character has left, so RTS never drops under it.
-    FDevice.Drain();
+    // Wait until the last character has left, so RTS never drops under it; what has not
+    // left in time is flushed, and the frame counts as not sent.
+    AllWritten = FDevice.Drain(DrainTimeout(Written, Timeout)) && Written == Wanted;
   } catch (...) {
     // Never leave the bus driven after a failure; the first failure is the one reported.
     if (Toggle) {
@@ -52,6 +52,17 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   }
   DoAfterFrameSendAsync();
   return AllWritten;
+}
+
+// How long the bytes just written may take to leave the device: the send time-out, but
+// never less than their own time on the line (11 bits a character) and a margin, so that
+// a slow line is not cut short; that line time alone when there is no send time-out.
+std::uint32_t TModbusConnection::DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const {
+  constexpr std::uint64_t MarginMs = 100;
+  const std::uint64_t Rate = std::max<std::uint32_t>(LineBitRate(), 1);
+  const std::uint64_t LineTime = (Count * 11 * 1000 + Rate - 1) / Rate + MarginMs;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(SendTimeout, LineTime),
+                                                            InfiniteTimeout - 1));
 }
 
 // ---- Wait and read ----------------------------------------------------------------

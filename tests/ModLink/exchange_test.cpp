@@ -1,6 +1,7 @@
 // The frame exchange on a pseudo-terminal: RTU frames ended by silence (also when they
 // come in chunks), ASCII frames from the colon to CR LF, waits ended by the break event,
-// floods and noise bounded in time, sends with their worker-side events.
+// floods and noise bounded in time, sends with their worker-side events and a drain that
+// ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -205,6 +206,20 @@ TEST_F(LinkExchange, ASendIntoALineThatTakesNothingEndsAtTheSendTimeOut) {
   const TBytes Big(256 * 1024, 0x55);
   const auto Start = TClock::now();
   EXPECT_FALSE(Conn.SendFrame(Big.data(), static_cast<int>(Big.size()), 200));
+  EXPECT_LT(ElapsedMs(Start), 5000);
+}
+
+// A line whose flow control never lets the bytes go, as RTS/CTS with CTS held low.
+struct TStuckLine : TSerialDevice {
+  std::size_t OutputPending() const override { return 64; }
+};
+
+TEST(SerialDeviceDrain, ADrainHeldBackForEverEndsAtItsBound) {
+  TPtyPair Pty;
+  TStuckLine Line;
+  Line.Open(Pty.Path());
+  const auto Start = TClock::now();
+  EXPECT_FALSE(Line.Drain(200));
   EXPECT_LT(ElapsedMs(Start), 5000);
 }
 
