@@ -68,7 +68,7 @@ std::uint32_t TModbusConnection::DrainTimeout(std::size_t Count, std::uint32_t S
 // ---- Wait and read ----------------------------------------------------------------
 
 bool TModbusConnection::WaitForData(std::uint32_t Timeout) {
-  // poll() keeps no state between calls: a wait that timed out leaves nothing to
+  // The device's wait keeps no state between calls: a wait that timed out leaves nothing to
   // pick up, and the next call sees characters that arrived in between at once.
   return FDevice.WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
 }

@@ -26,7 +26,9 @@ struct TFramingBackend {
   void (*Encode)(const std::uint8_t* Binary, int Size, std::uint8_t* Dest);
   // Called with at least the minimum raw size; fills Buffer and reports its shape.
   TDecodeResult (*Decode)(const std::uint8_t* Raw, int RawSize, TModbusBuffer& Buffer);
-  void (*Scan)(TFrameScan& Scan, std::uint8_t* Area, int New);
+  // Scans New bytes read after the collected ones. The side tells whether a query or a
+  // reply is expected, for a framing that would tell a frame's end from its function code.
+  void (*Scan)(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode Role);
 };
 
 namespace {
@@ -56,7 +58,7 @@ TDecodeResult RtuDecode(const std::uint8_t* Raw, int RawSize, TModbusBuffer& Buf
   return TDecodeResult::drOk;
 }
 
-void RtuScan(TFrameScan& Scan, std::uint8_t*, int New) {
+void RtuScan(TFrameScan& Scan, std::uint8_t*, int New, TConnectionMode) {
   Scan.Collected += New;
   Scan.Started = Scan.Collected > 0;
 }
@@ -115,7 +117,7 @@ enum TReceiveFrameStage { rfsIdle, rfsCollecting, rfsCompleting, rfsCompleted };
 // colon among them restarts the frame there, and the frame is moved to the start of the
 // area. Bytes before a colon are noise and are not kept; a character other than LF
 // after CR drops the frame. What follows LF is left for the next frame.
-void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New) {
+void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode) {
   std::uint8_t* Chunk = Area + Scan.Collected;
   int Start = -1;
   int Count = 0;
@@ -292,7 +294,7 @@ TDecodeResult TModbusFraming::Decode(const std::uint8_t* SourcePtr, TModbusBuffe
 }
 
 void TModbusFraming::Scan(TFrameScan& Scan, std::uint8_t* Area, int New) const {
-  FBackend->Scan(Scan, Area, New);
+  FBackend->Scan(Scan, Area, New, FRole);
 }
 
 bool TModbusFraming::IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,
