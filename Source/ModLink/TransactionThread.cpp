@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <utility>
 
 #include "Delay.h"
 #include "ModLinkError.h"
@@ -252,13 +253,18 @@ TFrameOutcome ReplyOutcome(TServerReply Reply, TDecodeResult Decoded) {
 }  // namespace
 
 void TTransactionThread::ClientExecute() {
+  // The line must be quiet for a frame gap before the first query. That quiet is counted
+  // from the purge at start, so the time the first request takes to arrive counts, and a
+  // poll that opens the port for each request does not wait a whole silence twice.
   FConnection.ClearDeviceBuffers(true, true);
-  FConnection.WaitForData(FConnection.GetRealSilentInterval());
+  const TClock::time_point QuietSince = TClock::now();
+  bool FirstQuery = true;
   while (!Terminated()) {
     WaitForWakeUp();
     TModbusTransactionPtr T;
     while (!Terminated() && FetchNextTransaction(T)) {
       try {
+        if (std::exchange(FirstQuery, false)) FConnection.WaitForQuietLine(QuietSince);
         ExecuteTransaction(*T);
         if (T->Info.Address != BroadcastAddress || T->Custom)
           FConnection.PostTransactionComplete(std::move(T));
