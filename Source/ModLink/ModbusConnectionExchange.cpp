@@ -76,12 +76,15 @@ bool TModbusConnection::WaitForData(std::uint32_t Timeout) {
   return FDevice.WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
 }
 
+// A read that leaves room has emptied the device's queue: asking again would only cost a
+// call that finds nothing.
 int TModbusConnection::ReadAvailable(std::uint8_t* Area, int Free) {
   int Total = 0;
   while (Total < Free) {
-    const std::size_t Got = FDevice.Read(Area + Total, static_cast<std::size_t>(Free - Total));
-    if (Got == 0) break;
+    const std::size_t Wanted = static_cast<std::size_t>(Free - Total);
+    const std::size_t Got = FDevice.Read(Area + Total, Wanted);
     Total += static_cast<int>(Got);
+    if (Got < Wanted) break;
   }
   return Total;
 }

@@ -138,6 +138,8 @@ public:
   QLineEdit* SerialSlaveAddressEdit = nullptr;
   QLabel* Label12 = nullptr;
   QComboBox* SerialBytesSequenceCombo = nullptr;
+  // RTU frames end by their predicted length instead of the line's silence.
+  QCheckBox* chkFrameEndByLength = nullptr;
   QPushButton* SerialPollButton = nullptr;
 
   TBusyBar* ProgressBar1 = nullptr;

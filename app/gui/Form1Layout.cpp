@@ -144,7 +144,13 @@ void TForm1::BuildControls() {
     serial->addWidget(field, row, 1);
     ++row;
   }
-  serial->addWidget(SerialPollButton, row, 0, 1, 2);
+  serial->addWidget(SerialPollButton, row++, 0, 1, 2);
+  chkFrameEndByLength = Named(new QCheckBox(QStringLiteral("Fine frame per lunghezza"), Panel2),
+                              "chkFrameEndByLength");
+  chkFrameEndByLength->setToolTip(
+      QStringLiteral("Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
+                     "senza attendere il silenzio della linea"));
+  serial->addWidget(chkFrameEndByLength, row, 0, 1, 2);
   serial->setColumnStretch(1, 1);
   column->addWidget(Panel2);
 

@@ -74,6 +74,7 @@ TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   s.parity = o.parity == psEven ? 'E' : o.parity == psOdd ? 'O' : 'N';
   s.stopBits = o.stopBits;
   s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
+  s.frameEndByLength = o.frameEndByLength;
   return s;
 }
 
@@ -110,20 +111,22 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   // it that moment before telling readers where to find it.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request) {
-    std::vector<std::uint8_t> reply;
+  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
+    std::size_t size = 0;
     try {
-      reply = serial.AnswerPdu(request.pdu);
+      size = serial.AnswerPdu(request.pdu, reply);
     } catch (const std::exception& e) {
       std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
-      reply = {static_cast<std::uint8_t>(request.pdu[0] | 0x80), 4};  // server failure
+      reply[0] = static_cast<std::uint8_t>(request.pdu[0] | 0x80);
+      reply[1] = 4;  // server failure
+      size = 2;
     }
     if (o.verbose) {
       std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
-                << request.transactionId << ": " << DescribeExchange(request.pdu, reply)
+                << request.transactionId << ": " << DescribeExchange(request.pdu, reply.first(size))
                 << std::endl;
     }
-    return reply;
+    return size;
   });
   if (!o.noTcp) {
     tcp.Listen();
@@ -138,9 +141,9 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
             << "; Ctrl-C stops" << std::endl;
 
   const int wake[] = {stop.Fd(), mainThread.WakeFd()};
+  // Posted calls (the serial line's) wake the loop; only then is their queue looked at.
   while (!stop.Requested()) {
-    tcp.ServeOnce(-1, wake);
-    mainThread.RunPending();
+    if (tcp.ServeOnce(-1, wake)) mainThread.RunPending();
   }
   serial.OnLog = nullptr;
   serial.Close();
