@@ -140,6 +140,9 @@ void TModbusConnection::InternalOpen() {
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
     FBreakEvent.Reset();
+    // The line's quiet is counted from here: the worker may take a while to start.
+    ClearDeviceBuffers(true, true);
+    FOpenedAt = std::chrono::steady_clock::now();
     FPendingInput.clear();
     FLastQuery = {};
     FPendingInput.reserve(static_cast<std::size_t>(FFraming.InterimBufferSize()));

@@ -241,6 +241,8 @@ public:
   // characters at the line's rate) since QuietSince, dropping what arrives meanwhile; never
   // longer than RealSilentInterval in all. Before the first query after the port opened.
   void WaitForQuietLine(std::chrono::steady_clock::time_point QuietSince);
+  // When the port was opened and its buffers purged (worker side: fixed while open).
+  std::chrono::steady_clock::time_point OpenedAt() const { return FOpenedAt; }
   // Ends a WaitForData in progress (or the next one).
   void SignalBreak() { FBreakEvent.Set(); }
   TOsEvent& BreakEvent() { return FBreakEvent; }
@@ -357,6 +359,7 @@ private:
   std::atomic<bool> FDropPendingInput{false};
   // Worker side: the last query sent or seen on the line, for the frame end by length.
   TQueryShape FLastQuery;
+  std::chrono::steady_clock::time_point FOpenedAt;
 
   // Settings
   TSerialPort FPort = DefaultPort;

@@ -254,10 +254,12 @@ TFrameOutcome ReplyOutcome(TServerReply Reply, TDecodeResult Decoded) {
 
 void TTransactionThread::ClientExecute() {
   // The line must be quiet for a frame gap before the first query. That quiet is counted
-  // from the purge at start, so the time the first request takes to arrive counts, and a
-  // poll that opens the port for each request does not wait a whole silence twice.
+  // from the purge at open when nothing has come in since, else from this purge; so the
+  // time the worker and the first request take to arrive counts, and a poll that opens
+  // the port for each request does not wait a whole silence twice.
+  const bool QuietSinceOpen = !FConnection.WaitForData(0);
   FConnection.ClearDeviceBuffers(true, true);
-  const TClock::time_point QuietSince = TClock::now();
+  const TClock::time_point QuietSince = QuietSinceOpen ? FConnection.OpenedAt() : TClock::now();
   bool FirstQuery = true;
   while (!Terminated()) {
     WaitForWakeUp();

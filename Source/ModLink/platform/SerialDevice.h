@@ -84,4 +84,5 @@ private:
   bool FOwned = false;
   std::string FName;
   std::uint32_t FCharacterTimeUs = 1042;  // one character at the programmed rate (9600 8E1)
+  mutable bool FHasLineStatus = true;      // the device tells when its last character has left
 };
