@@ -1,0 +1,17 @@
+// The multimedia timer's period: the default system tick (15.6 ms) would round the
+// serial exchange's millisecond waits up.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <algorithm>
+
+#include "../TimerResolution.h"
+
+bool RequestTimerPeriod(std::uint32_t PeriodMs) {
+  TIMECAPS Caps{};
+  if (PeriodMs == 0 || timeGetDevCaps(&Caps, sizeof Caps) != MMSYSERR_NOERROR) return false;
+  const UINT Period = std::clamp<UINT>(PeriodMs, Caps.wPeriodMin, Caps.wPeriodMax);
+  return Period == PeriodMs && timeBeginPeriod(Period) == TIMERR_NOERROR;
+}
+
+void ReleaseTimerPeriod(std::uint32_t PeriodMs) { timeEndPeriod(PeriodMs); }

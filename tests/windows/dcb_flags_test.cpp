@@ -1,0 +1,57 @@
+// The device control block's flags for each flow control and modem-line setting: the
+// rules the port applies at open, checked without a port (Wine does not carry modem
+// lines to a pseudo-terminal).
+#include "DcbFlags.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TDcbRow {
+  const char* Name;
+  TLineSettings Settings;
+  std::uint32_t Expected;
+};
+
+TLineSettings Line(char Parity, bool RtsCts, bool DtrDsr, bool RaiseRTS, bool RaiseDTR) {
+  TLineSettings Settings;
+  Settings.Parity = Parity;
+  Settings.RtsCtsFlowControl = RtsCts;
+  Settings.DtrDsrFlowControl = DtrDsr;
+  Settings.RaiseRTS = RaiseRTS;
+  Settings.RaiseDTR = RaiseDTR;
+  return Settings;
+}
+
+using namespace DcbFlag;
+
+class DcbFlagsTest : public testing::TestWithParam<TDcbRow> {};
+
+TEST_P(DcbFlagsTest, MatchTheDeviceBlockLayout) { EXPECT_EQ(DcbFlags(GetParam().Settings), GetParam().Expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DcbFlagsTest,
+    testing::Values(
+        TDcbRow{"NoParityBothLinesUp", Line('N', false, false, true, true), Binary | RtsControlEnable | DtrControlEnable},
+        TDcbRow{"EvenParityChecksParity", Line('E', false, false, true, true),
+                Binary | Parity | RtsControlEnable | DtrControlEnable},
+        // RTS toggling: the sender raises RTS around each frame, the driver keeps it low.
+        TDcbRow{"RtsLeftLow", Line('N', false, false, false, true), Binary | DtrControlEnable},
+        TDcbRow{"BothLinesLow", Line('O', false, false, false, false), Binary | Parity},
+        TDcbRow{"RtsCtsHandshake", Line('N', true, false, true, true),
+                Binary | OutxCtsFlow | RtsControlHandshake | DtrControlEnable},
+        TDcbRow{"DtrDsrHandshake", Line('N', false, true, true, true),
+                Binary | OutxDsrFlow | DtrControlHandshake | RtsControlEnable},
+        TDcbRow{"DtrDsrWithDtrDisabled", Line('N', false, true, false, false),
+                Binary | OutxDsrFlow | DtrControlHandshake}),
+    [](const testing::TestParamInfo<TDcbRow>& Info) { return std::string(Info.param.Name); });
+
+TEST(DcbCodes, ParityAndStopBits) {
+  EXPECT_EQ(DcbParity('N'), 0);
+  EXPECT_EQ(DcbParity('O'), 1);
+  EXPECT_EQ(DcbParity('E'), 2);
+  EXPECT_EQ(DcbStopBits(1), 0);
+  EXPECT_EQ(DcbStopBits(2), 2);
+}
+
+}  // namespace
