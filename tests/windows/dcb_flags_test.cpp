@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <system_error>
+
 namespace {
 
 struct TDcbRow {
@@ -52,6 +54,21 @@ TEST(DcbCodes, ParityAndStopBits) {
   EXPECT_EQ(DcbParity('E'), 2);
   EXPECT_EQ(DcbStopBits(1), 0);
   EXPECT_EQ(DcbStopBits(2), 2);
+}
+
+// A port that is not there fails with the library's text, the device path and the
+// system's own error; a closed device stays closed.
+TEST(SerialDeviceOpen, MissingPortNamesItsDevicePath) {
+  TSerialDevice Device;
+  try {
+    Device.Open("COM99");
+    FAIL() << "COM99 opened";
+  } catch (const std::system_error& Error) {
+    EXPECT_EQ(std::string(Error.what()).rfind("Could not open serial port \\\\.\\COM99", 0), 0u) << Error.what();
+    EXPECT_NE(Error.code().value(), 0);
+  }
+  EXPECT_FALSE(Device.IsOpen());
+  EXPECT_EQ(TSerialDevice::DevicePath("\\\\.\\COM10"), "\\\\.\\COM10");
 }
 
 }  // namespace
