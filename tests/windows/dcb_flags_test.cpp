@@ -1,11 +1,11 @@
 // The device control block's flags for each flow control and modem-line setting: the
 // rules the port applies at open, checked without a port (Wine does not carry modem
 // lines to a pseudo-terminal).
-#include "DcbFlags.h"
-
 #include <gtest/gtest.h>
 
 #include <system_error>
+
+#include "DcbFlags.h"
 
 namespace {
 
@@ -29,12 +29,15 @@ using namespace DcbFlag;
 
 class DcbFlagsTest : public testing::TestWithParam<TDcbRow> {};
 
-TEST_P(DcbFlagsTest, MatchTheDeviceBlockLayout) { EXPECT_EQ(DcbFlags(GetParam().Settings), GetParam().Expected); }
+TEST_P(DcbFlagsTest, MatchTheDeviceBlockLayout) {
+  EXPECT_EQ(DcbFlags(GetParam().Settings), GetParam().Expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, DcbFlagsTest,
     testing::Values(
-        TDcbRow{"NoParityBothLinesUp", Line('N', false, false, true, true), Binary | RtsControlEnable | DtrControlEnable},
+        TDcbRow{"NoParityBothLinesUp", Line('N', false, false, true, true),
+                Binary | RtsControlEnable | DtrControlEnable},
         TDcbRow{"EvenParityChecksParity", Line('E', false, false, true, true),
                 Binary | Parity | RtsControlEnable | DtrControlEnable},
         // RTS toggling: the sender raises RTS around each frame, the driver keeps it low.
@@ -64,7 +67,8 @@ TEST(SerialDeviceOpen, MissingPortNamesItsDevicePath) {
     Device.Open("COM99");
     FAIL() << "COM99 opened";
   } catch (const std::system_error& Error) {
-    EXPECT_EQ(std::string(Error.what()).rfind("Could not open serial port \\\\.\\COM99", 0), 0u) << Error.what();
+    EXPECT_EQ(std::string(Error.what()).rfind("Could not open serial port \\\\.\\COM99", 0), 0u)
+        << Error.what();
     EXPECT_NE(Error.code().value(), 0);
   }
   EXPECT_FALSE(Device.IsOpen());

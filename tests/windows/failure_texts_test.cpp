@@ -15,17 +15,19 @@ struct TWinsockRow {
 class WinsockFailureText : public testing::TestWithParam<TWinsockRow> {};
 
 TEST_P(WinsockFailureText, NamesTheCause) {
-  const std::string text = GetParam().Code == 10054 ? LostConnectionText(GetParam().Code)
-                                                    : ConnectFailureText("10.0.0.9:502", GetParam().Code, 3000, ".");
+  const std::string text = GetParam().Code == 10054
+                               ? LostConnectionText(GetParam().Code)
+                               : ConnectFailureText("10.0.0.9:502", GetParam().Code, 3000, ".");
   EXPECT_NE(text.find(GetParam().Expected), std::string::npos) << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, WinsockFailureText,
-                         testing::Values(TWinsockRow{"Refused", 10061, "connessione rifiutata"},         // WSAECONNREFUSED
-                                         TWinsockRow{"TimedOut", 10060, "nessuna risposta entro 3 s"},   // WSAETIMEDOUT
-                                         TWinsockRow{"HostUnreachable", 10065, "dispositivo non raggiungibile"},
-                                         TWinsockRow{"NetworkUnreachable", 10051, "rete non raggiungibile"},
-                                         TWinsockRow{"Reset", 10054, "interrotta dal dispositivo"}),     // WSAECONNRESET
-                         [](const testing::TestParamInfo<TWinsockRow>& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WinsockFailureText,
+    testing::Values(TWinsockRow{"Refused", 10061, "connessione rifiutata"},  // WSAECONNREFUSED
+                    TWinsockRow{"TimedOut", 10060, "nessuna risposta entro 3 s"},  // WSAETIMEDOUT
+                    TWinsockRow{"HostUnreachable", 10065, "dispositivo non raggiungibile"},
+                    TWinsockRow{"NetworkUnreachable", 10051, "rete non raggiungibile"},
+                    TWinsockRow{"Reset", 10054, "interrotta dal dispositivo"}),  // WSAECONNRESET
+    [](const testing::TestParamInfo<TWinsockRow>& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

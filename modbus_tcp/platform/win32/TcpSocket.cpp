@@ -1,11 +1,11 @@
 // TTcpSocket on Winsock 2. The library is started once per process, on first use.
+#include "TcpSocket.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <chrono>
 #include <utility>
-
-#include "TcpSocket.h"
 
 namespace {
 
@@ -96,7 +96,9 @@ const std::error_category& ResolverCategory() {
   return category;
 }
 
-TTcpSocket::~TTcpSocket() { Close(); }
+TTcpSocket::~TTcpSocket() {
+  Close();
+}
 
 TTcpSocket::TTcpSocket(TTcpSocket&& Other) noexcept
     : FHandle(std::exchange(Other.FHandle, InvalidNativeSocket)) {}
@@ -160,7 +162,8 @@ TTcpSocket::TReceived TTcpSocket::ReceiveNow(std::span<uint8_t> Into) {
   // Blocking socket: take only what select() says has arrived (or the peer's close).
   if (!WaitReadable(0)) return {0, false};
   const int chunk = static_cast<int>(std::min<std::size_t>(Into.size(), 1 << 30));
-  const int n = ::recv(static_cast<SOCKET>(FHandle), reinterpret_cast<char*>(Into.data()), chunk, 0);
+  const int n =
+      ::recv(static_cast<SOCKET>(FHandle), reinterpret_cast<char*>(Into.data()), chunk, 0);
   if (n > 0) return {static_cast<std::size_t>(n), false};
   if (n == 0) return {0, true};
   ThrowOSError(WSAGetLastError(), "recv");

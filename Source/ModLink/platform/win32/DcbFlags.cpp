@@ -10,6 +10,10 @@ std::uint32_t DcbFlags(const TLineSettings& Settings) {
   return Flags;
 }
 
-std::uint8_t DcbParity(char Parity) { return Parity == 'O' ? 1 : Parity == 'E' ? 2 : 0; }
+std::uint8_t DcbParity(char Parity) {
+  return Parity == 'O' ? 1 : Parity == 'E' ? 2 : 0;
+}
 
-std::uint8_t DcbStopBits(int StopBits) { return StopBits == 2 ? 2 : 0; }
+std::uint8_t DcbStopBits(int StopBits) {
+  return StopBits == 2 ? 2 : 0;
+}

@@ -1,8 +1,8 @@
+#include "../OsError.h"
+
 #include <windows.h>
 
 #include <system_error>
-
-#include "../OsError.h"
 
 void RaiseLastOSError(const std::string& What) {
   const DWORD Error = GetLastError();

@@ -1,19 +1,23 @@
 // TOsEvent on a Win32 event object. A wait on it (WaitFor, or WaitForMultipleObjects
 // among other handles) consumes an auto-reset event by itself.
+#include "../OsEvent.h"
+
 #include <windows.h>
 
 #include "../OsError.h"
-#include "../OsEvent.h"
 
 TOsEvent::TOsEvent(bool ManualReset)
-    : FHandle(CreateEventW(nullptr, ManualReset ? TRUE : FALSE, FALSE, nullptr)), FManualReset(ManualReset) {
+    : FHandle(CreateEventW(nullptr, ManualReset ? TRUE : FALSE, FALSE, nullptr)),
+      FManualReset(ManualReset) {
   if (FHandle == nullptr) {
     FHandle = InvalidNativeHandle;
     RaiseLastOSError("CreateEvent");
   }
 }
 
-TOsEvent::~TOsEvent() { CloseHandle(FHandle); }
+TOsEvent::~TOsEvent() {
+  CloseHandle(FHandle);
+}
 
 void TOsEvent::Set() {
   if (!SetEvent(FHandle)) RaiseLastOSError("SetEvent");
@@ -34,7 +38,8 @@ bool TOsEvent::IsSet() const {
 void TOsEvent::Acknowledge() {}
 
 bool TOsEvent::WaitFor(std::uint32_t Timeout) {
-  const DWORD Result = WaitForSingleObject(FHandle, Timeout == InfiniteTimeout ? INFINITE : Timeout);
+  const DWORD Result =
+      WaitForSingleObject(FHandle, Timeout == InfiniteTimeout ? INFINITE : Timeout);
   if (Result == WAIT_FAILED) RaiseLastOSError("WaitForSingleObject");
   return Result == WAIT_OBJECT_0;
 }

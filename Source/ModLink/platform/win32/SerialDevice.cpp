@@ -7,6 +7,8 @@
 // waited on again by the next one. (An overlapped WaitCommEvent would do the same job on
 // Windows, but under Wine it completes at once with an empty mask.) Reads of what is queued
 // ask the driver how much is there first, so they never wait.
+#include "../SerialDevice.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 
 #include "../../ModLinkMessages.h"
 #include "../OsEvent.h"
-#include "../SerialDevice.h"
 #include "DcbFlags.h"
 
 struct TSerialDevice::TPlatformState {
@@ -38,7 +39,8 @@ namespace {
 
 std::wstring Widen(const std::string& Text) {
   if (Text.empty()) return {};
-  const int Length = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+  const int Length =
+      MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
   std::wstring Wide(static_cast<std::size_t>(std::max(Length, 0)), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Wide.data(), Length);
   return Wide;
@@ -51,18 +53,23 @@ constexpr COMMTIMEOUTS PortTimeouts{MAXDWORD, MAXDWORD, MAXDWORD - 1, 0, 0};
 
 }  // namespace
 
-TSerialDevice::~TSerialDevice() { Close(); }
+TSerialDevice::~TSerialDevice() {
+  Close();
+}
 
 std::string TSerialDevice::DevicePath(const std::string& PortName) {
   if (PortName.rfind("\\\\", 0) == 0) return PortName;
   return "\\\\.\\" + PortName;
 }
 
-bool TSerialDevice::SupportsDtrDsrFlowControl() { return true; }
+bool TSerialDevice::SupportsDtrDsrFlowControl() {
+  return true;
+}
 
 void TSerialDevice::Fail(const char* What) const {
   const DWORD Error = GetLastError();
-  throw std::system_error(static_cast<int>(Error), std::system_category(), std::string(What) + " " + FName);
+  throw std::system_error(static_cast<int>(Error), std::system_category(),
+                          std::string(What) + " " + FName);
 }
 
 void TSerialDevice::Open(const std::string& PortName) {
@@ -70,10 +77,11 @@ void TSerialDevice::Open(const std::string& PortName) {
   FName = PortName.empty() ? "(no port name)" : DevicePath(PortName);
   SetLastError(ERROR_FILE_NOT_FOUND);
   // Not shared, must exist, overlapped.
-  const HANDLE Handle = PortName.empty()
-                            ? INVALID_HANDLE_VALUE
-                            : CreateFileW(Widen(FName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE Handle =
+      PortName.empty()
+          ? INVALID_HANDLE_VALUE
+          : CreateFileW(Widen(FName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) Fail(ModLinkMessages::SCouldNotOpenPort);
   // Only a communications device has a device control block.
   DCB Current{};
@@ -166,11 +174,13 @@ std::uint32_t TSerialDevice::CurrentBaudRate() const {
 }
 
 void TSerialDevice::SetRTS(bool Level) {
-  if (!EscapeCommFunction(FHandle, Level ? SETRTS : CLRRTS)) Fail(Level ? "raise RTS on" : "drop RTS on");
+  if (!EscapeCommFunction(FHandle, Level ? SETRTS : CLRRTS))
+    Fail(Level ? "raise RTS on" : "drop RTS on");
 }
 
 void TSerialDevice::SetDTR(bool Level) {
-  if (!EscapeCommFunction(FHandle, Level ? SETDTR : CLRDTR)) Fail(Level ? "raise DTR on" : "drop DTR on");
+  if (!EscapeCommFunction(FHandle, Level ? SETDTR : CLRDTR))
+    Fail(Level ? "raise DTR on" : "drop DTR on");
 }
 
 void TSerialDevice::Purge(bool Input, bool Output) {
@@ -246,7 +256,8 @@ std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
   return Total + Got;
 }
 
-std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs) {
+std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count,
+                                 std::uint32_t TimeoutMs) {
   if (Count == 0) return 0;
   OVERLAPPED Record{};
   Record.hEvent = FState->WriteEvent;
@@ -259,7 +270,8 @@ std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, st
   // A device that stops taking bytes (flow control held) ends the write after the time-out
   // with what went out so far.
   if (WaitForSingleObject(FState->WriteEvent, Limit) == WAIT_TIMEOUT) CancelIoEx(FHandle, &Record);
-  if (!GetOverlappedResult(FHandle, &Record, &Written, TRUE) && GetLastError() != ERROR_OPERATION_ABORTED)
+  if (!GetOverlappedResult(FHandle, &Record, &Written, TRUE) &&
+      GetLastError() != ERROR_OPERATION_ABORTED)
     Fail("write to");
   return Written;
 }

@@ -1,11 +1,11 @@
 // The multimedia timer's period: the default system tick (15.6 ms) would round the
 // serial exchange's millisecond waits up.
-#include <windows.h>
+#include "../TimerResolution.h"
+
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <algorithm>
-
-#include "../TimerResolution.h"
 
 bool RequestTimerPeriod(std::uint32_t PeriodMs) {
   TIMECAPS Caps{};
@@ -14,4 +14,6 @@ bool RequestTimerPeriod(std::uint32_t PeriodMs) {
   return Period == PeriodMs && timeBeginPeriod(Period) == TIMERR_NOERROR;
 }
 
-void ReleaseTimerPeriod(std::uint32_t PeriodMs) { timeEndPeriod(PeriodMs); }
+void ReleaseTimerPeriod(std::uint32_t PeriodMs) {
+  timeEndPeriod(PeriodMs);
+}

@@ -1,4 +1,6 @@
 // Why a serial device does not open, asked of the system the way the library opens it.
+#include "SerialOpenFailure.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -6,8 +8,6 @@
 
 #include <cerrno>
 #include <vector>
-
-#include "SerialOpenFailure.h"
 
 namespace {
 
@@ -47,4 +47,3 @@ std::string SerialOpenFailureText(const std::string& Message, const std::string&
   return SerialOpenFailureText(
       Message, path, error, error == EACCES || error == EPERM ? OwningGroup(path) : std::string());
 }
-

@@ -48,7 +48,8 @@ std::string GetOSString() {
 uint64_t TotalPhysicalMemory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages > 0 && pageSize > 0) return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+  if (pages > 0 && pageSize > 0)
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 
   std::istringstream meminfo(ReadWholeFile("/proc/meminfo"));
   std::string key;

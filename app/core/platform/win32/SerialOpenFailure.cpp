@@ -1,10 +1,10 @@
 // Why a COM port does not open, asked of the system the way the library opens it. The
 // reason is the system's own text, in the system's language.
+#include "SerialOpenFailure.h"
+
 #include <windows.h>
 
 #include <system_error>
-
-#include "SerialOpenFailure.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ std::string SerialOpenFailureText(const std::string& Message, const std::string&
   if (error == 0) return text;
   text += ": " + std::system_category().message(static_cast<int>(error));
   // A COM port is opened by one program at a time.
-  if (error == ERROR_ACCESS_DENIED) text += ". La porta potrebbe essere usata da un altro programma";
+  if (error == ERROR_ACCESS_DENIED)
+    text += ". La porta potrebbe essere usata da un altro programma";
   return text;
 }

@@ -1,16 +1,17 @@
 // The serial ports Windows knows now: the values under HARDWARE\DEVICEMAP\SERIALCOMM,
 // which every serial driver (on-board, USB adapter, Bluetooth) fills while its port
 // exists. The folders of the POSIX lookup mean nothing here.
+#include "SerialPorts.h"
+
 #include <windows.h>
 
 #include <algorithm>
 
-#include "SerialPorts.h"
-
 std::vector<std::string> ListSerialPorts(const TSerialPortFolders&) {
   std::vector<std::string> ports;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
     return ports;
   for (DWORD index = 0;; ++index) {
     wchar_t name[256];

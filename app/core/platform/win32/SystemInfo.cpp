@@ -1,17 +1,18 @@
 // The running program, its version, the system's name and its memory, on Windows.
 // Commons.h comes first: its constants carry the names that <windows.h> makes macros of.
-#include "Commons.h"
-
 #include <windows.h>
 
 #include <cstring>
 #include <vector>
 
+#include "Commons.h"
+
 namespace {
 
 std::wstring Widen(const std::string& Text) {
   if (Text.empty()) return {};
-  const int Length = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+  const int Length =
+      MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
   std::wstring Wide(static_cast<size_t>(Length > 0 ? Length : 0), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Wide.data(), Length);
   return Wide;
@@ -19,11 +20,11 @@ std::wstring Widen(const std::string& Text) {
 
 std::string Narrow(const std::wstring& Text) {
   if (Text.empty()) return {};
-  const int Length = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+  const int Length = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()),
+                                         nullptr, 0, nullptr, nullptr);
   std::string Utf8(static_cast<size_t>(Length > 0 ? Length : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Utf8.data(), Length, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Utf8.data(), Length,
+                      nullptr, nullptr);
   return Utf8;
 }
 
@@ -69,8 +70,9 @@ std::string GetVersionStr(const std::string& pFileName) {
   if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return {};
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
-      length < sizeof(TFixedFileInfo) || fixed->dwSignature != VS_FIXEDFILEINFO_SIGNATURE)
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) ||
+      fixed == nullptr || length < sizeof(TFixedFileInfo) ||
+      fixed->dwSignature != VS_FIXEDFILEINFO_SIGNATURE)
     return {};
   TFixedFileInfo info{};
   static_assert(sizeof(VS_FIXEDFILEINFO) == sizeof(TFixedFileInfo));
@@ -80,9 +82,9 @@ std::string GetVersionStr(const std::string& pFileName) {
 
 std::string GetOSString() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto rtlGetVersion =
-      ntdll ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-            : nullptr;
+  const auto rtlGetVersion = ntdll ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(
+                                         GetProcAddress(ntdll, "RtlGetVersion")))
+                                   : nullptr;
   if (rtlGetVersion == nullptr) return {};
   TOsVersionInfo version{};
   version.dwOSVersionInfoSize = sizeof version;

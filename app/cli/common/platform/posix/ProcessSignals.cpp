@@ -30,4 +30,6 @@ void RemoveStopHandler() {
   gChannel = nullptr;
 }
 
-void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+void IgnoreBrokenPipes() {
+  std::signal(SIGPIPE, SIG_IGN);
+}

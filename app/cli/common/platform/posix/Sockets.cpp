@@ -76,7 +76,8 @@ bool PollHandles(std::span<TPollEntry> entries, int timeoutMs) {
   std::vector<pollfd> fds;
   fds.reserve(entries.size());
   for (const TPollEntry& e : entries) {
-    const short events = static_cast<short>((e.wantRead ? POLLIN : 0) | (e.wantWrite ? POLLOUT : 0));
+    const short events =
+        static_cast<short>((e.wantRead ? POLLIN : 0) | (e.wantWrite ? POLLOUT : 0));
     fds.push_back({e.handle, events, 0});
   }
   const int ready = ::poll(fds.data(), fds.size(), timeoutMs < 0 ? -1 : timeoutMs);
@@ -91,7 +92,8 @@ bool PollHandles(std::span<TPollEntry> entries, int timeoutMs) {
   return true;
 }
 
-TPollHandle ListenOnLoopback(const std::string& host, std::uint16_t port, std::uint16_t& boundPort) {
+TPollHandle ListenOnLoopback(const std::string& host, std::uint16_t port,
+                             std::uint16_t& boundPort) {
   const TBindAddress address = LoopbackAddress(host, port);
   const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(SystemMessage("cannot create a TCP socket", errno));

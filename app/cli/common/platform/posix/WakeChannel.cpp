@@ -12,7 +12,9 @@ TWakeChannel::TWakeChannel() : FRead(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   FWrite = FRead;
 }
 
-TWakeChannel::~TWakeChannel() { ::close(FRead); }
+TWakeChannel::~TWakeChannel() {
+  ::close(FRead);
+}
 
 void TWakeChannel::Signal() noexcept {
   const int saved = errno;  // a signal handler must leave errno as it found it

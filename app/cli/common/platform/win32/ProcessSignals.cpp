@@ -1,10 +1,11 @@
 // Ctrl-C, Ctrl-Break and closing the console window reach a console program as control
 // events, delivered on a thread of their own.
+#include "../ProcessSignals.h"
+
 #include <windows.h>
 
 #include <atomic>
 
-#include "../ProcessSignals.h"
 #include "../WakeChannel.h"
 
 namespace {

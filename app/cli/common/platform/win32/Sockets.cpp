@@ -1,3 +1,5 @@
+#include "../Sockets.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -5,8 +7,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <vector>
-
-#include "../Sockets.h"
 
 namespace {
 
@@ -80,11 +80,14 @@ bool PollHandles(std::span<TPollEntry> entries, int timeoutMs) {
   std::vector<WSAPOLLFD> fds;
   fds.reserve(entries.size());
   for (const TPollEntry& e : entries) {
-    const SHORT events = static_cast<SHORT>((e.wantRead ? POLLRDNORM : 0) | (e.wantWrite ? POLLWRNORM : 0));
+    const SHORT events =
+        static_cast<SHORT>((e.wantRead ? POLLRDNORM : 0) | (e.wantWrite ? POLLWRNORM : 0));
     fds.push_back({static_cast<SOCKET>(e.handle), events, 0});
   }
-  const int ready = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
-  if (ready == SOCKET_ERROR) throw std::runtime_error(SystemMessage("poll failed", WSAGetLastError()));
+  const int ready =
+      WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs < 0 ? -1 : timeoutMs);
+  if (ready == SOCKET_ERROR)
+    throw std::runtime_error(SystemMessage("poll failed", WSAGetLastError()));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     entries[i].readable = (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
     entries[i].writable = (fds[i].revents & POLLWRNORM) != 0;
@@ -92,11 +95,13 @@ bool PollHandles(std::span<TPollEntry> entries, int timeoutMs) {
   return true;
 }
 
-TPollHandle ListenOnLoopback(const std::string& host, std::uint16_t port, std::uint16_t& boundPort) {
+TPollHandle ListenOnLoopback(const std::string& host, std::uint16_t port,
+                             std::uint16_t& boundPort) {
   StartSockets();
   const TBindAddress address = LoopbackAddress(host, port);
   const SOCKET s = ::socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) throw std::runtime_error(SystemMessage("cannot create a TCP socket", WSAGetLastError()));
+  if (s == INVALID_SOCKET)
+    throw std::runtime_error(SystemMessage("cannot create a TCP socket", WSAGetLastError()));
   // Windows lets a second program bind a port in use unless told otherwise.
   const BOOL on = TRUE;
   ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
@@ -120,7 +125,8 @@ TPollHandle ListenOnLoopback(const std::string& host, std::uint16_t port, std::u
 TPollHandle AcceptConnection(TPollHandle listener, std::string& peer) {
   sockaddr_storage address{};
   int length = sizeof address;
-  const SOCKET s = ::accept(static_cast<SOCKET>(listener), reinterpret_cast<sockaddr*>(&address), &length);
+  const SOCKET s =
+      ::accept(static_cast<SOCKET>(listener), reinterpret_cast<sockaddr*>(&address), &length);
   if (s == INVALID_SOCKET) return NoPollHandle;
   if (!MakeNonBlocking(s)) {
     closesocket(s);

@@ -1,12 +1,13 @@
 // Windows waits on sockets and on event objects with different calls, so the wake-up
 // is a socket too: one end of a connected loopback pair, readable while the other end
 // has written to it.
+#include "../WakeChannel.h"
+
 #include <winsock2.h>
 
 #include <system_error>
 
 #include "../Sockets.h"
-#include "../WakeChannel.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ TWakeChannel::TWakeChannel() {
     Fail("wake-up socket pair");
   }
   const BOOL noDelay = TRUE;
-  ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  ::setsockopt(writer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
   FRead = static_cast<TPollHandle>(reader);
   FWrite = static_cast<TPollHandle>(writer);
 }

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <stdexcept>
 
-bool TPseudoTerminal::Available() { return true; }
+bool TPseudoTerminal::Available() {
+  return true;
+}
 
 void TPseudoTerminal::Open() {
   Close();
