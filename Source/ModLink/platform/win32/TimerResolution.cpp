@@ -2,8 +2,9 @@
 // serial exchange's millisecond waits up.
 #include "../TimerResolution.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// <mmsystem.h> needs the types <windows.h> declares.
+#include <mmsystem.h>
 
 #include <algorithm>
 

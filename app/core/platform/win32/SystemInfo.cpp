@@ -1,11 +1,12 @@
 // The running program, its version, the system's name and its memory, on Windows.
 // Commons.h comes first: its constants carry the names that <windows.h> makes macros of.
+#include "Commons.h"
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 #include <cstring>
 #include <vector>
-
-#include "Commons.h"
 
 namespace {
 
