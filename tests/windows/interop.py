@@ -61,18 +61,8 @@ def accepting(port):
 
 
 def run(command, cwd=None, expect_ok=True):
-    def attempt():
-        return subprocess.run(command, cwd=cwd, capture_output=True, timeout=TIMEOUT, text=True,
-                              encoding="utf-8", errors="replace")
-    try:
-        result = attempt()
-    except subprocess.TimeoutExpired:
-        if command[0] != "wine":
-            raise
-        # Wine has been seen to stall once while starting a program on a loaded machine;
-        # a program that hangs for real hangs again.
-        print("note: %s stalled; running it once more" % " ".join(command), flush=True)
-        result = attempt()
+    result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=TIMEOUT, text=True,
+                            encoding="utf-8", errors="replace")
     if expect_ok and result.returncode != 0:
         raise Failure("%s exited with %d: %s" % (" ".join(command), result.returncode, result.stderr))
     return result

@@ -12,8 +12,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "../../ModLinkMessages.h"
 #include "../OsEvent.h"
@@ -164,6 +166,10 @@ void TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
   Block.fRtsControl = (Flags >> 12) & 3;
   Block.fAbortOnError = (Flags & DcbFlag::AbortOnError) != 0;
   if (!SetCommState(FHandle, &Block)) Fail("set the line settings of");
+  const std::uint32_t Bits = 1 + static_cast<std::uint32_t>(Settings.DataBits) +
+                             (Settings.Parity != 'N' ? 1 : 0) +
+                             static_cast<std::uint32_t>(Settings.StopBits);
+  FCharacterTimeUs = static_cast<std::uint32_t>(Bits * 1'000'000ull / Settings.BaudRate) + 1;
 }
 
 std::uint32_t TSerialDevice::CurrentBaudRate() const {
@@ -202,8 +208,34 @@ void TSerialDevice::Purge(bool Input, bool Output) {
   if (!PurgeComm(FHandle, Flags)) Fail("purge");
 }
 
-void TSerialDevice::Drain() {
-  if (!FlushFileBuffers(FHandle)) Fail("drain");
+// FlushFileBuffers alone would wait as long as the flow control holds the bytes back: the
+// driver's output queue is watched instead, sleeping about as long as what is left takes
+// at the programmed rate, and the flush comes once the queue is empty.
+bool TSerialDevice::Drain(std::uint32_t TimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto Deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+  for (;;) {
+    const std::size_t Pending = OutputPending();
+    if (Pending == 0) {
+      if (!FlushFileBuffers(FHandle)) Fail("drain");
+      return true;
+    }
+    const auto Now = Clock::now();
+    if (Now >= Deadline) {
+      Purge(false, true);
+      return false;
+    }
+    const auto LeavesIn = std::chrono::microseconds(Pending * FCharacterTimeUs);
+    std::this_thread::sleep_for(std::min<Clock::duration>(
+        std::max<Clock::duration>(LeavesIn, std::chrono::microseconds(100)), Deadline - Now));
+  }
+}
+
+std::size_t TSerialDevice::OutputPending() const {
+  COMSTAT Status{};
+  DWORD Errors = 0;
+  if (!ClearCommError(FHandle, &Errors, &Status)) Fail("read the output queue of");
+  return Status.cbOutQue;
 }
 
 namespace {
