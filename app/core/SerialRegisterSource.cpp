@@ -119,8 +119,9 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
   return read;
 }
 
-std::string TSerialRegisterSource::Describe() const {
-  return "Modbus RTU " + FSettings.Port + ", " + std::to_string(BitsPerSecond(FSettings.BaudRate)) +
-         " baud, parity " + ParityWord(FSettings.Parity) + ", slave " +
-         std::to_string(FSettings.Slave);
+std::string DescribeSerialSource(const TSerialSourceSettings& Settings) {
+  return "Modbus RTU " + Settings.Port + ", " + std::to_string(BitsPerSecond(Settings.BaudRate)) +
+         " baud, parity " + ParityWord(Settings.Parity) + ", slave " + std::to_string(Settings.Slave);
 }
+
+std::string TSerialRegisterSource::Describe() const { return DescribeSerialSource(FSettings); }

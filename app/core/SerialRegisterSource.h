@@ -29,6 +29,9 @@ struct TSerialSourceSettings {
   TMaxRetries MaxRetries = 1;
 };
 
+// "Modbus RTU /dev/ttyUSB0, 19200 baud, parity even, slave 7".
+std::string DescribeSerialSource(const TSerialSourceSettings& Settings);
+
 class TSerialRegisterSource : public TRegisterSource {
  public:
   // The calling thread is the one that must call Read.

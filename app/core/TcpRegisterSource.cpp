@@ -27,7 +27,9 @@ TRegisterRead TTcpRegisterSource::Read(std::uint16_t Start, std::uint32_t Count)
   return read;
 }
 
-std::string TTcpRegisterSource::Describe() const {
-  return "Modbus TCP " + TcpEndpointText(FSettings.Host, FSettings.Port) + ", unit " +
-         std::to_string(FSettings.UnitId);
+std::string DescribeTcpSource(const TTcpSourceSettings& Settings) {
+  return "Modbus TCP " + TcpEndpointText(Settings.Host, Settings.Port) + ", unit " +
+         std::to_string(Settings.UnitId);
 }
+
+std::string TTcpRegisterSource::Describe() const { return DescribeTcpSource(FSettings); }

@@ -15,6 +15,9 @@ struct TTcpSourceSettings {
   int ConnectTimeoutMs = 5000;
 };
 
+// "Modbus TCP 127.0.0.1:1502, unit 0".
+std::string DescribeTcpSource(const TTcpSourceSettings& Settings);
+
 class TTcpRegisterSource : public TRegisterSource {
  public:
   explicit TTcpRegisterSource(const TTcpSourceSettings& Settings);

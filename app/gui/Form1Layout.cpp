@@ -29,7 +29,8 @@ namespace {
 
 constexpr int CLIENT_WIDTH = 1007;
 constexpr int CLIENT_HEIGHT = 573;
-constexpr int SETTINGS_WIDTH = 215;
+// Wide enough for "Sequenza Bytes", its list and the "Rileva" button on one row.
+constexpr int SETTINGS_WIDTH = 280;
 constexpr int ERROR_BAR_HEIGHT = 28;
 
 // Tahoma where it is installed, otherwise the closest sans-serif faces of a
@@ -63,6 +64,20 @@ QComboBox* MakeByteSequenceCombo(QWidget* parent, const char* name) {
     combo->addItem(QString::fromLatin1(BYTE_SEQUENCE_NAMES[i]));
   combo->setCurrentIndex(0);
   return combo;
+}
+
+// A field with a small button on its right, in one cell of a panel's grid.
+QWidget* WithButton(QWidget* field, QPushButton* button) {
+  auto* cell = new QWidget(field->parentWidget());
+  auto* row = new QHBoxLayout(cell);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(3);
+  field->setParent(cell);
+  button->setParent(cell);
+  button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  row->addWidget(field, 1);
+  row->addWidget(button);
+  return cell;
 }
 
 QFrame* MakePanel(QWidget* parent, const char* name) {
@@ -134,17 +149,24 @@ void TForm1::BuildControls() {
   SerialSlaveAddressEdit = MakeEdit(Panel2, "SerialSlaveAddressEdit", "1");
   Label12 = MakeLabel(Panel2, "Label12", "Sequenza Bytes");
   SerialBytesSequenceCombo = MakeByteSequenceCombo(Panel2, "SerialBytesSequenceCombo");
+  SerialDetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel2), "SerialDetectButton");
   SerialPollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
+  ScanButton = Named(new QPushButton(QStringLiteral("Cerca dispositivo"), Panel2), "ScanButton");
   const std::pair<QLabel*, QWidget*> serialRows[] = {
-      {Label4, SerialPortEdit}, {Label5, SerialPollIntervalEdit}, {Label8, BaudRateCombo},
-      {Label9, ParityCombo},    {Label10, SerialSlaveAddressEdit}, {Label12, SerialBytesSequenceCombo}};
+      {Label4, SerialPortEdit},
+      {Label5, SerialPollIntervalEdit},
+      {Label8, BaudRateCombo},
+      {Label9, ParityCombo},
+      {Label10, SerialSlaveAddressEdit},
+      {Label12, WithButton(SerialBytesSequenceCombo, SerialDetectButton)}};
   int row = 0;
   for (const auto& [label, field] : serialRows) {
     serial->addWidget(label, row, 0);
     serial->addWidget(field, row, 1);
     ++row;
   }
-  serial->addWidget(SerialPollButton, row, 0, 1, 2);
+  serial->addWidget(SerialPollButton, row++, 0, 1, 2);
+  serial->addWidget(ScanButton, row, 0, 1, 2);
   serial->setColumnStretch(1, 1);
   column->addWidget(Panel2);
 
@@ -169,11 +191,15 @@ void TForm1::BuildControls() {
   PollIntervalEdit = MakeEdit(Panel1, "PollIntervalEdit", "2");
   Label11 = MakeLabel(Panel1, "Label11", "Sequenza Bytes");
   BytesSequenceCombo = MakeByteSequenceCombo(Panel1, "BytesSequenceCombo");
+  DetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel1), "DetectButton");
   PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
   chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
                                  "chkLeaveConnectionOpen");
   const std::pair<QLabel*, QWidget*> tcpRows[] = {
-      {Label2, edtIPAddress}, {Label3, PortEdit}, {Label1, PollIntervalEdit}, {Label11, BytesSequenceCombo}};
+      {Label2, edtIPAddress},
+      {Label3, PortEdit},
+      {Label1, PollIntervalEdit},
+      {Label11, WithButton(BytesSequenceCombo, DetectButton)}};
   row = 0;
   for (const auto& [label, field] : tcpRows) {
     tcp->addWidget(label, row, 0);
@@ -269,6 +295,10 @@ void TForm1::BuildMenu() {
   PrintSetup1 = MakeAction(File1, "PrintSetup1", "P&rint Setup...", false);
   N2 = MakeSeparator(File1, "N2");
   Exit1 = MakeAction(File1, "Exit1", "E&sci", true);
+  Test1 = bar->addMenu(QStringLiteral("&Test"));
+  Test1->setObjectName(QStringLiteral("Test1"));
+  TcpTest1 = MakeAction(Test1, "TcpTest1", "Test limiti via &TCP...", true);
+  SerialTest1 = MakeAction(Test1, "SerialTest1", "Test limiti via &seriale...", true);
   Help1 = bar->addMenu(QStringLiteral("&Help"));
   Help1->setObjectName(QStringLiteral("Help1"));
   About1 = MakeAction(Help1, "About1", "&About...", true);
