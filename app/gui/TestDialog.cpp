@@ -31,6 +31,22 @@ QString ItalianVerdict(const std::string& Verdict) {
   return QStringLiteral("NON LETTO");
 }
 
+// The summary line in the window's language: "Superato: 24 voci su 24 entro i
+// limiti in 5 cicli" or "Non superato: 1 voce su 24 fuori limite, 2 non lette, in 5 cicli".
+QString ItalianSummary(const TCommissioningReport& Report) {
+  int failed = 0, notRead = 0;
+  for (const TReportRow& row : Report.Rows) {
+    failed += row.Verdict == "FAIL";
+    notRead += row.Verdict == "NOT READ";
+  }
+  const int all = static_cast<int>(Report.Rows.size());
+  const QString cycles = Report.Cycles == 1 ? QStringLiteral("1 ciclo") : QStringLiteral("%1 cicli").arg(Report.Cycles);
+  if (Report.Passed) return QStringLiteral("Superato: %1 voci su %1 entro i limiti in %2").arg(all).arg(cycles);
+  QString text = QStringLiteral("Non superato: %1 su %2 fuori limite").arg(failed).arg(all);
+  if (notRead > 0) text += QStringLiteral(", %1 non lette,").arg(notRead);
+  return text + QStringLiteral(" in %1").arg(cycles);
+}
+
 }  // namespace
 
 TTestDialog::TTestDialog(TWindowTestSetup Setup, TMessageBoxes& MessageBoxes, QWidget* parent)
@@ -151,7 +167,7 @@ void TTestDialog::RunDone(const TLimitsTest& Test, const TLimitsRunResult& Resul
 }
 
 void TTestDialog::ShowReport(const TCommissioningReport& Report) {
-  SummaryLabel->setText(QString::fromStdString(Report.Summary));
+  SummaryLabel->setText(ItalianSummary(Report));
   SummaryLabel->setStyleSheet(Report.Passed ? QStringLiteral("color: #1b7f2a; font-weight: bold;")
                                             : QStringLiteral("color: #c0121b; font-weight: bold;"));
   ResultGrid->setRowCount(static_cast<int>(Report.Rows.size()));

@@ -23,6 +23,23 @@ void QuietQtNotes(QtMsgType Type, const QMessageLogContext& Context, const QStri
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(Type, Context, Message)));
 }
 
+// Keeps those notes off standard error while it lives, when asked to.
+class TQuietQtNotes {
+ public:
+  explicit TQuietQtNotes(bool Quiet) : FQuiet(Quiet) {
+    if (FQuiet) FPrevious = qInstallMessageHandler(QuietQtNotes);
+  }
+  ~TQuietQtNotes() {
+    if (FQuiet) qInstallMessageHandler(FPrevious);
+  }
+  TQuietQtNotes(const TQuietQtNotes&) = delete;
+  TQuietQtNotes& operator=(const TQuietQtNotes&) = delete;
+
+ private:
+  bool FQuiet;
+  QtMessageHandler FPrevious = nullptr;
+};
+
 // A Qt application for the layout's fonts, when the program has none of its
 // own (the poller). Forced onto the offscreen platform: a terminal over SSH
 // has no display, and a PDF needs none.
@@ -40,23 +57,20 @@ std::unique_ptr<QGuiApplication> ApplicationForLayout() {
 
 bool WriteHtmlAsPdf(const std::string& Html, const std::string& FileName, const std::string& Title,
                     std::string& Error) {
-  const bool ownApplication = QCoreApplication::instance() == nullptr;
-  const QtMessageHandler previous = ownApplication ? qInstallMessageHandler(QuietQtNotes) : nullptr;
-  const auto application = ApplicationForLayout();
-  if (QCoreApplication::instance() != nullptr &&
-      dynamic_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-    Error = "a PDF needs a Qt GUI application";
-    return false;
-  }
   const QString path = QString::fromStdString(FileName);
   // QPdfWriter reports nothing when it cannot write; find out first.
   {
     QFile probe(path);
     if (!probe.open(QIODevice::WriteOnly)) {
-      if (ownApplication) qInstallMessageHandler(previous);
       Error = "cannot write '" + FileName + "': " + probe.errorString().toStdString();
       return false;
     }
+  }
+  const TQuietQtNotes quiet(QCoreApplication::instance() == nullptr);
+  const auto application = ApplicationForLayout();
+  if (dynamic_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+    Error = "a PDF needs a Qt GUI application";
+    return false;
   }
   QPdfWriter writer(path);
   writer.setTitle(QString::fromStdString(Title));
@@ -72,6 +86,5 @@ bool WriteHtmlAsPdf(const std::string& Html, const std::string& FileName, const 
   const QSizeF paper = writer.pageLayout().paintRect(QPageLayout::Point).size();
   document.setPageSize(paper * PAGE_WIDTH_SCALE);
   document.print(&writer);
-  if (ownApplication) qInstallMessageHandler(previous);
   return true;
 }
