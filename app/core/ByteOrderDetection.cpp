@@ -9,7 +9,16 @@
 
 namespace {
 
-enum class ECheck { ckNone, ckFirmware, ckFrequency, ckVoltage, ckPowerFactor, ckEnergy, ckDate, ckTime };
+enum class ECheck {
+  ckNone,
+  ckFirmware,
+  ckFrequency,
+  ckVoltage,
+  ckPowerFactor,
+  ckEnergy,
+  ckDate,
+  ckTime
+};
 
 // Value group C and processing group D of an OBIS code "A-B:C.D.E"; -1 when
 // the text has no such groups.
@@ -25,7 +34,8 @@ int GroupNumber(std::string_view text) {
 }
 
 TObisGroups ObisGroups(std::string_view obis) {
-  if (const auto colon = obis.find(':'); colon != std::string_view::npos) obis.remove_prefix(colon + 1);
+  if (const auto colon = obis.find(':'); colon != std::string_view::npos)
+    obis.remove_prefix(colon + 1);
   const auto dot1 = obis.find('.');
   if (dot1 == std::string_view::npos) return {};
   const auto dot2 = obis.find('.', dot1 + 1);
@@ -40,13 +50,16 @@ bool IsOneOf(int value, std::initializer_list<int> values) {
 ECheck CheckFor(const TConfigRecord& Entry, bool First) {
   switch (Entry.regType) {
     case eDate:
-    case eDate3: return ECheck::ckDate;
+    case eDate3:
+      return ECheck::ckDate;
     case eTime:
-    case eTime3: return ECheck::ckTime;
+    case eTime3:
+      return ECheck::ckTime;
     case eWord:
       if (First && Entry.obis.empty()) return ECheck::ckFirmware;
       break;
-    default: break;
+    default:
+      break;
   }
   if (Entry.regType != eFloat && Entry.regType != eDouble) return ECheck::ckNone;
   const TObisGroups g = ObisGroups(Entry.obis);
@@ -72,14 +85,22 @@ bool ValidTime(std::int64_t v) {
 bool Passes(ECheck Check, double v) {
   if (!std::isfinite(v)) return false;
   switch (Check) {
-    case ECheck::ckFirmware: return v >= 1 && v <= 9999;
-    case ECheck::ckFrequency: return v >= 45 && v <= 65;
-    case ECheck::ckVoltage: return v >= 0 && v <= 500;
-    case ECheck::ckPowerFactor: return v >= -1 && v <= 1;
-    case ECheck::ckEnergy: return v >= 0 && v < 1e12 && (v == 0 || v >= 1e-3);
-    case ECheck::ckDate: return ValidDate(static_cast<std::int64_t>(v));
-    case ECheck::ckTime: return ValidTime(static_cast<std::int64_t>(v));
-    case ECheck::ckNone: break;
+    case ECheck::ckFirmware:
+      return v >= 1 && v <= 9999;
+    case ECheck::ckFrequency:
+      return v >= 45 && v <= 65;
+    case ECheck::ckVoltage:
+      return v >= 0 && v <= 500;
+    case ECheck::ckPowerFactor:
+      return v >= -1 && v <= 1;
+    case ECheck::ckEnergy:
+      return v >= 0 && v < 1e12 && (v == 0 || v >= 1e-3);
+    case ECheck::ckDate:
+      return ValidDate(static_cast<std::int64_t>(v));
+    case ECheck::ckTime:
+      return ValidTime(static_cast<std::int64_t>(v));
+    case ECheck::ckNone:
+      break;
   }
   return true;
 }
@@ -92,11 +113,14 @@ std::string NumberText(double v) {
 
 std::uint32_t LayoutRegisters(const std::vector<TConfigRecord>& Regs, bool Float32) {
   std::uint32_t count = 0;
-  for (const TConfigRecord& entry : Regs) count += static_cast<std::uint32_t>(RegisterWidth(entry.regType, Float32));
+  for (const TConfigRecord& entry : Regs)
+    count += static_cast<std::uint32_t>(RegisterWidth(entry.regType, Float32));
   return count;
 }
 
-std::string LayoutName(bool Float32) { return Float32 ? "32-bit-float layout" : "64-bit layout"; }
+std::string LayoutName(bool Float32) {
+  return Float32 ? "32-bit-float layout" : "64-bit layout";
+}
 
 }  // namespace
 
@@ -147,12 +171,12 @@ TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int Met
       continue;
     }
     for (int s = 0; s < BYTE_SEQUENCE_COUNT; ++s)
-      result.Ranking.push_back(ScoreReading(Regs, read.Words, static_cast<EByteSequence>(s), float32));
+      result.Ranking.push_back(
+          ScoreReading(Regs, read.Words, static_cast<EByteSequence>(s), float32));
   }
-  std::stable_sort(result.Ranking.begin(), result.Ranking.end(),
-                   [](const TDetectionCandidate& a, const TDetectionCandidate& b) {
-                     return a.Score > b.Score;
-                   });
+  std::stable_sort(
+      result.Ranking.begin(), result.Ranking.end(),
+      [](const TDetectionCandidate& a, const TDetectionCandidate& b) { return a.Score > b.Score; });
   if (result.Found()) {
     const TDetectionCandidate& best = result.Winner();
     result.Ambiguous = std::any_of(result.Ranking.begin() + 1, result.Ranking.end(),
@@ -170,8 +194,9 @@ std::string ByteSequenceWord(EByteSequence Sequence) {
 }
 
 std::string CandidateText(const TDetectionCandidate& Candidate) {
-  return "byte order " + ByteSequenceWord(Candidate.Sequence) + ", " + LayoutName(Candidate.Float32) +
-         ", score " + std::to_string(Candidate.Score) + "/" + std::to_string(Candidate.Total);
+  return "byte order " + ByteSequenceWord(Candidate.Sequence) + ", " +
+         LayoutName(Candidate.Float32) + ", score " + std::to_string(Candidate.Score) + "/" +
+         std::to_string(Candidate.Total);
 }
 
 std::string VerdictText(const TDetectionResult& Result) {
@@ -188,10 +213,10 @@ std::string VerdictText(const TDetectionResult& Result) {
   }
   std::string text = "best: " + CandidateText(best);
   if (best.Score < best.Total) text += " (not every value is plausible)";
-  const bool otherLayoutAlike = std::any_of(Result.Ranking.begin() + 1, Result.Ranking.end(),
-                                            [&](const TDetectionCandidate& c) {
-                                              return c.Sequence == best.Sequence && c.Score == best.Score;
-                                            });
+  const bool otherLayoutAlike = std::any_of(
+      Result.Ranking.begin() + 1, Result.Ranking.end(), [&](const TDetectionCandidate& c) {
+        return c.Sequence == best.Sequence && c.Score == best.Score;
+      });
   if (otherLayoutAlike) text += "; the " + LayoutName(!best.Float32) + " reads as well";
   return text;
 }

@@ -28,10 +28,10 @@
 
 struct TDetectionCandidate {
   EByteSequence Sequence = BS_1_0_3_2;
-  bool Float32 = false;              // the 32-bit-float layout
-  int Score = 0;                     // checks passed ...
-  int Total = 0;                     // ... of those that apply to the map
-  std::vector<std::string> Failed;   // "Frequenza di rete (Hz) = 3.2e+08" for each failed check
+  bool Float32 = false;             // the 32-bit-float layout
+  int Score = 0;                    // checks passed ...
+  int Total = 0;                    // ... of those that apply to the map
+  std::vector<std::string> Failed;  // "Frequenza di rete (Hz) = 3.2e+08" for each failed check
 };
 
 struct TDetectionResult {

@@ -15,11 +15,20 @@ std::string Escaped(const std::string& Text) {
   out.reserve(Text.size());
   for (const char c : Text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -41,7 +50,8 @@ std::string ReportDateText(std::time_t Time) {
   return buf;
 }
 
-TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test, const TReportContext& Context) {
+TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
+                                             const TReportContext& Context) {
   TCommissioningReport report;
   report.Meter = Context.Meter;
   report.Connection = Context.Connection;
@@ -85,9 +95,10 @@ std::string ReportHtml(const TCommissioningReport& Report) {
   fact("Limits file", Report.LimitsFile);
   fact("Date", Report.Date);
   fact("Firmware", Report.Firmware.empty() ? "not read" : Report.Firmware);
-  fact("Cycles", std::to_string(Report.Cycles) +
-                     (Report.CyclesFailed > 0 ? " (" + std::to_string(Report.CyclesFailed) + " failed)"
-                                              : std::string()));
+  fact("Cycles",
+       std::to_string(Report.Cycles) +
+           (Report.CyclesFailed > 0 ? " (" + std::to_string(Report.CyclesFailed) + " failed)"
+                                    : std::string()));
   html += "</table>\n<p style=\"font-size: 11pt; font-weight: bold; color: " +
           VerdictColour(Report.Passed ? "PASS" : "FAIL") + ";\">" + Escaped(Report.Summary) +
           "</p>\n<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\">\n"
@@ -95,14 +106,15 @@ std::string ReportHtml(const TCommissioningReport& Report) {
           "<th>Min</th><th>Max</th><th>Lowest</th><th>Highest</th><th>Last</th><th>Result</th>"
           "<th>Note</th></tr>\n";
   for (const TReportRow& row : Report.Rows) {
-    html += "<tr><td nowrap>" + Escaped(row.Obis) + "</td><td>" + Escaped(row.Description) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Min) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Max) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Lowest) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Highest) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Last) +
-            "</td><td nowrap><span style=\"font-weight: bold; color: " + VerdictColour(row.Verdict) +
-            ";\">" + Escaped(row.Verdict) + "</span></td><td>" + Escaped(row.Note) + "</td></tr>\n";
+    html +=
+        "<tr><td style=\"white-space: nowrap; border: 1px solid #999999;\">" + Escaped(row.Obis) +
+        "</td><td>" + Escaped(row.Description) + "</td><td class=\"num\" align=\"right\">" +
+        Escaped(row.Min) + "</td><td class=\"num\" align=\"right\">" + Escaped(row.Max) +
+        "</td><td class=\"num\" align=\"right\">" + Escaped(row.Lowest) +
+        "</td><td class=\"num\" align=\"right\">" + Escaped(row.Highest) +
+        "</td><td class=\"num\" align=\"right\">" + Escaped(row.Last) +
+        "</td><td nowrap><span style=\"font-weight: bold; color: " + VerdictColour(row.Verdict) +
+        ";\">" + Escaped(row.Verdict) + "</span></td><td>" + Escaped(row.Note) + "</td></tr>\n";
   }
   html += "</table>\n<p style=\"color: #666666;\">" + Escaped(Report.Program) +
           "</p>\n</body>\n</html>\n";

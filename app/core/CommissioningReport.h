@@ -14,9 +14,9 @@
 struct TReportRow {
   std::string Obis;
   std::string Description;
-  std::string Min;      // as the limits file writes it; empty: no limit
+  std::string Min;  // as the limits file writes it; empty: no limit
   std::string Max;
-  std::string Lowest;   // lowest value seen, "0.##"; empty when none was read
+  std::string Lowest;  // lowest value seen, "0.##"; empty when none was read
   std::string Highest;
   std::string Last;     // the last cycle's value text
   std::string Verdict;  // "PASS", "FAIL" or "NOT READ"
@@ -28,14 +28,14 @@ struct TCommissioningReport {
   std::string Connection;  // "Modbus TCP 127.0.0.1:1502, unit 0"
   std::string Settings;    // "byte order 3-2-1-0, 64-bit layout, map map.cfg"
   std::string LimitsFile;
-  std::string Date;        // local time, "2026-12-09 10:20:30 +0100"
-  std::string Firmware;    // empty when never read
+  std::string Date;      // local time, "2026-12-09 10:20:30 +0100"
+  std::string Firmware;  // empty when never read
   int Cycles = 0;
   int CyclesFailed = 0;
   bool Passed = false;
   std::string Summary;
   std::vector<TReportRow> Rows;
-  std::string Program;     // "kq517poll 1.0.0.0"
+  std::string Program;  // "kq517poll 1.0.0.0"
 };
 
 // What the test does not know itself.
@@ -50,7 +50,8 @@ struct TReportContext {
 };
 
 // The report of a finished test, dated now.
-TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test, const TReportContext& Context);
+TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
+                                             const TReportContext& Context);
 
 // The local time as "2026-12-09 10:20:30 +0100", locale-free.
 std::string ReportDateText(std::time_t Time);

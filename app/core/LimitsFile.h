@@ -21,7 +21,7 @@ struct TLimit {
   std::string MinText;        // as written in the file
   std::string MaxText;
   std::string Note;
-  int Line = 0;               // 1-based line of the file
+  int Line = 0;  // 1-based line of the file
 };
 
 struct TLimitsFile {

@@ -33,14 +33,18 @@ bool Within(const TLimit& Limit, double Value) {
 
 const char* VerdictWord(ELimitVerdict Verdict) {
   switch (Verdict) {
-    case ELimitVerdict::lvPass: return "PASS";
-    case ELimitVerdict::lvFail: return "FAIL";
-    case ELimitVerdict::lvNotRead: break;
+    case ELimitVerdict::lvPass:
+      return "PASS";
+    case ELimitVerdict::lvFail:
+      return "FAIL";
+    case ELimitVerdict::lvNotRead:
+      break;
   }
   return "NOT READ";
 }
 
-TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits, const std::vector<TConfigRecord>& Regs) {
+TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits,
+                         const std::vector<TConfigRecord>& Regs) {
   for (const TLimit& limit : Limits) {
     bool inMap = false;
     for (std::size_t i = 0; i < Regs.size(); ++i) {
@@ -77,9 +81,10 @@ void TLimitsTest::AddCycle(const std::vector<std::string>& ValueTexts) {
     }
   }
   for (TLimitOutcome& outcome : FOutcomes) {
-    outcome.Verdict = outcome.CyclesOutside > 0                                 ? ELimitVerdict::lvFail
-                      : outcome.CyclesRead == FCycles && outcome.EntryIndex >= 0 ? ELimitVerdict::lvPass
-                                                                                 : ELimitVerdict::lvNotRead;
+    outcome.Verdict = outcome.CyclesOutside > 0 ? ELimitVerdict::lvFail
+                      : outcome.CyclesRead == FCycles && outcome.EntryIndex >= 0
+                          ? ELimitVerdict::lvPass
+                          : ELimitVerdict::lvNotRead;
   }
 }
 
@@ -123,7 +128,8 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
     if (read.Ok) {
       DecodeRegisters(Map, read.Words, options);
       if (firmwareFirst && read.Words.front() == 0xFFFF)
-        error = "meter instance " + std::to_string(Settings.MeterInstanceIndex + 1) + " not present";
+        error =
+            "meter instance " + std::to_string(Settings.MeterInstanceIndex + 1) + " not present";
       else if (firmwareFirst)
         result.Firmware = Map.RegData().front();
       Map.UpdateGridData(error.empty(), Settings.Float32);

@@ -26,12 +26,12 @@ const char* VerdictWord(ELimitVerdict Verdict);
 // One map entry held to one limit, over every cycle.
 struct TLimitOutcome {
   TLimit Limit;
-  std::string Description;       // the map entry's; empty when the map has none
-  int EntryIndex = -1;           // in the map; -1 when the map has no such entry
+  std::string Description;  // the map entry's; empty when the map has none
+  int EntryIndex = -1;      // in the map; -1 when the map has no such entry
   ELimitVerdict Verdict = ELimitVerdict::lvNotRead;
   std::optional<double> Lowest;  // of the values read
   std::optional<double> Highest;
-  std::string LastText;          // the last cycle's value text ("<N/A>" when not read)
+  std::string LastText;  // the last cycle's value text ("<N/A>" when not read)
   int CyclesRead = 0;
   int CyclesOutside = 0;
 };
@@ -73,8 +73,8 @@ struct TLimitsRunHooks {
 
 struct TLimitsRunResult {
   int CyclesFailed = 0;
-  std::string Firmware;  // the firmware word of the last cycle that read it
-  std::string LastError; // why the last failed cycle failed
+  std::string Firmware;   // the firmware word of the last cycle that read it
+  std::string LastError;  // why the last failed cycle failed
 };
 
 // Runs the cycles: each reads the whole map from Source, decodes it into Map

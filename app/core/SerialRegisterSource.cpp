@@ -20,9 +20,12 @@ constexpr std::chrono::milliseconds STOP_POLL{20};
 
 std::string ParityWord(TParityScheme Parity) {
   switch (Parity) {
-    case psEven: return "even";
-    case psOdd: return "odd";
-    case psNone: break;
+    case psEven:
+      return "even";
+    case psOdd:
+      return "odd";
+    case psNone:
+      break;
   }
   return "none";
 }
@@ -94,8 +97,8 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
     return read;
   }
 
-  const auto attempt = std::chrono::milliseconds(FConnection.SendTimeout() +
-                                                 FConnection.ReceiveTimeout());
+  const auto attempt =
+      std::chrono::milliseconds(FConnection.SendTimeout() + FConnection.ReceiveTimeout());
   const auto deadline = std::chrono::steady_clock::now() +
                         attempt * static_cast<long>(FConnection.MaxRetries()) + REPORT_MARGIN;
   while (!reply && !FStop && std::chrono::steady_clock::now() < deadline)
@@ -115,13 +118,17 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
   FLastReply = reply->Reply;
   FLastExceptionCode = reply->ExceptionCode;
   read.Ok = reply->Reply == srNormalReply && read.Words.size() >= Count;
-  if (!read.Ok) read.Error = reply->Reply == srNormalReply ? INVALID_FRAME_TEXT : ServerReplyText(*reply);
+  if (!read.Ok)
+    read.Error = reply->Reply == srNormalReply ? INVALID_FRAME_TEXT : ServerReplyText(*reply);
   return read;
 }
 
 std::string DescribeSerialSource(const TSerialSourceSettings& Settings) {
   return "Modbus RTU " + Settings.Port + ", " + std::to_string(BitsPerSecond(Settings.BaudRate)) +
-         " baud, parity " + ParityWord(Settings.Parity) + ", slave " + std::to_string(Settings.Slave);
+         " baud, parity " + ParityWord(Settings.Parity) + ", slave " +
+         std::to_string(Settings.Slave);
 }
 
-std::string TSerialRegisterSource::Describe() const { return DescribeSerialSource(FSettings); }
+std::string TSerialRegisterSource::Describe() const {
+  return DescribeSerialSource(FSettings);
+}

@@ -32,4 +32,6 @@ std::string DescribeTcpSource(const TTcpSourceSettings& Settings) {
          std::to_string(Settings.UnitId);
 }
 
-std::string TTcpRegisterSource::Describe() const { return DescribeTcpSource(FSettings); }
+std::string TTcpRegisterSource::Describe() const {
+  return DescribeTcpSource(FSettings);
+}

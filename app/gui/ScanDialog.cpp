@@ -13,21 +13,28 @@ namespace {
 
 QString ItalianParity(TParityScheme Parity) {
   switch (Parity) {
-    case psEven: return QStringLiteral("pari");
-    case psOdd: return QStringLiteral("dispari");
-    case psNone: break;
+    case psEven:
+      return QStringLiteral("pari");
+    case psOdd:
+      return QStringLiteral("dispari");
+    case psNone:
+      break;
   }
   return QStringLiteral("nessuna");
 }
 
 QString LineText(TBaudRate BaudRate, TParityScheme Parity) {
-  return QStringLiteral("%1 baud, parità %2").arg(BitsPerSecond(BaudRate)).arg(ItalianParity(Parity));
+  return QStringLiteral("%1 baud, parità %2")
+      .arg(BitsPerSecond(BaudRate))
+      .arg(ItalianParity(Parity));
 }
 
 }  // namespace
 
 QString FoundItemText(const TScanFound& Found) {
-  QString text = QStringLiteral("Indirizzo %1, %2").arg(Found.Slave).arg(LineText(Found.BaudRate, Found.Parity));
+  QString text = QStringLiteral("Indirizzo %1, %2")
+                     .arg(Found.Slave)
+                     .arg(LineText(Found.BaudRate, Found.Parity));
   if (!Found.Firmware) return text + QStringLiteral(", eccezione %1").arg(Found.ExceptionCode);
   if (*Found.Firmware == 0xFFFF) return text + QStringLiteral(", contatore 1 assente");
   return text + QStringLiteral(", firmware %1").arg(*Found.Firmware);
@@ -72,10 +79,12 @@ TScanDialog::TScanDialog(const TSerialScanSettings& Settings, QWidget* parent)
   // Everything the scan reports reaches the dialog as a queued call on the
   // GUI thread; calls still queued when the dialog goes are dropped with it.
   FScan.OnProgress = [this](const TScanProgress& Progress) {
-    QMetaObject::invokeMethod(this, [this, Progress] { this->Progress(Progress); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, Progress] { this->Progress(Progress); }, Qt::QueuedConnection);
   };
   FScan.OnFound = [this](const TScanFound& Found) {
-    QMetaObject::invokeMethod(this, [this, Found] { Add(Found); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, Found] { Add(Found); }, Qt::QueuedConnection);
   };
 }
 
@@ -89,16 +98,18 @@ void TScanDialog::Start() {
   StatusLabel->setText(QStringLiteral("Ricerca su %1...").arg(QString::fromStdString(FPort)));
   FThread = std::thread([this] {
     const TScanResult result = FScan.Run();
-    QMetaObject::invokeMethod(this, [this, result] { Done(result); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, result] { Done(result); }, Qt::QueuedConnection);
   });
 }
 
 void TScanDialog::Progress(const TScanProgress& Progress) {
   if (FFinished) return;
   ScanProgress->setValue(Progress.Done);
-  StatusLabel->setText(QStringLiteral("Ricerca su %1: %2, indirizzo %3")
-                           .arg(QString::fromStdString(FPort), LineText(Progress.BaudRate, Progress.Parity))
-                           .arg(Progress.Slave));
+  StatusLabel->setText(
+      QStringLiteral("Ricerca su %1: %2, indirizzo %3")
+          .arg(QString::fromStdString(FPort), LineText(Progress.BaudRate, Progress.Parity))
+          .arg(Progress.Slave));
 }
 
 void TScanDialog::Add(const TScanFound& Found) {
@@ -112,11 +123,14 @@ void TScanDialog::Done(const TScanResult& Result) {
   if (FThread.joinable()) FThread.join();
   // Whatever was found is on its way in queued calls ahead of this one.
   if (!Result.Error.empty())
-    StatusLabel->setText(QStringLiteral("Porta non utilizzabile: %1").arg(QString::fromStdString(Result.Error)));
+    StatusLabel->setText(
+        QStringLiteral("Porta non utilizzabile: %1").arg(QString::fromStdString(Result.Error)));
   else if (Result.Stopped)
-    StatusLabel->setText(QStringLiteral("Ricerca interrotta: %1 dispositivi trovati").arg(FFound.size()));
+    StatusLabel->setText(
+        QStringLiteral("Ricerca interrotta: %1 dispositivi trovati").arg(FFound.size()));
   else
-    StatusLabel->setText(QStringLiteral("Ricerca completata: %1 dispositivi trovati").arg(FFound.size()));
+    StatusLabel->setText(
+        QStringLiteral("Ricerca completata: %1 dispositivi trovati").arg(FFound.size()));
   if (!Result.Stopped && Result.Error.empty()) ScanProgress->setValue(ScanProgress->maximum());
   CancelButton->setText(QStringLiteral("Chiudi"));
   CancelButton->setEnabled(true);

@@ -5,7 +5,6 @@
 // and the window fills its serial panel with it.
 
 #include <QDialog>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +22,7 @@ QString FoundItemText(const TScanFound& Found);
 
 class TScanDialog : public QDialog {
   Q_OBJECT
-public:
+ public:
   TScanDialog(const TSerialScanSettings& Settings, QWidget* parent = nullptr);
   // Stops a scan still running and waits for its thread (one try at most).
   ~TScanDialog() override;
@@ -47,7 +46,7 @@ public:
   QPushButton* UseButton = nullptr;
   QPushButton* CancelButton = nullptr;
 
-private:
+ private:
   void Progress(const TScanProgress& Progress);
   void Add(const TScanFound& Found);
   void Done(const TScanResult& Result);

@@ -10,7 +10,6 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
-
 #include <atomic>
 #include <chrono>
 
@@ -22,8 +21,9 @@ namespace {
 constexpr int DEFAULT_CYCLES = 5;
 constexpr std::chrono::milliseconds CYCLE_PAUSE{1000};
 
-const char* const RESULT_HEADERS[] = {"OBIS", "Descrizione", "Min", "Max", "Minimo letto",
-                                      "Massimo letto", "Ultimo", "Esito", "Nota"};
+const char* const RESULT_HEADERS[] = {"OBIS",   "Descrizione",  "Min",
+                                      "Max",    "Minimo letto", "Massimo letto",
+                                      "Ultimo", "Esito",        "Nota"};
 
 QString ItalianVerdict(const std::string& Verdict) {
   if (Verdict == "PASS") return QStringLiteral("OK");
@@ -40,8 +40,10 @@ QString ItalianSummary(const TCommissioningReport& Report) {
     notRead += row.Verdict == "NOT READ";
   }
   const int all = static_cast<int>(Report.Rows.size());
-  const QString cycles = Report.Cycles == 1 ? QStringLiteral("1 ciclo") : QStringLiteral("%1 cicli").arg(Report.Cycles);
-  if (Report.Passed) return QStringLiteral("Superato: %1 voci su %1 entro i limiti in %2").arg(all).arg(cycles);
+  const QString cycles = Report.Cycles == 1 ? QStringLiteral("1 ciclo")
+                                            : QStringLiteral("%1 cicli").arg(Report.Cycles);
+  if (Report.Passed)
+    return QStringLiteral("Superato: %1 voci su %1 entro i limiti in %2").arg(all).arg(cycles);
   QString text = QStringLiteral("Non superato: %1 su %2 fuori limite").arg(failed).arg(all);
   if (notRead > 0) text += QStringLiteral(", %1 non lette,").arg(notRead);
   return text + QStringLiteral(" in %1").arg(cycles);
@@ -138,12 +140,13 @@ void TTestDialog::StartClick() {
       return stop->load();
     };
     hooks.OnCycle = [this](int Cycle, const std::string& Error) {
-      QMetaObject::invokeMethod(this, [this, Cycle, Error] { CycleDone(Cycle, Error); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, Cycle, Error] { CycleDone(Cycle, Error); }, Qt::QueuedConnection);
     };
     const TLimitsRunResult result = RunLimitsTest(map, *source, run, test, hooks);
-    QMetaObject::invokeMethod(this, [this, test, result, limitsFile] { RunDone(test, result, limitsFile); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, test, result, limitsFile] { RunDone(test, result, limitsFile); },
+        Qt::QueuedConnection);
   });
 }
 
@@ -173,11 +176,12 @@ void TTestDialog::ShowReport(const TCommissioningReport& Report) {
   ResultGrid->setRowCount(static_cast<int>(Report.Rows.size()));
   for (int r = 0; r < ResultGrid->rowCount(); ++r) {
     const TReportRow& row = Report.Rows[static_cast<std::size_t>(r)];
-    const QString cells[] = {QString::fromStdString(row.Obis),    QString::fromStdString(row.Description),
-                             QString::fromStdString(row.Min),     QString::fromStdString(row.Max),
-                             QString::fromStdString(row.Lowest),  QString::fromStdString(row.Highest),
-                             QString::fromStdString(row.Last),    ItalianVerdict(row.Verdict),
-                             QString::fromStdString(row.Note)};
+    const QString cells[] = {
+        QString::fromStdString(row.Obis),   QString::fromStdString(row.Description),
+        QString::fromStdString(row.Min),    QString::fromStdString(row.Max),
+        QString::fromStdString(row.Lowest), QString::fromStdString(row.Highest),
+        QString::fromStdString(row.Last),   ItalianVerdict(row.Verdict),
+        QString::fromStdString(row.Note)};
     for (int c = 0; c < ResultGrid->columnCount(); ++c)
       ResultGrid->setItem(r, c, new QTableWidgetItem(cells[c]));
   }
@@ -185,9 +189,9 @@ void TTestDialog::ShowReport(const TCommissioningReport& Report) {
 }
 
 void TTestDialog::BrowseClick() {
-  const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("File dei limiti"),
-                                                    LimitsFileEdit->text(),
-                                                    QStringLiteral("Limiti (*.cfg);;Tutti i file (*)"));
+  const QString file =
+      QFileDialog::getOpenFileName(this, QStringLiteral("File dei limiti"), LimitsFileEdit->text(),
+                                   QStringLiteral("Limiti (*.cfg);;Tutti i file (*)"));
   if (!file.isEmpty()) LimitsFileEdit->setText(file);
 }
 
@@ -205,6 +209,7 @@ bool TTestDialog::SaveReport(const std::string& FileName) {
   } else if (WriteReportFile(*FReport, FileName, error)) {
     return true;
   }
-  FMessageBoxes.ShowError(this, QStringLiteral("Report non salvato: %1").arg(QString::fromStdString(error)));
+  FMessageBoxes.ShowError(
+      this, QStringLiteral("Report non salvato: %1").arg(QString::fromStdString(error)));
   return false;
 }

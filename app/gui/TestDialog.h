@@ -5,7 +5,6 @@
 // JSON.
 
 #include <QDialog>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,17 +25,17 @@ class TMessageBoxes;
 
 // Everything the test needs from the window, fixed when the dialog opens.
 struct TWindowTestSetup {
-  TRegisterMap Map;                  // the window's map, loaded for the settings below
-  TLimitsRunSettings Run;            // meter, layout, byte sequence (Count and Interval: the dialog's)
-  TReportContext Report;             // meter, connection and settings texts, program
+  TRegisterMap Map;        // the window's map, loaded for the settings below
+  TLimitsRunSettings Run;  // meter, layout, byte sequence (Count and Interval: the dialog's)
+  TReportContext Report;   // meter, connection and settings texts, program
   // Makes the source on the thread that reads from it.
   std::function<std::unique_ptr<TRegisterSource>()> MakeSource;
-  std::string LimitsFile;            // proposed limits file
+  std::string LimitsFile;  // proposed limits file
 };
 
 class TTestDialog : public QDialog {
   Q_OBJECT
-public:
+ public:
   TTestDialog(TWindowTestSetup Setup, TMessageBoxes& MessageBoxes, QWidget* parent = nullptr);
   // Stops a run still going and waits for its current cycle.
   ~TTestDialog() override;
@@ -58,9 +57,10 @@ public:
   QPushButton* SaveButton = nullptr;
   QPushButton* CloseButton = nullptr;
 
-private:
+ private:
   void CycleDone(int Cycle, const std::string& Error);
-  void RunDone(const TLimitsTest& Test, const TLimitsRunResult& Result, const std::string& LimitsFile);
+  void RunDone(const TLimitsTest& Test, const TLimitsRunResult& Result,
+               const std::string& LimitsFile);
   void ShowReport(const TCommissioningReport& Report);
   void BrowseClick();
   void SaveClick();

@@ -16,7 +16,9 @@
 
 namespace {
 
-QString ToQ(const std::string& Text) { return QString::fromStdString(Text); }
+QString ToQ(const std::string& Text) {
+  return QString::fromStdString(Text);
+}
 
 QString LayoutText(bool Float32) {
   return Float32 ? QStringLiteral("32 bit floating point") : QStringLiteral("64 bit");
@@ -39,11 +41,13 @@ QString DetectionText(const TDetectionResult& Result) {
     QString tied;
     for (const TDetectionCandidate& c : Result.Ranking)
       if (c.Score == best.Score && !tied.contains(ToQ(BYTE_SEQUENCE_NAMES[c.Sequence])))
-        tied += (tied.isEmpty() ? QString() : QStringLiteral(", ")) + ToQ(BYTE_SEQUENCE_NAMES[c.Sequence]);
-    return QStringLiteral("Risultato ambiguo: le sequenze %1 ottengono lo stesso punteggio (%2). "
-                          "La sequenza non è stata cambiata: confrontare i valori con il display "
-                          "del contatore.")
-               .arg(tied, score);
+        tied += (tied.isEmpty() ? QString() : QStringLiteral(", ")) +
+                ToQ(BYTE_SEQUENCE_NAMES[c.Sequence]);
+    return QStringLiteral(
+               "Risultato ambiguo: le sequenze %1 ottengono lo stesso punteggio (%2). "
+               "La sequenza non è stata cambiata: confrontare i valori con il display "
+               "del contatore.")
+        .arg(tied, score);
   }
   QString text = QStringLiteral("Sequenza Bytes rilevata: %1 (layout %2, punteggio %3).")
                      .arg(ToQ(BYTE_SEQUENCE_NAMES[best.Sequence]), LayoutText(best.Float32), score);
@@ -72,11 +76,15 @@ TWindowCommissioning::TWindowCommissioning(TForm1& Form) : FForm(Form) {
   connect(FForm.SerialTest1, &QAction::triggered, this, guarded([this] { TestClick(true); }));
 }
 
-TWindowCommissioning::~TWindowCommissioning() { FWorker.Drop(); }
+TWindowCommissioning::~TWindowCommissioning() {
+  FWorker.Drop();
+}
 
 bool TWindowCommissioning::LineFree() {
   if (!FForm.TcpPollOn() && !FForm.SerialPollOn()) return true;
-  FForm.MessageBoxes().ShowError(&FForm, QStringLiteral("Fermare il polling prima di cercare, rilevare o testare il dispositivo."));
+  FForm.MessageBoxes().ShowError(
+      &FForm,
+      QStringLiteral("Fermare il polling prima di cercare, rilevare o testare il dispositivo."));
   return false;
 }
 
@@ -85,7 +93,8 @@ TTcpSourceSettings TWindowCommissioning::TcpSourceSettings() const {
   settings.Host = FForm.edtIPAddress->text().toStdString();
   const int port = StrToInt(FForm.PortEdit->text().toStdString());
   if (port < 0 || port > 65535)
-    throw EConvertError("'" + FForm.PortEdit->text().toStdString() + "' is not a valid port number");
+    throw EConvertError("'" + FForm.PortEdit->text().toStdString() +
+                        "' is not a valid port number");
   settings.Port = static_cast<std::uint16_t>(port);
   // A window that does not answer within this long is not a meter worth waiting for.
   settings.ReplyTimeoutMs = 3000;
@@ -97,7 +106,8 @@ TSerialSourceSettings TWindowCommissioning::SerialSourceSettings() const {
   settings.Port = FForm.SerialPortEdit->currentText().toStdString();
   settings.BaudRate = FForm.SelectedBaudRate();
   settings.Parity = FForm.SelectedParity();
-  settings.Slave = static_cast<std::uint8_t>(StrToInt(FForm.SerialSlaveAddressEdit->text().toStdString()) & 0xFF);
+  settings.Slave = static_cast<std::uint8_t>(
+      StrToInt(FForm.SerialSlaveAddressEdit->text().toStdString()) & 0xFF);
   return settings;
 }
 
@@ -132,7 +142,9 @@ void TWindowCommissioning::DetectClick(bool Serial) {
       return std::make_unique<TSerialRegisterSource>(settings);
     };
   } else {
-    makeSource = [settings = TcpSourceSettings()] { return std::make_unique<TTcpRegisterSource>(settings); };
+    makeSource = [settings = TcpSourceSettings()] {
+      return std::make_unique<TTcpRegisterSource>(settings);
+    };
   }
   (Serial ? FForm.SerialDetectButton : FForm.DetectButton)->setEnabled(false);
   FWorker.Start([this, Serial, regs, meter, makeSource]() -> TCycleWorker::TContinuation {
@@ -156,7 +168,8 @@ void TWindowCommissioning::TestClick(bool Serial) {
   const bool qvzt = FForm.QvztModeCheckBox->isChecked();
   const bool float32 = FForm.Float32CheckBox->isChecked();
   const int meter = FForm.MeterInstanceCombo->currentIndex();
-  const int sequence = (Serial ? FForm.SerialBytesSequenceCombo : FForm.BytesSequenceCombo)->currentIndex();
+  const int sequence =
+      (Serial ? FForm.SerialBytesSequenceCombo : FForm.BytesSequenceCombo)->currentIndex();
 
   TWindowTestSetup setup;
   setup.Map = FForm.RegisterMap();
@@ -165,10 +178,9 @@ void TWindowCommissioning::TestClick(bool Serial) {
   setup.Run.Qvzt = qvzt;
   setup.Run.ByteSequence = ByteSequenceFor(qvzt, sequence);
   setup.Report.Meter = "KQ517, meter instance " + std::to_string(meter + 1);
-  setup.Report.Settings =
-      qvzt ? std::string("QVZT mode, byte order 0-1-2-3")
-           : "byte order " + ByteSequenceWord(setup.Run.ByteSequence) + ", " +
-                 (float32 ? "32-bit-float layout" : "64-bit layout");
+  setup.Report.Settings = qvzt ? std::string("QVZT mode, byte order 0-1-2-3")
+                               : "byte order " + ByteSequenceWord(setup.Run.ByteSequence) + ", " +
+                                     (float32 ? "32-bit-float layout" : "64-bit layout");
   setup.Report.Program = "Test_KQ517T " + GetVersionStr("");
   setup.LimitsFile = LIMITS_FILE;
   if (Serial) {

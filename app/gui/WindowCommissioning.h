@@ -6,7 +6,6 @@
 // limits test with its report). Slow work runs off the GUI thread.
 
 #include <QObject>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,7 +22,7 @@ struct TDetectionResult;
 
 class TWindowCommissioning : public QObject {
   Q_OBJECT
-public:
+ public:
   // Connects the window's commissioning controls; Form must outlive it.
   explicit TWindowCommissioning(TForm1& Form);
   ~TWindowCommissioning() override;
@@ -46,7 +45,7 @@ public:
   TTcpSourceSettings TcpSourceSettings() const;
   TSerialSourceSettings SerialSourceSettings() const;
 
-private:
+ private:
   // False (and the operator told why) while a poll holds the line.
   bool LineFree();
 

@@ -51,8 +51,10 @@ bool WriteReportFile(const TCommissioningReport& Report, const std::string& File
     return false;
   }
   switch (format) {
-    case EReportFormat::rfHtml: return WriteText(ReportHtml(Report), FileName, Error);
-    case EReportFormat::rfJson: return WriteText(ReportJson(Report).dump(2) + "\n", FileName, Error);
+    case EReportFormat::rfHtml:
+      return WriteText(ReportHtml(Report), FileName, Error);
+    case EReportFormat::rfJson:
+      return WriteText(ReportJson(Report).dump(2) + "\n", FileName, Error);
     case EReportFormat::rfPdf:
 #ifdef KQ_HAVE_PDF_REPORT
       return WriteHtmlAsPdf(ReportHtml(Report), FileName, "KQ517 commissioning report", Error);

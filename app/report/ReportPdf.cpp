@@ -7,14 +7,13 @@
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QTextDocument>
-
 #include <cstdio>
 #include <memory>
 
 namespace {
 
 // How much wider than the paper's printable width (in points) the report is laid out.
-constexpr double PAGE_WIDTH_SCALE = 1.45;
+constexpr double PAGE_WIDTH_SCALE = 1.55;
 
 // The offscreen platform's notes about the session it runs in (no runtime
 // folder, no display) are of no use to someone asking for a report.

@@ -15,7 +15,8 @@ class TBankSource : public TRegisterSource {
   explicit TBankSource(const TRegisterBank& Bank) : FBank(Bank) {}
   TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) override {
     TRegisterRead read;
-    for (std::uint32_t i = 0; i < Count; ++i) read.Words.push_back(FBank.Value(static_cast<std::uint16_t>(Start + i)));
+    for (std::uint32_t i = 0; i < Count; ++i)
+      read.Words.push_back(FBank.Value(static_cast<std::uint16_t>(Start + i)));
     read.Ok = true;
     return read;
   }
@@ -59,8 +60,8 @@ TEST_P(Detection, NamesTheSimulatorsByteOrderWithEveryCheckPassed) {
   EXPECT_EQ(best.Total, 16);
   EXPECT_EQ(result.Ranking.size(), 8u);
   EXPECT_LT(result.Ranking[2].Score, best.Score) << "only the two layouts of one order read fully";
-  EXPECT_EQ(VerdictText(result), "best: " + CandidateText(best) +
-                                     "; the 32-bit-float layout reads as well");
+  EXPECT_EQ(VerdictText(result),
+            "best: " + CandidateText(best) + "; the 32-bit-float layout reads as well");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOrders, Detection,

@@ -1,9 +1,9 @@
 // Rating values against their limits over several cycles.
+#include "LimitsTest.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "LimitsTest.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Rating,
     ::testing::Values(
         TRatingRow{"WithinEveryCycle", {"230.5", "207", "253"}, ELimitVerdict::lvPass, 207, 253.0},
-        TRatingRow{"OutsideInOneCycle", {"230", "253.01", "231"}, ELimitVerdict::lvFail, 230, 253.01},
+        TRatingRow{
+            "OutsideInOneCycle", {"230", "253.01", "231"}, ELimitVerdict::lvFail, 230, 253.01},
         TRatingRow{"OutsideOutweighsNotRead", {"<N/A>", "12"}, ELimitVerdict::lvFail, 12, 12},
         TRatingRow{"NotANumberIsOutside", {"230", "NAN"}, ELimitVerdict::lvFail, 230, 230},
         TRatingRow{"NotReadInOneCycle", {"230", "<N/A>"}, ELimitVerdict::lvNotRead, 230, 230},

@@ -38,8 +38,8 @@ class PollerCommission : public ::testing::Test {
   static void TearDownTestSuite() { delete sim; }
   void SetUp() override {
     ASSERT_NE(tcp, "127.0.0.1:") << "the simulator did not start";
-    folder = std::filesystem::temp_directory_path() /
-             ("kq517-commission-" + std::to_string(::getpid()));
+    folder =
+        std::filesystem::temp_directory_path() / ("kq517-commission-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
   }
   void TearDown() override { std::filesystem::remove_all(folder); }
@@ -54,7 +54,8 @@ std::string PollerCommission::pty;
 
 TEST_F(PollerCommission, ScanFindsTheSlaveOnlyAtItsAddress) {
   const TProgramResult run = RunProgram(
-      {POLL, "--scan-serial", pty, "--bauds", "115200", "--parities", "even", "--slaves", "5-9"}, FOLDER);
+      {POLL, "--scan-serial", pty, "--bauds", "115200", "--parities", "even", "--slaves", "5-9"},
+      FOLDER);
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   // Instance 1 is switched off, so the firmware word at register 0 says so.
   EXPECT_EQ(run.out,
@@ -79,13 +80,16 @@ TEST_F(PollerCommission, CtrlCStopsAScanOfASilentLine) {
 TEST_F(PollerCommission, DetectFindsTheByteOrderOverBothTransports) {
   for (const std::vector<std::string>& device :
        {std::vector<std::string>{"--tcp", tcp, "--meter", "2"},
-        std::vector<std::string>{"--serial", pty, "--slave", "7", "--parity", "even", "--meter", "3"}}) {
+        std::vector<std::string>{"--serial", pty, "--slave", "7", "--parity", "even", "--meter",
+                                 "3"}}) {
     std::vector<std::string> argv = {POLL, "--detect"};
     argv.insert(argv.end(), device.begin(), device.end());
     const TProgramResult run = RunProgram(argv, FOLDER);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "1. byte order 3-2-1-0, 64-bit layout, score 16/16");
-    EXPECT_NE(run.out.find("\nbest: byte order 3-2-1-0, 64-bit layout, score 16/16"), std::string::npos)
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "1. byte order 3-2-1-0, 64-bit layout, score 16/16");
+    EXPECT_NE(run.out.find("\nbest: byte order 3-2-1-0, 64-bit layout, score 16/16"),
+              std::string::npos)
         << run.out;
   }
 }
@@ -97,7 +101,8 @@ TEST_F(PollerCommission, TheSimulatorPassesTheShippedLimits) {
                   "limits.cfg", "--count", "2", "--interval", "0.1", "--report", report},
                  FOLDER);
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("PASS: 24 of 24 entries within their limits in 2 cycles"), std::string::npos)
+  EXPECT_NE(run.out.find("PASS: 24 of 24 entries within their limits in 2 cycles"),
+            std::string::npos)
       << run.out;
   const nlohmann::json json = nlohmann::json::parse(FileText(report));
   EXPECT_EQ(json["passed"], true);
@@ -110,18 +115,20 @@ TEST_F(PollerCommission, AValueOutsideItsLimitsFailsTheTestAndTheReport) {
   std::ofstream(limits) << "1-0:32.7.0|0|100|too tight for 230 V\n1-0:14.7.0|45|65\n";
   for (const char* name : {"report.html", "report.pdf"}) {
     const auto report = folder / name;
-    const TProgramResult run =
-        RunProgram({POLL, "--serial", pty, "--slave", "7", "--parity", "even", "--meter", "3",
-                    "--byte-order", "3-2-1-0", "--test", limits.string(), "--report", report.string()},
-                   FOLDER);
+    const TProgramResult run = RunProgram(
+        {POLL, "--serial", pty, "--slave", "7", "--parity", "even", "--meter", "3", "--byte-order",
+         "3-2-1-0", "--test", limits.string(), "--report", report.string()},
+        FOLDER);
     EXPECT_EQ(run.exitStatus, 1) << run.err;
-    EXPECT_NE(run.out.find("FAIL: 1 of 2 entries outside their limits in 1 cycle"), std::string::npos)
+    EXPECT_NE(run.out.find("FAIL: 1 of 2 entries outside their limits in 1 cycle"),
+              std::string::npos)
         << run.out;
     const std::string text = FileText(report);
     if (report.extension() == ".html") {
       EXPECT_NE(text.find(">1-0:32.7.0</td>"), std::string::npos);
     }
-    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">FAIL</span>"), std::string::npos) << name;
+    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">FAIL</span>"), std::string::npos)
+        << name;
   }
 }
 

@@ -16,8 +16,9 @@ TCommissioningReport SampleReport() {
   report.Connection = "Modbus TCP 127.0.0.1:1502, unit 0";
   report.Summary = "FAIL: 1 of 2 entries outside their limits in 3 cycles";
   report.Cycles = 3;
-  report.Rows = {{"1-0:32.7.0", "Tensione <L1>", "207", "253", "228.5", "254", "254", "FAIL", "a & b"},
-                 {"1-0:1.8.0", "Energia", "0", "", "", "", "<N/A>", "NOT READ", ""}};
+  report.Rows = {
+      {"1-0:32.7.0", "Tensione <L1>", "207", "253", "228.5", "254", "254", "FAIL", "a & b"},
+      {"1-0:1.8.0", "Energia", "0", "", "", "", "<N/A>", "NOT READ", ""}};
   return report;
 }
 
@@ -55,12 +56,14 @@ TEST(Report, FilesInEachFormatAndFailuresNamed) {
   for (const char* name : {"r.pdf", "r.HTML", "r.json"}) {
     const std::string file = (folder / name).string();
     ASSERT_TRUE(WriteReportFile(SampleReport(), file, error)) << error;
-    EXPECT_NE(FileText(file).find(name == std::string("r.pdf") ? "%PDF-" : "KQ517, meter instance 2"),
-              std::string::npos)
+    EXPECT_NE(
+        FileText(file).find(name == std::string("r.pdf") ? "%PDF-" : "KQ517, meter instance 2"),
+        std::string::npos)
         << name;
   }
   EXPECT_FALSE(WriteReportFile(SampleReport(), (folder / "r.txt").string(), error));
-  EXPECT_EQ(error, "'" + (folder / "r.txt").string() + "': a report is written as .html, .pdf or .json");
+  EXPECT_EQ(error,
+            "'" + (folder / "r.txt").string() + "': a report is written as .html, .pdf or .json");
   for (const char* name : {"missing/r.pdf", "missing/r.json"}) {
     EXPECT_FALSE(WriteReportFile(SampleReport(), (folder / name).string(), error)) << name;
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;

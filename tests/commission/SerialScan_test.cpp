@@ -1,14 +1,14 @@
 // The serial scan on a pseudo-terminal. A pty has no real baud rate or parity
 // (both ends share one set of line settings), so what is shown here is the
 // time each try may take, stopping early, and a port that cannot be used.
+#include "SerialScan.h"
+
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-
-#include "SerialScan.h"
 
 namespace {
 
@@ -57,7 +57,8 @@ TEST(SerialScan, APortThatCannotBeOpenedEndsTheScanAtOnce) {
 }
 
 TEST(SerialScan, FoundTexts) {
-  EXPECT_EQ(FoundText({br19200, psEven, 7, 103, 0}), "found: slave 7, 19200 baud, parity even, firmware 103");
+  EXPECT_EQ(FoundText({br19200, psEven, 7, 103, 0}),
+            "found: slave 7, 19200 baud, parity even, firmware 103");
   EXPECT_EQ(FoundText({br9600, psNone, 1, std::nullopt, 2}),
             "found: slave 1, 9600 baud, parity none, exception 2 instead of the firmware word");
 }

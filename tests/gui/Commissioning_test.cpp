@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
-
 #include <memory>
 
 #include "Form1.h"
@@ -40,7 +39,7 @@ TSimTime Moment() {
 }
 
 class Commissioning : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     EnsureApplication();
     QFile::copy(QStringLiteral(KQ_MAPS_DIR "/map.cfg"), folder.Path() + QStringLiteral("/map.cfg"));
@@ -81,7 +80,8 @@ TEST_F(Commissioning, TheScanFillsTheSerialPanelWithTheMeterChosen) {
   form->Commissioning().ExecDialog = [](QDialog& Dialog) {
     auto& scan = static_cast<TScanDialog&>(Dialog);
     EXPECT_TRUE(ProcessEventsUntil([&] { return !scan.Found().empty(); }, 30000));
-    EXPECT_TRUE(scan.FoundList->item(0)->text().startsWith(QStringLiteral("Indirizzo 7, 9600 baud, parità nessuna, firmware 103")));
+    EXPECT_TRUE(scan.FoundList->item(0)->text().startsWith(
+        QStringLiteral("Indirizzo 7, 9600 baud, parità nessuna, firmware 103")));
     scan.UseClick();
     return 1;
   };
@@ -105,7 +105,8 @@ TEST_F(Commissioning, CancelStopsTheScanAndKeepsTheDialogOpenUntilClosed) {
     return 0;
   };
   form->ScanButton->click();
-  EXPECT_EQ(form->SerialSlaveAddressEdit->text(), QStringLiteral("3")) << "nothing chosen, nothing changed";
+  EXPECT_EQ(form->SerialSlaveAddressEdit->text(), QStringLiteral("3"))
+      << "nothing chosen, nothing changed";
 }
 
 TEST_F(Commissioning, RilevaSelectsTheSequenceTheMeterUses) {
@@ -113,21 +114,24 @@ TEST_F(Commissioning, RilevaSelectsTheSequenceTheMeterUses) {
   form->DetectButton->click();
   ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.Messages.empty(); }, 20000));
   EXPECT_EQ(form->BytesSequenceCombo->currentIndex(), BS_2_3_0_1);
-  EXPECT_EQ(boxes.Messages.back().text,
-            QStringLiteral("Sequenza Bytes rilevata: 2 - 3 - 0 - 1 (layout 64 bit, punteggio 16/16)."));
+  EXPECT_EQ(
+      boxes.Messages.back().text,
+      QStringLiteral("Sequenza Bytes rilevata: 2 - 3 - 0 - 1 (layout 64 bit, punteggio 16/16)."));
   EXPECT_TRUE(form->DetectButton->isEnabled());
 }
 
 TEST_F(Commissioning, TheTestMenuRatesTheMeterAndSavesTheReport) {
   Serve(BS_1_0_3_2);
-  folder.Write(QStringLiteral("tight.cfg"), {QStringLiteral("1-0:32.7.0|0|100"), QStringLiteral("1-0:14.7.0|45|65")});
+  folder.Write(QStringLiteral("tight.cfg"),
+               {QStringLiteral("1-0:32.7.0|0|100"), QStringLiteral("1-0:14.7.0|45|65")});
   form->Commissioning().ExecDialog = [this](QDialog& Dialog) {
     auto& test = static_cast<TTestDialog&>(Dialog);
     test.LimitsFileEdit->setText(QStringLiteral("tight.cfg"));
     test.CyclesSpin->setValue(1);
     test.StartClick();
     EXPECT_TRUE(ProcessEventsUntil([&] { return test.Report().has_value(); }, 20000));
-    EXPECT_EQ(test.SummaryLabel->text(), QStringLiteral("Non superato: 1 su 2 fuori limite in 1 ciclo"));
+    EXPECT_EQ(test.SummaryLabel->text(),
+              QStringLiteral("Non superato: 1 su 2 fuori limite in 1 ciclo"));
     EXPECT_EQ(test.ResultGrid->item(0, 7)->text(), QStringLiteral("FUORI LIMITE"));
     EXPECT_EQ(test.ResultGrid->item(1, 7)->text(), QStringLiteral("OK"));
     EXPECT_TRUE(test.SaveReport((folder.Path() + QStringLiteral("/report.json")).toStdString()));

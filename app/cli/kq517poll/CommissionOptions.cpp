@@ -19,14 +19,18 @@ std::vector<std::string> CommaList(const std::string& Text) {
   }
 }
 
-const std::vector<std::pair<std::string, TBaudRate>> BAUD_RATES = {
-    {"9600", br9600}, {"19200", br19200}, {"38400", br38400}, {"57600", br57600}, {"115200", br115200}};
+const std::vector<std::pair<std::string, TBaudRate>> BAUD_RATES = {{"9600", br9600},
+                                                                   {"19200", br19200},
+                                                                   {"38400", br38400},
+                                                                   {"57600", br57600},
+                                                                   {"115200", br115200}};
 const std::vector<std::pair<std::string, TParityScheme>> PARITIES = {
     {"none", psNone}, {"even", psEven}, {"odd", psOdd}};
 
 // Parses a comma list of words of Choices into Values; empty, or what is wrong.
 template <typename T>
-std::string ParseChoices(const std::string& Text, const std::vector<std::pair<std::string, T>>& Choices,
+std::string ParseChoices(const std::string& Text,
+                         const std::vector<std::pair<std::string, T>>& Choices,
                          std::vector<T>& Values) {
   Values.clear();
   for (const std::string& item : CommaList(Text)) {
@@ -62,12 +66,12 @@ std::string ParseSlaves(const std::string& Text, int& First, int& Last) {
 }
 
 // Options that mean nothing to a mode; it excludes them.
-const std::vector<std::string> POLL_ONLY = {"--leave-open", "--keep-going", "--format",
-                                            "--timestamps", "--bom", "--log", "--serve-metrics"};
+const std::vector<std::string> POLL_ONLY = {"--leave-open",   "--keep-going", "--format",
+                                            "--timestamps",   "--bom",        "--log",
+                                            "--serve-metrics"};
 const std::vector<std::string> DEVICE_SETTINGS = {
-    "--unit",  "--timeout", "--connect-timeout", "--baud",       "--parity", "--slave",
-    "--meter", "--float32", "--qvzt",            "--byte-order", "--map",    "--interval",
-    "--count"};
+    "--unit",    "--timeout", "--connect-timeout", "--baud", "--parity",   "--slave", "--meter",
+    "--float32", "--qvzt",    "--byte-order",      "--map",  "--interval", "--count"};
 
 void Excludes(CLI::App& App, CLI::Option* Mode, const std::vector<std::string>& Names) {
   for (const std::string& name : Names)
@@ -81,77 +85,69 @@ void AddCommissionOptions(CLI::App& App, CLI::App& DeviceGroup, TPollOptions& o)
   CLI::Option* scan =
       DeviceGroup
           .add_option("--scan-serial", c.ScanPort,
-                      "find meters on a serial port: every baud rate, parity and slave address "
-                      "is asked for the firmware word; one 'found:' line per answer")
+                      "find meters on a serial port (every baud rate, parity and address)")
           ->type_name("PORT")
           ->check(NonEmpty);
 
   const std::string group = "Commissioning";
   App.add_option_function<std::string>(
-                       "--bauds",
-                       [&c](const std::string& Text) {
-                         ParseChoices(Text, BAUD_RATES, c.ScanBaudRates);
-                       },
-                       "baud rates to scan (default 9600,19200,38400,57600,115200)")
-                    ->group(group)
-                    ->type_name("LIST")
-                    ->check(CLI::Validator(
-                        [](std::string& Text) {
-                          std::vector<TBaudRate> values;
-                          return ParseChoices(Text, BAUD_RATES, values);
-                        },
-                        "LIST"))
-                    ->needs(scan);
+         "--bauds",
+         [&c](const std::string& Text) { ParseChoices(Text, BAUD_RATES, c.ScanBaudRates); },
+         "baud rates to scan (default 9600,19200,38400,57600,115200)")
+      ->group(group)
+      ->type_name("LIST")
+      ->check(CLI::Validator(
+          [](std::string& Text) {
+            std::vector<TBaudRate> values;
+            return ParseChoices(Text, BAUD_RATES, values);
+          },
+          "LIST"))
+      ->needs(scan);
   App.add_option_function<std::string>(
-                          "--parities",
-                          [&c](const std::string& Text) {
-                            ParseChoices(Text, PARITIES, c.ScanParities);
-                          },
-                          "parities to scan (default none,even,odd)")
-                       ->group(group)
-                       ->type_name("LIST")
-                       ->check(CLI::Validator(
-                           [](std::string& Text) {
-                             std::vector<TParityScheme> values;
-                             return ParseChoices(Text, PARITIES, values);
-                           },
-                           "LIST"))
-                       ->needs(scan);
+         "--parities",
+         [&c](const std::string& Text) { ParseChoices(Text, PARITIES, c.ScanParities); },
+         "parities to scan (default none,even,odd)")
+      ->group(group)
+      ->type_name("LIST")
+      ->check(CLI::Validator(
+          [](std::string& Text) {
+            std::vector<TParityScheme> values;
+            return ParseChoices(Text, PARITIES, values);
+          },
+          "LIST"))
+      ->needs(scan);
   App.add_option_function<std::string>(
-                        "--slaves",
-                        [&c](const std::string& Text) { ParseSlaves(Text, c.FirstSlave, c.LastSlave); },
-                        "slave addresses to scan (default 1-247)")
-                     ->group(group)
-                     ->type_name("FIRST-LAST")
-                     ->check(CLI::Validator(
-                         [](std::string& Text) {
-                           int first = 0, last = 0;
-                           return ParseSlaves(Text, first, last);
-                         },
-                         "FIRST-LAST"))
-                     ->needs(scan);
+         "--slaves",
+         [&c](const std::string& Text) { ParseSlaves(Text, c.FirstSlave, c.LastSlave); },
+         "slave addresses to scan (default 1-247)")
+      ->group(group)
+      ->type_name("FIRST-LAST")
+      ->check(CLI::Validator(
+          [](std::string& Text) {
+            int first = 0, last = 0;
+            return ParseSlaves(Text, first, last);
+          },
+          "FIRST-LAST"))
+      ->needs(scan);
 
-  CLI::Option* detect =
-      App.add_flag_callback(
-             "--detect", [&c] { c.Mode = ECommissionMode::cmDetect; },
-             "find the byte order and layout: read the map in both layouts, score every byte "
-             "order for plausible values and print the ranking")
-          ->group(group);
-  CLI::Option* test =
-      App.add_option("--test", c.LimitsFile,
-                     "run --count cycles and rate every value that FILE gives limits: PASS, "
-                     "FAIL or NOT READ; exit 0 only when every entry passes")
-          ->group(group)
-          ->type_name("FILE")
-          ->check(NonEmpty);
-  App.add_option("--report", c.ReportFile,
-                 "with --test: write the report to FILE.html, FILE.pdf or FILE.json")
+  CLI::Option* detect = App.add_flag_callback(
+                               "--detect", [&c] { c.Mode = ECommissionMode::cmDetect; },
+                               "rank every byte order and layout by how plausible the values read")
+                            ->group(group);
+  CLI::Option* test = App.add_option("--test", c.LimitsFile,
+                                     "rate the values FILE has limits for over --count cycles")
+                          ->group(group)
+                          ->type_name("FILE")
+                          ->check(NonEmpty);
+  App.add_option("--report", c.ReportFile, "with --test: write the report as .pdf, .html or .json")
       ->group(group)
       ->type_name("FILE")
       ->check(CLI::Validator(
           [](std::string& Text) -> std::string {
             EReportFormat format{};
-            return ReportFormatOf(Text, format) ? "" : "expects a .html, .pdf or .json file, not '" + Text + "'";
+            return ReportFormatOf(Text, format)
+                       ? ""
+                       : "expects a .html, .pdf or .json file, not '" + Text + "'";
           },
           "FILE"))
       ->needs(test);

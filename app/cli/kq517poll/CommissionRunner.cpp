@@ -8,10 +8,14 @@
 
 int RunCommission(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   switch (Options.Commission.Mode) {
-    case ECommissionMode::cmScan: return RunScanMode(Options, Out, Err);
-    case ECommissionMode::cmDetect: return RunDetectMode(Options, Out, Err);
-    case ECommissionMode::cmTest: return RunTestMode(Options, Out, Err);
-    case ECommissionMode::cmNone: break;
+    case ECommissionMode::cmScan:
+      return RunScanMode(Options, Out, Err);
+    case ECommissionMode::cmDetect:
+      return RunDetectMode(Options, Out, Err);
+    case ECommissionMode::cmTest:
+      return RunTestMode(Options, Out, Err);
+    case ECommissionMode::cmNone:
+      break;
   }
   return POLL_EXIT_USAGE;
 }
@@ -29,7 +33,9 @@ std::unique_ptr<TRegisterSource> RegisterSourceFor(const TPollOptions& Options) 
   settings.Host = Options.Tcp.Host;
   settings.Port = Options.Tcp.Port;
   settings.UnitId = static_cast<std::uint8_t>(Options.Tcp.UnitId);
-  settings.ReplyTimeoutMs = static_cast<std::uint32_t>(std::lround(Options.Tcp.ReplyTimeoutSeconds * 1000));
-  settings.ConnectTimeoutMs = static_cast<int>(std::lround(Options.Tcp.ConnectTimeoutSeconds * 1000));
+  settings.ReplyTimeoutMs =
+      static_cast<std::uint32_t>(std::lround(Options.Tcp.ReplyTimeoutSeconds * 1000));
+  settings.ConnectTimeoutMs =
+      static_cast<int>(std::lround(Options.Tcp.ConnectTimeoutSeconds * 1000));
   return std::make_unique<TTcpRegisterSource>(settings);
 }

@@ -51,6 +51,9 @@ Exit status:
      be opened or a map the request cannot hold ends the poll; a reply that is
      not a normal one does not. With --keep-going no failure ends the poll
   2  bad arguments
+--scan-serial exits 0 when a meter answered, --detect when one byte order
+scored best, and --test when every entry with limits passed (PASS); an entry
+outside its limits (FAIL) or without a value (NOT READ) gives 1.
 )";
 
 std::string WithoutBlanks(std::string Text) {

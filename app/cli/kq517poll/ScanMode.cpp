@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <iostream>
-
 #include <string>
 
 #include "CommissionRunner.h"
@@ -45,7 +44,8 @@ int RunScanMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
     if (terminal) {
       Err << '\r' << ProgressText(Progress) << "\x1b[K" << std::flush;
       lineOpen = true;
-    } else if (Progress.Done == 0 || Progress.BaudRate != lastRate || Progress.Parity != lastParity) {
+    } else if (Progress.Done == 0 || Progress.BaudRate != lastRate ||
+               Progress.Parity != lastParity) {
       Err << PROGRAM << ProgressText(Progress) << std::endl;
     }
     lastRate = Progress.BaudRate;

@@ -21,7 +21,8 @@ constexpr char PROGRAM[] = "kq517poll: ";
 std::string SettingsText(const TPollOptions& Options) {
   const std::string map = "map " + Options.MapFileName();
   if (Options.Qvzt) return "QVZT mode, byte order 0-1-2-3, " + map;
-  return "byte order " + ByteSequenceWord(static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0))) +
+  return "byte order " +
+         ByteSequenceWord(static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0))) +
          ", " + (Options.Float32 ? "32-bit-float layout" : "64-bit layout") + ", " + map;
 }
 
