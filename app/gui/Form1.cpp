@@ -267,8 +267,11 @@ void TForm1::EvalEnablings() {
   for (QWidget* w : std::initializer_list<QWidget*>{
            QvztModeCheckBox, edtIPAddress, PortEdit, PollIntervalEdit, chkLeaveConnectionOpen, Label2,
            Label3, Label1, SerialPortEdit, SerialPollIntervalEdit, BaudRateCombo, ParityCombo,
-           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10})
+           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10, ScanButton,
+           DetectButton, SerialDetectButton})
     w->setEnabled(idle);
+  TcpTest1->setEnabled(idle);
+  SerialTest1->setEnabled(idle);
   PollButton->setEnabled(!serialOn);
   SerialPollButton->setEnabled(!tcpOn);
   BytesSequenceCombo->setEnabled(tcpOn);

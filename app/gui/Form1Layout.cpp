@@ -29,8 +29,7 @@ namespace {
 
 constexpr int CLIENT_WIDTH = 1007;
 constexpr int CLIENT_HEIGHT = 573;
-// Wide enough for "Sequenza Bytes", its list and the "Rileva" button on one row.
-constexpr int SETTINGS_WIDTH = 280;
+constexpr int SETTINGS_WIDTH = 215;
 constexpr int ERROR_BAR_HEIGHT = 28;
 
 // Tahoma where it is installed, otherwise the closest sans-serif faces of a
@@ -64,20 +63,6 @@ QComboBox* MakeByteSequenceCombo(QWidget* parent, const char* name) {
     combo->addItem(QString::fromLatin1(BYTE_SEQUENCE_NAMES[i]));
   combo->setCurrentIndex(0);
   return combo;
-}
-
-// A field with a small button on its right, in one cell of a panel's grid.
-QWidget* WithButton(QWidget* field, QPushButton* button) {
-  auto* cell = new QWidget(field->parentWidget());
-  auto* row = new QHBoxLayout(cell);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(3);
-  field->setParent(cell);
-  button->setParent(cell);
-  button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  row->addWidget(field, 1);
-  row->addWidget(button);
-  return cell;
 }
 
 QFrame* MakePanel(QWidget* parent, const char* name) {
@@ -158,13 +143,15 @@ void TForm1::BuildControls() {
       {Label8, BaudRateCombo},
       {Label9, ParityCombo},
       {Label10, SerialSlaveAddressEdit},
-      {Label12, WithButton(SerialBytesSequenceCombo, SerialDetectButton)}};
+      {Label12, SerialBytesSequenceCombo}};
   int row = 0;
   for (const auto& [label, field] : serialRows) {
     serial->addWidget(label, row, 0);
     serial->addWidget(field, row, 1);
     ++row;
   }
+  // "Rileva" under the byte-sequence list it sets: the column has no room beside it.
+  serial->addWidget(SerialDetectButton, row++, 1);
   serial->addWidget(SerialPollButton, row++, 0, 1, 2);
   serial->addWidget(ScanButton, row, 0, 1, 2);
   serial->setColumnStretch(1, 1);
@@ -199,13 +186,14 @@ void TForm1::BuildControls() {
       {Label2, edtIPAddress},
       {Label3, PortEdit},
       {Label1, PollIntervalEdit},
-      {Label11, WithButton(BytesSequenceCombo, DetectButton)}};
+      {Label11, BytesSequenceCombo}};
   row = 0;
   for (const auto& [label, field] : tcpRows) {
     tcp->addWidget(label, row, 0);
     tcp->addWidget(field, row, 1);
     ++row;
   }
+  tcp->addWidget(DetectButton, row++, 1);
   tcp->addWidget(PollButton, row++, 0, 1, 2);
   tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 2);
   tcp->setColumnStretch(1, 1);

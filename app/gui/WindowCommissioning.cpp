@@ -155,7 +155,7 @@ void TWindowCommissioning::DetectClick(bool Serial) {
 }
 
 void TWindowCommissioning::DetectionDone(bool Serial, const TDetectionResult& Result) {
-  (Serial ? FForm.SerialDetectButton : FForm.DetectButton)->setEnabled(true);
+  FForm.EvalEnablings();
   if (Result.Found() && !Result.Ambiguous) {
     QComboBox* combo = Serial ? FForm.SerialBytesSequenceCombo : FForm.BytesSequenceCombo;
     combo->setCurrentIndex(Result.Winner().Sequence);
