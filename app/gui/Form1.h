@@ -44,6 +44,7 @@ class TModbusConnection;
 class TSerialCollectionCycle;
 class TSerialPortCombo;
 class TTcpCollectionCycle;
+class TWindowCommissioning;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
 struct TTcpReadResult;
@@ -119,6 +120,8 @@ public:
   TModbusConnection& SerialConnection() { return *ModbusConnection1; }
   TModbusClient& SerialClient() { return *ModbusClient1; }
   TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
+  // The scan, detection and limits test (WindowCommissioning.h).
+  TWindowCommissioning& Commissioning() { return *FCommissioning; }
 
   // --- controls ---
   QCheckBox* QvztModeCheckBox = nullptr;
@@ -138,9 +141,11 @@ public:
   QLineEdit* SerialSlaveAddressEdit = nullptr;
   QLabel* Label12 = nullptr;
   QComboBox* SerialBytesSequenceCombo = nullptr;
+  QPushButton* SerialDetectButton = nullptr;  // "Rileva"
   // RTU frames end by their predicted length instead of the line's silence.
   QCheckBox* chkFrameEndByLength = nullptr;
   QPushButton* SerialPollButton = nullptr;
+  QPushButton* ScanButton = nullptr;          // "Cerca dispositivo"
 
   TBusyBar* ProgressBar1 = nullptr;
 
@@ -153,6 +158,7 @@ public:
   QLineEdit* PollIntervalEdit = nullptr;
   QLabel* Label11 = nullptr;
   QComboBox* BytesSequenceCombo = nullptr;
+  QPushButton* DetectButton = nullptr;  // "Rileva"
   QPushButton* PollButton = nullptr;
   QCheckBox* chkLeaveConnectionOpen = nullptr;
 
@@ -179,6 +185,9 @@ public:
   QAction* PrintSetup1 = nullptr;
   QAction* N2 = nullptr;
   QAction* Exit1 = nullptr;
+  QMenu* Test1 = nullptr;
+  QAction* TcpTest1 = nullptr;
+  QAction* SerialTest1 = nullptr;
   QMenu* Help1 = nullptr;
   QAction* About1 = nullptr;
 
@@ -226,4 +235,5 @@ private:
   // True while a timer tick is being handled, including any error box it
   // shows, so that ticks falling due meanwhile do not start a second cycle.
   bool FInPollTick = false;
+  std::unique_ptr<TWindowCommissioning> FCommissioning;
 };

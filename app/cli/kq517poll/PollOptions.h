@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "CommissionOptions.h"
 #include "ModLinkTypes.h"
 #include "OutputFormat.h"
 
@@ -54,6 +55,7 @@ struct TPollOptions {
   std::string LogFile;                            // --log
   std::optional<THostPort> MetricsAddress;        // --serve-metrics
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
+  TCommissionOptions Commission;                  // --scan-serial, --detect, --test
 
   // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;
