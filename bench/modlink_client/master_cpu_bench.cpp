@@ -4,7 +4,8 @@
 // run. The libmodbus RTU slave and the pty bridge run in a child process, so the CPU time
 // of this process is the masters' own. Both wait for the line's silence (documented
 // framing); BM_ModLinkMasterCpu/1 shows the frame end by predicted length beside them.
-// Counters: cpu_us_per_transaction, context_switches_per_transaction.
+// Counters: cpu_us_per_transaction, context_switches_per_transaction, and for the library
+// main_thread_cpu_us (the rest is the worker's).
 // Run: modlink_master_cpu_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -13,12 +14,15 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "ErrorChecks.h"
 #include "FrameBytes.h"
 #include "LibmodbusRtuServer.h"
 #include "ModbusClient.h"
@@ -44,6 +48,12 @@ TUsage ProcessUsage() {
   return {Us(Usage.ru_utime) + Us(Usage.ru_stime), Usage.ru_nvcsw + Usage.ru_nivcsw};
 }
 
+double ThreadCpuUs() {
+  timespec Now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
+  return static_cast<double>(Now.tv_sec) * 1e6 + static_cast<double>(Now.tv_nsec) / 1e3;
+}
+
 void Report(benchmark::State& State, const TUsage& Before, int Failures) {
   const TUsage After = ProcessUsage();
   const auto N = static_cast<double>(State.iterations());
@@ -64,6 +74,7 @@ void BM_ModLinkMasterCpu(benchmark::State& State) {
   Connection.Open();
   State.counters["silence_ms"] = Connection.RealSilentInterval();
   int Failures = 0;
+  const double MainBefore = ThreadCpuUs();
   const TUsage Before = ProcessUsage();
   for (auto _ : State) {
     Reply.reset();
@@ -71,12 +82,14 @@ void BM_ModLinkMasterCpu(benchmark::State& State) {
     DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); }, std::chrono::seconds(5));
     if (Reply != srNormalReply) ++Failures;
   }
+  State.counters["main_thread_cpu_us"] = (ThreadCpuUs() - MainBefore) / static_cast<double>(State.iterations());
   Report(State, Before, Failures);
   Connection.Close();
 }
 
-// Write the query, wait for the reply's first byte, then read until the line has been
-// quiet for the silence: what a master without a queue or a thread does.
+// Write the query, wait for the reply's first byte, read until the line has been quiet for
+// the silence, check the CRC and unpack the registers: what a master without a queue or a
+// thread does.
 void BM_SingleThreadedMasterCpu(benchmark::State& State) {
   const int Fd = ::open(GLinePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   termios Raw{};
@@ -100,7 +113,13 @@ void BM_SingleThreadedMasterCpu(benchmark::State& State) {
       if (N > 0) Got += static_cast<std::size_t>(N);
       Wait = SilenceMs;
     }
-    if (Got != ReplySize) ++Failures;
+    if (Got != ReplySize || CRC16(Reply, Got) != 0) {
+      ++Failures;
+      continue;
+    }
+    std::vector<std::uint16_t> Values(RegCount);
+    for (int i = 0; i < RegCount; ++i) Values[i] = static_cast<std::uint16_t>(Reply[3 + 2 * i] << 8 | Reply[4 + 2 * i]);
+    benchmark::DoNotOptimize(Values.data());
   }
   Report(State, Before, Failures);
   ::close(Fd);
