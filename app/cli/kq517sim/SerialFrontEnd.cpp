@@ -3,6 +3,7 @@
 #include "ModLinkError.h"
 #include "RequestLog.h"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace {
