@@ -150,9 +150,13 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
             << "; Ctrl-C stops" << std::endl;
 
   const TPollHandle wake[] = {stop.Fd(), mainThread.WakeFd()};
-  // Posted calls (the serial line's) wake the loop; only then is their queue looked at.
-  while (!stop.Requested()) {
-    if (tcp.ServeOnce(-1, wake)) mainThread.RunPending();
+  // A stop and the posted calls (the serial line's) wake the loop; only then are they
+  // looked at, so that a request costs no system call beyond its poll, read and write.
+  bool stopped = stop.Requested();
+  while (!stopped) {
+    if (!tcp.ServeOnce(-1, wake)) continue;
+    mainThread.RunPending();
+    stopped = stop.Requested();
   }
   serial.OnLog = nullptr;
   serial.Close();
