@@ -16,7 +16,8 @@ TExchangeTracker::TVerdict TExchangeTracker::Classify(const TFrameRecord& Record
                        FPending->Function == function && (exception || FitsReply(frame->Pdu));
   if (answers) {
     verdict.Role = TFrameRole::frReply;
-    verdict.ResponseTime = Record.Time - FPending->Time;
+    // Frames that arrived together (see SeparateMonitoredFrames) carry no time apart.
+    if (Record.Time > FPending->Time) verdict.ResponseTime = Record.Time - FPending->Time;
     FPending.reset();
     return verdict;
   }

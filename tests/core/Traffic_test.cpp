@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ExchangeTracker.h"
+#include "RtuFrameSplitter.h"
 #include "TrafficInbox.h"
 #include "TrafficStatistics.h"
 #include "TrafficStore.h"
@@ -129,6 +130,29 @@ TEST(ExchangeTrackerTest, PairsRepliesWithTheirQueries) {
     EXPECT_EQ(verdict.ResponseTime.has_value(), step.Timed)
         << FrameBytesText(TFrameFraming::ffRtu, step.Bytes);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Frames a monitor received as one, for want of the silence between them.
+TEST(RtuFrameSplitterTest, SeparatesFramesThatArrivedTogetherAndNothingElse) {
+  const std::vector<std::uint8_t> query{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+  const std::vector<std::uint8_t> reply{0x01, 0x03, 0x02, 0x00, 0x07, 0xF9, 0x86};
+  std::vector<std::uint8_t> both = query;
+  both.insert(both.end(), reply.begin(), reply.end());
+  TFrameRecord merged = Record(TFrameDirection::fdReceived, TFrameOutcome::foChecksumError, both);
+  const auto frames = SeparateMonitoredFrames(merged);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].Bytes, query);
+  EXPECT_EQ(frames[1].Bytes, reply);
+  EXPECT_EQ(frames[1].Outcome, TFrameOutcome::foOk);
+
+  both.back() ^= 1;  // one bad CRC: the whole is reported as it came
+  merged.Bytes = both;
+  EXPECT_EQ(SeparateMonitoredFrames(merged).size(), 1u);
+  EXPECT_TRUE(SplitRtuFrames(query).empty());  // a single frame is no split
 }
 
 }  // namespace
