@@ -40,7 +40,15 @@ TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record) {
 
 TTrafficEntry MonitorTrafficEntry(const TFrameRecord& Record, TFrameRole Role,
                                   std::optional<std::chrono::nanoseconds> ResponseTime) {
-  TTrafficEntry entry = EntryOf(Record, Role);
+  TFrameRecord frame = Record;
+  // A monitor's library reports every well-formed frame as ok; an exception
+  // reply is one all the same.
+  if (frame.Outcome == TFrameOutcome::foOk) {
+    const auto pdu = ExtractPdu(frame.Framing, frame.Bytes);
+    if (pdu && !pdu->Pdu.empty() && (pdu->Pdu[0] & 0x80))
+      frame.Outcome = TFrameOutcome::foException;
+  }
+  TTrafficEntry entry = EntryOf(frame, Role);
   entry.ResponseTime = ResponseTime;
   return entry;
 }

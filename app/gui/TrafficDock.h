@@ -63,7 +63,7 @@ class TTrafficDock : public QDockWidget {
   QToolButton* ResetButton = nullptr;
 
   // Milliseconds between two looks at the inbox.
-  static constexpr int TICK_MS = 100;
+  static constexpr int TICK_MS = 250;
 
  private:
   void ShowStatistics();

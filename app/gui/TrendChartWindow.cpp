@@ -48,7 +48,7 @@ TTrendChartWindow::TTrendChartWindow(const TRegisterMap& Map,
   setObjectName(QStringLiteral("TrendChartWindow"));
   setWindowTitle(QStringLiteral("Grafico"));
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(900, 480);
+  resize(1100, 520);
 
   FChart = new QChart();
   FChart->legend()->setAlignment(Qt::AlignBottom);

@@ -91,11 +91,15 @@ TEST(TrafficStatisticsTest, CountsEachOutcomeAndTimesTheReplies) {
       Record(TFrameDirection::fdReceived, TFrameOutcome::foLengthError, {1}),
   };
   for (const TFrameRecord& record : records) stats.Add(MasterTrafficEntry(record));
+  // A monitor hears an exception reply as a well-formed frame.
+  stats.Add(MonitorTrafficEntry(
+      Record(TFrameDirection::fdReceived, TFrameOutcome::foOk, {1, 0x83, 2, 0, 0}),
+      TFrameRole::frReply, std::nullopt));
   EXPECT_EQ(stats.CrcErrors(), 1u);
   EXPECT_EQ(stats.LrcErrors(), 1u);
   EXPECT_EQ(stats.ResponseTimes()->Last, 300us);
   EXPECT_EQ(stats.Line(),
-            "requests 1, replies 2, time-outs 1, exceptions 1, frame errors 3, "
+            "requests 1, replies 2, time-outs 1, exceptions 2, frame errors 3, "
             "response ms min 0.3 avg 0.6 max 1.1");
   stats.Reset();
   EXPECT_EQ(stats.Requests() + stats.FrameErrors(), 0u);
