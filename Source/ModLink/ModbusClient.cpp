@@ -450,9 +450,10 @@ void TModbusClient::DoneReadModbusRegisters(TModbusTransaction& T, bool Holding)
   CheckReply(T.Info, [&] {
     TFrameReader Reply(T.ReplyBuffer, *FConnection);
     const int ByteCount = Reply.Byte();
+    // An odd count that still names the registers (7 div 2 = 3) is accepted as long as
+    // every requested value came; the byte the odd count promises beyond them is not needed.
     Reply.Expect(ByteCount / 2 == RegCount);
     for (std::uint16_t& Value : Values) Value = Reply.Word();
-    Reply.Require(ByteCount - 2 * RegCount);  // all the bytes the count announces came
   });
   if (Holding)
     DoHoldingRegistersRead(T.Info, StartReg, RegCount, Values);
@@ -633,9 +634,8 @@ void TModbusClient::DoneReadWriteMultipleRegisters(TModbusTransaction& T) {
   CheckReply(T.Info, [&] {
     TFrameReader Reply(T.ReplyBuffer, *FConnection);
     const int ByteCount = Reply.Byte();
-    Reply.Expect(ByteCount / 2 == ReadCount);
+    Reply.Expect(ByteCount / 2 == ReadCount);  // an odd count as for the register reads
     for (std::uint16_t& Value : Read) Value = Reply.Word();
-    Reply.Require(ByteCount - 2 * ReadCount);
   });
   DoMultipleRegistersReadWrite(T.Info, ReadStart, ReadCount, Read, WriteStart, WriteCount, Written);
 }

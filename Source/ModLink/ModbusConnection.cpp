@@ -140,6 +140,8 @@ void TModbusConnection::InternalOpen() {
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
     FBreakEvent.Reset();
+    FPendingInput.clear();
+    FPendingInput.reserve(static_cast<std::size_t>(FFraming.InterimBufferSize()));
     FThread = std::make_unique<TTransactionThread>(*this);
     FThread->SetPriority(static_cast<int>(FThreadPriority));
   } catch (...) {
@@ -229,7 +231,7 @@ void TModbusConnection::SetBaudRate(TBaudRate Value) {
 }
 
 void TModbusConnection::SetCustomBaudRate(std::uint32_t Value) {
-  if (Value == FCustomBaudRate && FBaudRate == brCustom) return;
+  if (Value == FCustomBaudRate) return;  // like every setter: the current value changes nothing
   FCustomBaudRate = Value;
   FBaudRate = brCustom;
   ReprogramLine();
@@ -409,6 +411,7 @@ void TModbusConnection::ChangeRTS(bool Value) {
 
 void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
   if (!RX && !TX) return;
+  if (RX) FDropPendingInput.store(true);
   // A purge that fails leaves nothing worse than stale bytes.
   try {
     FDevice.Purge(RX, TX);

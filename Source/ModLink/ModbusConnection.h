@@ -317,7 +317,7 @@ private:
   bool LiveReprogramAllowed() const { return FActive && !FLoading; }
   void ReprogramLine();
   std::uint32_t LineBitRate() const;
-  std::uint32_t FrameTimeAllowance() const;
+  std::uint32_t DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const;
   int ReadAvailable(std::uint8_t* Area, int Free);
   void DiscardInputUntilSilence(std::uint32_t Silence, std::uint32_t Limit);
   int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
@@ -339,6 +339,10 @@ private:
   std::unique_ptr<TTransactionThread> FThread;
   TModbusFraming FFraming{tmRTU, cmClient};
   TFrameHook FFrameHook;
+  // Worker side: bytes that followed a complete frame in its read, the start of the next
+  // one. A purge of the input drops them (the flag, as the purge may come from any thread).
+  std::vector<std::uint8_t> FPendingInput;
+  std::atomic<bool> FDropPendingInput{false};
 
   // Settings
   TSerialPort FPort = DefaultPort;

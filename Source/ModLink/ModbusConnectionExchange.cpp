@@ -3,12 +3,13 @@
 // when the line falls silent and in ASCII runs from the last colon to CR LF.
 //
 // Every receive is bounded in time: a line that never falls silent, or noise that
-// never stops, ends the receive once the time a whole frame may take has passed,
-// and bytes beyond the receive area are read and dropped, so a flood can neither
-// spin the worker nor overrun the area.
+// never stops, ends the receive once the receive time-out has passed since the frame
+// began, and bytes beyond the receive area are read and dropped, so a flood can neither
+// spin the worker nor overrun the area. Bytes that follow a complete frame in the same
+// read are kept for the next receive.
 #include <algorithm>
 #include <chrono>
-#include <cmath>
+#include <cstring>
 
 #include "Delay.h"
 #include "ModbusConnection.h"
@@ -32,9 +33,9 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   try {
     const std::size_t Wanted = Count > 0 ? static_cast<std::size_t>(Count) : 0;
     const std::size_t Written = FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
-    AllWritten = Written == Wanted;
-    // Wait until the last character has left, so RTS never drops under it.
-    FDevice.Drain();
+    // Wait until the last character has left, so RTS never drops under it; what has not
+    // left in time is flushed, and the frame counts as not sent.
+    AllWritten = FDevice.Drain(DrainTimeout(Written, Timeout)) && Written == Wanted;
   } catch (...) {
     // Never leave the bus driven after a failure; the first failure is the one reported.
     if (Toggle) {
@@ -53,10 +54,21 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   return AllWritten;
 }
 
+// How long the bytes just written may take to leave the device: the send time-out, but
+// never less than their own time on the line (11 bits a character) and a margin, so that
+// a slow line is not cut short; that line time alone when there is no send time-out.
+std::uint32_t TModbusConnection::DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const {
+  constexpr std::uint64_t MarginMs = 100;
+  const std::uint64_t Rate = std::max<std::uint32_t>(LineBitRate(), 1);
+  const std::uint64_t LineTime = (Count * 11 * 1000 + Rate - 1) / Rate + MarginMs;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(SendTimeout, LineTime),
+                                                            InfiniteTimeout - 1));
+}
+
 // ---- Wait and read ----------------------------------------------------------------
 
 bool TModbusConnection::WaitForData(std::uint32_t Timeout) {
-  // poll() keeps no state between calls: a wait that timed out leaves nothing to
+  // The device's wait keeps no state between calls: a wait that timed out leaves nothing to
   // pick up, and the next call sees characters that arrived in between at once.
   return FDevice.WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
 }
@@ -82,20 +94,6 @@ void TModbusConnection::DiscardInputUntilSilence(std::uint32_t Silence, std::uin
   }
 }
 
-// The longest a whole frame may take on the line: twice the transfer time of a full
-// receive area at the current rate (11 bits per character), plus the silent interval.
-std::uint32_t TModbusConnection::FrameTimeAllowance() const {
-  std::uint32_t Rate = 0;
-  try {
-    Rate = LineBitRate();
-  } catch (...) {
-  }
-  const std::uint32_t Silence = GetRealSilentInterval();
-  if (Rate == 0) return 1000 + Silence;
-  const double Ms = std::ceil(2.0 * DetermineInterimBufferSize() * 11 * 1000 / Rate);
-  return static_cast<std::uint32_t>(std::min(Ms, 600000.0)) + Silence;
-}
-
 int TModbusConnection::ReceiveFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout) {
   int Size = ReceiveRawFrame(Buffer, Capacity, Timeout, GetRealSilentInterval());
   DoPreprocessIncomingFrame(Buffer, Capacity, Size);
@@ -113,6 +111,14 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     if (New > 0) FFraming.Scan(Scan, Buffer, New);
     return New > 0;
   };
+  // The bytes that followed the last frame in its read come first.
+  if (FDropPendingInput.exchange(false)) FPendingInput.clear();
+  if (!FPendingInput.empty()) {
+    const int Count = std::min(static_cast<int>(FPendingInput.size()), Capacity);
+    std::memcpy(Buffer, FPendingInput.data(), static_cast<std::size_t>(Count));
+    FPendingInput.clear();
+    FFraming.Scan(Scan, Buffer, Count);
+  }
 
   // Phase one: wait for the start of a frame, passing over noise, until the time-out.
   const auto IdleDeadline = TClock::now() + std::chrono::milliseconds(Timeout);
@@ -120,9 +126,12 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     const std::uint32_t Left = MillisecondsUntil(IdleDeadline);
     if (Left == 0 || !WaitForData(Left) || !ReadAndScan()) return Scan.Collected;
   }
-  // Phase two: collect the frame while characters keep coming, until it is complete.
+  // Phase two: collect the frame while characters keep coming, until it is complete. A
+  // frame that has begun is bounded by the area (the largest frame) and by the receive
+  // time-out, not by its nominal time on the line: USB adapters deliver it in chunks.
   const std::uint32_t Gap = FFraming.CharacterGap(Silence);
-  const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(FrameTimeAllowance());
+  const std::uint64_t Budget = Timeout != InfiniteTimeout ? Timeout : GetReceiveTimeout();
+  const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(Budget + Gap);
   while (Scan.Started && !Scan.Complete) {
     if (Scan.Collected == Capacity) {
       // A frame longer than the area: drop the rest, up to the line's silence.
@@ -132,5 +141,7 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     const std::uint32_t Left = MillisecondsUntil(FrameDeadline);
     if (Left == 0 || !WaitForData(std::min(Gap, Left)) || !ReadAndScan()) break;
   }
+  if (Scan.Complete && Scan.Rest > 0)
+    FPendingInput.assign(Buffer + Scan.RestAt, Buffer + Scan.RestAt + Scan.Rest);
   return Scan.Collected;
 }

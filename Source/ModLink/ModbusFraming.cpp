@@ -26,7 +26,9 @@ struct TFramingBackend {
   void (*Encode)(const std::uint8_t* Binary, int Size, std::uint8_t* Dest);
   // Called with at least the minimum raw size; fills Buffer and reports its shape.
   TDecodeResult (*Decode)(const std::uint8_t* Raw, int RawSize, TModbusBuffer& Buffer);
-  void (*Scan)(TFrameScan& Scan, std::uint8_t* Area, int New);
+  // Scans New bytes read after the collected ones. The side tells whether a query or a
+  // reply is expected, for a framing that would tell a frame's end from its function code.
+  void (*Scan)(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode Role);
 };
 
 namespace {
@@ -56,7 +58,7 @@ TDecodeResult RtuDecode(const std::uint8_t* Raw, int RawSize, TModbusBuffer& Buf
   return TDecodeResult::drOk;
 }
 
-void RtuScan(TFrameScan& Scan, std::uint8_t*, int New) {
+void RtuScan(TFrameScan& Scan, std::uint8_t*, int New, TConnectionMode) {
   Scan.Collected += New;
   Scan.Started = Scan.Collected > 0;
 }
@@ -114,12 +116,13 @@ enum TReceiveFrameStage { rfsIdle, rfsCollecting, rfsCompleting, rfsCompleted };
 // A frame runs from the last colon seen to CR LF. Only the new bytes are scanned; a
 // colon among them restarts the frame there, and the frame is moved to the start of the
 // area. Bytes before a colon are noise and are not kept; a character other than LF
-// after CR drops the frame.
-void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New) {
+// after CR drops the frame. What follows LF is left for the next frame.
+void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode) {
   std::uint8_t* Chunk = Area + Scan.Collected;
   int Start = -1;
   int Count = 0;
-  for (int i = 0; i < New && Scan.Stage != rfsCompleted; ++i) {
+  int i = 0;
+  for (; i < New && Scan.Stage != rfsCompleted; ++i) {
     const std::uint8_t c = Chunk[i];
     if (c == Colon) {
       Scan.Stage = rfsCollecting;
@@ -139,6 +142,9 @@ void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New) {
       }
     }
   }
+  // The rest lies beyond the frame's new place, so moving the frame leaves it intact.
+  Scan.RestAt = static_cast<int>(Chunk - Area) + i;
+  Scan.Rest = New - i;
   if (Start >= 0) {
     std::memmove(Area, Chunk + Start, static_cast<std::size_t>(Count));
     Scan.Collected = Count;
@@ -174,7 +180,7 @@ constexpr TFramingBackend AsciiBackend = {
     .MinimumReplySize = MinReplyADUSizeASCII,
     .MaximumFrameSize = MaxFrameADUSizeASCII,
     .EndsAtSilence = false,
-    .MinimumCharacterGap = 0,
+    .MinimumCharacterGap = 1000,  // Modbus over Serial Line V1.02, 2.5.2.1: up to 1 s
     .RawSize = AsciiRawSize,
     .EmitErrorCheck = AsciiEmitErrorCheck,
     .ChecksEqual = AsciiChecksEqual,
@@ -288,7 +294,7 @@ TDecodeResult TModbusFraming::Decode(const std::uint8_t* SourcePtr, TModbusBuffe
 }
 
 void TModbusFraming::Scan(TFrameScan& Scan, std::uint8_t* Area, int New) const {
-  FBackend->Scan(Scan, Area, New);
+  FBackend->Scan(Scan, Area, New, FRole);
 }
 
 bool TModbusFraming::IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,

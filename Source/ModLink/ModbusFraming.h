@@ -33,6 +33,11 @@ struct TFrameScan {
   bool Started = false;   // the frame has begun (RTU: any byte; ASCII: a colon)
   bool Complete = false;  // its content says it has ended (ASCII: CR LF)
   int Stage = 0;          // the mode's own progress through a frame
+  // Once Complete: the bytes that followed the frame's end in the same read, at offset
+  // RestAt of the area. They begin the next frame (an echo followed by the reply, or
+  // another slave's frame followed by ours) and must not be lost.
+  int RestAt = 0;
+  int Rest = 0;
 };
 
 class TModbusFraming {
@@ -74,7 +79,8 @@ class TModbusFraming {
   // full receive area belong to the same frame and are dropped with it.
   bool EndsAtSilence() const;
   // The longest pause between two characters of one frame, given the connection's
-  // silent interval in milliseconds.
+  // silent interval in milliseconds: the silence itself in RTU, where it ends the frame;
+  // in ASCII, where CR LF ends it, the 1 s the Modbus serial line allows.
   std::uint32_t CharacterGap(std::uint32_t Silence) const;
 
   // ---- Matching a reply to its query ----------------------------------------------

@@ -33,7 +33,7 @@ struct TTransactionThread::TMainCall {
       Raised = std::current_exception();
     }
     std::lock_guard<std::mutex> Guard(Lock);
-    Error = Raised;
+    Error = std::move(Raised);
     State = Done;
     Changed.notify_all();
   }
@@ -188,7 +188,9 @@ bool TTransactionThread::RunOnMainThread(std::function<void()> Fn, bool RunAfter
     Call->Changed.wait(Wait);  // woken by the call, or by the destructor
   }
   const bool Ran = Call->State == TMainCall::Done;
-  const std::exception_ptr Error = Call->Error;
+  // Taken out of the call, so that the exception is released on this thread, where it is
+  // used last.
+  std::exception_ptr Error = std::move(Call->Error);
   Wait.unlock();
   {
     std::lock_guard<std::mutex> Guard(FCallLock);

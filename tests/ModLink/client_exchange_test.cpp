@@ -81,6 +81,26 @@ TEST_F(ClientExchange, AsciiRoundTrip) {
   EXPECT_EQ(AsciiSlave.Queries()[0], Ascii(ReadQueryPdu));
 }
 
+// ASCII: a frame that shares one read with the frame before it (the echo of the query, or
+// another slave's frame) is the reply, not bytes to throw away after LF.
+TEST(AsciiBurst, TheFrameAfterLfInTheSameReadIsTheReply) {
+  for (const bool Echo : {true, false}) {
+    TClientRig Rig(tmASCII);
+    Rig.Connection.SetEchoQueryBeforeReply(Echo);
+    TScriptedSlave Slave(Rig.Pty.Master(), true, [Echo](const TBytes& Query) {
+      TBytes Burst = Echo ? Query : Ascii({7, 3, 2, 0, 9});
+      const TBytes Reply = Ascii(ReadReplyPdu);
+      Burst.insert(Burst.end(), Reply.begin(), Reply.end());
+      return Say(Burst);
+    });
+    TServerReply Reply = srNone;
+    Rig.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& I, auto, auto, auto&) { Reply = I.Reply; };
+    Rig.Connection.Open();
+    Rig.Client.ReadHoldingRegisters(0x10, 3);
+    EXPECT_TRUE(TClientRig::RunUntil([&] { return Reply == srNormalReply; }, 5s)) << "echo " << Echo;
+  }
+}
+
 TEST_F(ClientExchange, SilenceUsesEveryAttempt) {
   Rig.Connection.SetMaxRetries(3);
   Rig.Connection.SetReceiveTimeout(100);
@@ -237,8 +257,7 @@ TEST_F(ClientExchange, FrameHookRecordsEachFrameWithItsOutcomeOnceClassified) {
   TFrameLog Log(Rig.Connection.FrameHook());
   TBytes BadCrc = Rtu(ReadReplyPdu);
   std::swap(BadCrc[BadCrc.size() - 1], BadCrc[BadCrc.size() - 2]);
-  int Seen = 0;
-  Start([&](const TBytes&) {
+  Start([BadCrc, Seen = 0](const TBytes&) mutable {  // owned by the slave's thread
     ++Seen;
     return Seen == 1 ? std::vector<TChunk>{} : Say(Seen == 2 ? BadCrc : Rtu(ReadReplyPdu));
   });

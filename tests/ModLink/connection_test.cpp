@@ -83,6 +83,8 @@ TEST(ConnectionSettings, DefaultsAndSetterRules) {
   Conn.SetMaxRetries(4294967295u);
   EXPECT_EQ(Conn.MaxRetries(), 4294967295u);
 
+  Conn.SetCustomBaudRate(19200);  // the current value: no change, the table rate stays
+  EXPECT_EQ(Conn.BaudRate(), br19200);
   Conn.SetCustomBaudRate(31250);
   EXPECT_EQ(Conn.BaudRate(), brCustom);
   EXPECT_EQ(Conn.CountPendingTransactions(nullptr), 0);

@@ -1,8 +1,10 @@
-// The frame exchange on a pseudo-terminal: RTU frames ended by silence, ASCII frames
-// from the colon to CR LF, waits ended by the break event, floods and noise bounded
-// in time, sends with their worker-side events.
+// The frame exchange on a pseudo-terminal: RTU frames ended by silence (also when they
+// come in chunks), ASCII frames from the colon to CR LF, waits ended by the break event,
+// floods and noise bounded in time, sends with their worker-side events and a drain that
+// ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -10,9 +12,9 @@
 #include <thread>
 
 #include "FrameBytes.h"
-#include "PtyPair.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
+#include "PtyPair.h"
 
 namespace {
 
@@ -73,6 +75,27 @@ TEST_F(LinkExchange, RtuChunksWithShortPausesMakeOneFrameALongPauseSplitsIt) {
   Split.join();
   EXPECT_EQ(First, 3);
   EXPECT_EQ(Second, 4);
+}
+
+TEST_F(LinkExchange, RtuFrameDeliveredInChunksIsOneFrame) {
+  // A USB adapter at 115200 bit/s hands a 255-byte frame over in chunks on its latency
+  // timer. The pauses stay far below the silent interval (134 ms here), while the whole
+  // frame takes longer than twice its nominal time on the line.
+  Conn.SetBaudRate(br115200);
+  Conn.SetSilentInterval(1536);
+  OpenLink();
+  TBytes Pdu = {1, 3, 250};
+  Pdu.resize(253, 0x5A);
+  const TBytes Frame = Rtu(Pdu);
+  std::thread Peer([&] {
+    for (std::size_t At = 0; At < Frame.size(); At += 16) {
+      Pty.Write(Frame.data() + At, std::min<std::size_t>(16, Frame.size() - At));
+      SleepMs(20);
+    }
+  });
+  const int Size = Receive(2000);
+  Peer.join();
+  EXPECT_EQ(Received(Size), Frame);
 }
 
 TEST_F(LinkExchange, ZeroTimeOutReturnsAtOnceWithoutReading) {
@@ -183,6 +206,20 @@ TEST_F(LinkExchange, ASendIntoALineThatTakesNothingEndsAtTheSendTimeOut) {
   const TBytes Big(256 * 1024, 0x55);
   const auto Start = TClock::now();
   EXPECT_FALSE(Conn.SendFrame(Big.data(), static_cast<int>(Big.size()), 200));
+  EXPECT_LT(ElapsedMs(Start), 5000);
+}
+
+// A line whose flow control never lets the bytes go, as RTS/CTS with CTS held low.
+struct TStuckLine : TSerialDevice {
+  std::size_t OutputPending() const override { return 64; }
+};
+
+TEST(SerialDeviceDrain, ADrainHeldBackForEverEndsAtItsBound) {
+  TPtyPair Pty;
+  TStuckLine Line;
+  Line.Open(Pty.Path());
+  const auto Start = TClock::now();
+  EXPECT_FALSE(Line.Drain(200));
   EXPECT_LT(ElapsedMs(Start), 5000);
 }
 

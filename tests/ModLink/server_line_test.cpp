@@ -86,6 +86,16 @@ TEST_F(ServerLineTest, AnswersAQueryInAscii) {
   EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 0x87, 1}));
 }
 
+TEST_F(ServerLineTest, AnAsciiQueryWithAPauseInsideIsAnswered) {
+  Open(tmASCII);
+  const TBytes Query = Ascii({17, 3, 0, 0x20, 0, 2});
+  Pty.Write(TBytes(Query.begin(), Query.begin() + 7));
+  // Far above the 16 ms silent interval, far below the 1 s an ASCII frame may pause.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Pty.Write(TBytes(Query.begin() + 7, Query.end()));
+  EXPECT_EQ(PumpAndRead(Pty), Ascii({17, 3, 4, 0x10, 0x20, 0x10, 0x21}));
+}
+
 TEST_F(ServerLineTest, OtherAddressesAndBroadcastsGetNoReply) {
   TModbusServer Second;
   Second.SetAddress(18);

@@ -194,6 +194,11 @@ TEST_F(SerialFrontEndTest, AnswersAsciiQueries) {
   Open(/*ascii=*/true);
   EXPECT_EQ(Exchange(AsciiFrame({17, 3, 0, 0, 0, 1})), AsciiFrame({17, 3, 2, 0, 103}));
   EXPECT_EQ(Exchange(AsciiFrame({17, 6, 0, 0, 0, 1})), AsciiFrame({17, 0x86, 1}));
+  // A pause inside a query, far above the RTU silence and far below the 1 s ASCII allows.
+  const std::string paused = AsciiFrame({17, 3, 0, 0, 0, 1});
+  ASSERT_EQ(::write(line, paused.data(), 5), 5);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(Exchange(paused.substr(5)), AsciiFrame({17, 3, 2, 0, 103}));
 }
 
 TEST_F(SerialFrontEndTest, ReadersMayComeAndGo) {

@@ -56,7 +56,12 @@ void TQueuedMainThread::Synchronize(std::function<void()> Fn) {
   FArrived.notify_all();
   std::unique_lock Wait(Call->Lock);
   Call->DoneSignal.wait(Wait, [&] { return Call->Done; });
-  if (Call->Error) std::rethrow_exception(Call->Error);
+  // The error leaves the call: the waiting thread holds the only reference, so the exception
+  // object is released where it is used last (the reference count lives in the C++ runtime,
+  // which a thread checker cannot see).
+  std::exception_ptr Error = std::move(Call->Error);
+  Wait.unlock();
+  if (Error) std::rethrow_exception(Error);
 }
 
 bool TQueuedMainThread::IsMainThread() const {
@@ -77,7 +82,7 @@ void TQueuedMainThread::RunItem(TItem& Item) {
     } catch (...) {
       Error = std::current_exception();
     }
-    Item.Sync->Finish(Error);
+    Item.Sync->Finish(std::move(Error));
     return;
   }
   try {

@@ -31,7 +31,7 @@ enum class TWaitResult { DataReady, Broken, TimedOut };
 class TSerialDevice {
 public:
   TSerialDevice() = default;
-  ~TSerialDevice();
+  virtual ~TSerialDevice();
   TSerialDevice(const TSerialDevice&) = delete;
   TSerialDevice& operator=(const TSerialDevice&) = delete;
 
@@ -60,8 +60,13 @@ public:
   void SetRTS(bool Level);
   void SetDTR(bool Level);
   void Purge(bool Input, bool Output);
-  // Waits until everything written has left the device.
-  void Drain();
+  // Waits until everything written has left the device, for TimeoutMs at the most; then
+  // flushes what is still queued and returns false. Flow control that never lets the
+  // bytes go (CTS held low) thus cannot hold the caller for ever.
+  bool Drain(std::uint32_t TimeoutMs);
+  // The characters written but not yet sent. Virtual so that a test can play a line
+  // that never takes them.
+  virtual std::size_t OutputPending() const;
 
   // Reads what is queued, at most Count bytes; 0 when nothing is.
   std::size_t Read(std::uint8_t* Data, std::size_t Count);
@@ -78,4 +83,5 @@ private:
   TNativeHandle FHandle = InvalidNativeHandle;
   bool FOwned = false;
   std::string FName;
+  std::uint32_t FCharacterTimeUs = 1042;  // one character at the programmed rate (9600 8E1)
 };

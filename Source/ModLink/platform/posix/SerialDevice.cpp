@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "../../ModLinkMessages.h"
 #include "../OsError.h"
@@ -114,6 +115,9 @@ void TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
   Tio.c_cc[VSTART] = 0x11;
   Tio.c_cc[VSTOP] = 0x13;
   if (::ioctl(FHandle, TCSETS2, &Tio) < 0) Fail("set the line settings of");
+  const std::uint32_t Bits = 1 + static_cast<std::uint32_t>(Settings.DataBits) +
+                             (Settings.Parity != 'N' ? 1 : 0) + static_cast<std::uint32_t>(Settings.StopBits);
+  FCharacterTimeUs = static_cast<std::uint32_t>(Bits * 1'000'000ull / Settings.BaudRate) + 1;
   // Without hardware flow control the lines take the requested levels; a device
   // without modem lines still counts as configured.
   int Rts = TIOCM_RTS, Dtr = TIOCM_DTR;
@@ -145,9 +149,34 @@ void TSerialDevice::Purge(bool Input, bool Output) {
   if (::ioctl(FHandle, TCFLSH, Queue) < 0) Fail("purge");
 }
 
-void TSerialDevice::Drain() {
-  while (::ioctl(FHandle, TCSBRK, 1) < 0)
-    if (errno != EINTR) Fail("drain");
+// tcdrain() would wait as long as the flow control holds the bytes back: the queue is
+// watched instead, sleeping about as long as what is left takes at the programmed rate.
+bool TSerialDevice::Drain(std::uint32_t TimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto Deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+  for (;;) {
+    const std::size_t Pending = OutputPending();
+    if (Pending == 0) return true;
+    const auto Now = Clock::now();
+    if (Now >= Deadline) {
+      Purge(false, true);
+      return false;
+    }
+    const auto LeavesIn = std::chrono::microseconds(Pending * FCharacterTimeUs);
+    std::this_thread::sleep_for(std::min<Clock::duration>(
+        std::max<Clock::duration>(LeavesIn, std::chrono::microseconds(100)), Deadline - Now));
+  }
+}
+
+std::size_t TSerialDevice::OutputPending() const {
+  int Queued = 0;
+  if (::ioctl(FHandle, TIOCOUTQ, &Queued) < 0) Fail("read the output queue of");
+  if (Queued > 0) return static_cast<std::size_t>(Queued);
+  // The driver's queue is empty; a UART may still be shifting out its last character
+  // (other devices do not tell, and count as empty).
+  unsigned Status = 0;
+  if (::ioctl(FHandle, TIOCSERGETLSR, &Status) == 0 && !(Status & TIOCSER_TEMT)) return 1;
+  return 0;
 }
 
 std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
