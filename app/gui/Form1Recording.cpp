@@ -4,7 +4,6 @@
 // class of its own; this file only connects them to the window.
 
 #include <QAction>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -16,6 +15,7 @@
 #include "Form1.h"
 #include "IdModBusClient.h"
 #include "ModbusConnection.h"
+#include "StatusText.h"
 #include "TrafficDock.h"
 #include "TrendChartWindow.h"
 #include "ValueLogger.h"

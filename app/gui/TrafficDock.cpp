@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLocale>
 #include <QScrollBar>
 #include <QTimer>
@@ -16,6 +15,7 @@
 #include <algorithm>
 
 #include "MessageBoxes.h"
+#include "StatusText.h"
 #include "TrafficModel.h"
 
 namespace {
@@ -79,7 +79,7 @@ TTrafficDock::TTrafficDock(TMessageBoxes& MessageBoxes, QWidget* parent)
   FStatusWidget->setObjectName(QStringLiteral("TrafficStatistics"));
   auto* status = new QHBoxLayout(FStatusWidget);
   status->setContentsMargins(0, 0, 0, 0);
-  StatisticsLabel = new QLabel(FStatusWidget);
+  StatisticsLabel = new TStatusText(FStatusWidget);
   StatisticsLabel->setObjectName(QStringLiteral("TrafficStatisticsLabel"));
   ResetButton = MakeButton(FStatusWidget, "TrafficResetButton", "Azzera");
   ResetButton->setToolTip(QStringLiteral("Azzera le statistiche del traffico"));

@@ -17,11 +17,11 @@
 #include "TrafficInbox.h"
 #include "TrafficStatistics.h"
 
-class QLabel;
 class QTimer;
 class QToolButton;
 class QTreeView;
 class TMessageBoxes;
+class TStatusText;
 class TTrafficModel;
 
 class TTrafficDock : public QDockWidget {
@@ -59,7 +59,7 @@ class TTrafficDock : public QDockWidget {
   QToolButton* ClearButton = nullptr;
   QToolButton* CopyButton = nullptr;
   QToolButton* SaveButton = nullptr;
-  QLabel* StatisticsLabel = nullptr;
+  TStatusText* StatisticsLabel = nullptr;
   QToolButton* ResetButton = nullptr;
 
   // Milliseconds between two looks at the inbox.

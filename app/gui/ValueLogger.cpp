@@ -2,18 +2,18 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLocale>
 #include <chrono>
 
 #include "MessageBoxes.h"
+#include "StatusText.h"
 
 TValueLogger::TValueLogger(QAction* Action, TMessageBoxes& MessageBoxes, QWidget* Window)
     : QObject(Window),
       FAction(Action),
       FMessageBoxes(MessageBoxes),
       FWindow(Window),
-      FStatus(new QLabel(Window)) {
+      FStatus(new TStatusText(Window)) {
   FStatus->setObjectName(QStringLiteral("ValueLogStatus"));
   FAction->setCheckable(true);
   ShowState();

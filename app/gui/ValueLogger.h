@@ -10,7 +10,7 @@
 #include "ValueLog.h"
 
 class QAction;
-class QLabel;
+class TStatusText;
 class QWidget;
 class TMessageBoxes;
 
@@ -28,7 +28,7 @@ class TValueLogger : public QObject {
   void CycleDone(const TRegisterMap& Map, bool Ok, const QString& Error);
 
   // "Registrazione: FILE" while recording, for the status bar.
-  QLabel* StatusLabel() const { return FStatus; }
+  TStatusText* StatusLabel() const { return FStatus; }
 
   // Asks for a file and starts, or stops a recording that runs. Map supplies
   // the header's columns.
@@ -40,6 +40,6 @@ class TValueLogger : public QObject {
   QAction* FAction;
   TMessageBoxes& FMessageBoxes;
   QWidget* FWindow;
-  QLabel* FStatus;
+  TStatusText* FStatus;
   TValueLog FLog;
 };

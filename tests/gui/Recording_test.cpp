@@ -17,6 +17,7 @@
 #include "Form1.h"
 #include "GuiTestSupport.h"
 #include "LoopbackModbusServer.h"
+#include "StatusText.h"
 #include "TrafficDock.h"
 #include "TrafficModel.h"
 #include "TrendChartWindow.h"
