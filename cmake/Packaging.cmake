@@ -1,7 +1,8 @@
 # Install layout and the Debian package.
 #
 #   bin/                         kq517poll, kq517sim, kq517mon, Test_KQ517T (install rules beside each target)
-#   share/kq517/                 map.cfg, qvztmap.cfg: the programs look here last, from ../share/kq517
+#   share/kq517/                 map.cfg, qvztmap.cfg, limits.cfg: the programs look here last,
+#                                from ../share/kq517
 #   share/applications/          kq517.desktop (with the window)
 #   share/icons/hicolor/scalable/apps/kq517.svg
 #
@@ -9,6 +10,7 @@
 # folder) makes a package that installs it under /usr.
 
 install(FILES ${PROJECT_SOURCE_DIR}/app/maps/map.cfg ${PROJECT_SOURCE_DIR}/app/maps/qvztmap.cfg
+              ${PROJECT_SOURCE_DIR}/app/maps/limits.cfg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kq517)
 
 if(TARGET Test_KQ517T)

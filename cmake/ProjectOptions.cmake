@@ -4,6 +4,11 @@ add_library(kq_project_options INTERFACE)
 target_compile_options(kq_project_options INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
   -Wnon-virtual-dtor -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+# <windows.h>, where a platform/win32 file includes it: without the min and max macros
+# that break the standard library, without the rarely used parts, Windows 7 and later.
+if(WIN32)
+  add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+endif()
 
 if(KQ_SANITIZE AND KQ_TSAN)
   message(FATAL_ERROR "KQ_SANITIZE and KQ_TSAN cannot be combined")

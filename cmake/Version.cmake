@@ -2,7 +2,9 @@
 #
 # Embeds the project's version in an executable as a fixed-file-info record
 # (13 little-endian 32-bit words starting with the signature 0xFEEF04BD) in the
-# section ".kq_version", where GetVersionStr finds it. The version words come
+# section ".kq_version", where GetVersionStr finds it. A Windows build gets a
+# VERSIONINFO resource instead (compiled by windres from VersionResource.rc.in),
+# which the system's version functions and the file's properties read. The version words come
 # from project(VERSION a.b.c.d). FLAGS sets the file flags (0x01 Debug,
 # 0x02 Pre Release, 0x08 Private Build, 0x20 Special Build); by default a
 # Debug build carries the Debug flag and every other build none.
@@ -15,6 +17,21 @@ function(kq_embed_version target)
     endif()
     set(KQ_VERSION_${part} ${v})
   endforeach()
+  if(WIN32)
+    if(DEFINED V_FLAGS)
+      set(KQ_VERSION_FLAGS "${V_FLAGS}L")
+    else()
+      set(KQ_VERSION_FLAGS "$<IF:$<CONFIG:Debug>,0x1L,0x0L>")
+    endif()
+    set(KQ_TARGET ${target})
+    set(KQ_VERSION_TEXT "${KQ_VERSION_MAJOR}.${KQ_VERSION_MINOR}.${KQ_VERSION_PATCH}.${KQ_VERSION_TWEAK}")
+    file(READ ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VersionResource.rc.in template)
+    string(CONFIGURE "${template}" resource @ONLY)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    file(GENERATE OUTPUT ${out} CONTENT "${resource}")
+    target_sources(${target} PRIVATE ${out})
+    return()
+  endif()
   if(DEFINED V_FLAGS)
     set(flags "${V_FLAGS}u")
   else()

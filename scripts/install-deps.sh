@@ -21,6 +21,9 @@ packages=(
   xvfb xauth fonts-dejavu-core
   # the Italian locale the window's tests run under as well
   locales
+  # the Windows build (scripts/build-windows.sh): the cross compiler, GoogleTest's
+  # sources to build for it, Wine to run its tests, zip for the package
+  g++-mingw-w64-x86-64-posix googletest wine wine64 zip
 )
 
 # Generates it_IT.UTF-8 when it is missing (the tests need it).

@@ -125,7 +125,8 @@ void TModbusConnection::SetMainThread(TMainThread& Value) {
 // ---- Open and close -----------------------------------------------------------
 
 void TModbusConnection::InternalOpen() {
-  if (FFlowControl == fcDtrDsr) ModLinkError(SDtrDsrNotSupported);
+  if (FFlowControl == fcDtrDsr && !TSerialDevice::SupportsDtrDsrFlowControl())
+    ModLinkError(SDtrDsrNotSupported);
   // A port that cannot be opened raises the device's own error: its message starts
   // with "Could not open serial port" and names the port and the system's reason.
   if (FHookExistingPort)
@@ -174,6 +175,7 @@ void TModbusConnection::UpdateDCB() {
   Line.Parity = FParity == psNone ? 'N' : FParity == psOdd ? 'O' : 'E';
   Line.StopBits = static_cast<int>(CStopBits[FStopBits]);
   Line.RtsCtsFlowControl = FFlowControl == fcRtsCts;
+  Line.DtrDsrFlowControl = FFlowControl == fcDtrDsr;
   // With RTS toggling the send raises RTS around each frame; it rests low.
   Line.RaiseRTS = FRTSEnabled && (FFlowControl == fcNone || FFlowControl == fcDtrDsr);
   Line.RaiseDTR = FDTREnabled && FFlowControl != fcDtrDsr;

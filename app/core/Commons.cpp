@@ -1,10 +1,5 @@
 #include "Commons.h"
 
-#include <elf.h>
-#include <sys/stat.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <array>
@@ -13,9 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "ElfFormat.h"
 
 namespace {
 
@@ -75,6 +73,8 @@ bool FindElfSection(TFileReader& pFile, const char* pName, uint64_t& pOffset, ui
   Ehdr header{};
   if (!pFile.ReadAt(0, &header, sizeof header)) return false;
   if (header.e_shoff == 0 || header.e_shentsize < sizeof(Shdr)) return false;
+  using ElfFormat::ExtendedIndex;
+  using ElfFormat::NoBits;
 
   auto readSection = [&](uint64_t index, Shdr& section) {
     return pFile.ReadAt(header.e_shoff + index * header.e_shentsize, &section, sizeof section);
@@ -84,7 +84,7 @@ bool FindElfSection(TFileReader& pFile, const char* pName, uint64_t& pOffset, ui
   Shdr first{};
   if (!readSection(0, first)) return false;
   uint64_t count = header.e_shnum != 0 ? header.e_shnum : static_cast<uint64_t>(first.sh_size);
-  uint64_t namesIndex = header.e_shstrndx != SHN_XINDEX ? header.e_shstrndx : first.sh_link;
+  uint64_t namesIndex = header.e_shstrndx != ExtendedIndex ? header.e_shstrndx : first.sh_link;
   if (count > pFile.Size() / header.e_shentsize || namesIndex >= count) return false;
 
   Shdr names{};
@@ -97,7 +97,7 @@ bool FindElfSection(TFileReader& pFile, const char* pName, uint64_t& pOffset, ui
     if (section.sh_name >= names.sh_size || names.sh_size - section.sh_name < wanted) continue;
     if (!pFile.ReadAt(names.sh_offset + section.sh_name, candidate.data(), wanted)) continue;
     if (std::memcmp(candidate.data(), pName, wanted) != 0) continue;
-    if (section.sh_type == SHT_NOBITS) return true;  // present but without bytes
+    if (section.sh_type == NoBits) return true;  // present but without bytes
     pOffset = section.sh_offset;
     pSize = section.sh_size;
     return true;
@@ -108,19 +108,21 @@ bool FindElfSection(TFileReader& pFile, const char* pName, uint64_t& pOffset, ui
 enum class TElfLookup { NotElf, NoRecord, Found };
 
 TElfLookup ReadElfRecord(TFileReader& pFile, std::optional<TFixedFileInfo>& pInfo) {
-  unsigned char ident[EI_NIDENT] = {};
-  if (!pFile.ReadAt(0, ident, sizeof ident) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
+  using namespace ElfFormat;
+  unsigned char ident[IdentSize] = {};
+  if (!pFile.ReadAt(0, ident, sizeof ident) || std::memcmp(ident, Magic, sizeof Magic) != 0)
     return TElfLookup::NotElf;
   const bool nativeLittle = (std::endian::native == std::endian::little);
-  if (ident[EI_DATA] != (nativeLittle ? ELFDATA2LSB : ELFDATA2MSB)) return TElfLookup::NotElf;
+  if (ident[DataIndex] != (nativeLittle ? DataLittleEndian : DataBigEndian))
+    return TElfLookup::NotElf;
 
   uint64_t offset = 0;
   uint64_t size = 0;
   bool valid = false;
-  if (ident[EI_CLASS] == ELFCLASS64)
-    valid = FindElfSection<Elf64_Ehdr, Elf64_Shdr>(pFile, KQ_VERSION_SECTION, offset, size);
-  else if (ident[EI_CLASS] == ELFCLASS32)
-    valid = FindElfSection<Elf32_Ehdr, Elf32_Shdr>(pFile, KQ_VERSION_SECTION, offset, size);
+  if (ident[ClassIndex] == Class64)
+    valid = FindElfSection<Elf64Header, Elf64Section>(pFile, KQ_VERSION_SECTION, offset, size);
+  else if (ident[ClassIndex] == Class32)
+    valid = FindElfSection<Elf32Header, Elf32Section>(pFile, KQ_VERSION_SECTION, offset, size);
   if (!valid) return TElfLookup::NoRecord;  // damaged: its bytes mean nothing we can trust
 
   std::array<unsigned char, sizeof(TFixedFileInfo)> bytes{};
@@ -154,14 +156,6 @@ std::optional<TFixedFileInfo> ScanForRecord(TFileReader& pFile) {
 
 // ---------------------------------------------------------------- helpers
 
-std::string ReadWholeFile(const char* pPath) {
-  std::ifstream in(pPath, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Value of an os-release assignment: double quotes with backslash escapes,
 // single quotes taken literally, or a bare word.
 std::string UnquoteOsReleaseValue(const std::string& pValue) {
@@ -185,8 +179,9 @@ std::string UnquoteOsReleaseValue(const std::string& pValue) {
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& pFileName) {
   // Only a regular file can carry the record; opening a FIFO would wait for
   // a writer that may never come, and a device could be endless.
-  struct stat status {};
-  if (stat(pFileName.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::path(pFileName), error))
+    return std::nullopt;
   TFileReader file(pFileName);
   if (!file.IsOpen()) return std::nullopt;
   std::optional<TFixedFileInfo> info;
@@ -209,20 +204,6 @@ std::string FormatVersion(const TFixedFileInfo& pInfo) {
   if (pInfo.dwFileFlags & VS_FF_PRIVATEBUILD) result += " Private Build";
   if (pInfo.dwFileFlags & VS_FF_SPECIALBUILD) result += " Special Build";
   return result;
-}
-
-std::string ProgramFileName() {
-  std::vector<char> path(PATH_MAX + 1);
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (length <= 0) return {};
-  return std::string(path.data(), static_cast<size_t>(length));
-}
-
-std::string GetVersionStr(const std::string& pFileName) {
-  const std::string file = pFileName.empty() ? ProgramFileName() : pFileName;
-  if (file.empty()) return {};
-  const auto info = ReadFixedFileInfo(file);
-  return info ? FormatVersion(*info) : std::string();
 }
 
 // ---------------------------------------------------------------- system name
@@ -262,31 +243,7 @@ std::string OsReleasePrettyName(const std::string& pOsReleaseText) {
   return "Linux";
 }
 
-std::string GetOSString() {
-  for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-    const std::string text = ReadWholeFile(path);
-    if (!text.empty()) return OsReleasePrettyName(text);
-  }
-  struct utsname system {};
-  if (uname(&system) != 0) return {};
-  return std::string(system.sysname) + " " + system.release;
-}
-
 // ---------------------------------------------------------------- memory
-
-uint64_t TotalPhysicalMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGE_SIZE);
-  if (pages > 0 && pageSize > 0) return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-
-  std::istringstream meminfo(ReadWholeFile("/proc/meminfo"));
-  std::string key;
-  uint64_t kilobytes = 0;
-  while (meminfo >> key) {
-    if (key == "MemTotal:" && meminfo >> kilobytes) return kilobytes * 1024;
-  }
-  return 0;
-}
 
 std::string FormatMemoryKB(uint64_t pBytes, const std::string& pGroupSeparator) {
   const std::string digits = std::to_string(pBytes / 1024);

@@ -48,10 +48,11 @@ std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& pFileName);
 std::string FormatVersion(const TFixedFileInfo& pInfo);
 
 // Version text of the named file, or of the running program when the name is
-// empty; empty when the file has no version record.
+// empty; empty when the file has no version record. On Windows the file's
+// version resource is read by the system (GetFileVersionInfoW).
 std::string GetVersionStr(const std::string& pFileName);
 
-// Path of the running program (/proc/self/exe), empty if it cannot be read.
+// Path of the running program, empty if it cannot be told.
 std::string ProgramFileName();
 
 // The values the Windows version query reports.
@@ -70,8 +71,8 @@ std::string WindowsVersionName(const TWindowsVersion& pVersion);
 // falls back to NAME and VERSION, then to "Linux" as os-release itself prescribes.
 std::string OsReleasePrettyName(const std::string& pOsReleaseText);
 
-// Name of the running operating system: the os-release name on Linux; empty
-// when it cannot be told.
+// Name of the running operating system: the os-release name on Linux, the
+// name from WindowsVersionName on Windows; empty when it cannot be told.
 std::string GetOSString();
 
 // Total physical memory of the machine in bytes, 0 when unknown.

@@ -1,8 +1,8 @@
 #include "TcpFailureTexts.h"
 
-#include <cerrno>
-#include <cstring>
+#include <system_error>
 
+#include "SocketError.h"
 #include "ValueDecoding.h"
 
 namespace {
@@ -13,7 +13,11 @@ std::string SecondsText(double Milliseconds, std::string_view DecimalSeparator) 
 
 // The system's own words for errors without an Italian text here.
 std::string SystemReason(int OSError) {
-  return std::strerror(OSError);
+  return std::system_category().message(OSError);
+}
+
+bool Is(int OSError, std::errc Condition) {
+  return SocketErrorCondition(OSError) == std::make_error_condition(Condition);
 }
 
 }  // namespace
@@ -26,45 +30,32 @@ std::string TcpEndpointText(const std::string& Host, uint16_t Port) {
 std::string ConnectFailureText(const std::string& Endpoint, int OSError, int ConnectTimeoutMs,
                                std::string_view DecimalSeparator) {
   std::string reason;
-  switch (OSError) {
-    case 0:
-      reason = "indirizzo sconosciuto";
-      break;
-    case ECONNREFUSED:
-      reason = "connessione rifiutata";
-      break;
-    case ETIMEDOUT:
-      reason = ConnectTimeoutMs > 0
-                   ? "nessuna risposta entro " + SecondsText(ConnectTimeoutMs, DecimalSeparator)
-                   : "nessuna risposta";
-      break;
-    case EHOSTUNREACH:
-      reason = "dispositivo non raggiungibile";
-      break;
-    case ENETUNREACH:
-      reason = "rete non raggiungibile";
-      break;
-    default:
-      reason = SystemReason(OSError);
-      break;
-  }
+  if (OSError == 0)
+    reason = "indirizzo sconosciuto";
+  else if (Is(OSError, std::errc::connection_refused))
+    reason = "connessione rifiutata";
+  else if (Is(OSError, std::errc::timed_out))
+    reason = ConnectTimeoutMs > 0
+                 ? "nessuna risposta entro " + SecondsText(ConnectTimeoutMs, DecimalSeparator)
+                 : "nessuna risposta";
+  else if (Is(OSError, std::errc::host_unreachable))
+    reason = "dispositivo non raggiungibile";
+  else if (Is(OSError, std::errc::network_unreachable))
+    reason = "rete non raggiungibile";
+  else
+    reason = SystemReason(OSError);
   return "Impossibile connettersi a " + Endpoint + ": " + reason;
 }
 
 std::string LostConnectionText(int OSError) {
   std::string reason;
-  switch (OSError) {
-    case 0:
-      reason = "chiusa dal dispositivo";
-      break;
-    case ECONNRESET:
-    case EPIPE:
-      reason = "interrotta dal dispositivo";
-      break;
-    default:
-      reason = SystemReason(OSError);
-      break;
-  }
+  if (OSError == 0)
+    reason = "chiusa dal dispositivo";
+  else if (Is(OSError, std::errc::connection_reset) || Is(OSError, std::errc::broken_pipe) ||
+           Is(OSError, std::errc::connection_aborted))
+    reason = "interrotta dal dispositivo";
+  else
+    reason = SystemReason(OSError);
   return "Connessione col dispositivo persa: " + reason;
 }
 

@@ -12,13 +12,13 @@
 std::string TcpEndpointText(const std::string& Host, uint16_t Port);
 
 // "Impossibile connettersi a 127.0.0.1:1503: connessione rifiutata". OSError
-// is the errno of the failed connect (0 when the name did not resolve);
-// ConnectTimeoutMs is the limit that ETIMEDOUT stands for.
+// is the system error code of the failed connect (0 when the name did not resolve);
+// ConnectTimeoutMs is the limit that a connect time-out stands for.
 std::string ConnectFailureText(const std::string& Endpoint, int OSError, int ConnectTimeoutMs,
                                std::string_view DecimalSeparator);
 
 // "Connessione col dispositivo persa: chiusa dal dispositivo". OSError is the
-// errno of the failed send or receive, 0 when the device closed the connection.
+// system error code of the failed send or receive, 0 when the device closed the connection.
 std::string LostConnectionText(int OSError);
 
 // "Nessuna risposta dal dispositivo entro 15 s".

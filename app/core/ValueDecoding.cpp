@@ -256,3 +256,26 @@ void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues
     j += width;
   }
 }
+
+std::optional<double> EntryNumber(ERegisterType type, const std::uint8_t* wire,
+                                  EByteSequence byteSequence, bool float32) {
+  switch (type) {
+    case eWord:
+      return Take<std::uint16_t>(byteSequence, wire);
+    case eInteger:
+    case eDate:
+    case eTime:
+      return static_cast<std::int32_t>(Take<std::uint32_t>(byteSequence, wire));
+    case eFloat:
+      return std::bit_cast<float>(Take<std::uint32_t>(byteSequence, wire));
+    case eDouble:
+      if (float32) return std::bit_cast<float>(Take<std::uint32_t>(byteSequence, wire));
+      return std::bit_cast<double>(Take<std::uint64_t>(byteSequence, wire));
+    case eTime3:
+    case eDate3:
+      return TakeThreeWords(byteSequence, wire);
+    case eTimeStamp12:
+      break;
+  }
+  return std::nullopt;
+}

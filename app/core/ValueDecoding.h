@@ -7,6 +7,7 @@
 #include "RegisterTypes.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,3 +62,10 @@ struct TDecodeOptions {
 // grid: call map.UpdateGridData(true, float32) afterwards.
 void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues,
                      const TDecodeOptions& options);
+
+// The number an entry holds, from its wire bytes (the entry's first register's
+// high byte first), before any text is made of it: the integer or floating
+// value, and for dates and times the packed yyyymmdd or hhmmss. Empty for a
+// time stamp. Reads RegisterWidth(type, float32) registers of wire.
+std::optional<double> EntryNumber(ERegisterType type, const std::uint8_t* wire,
+                                  EByteSequence byteSequence, bool float32);

@@ -13,6 +13,7 @@
 #include "SerialSettingsItems.h"
 #include "TrafficDock.h"
 #include "TcpCollectionCycle.h"
+#include "WindowCommissioning.h"
 #include "WindowSettings.h"
 
 #include <QAction>
@@ -86,6 +87,7 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   Guarded([this] { FormCreate(); });
   Guarded([this] { RestoreSettings(); });
   ConnectHandlers();
+  FCommissioning = std::make_unique<TWindowCommissioning>(*this);
 }
 
 TForm1::~TForm1() {
@@ -178,6 +180,8 @@ void TForm1::SetupNormalMode() {
   Label11->setVisible(true);
   SerialBytesSequenceCombo->setVisible(true);
   Label12->setVisible(true);
+  DetectButton->setVisible(true);
+  SerialDetectButton->setVisible(true);
   UpdateGridStruct();
   UpdateGridData(false);
 }
@@ -190,6 +194,8 @@ void TForm1::SetupQVZTMode() {
   Label11->setVisible(false);
   SerialBytesSequenceCombo->setVisible(false);
   Label12->setVisible(false);
+  DetectButton->setVisible(false);
+  SerialDetectButton->setVisible(false);
   UpdateGridStruct();
   UpdateGridData(false);
 }
@@ -266,8 +272,11 @@ void TForm1::EvalEnablings() {
   for (QWidget* w : std::initializer_list<QWidget*>{
            QvztModeCheckBox, edtIPAddress, PortEdit, PollIntervalEdit, chkLeaveConnectionOpen, Label2,
            Label3, Label1, SerialPortEdit, SerialPollIntervalEdit, BaudRateCombo, ParityCombo,
-           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10})
+           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10, ScanButton,
+           DetectButton, SerialDetectButton})
     w->setEnabled(idle);
+  TcpTest1->setEnabled(idle);
+  SerialTest1->setEnabled(idle);
   PollButton->setEnabled(!serialOn);
   SerialPollButton->setEnabled(!tcpOn);
   BytesSequenceCombo->setEnabled(tcpOn);

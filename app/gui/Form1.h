@@ -47,6 +47,7 @@ class TTcpCollectionCycle;
 class TTrafficDock;
 class TTrendChartWindow;
 class TValueLogger;
+class TWindowCommissioning;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
 struct TTcpReadResult;
@@ -122,6 +123,8 @@ public:
   TModbusConnection& SerialConnection() { return *ModbusConnection1; }
   TModbusClient& SerialClient() { return *ModbusClient1; }
   TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
+  // The scan, detection and limits test (WindowCommissioning.h).
+  TWindowCommissioning& Commissioning() { return *FCommissioning; }
 
   // --- controls ---
   QCheckBox* QvztModeCheckBox = nullptr;
@@ -141,7 +144,9 @@ public:
   QLineEdit* SerialSlaveAddressEdit = nullptr;
   QLabel* Label12 = nullptr;
   QComboBox* SerialBytesSequenceCombo = nullptr;
+  QPushButton* SerialDetectButton = nullptr;  // "Rileva"
   QPushButton* SerialPollButton = nullptr;
+  QPushButton* ScanButton = nullptr;          // "Cerca dispositivo"
 
   TBusyBar* ProgressBar1 = nullptr;
 
@@ -154,6 +159,7 @@ public:
   QLineEdit* PollIntervalEdit = nullptr;
   QLabel* Label11 = nullptr;
   QComboBox* BytesSequenceCombo = nullptr;
+  QPushButton* DetectButton = nullptr;  // "Rileva"
   QPushButton* PollButton = nullptr;
   QCheckBox* chkLeaveConnectionOpen = nullptr;
 
@@ -191,6 +197,9 @@ public:
   QAction* Exit1 = nullptr;
   QMenu* View1 = nullptr;
   QAction* Chart1 = nullptr;   // "Grafico"
+  QMenu* Test1 = nullptr;
+  QAction* TcpTest1 = nullptr;
+  QAction* SerialTest1 = nullptr;
   QMenu* Help1 = nullptr;
   QAction* About1 = nullptr;
 
@@ -246,4 +255,5 @@ private:
   // True while a timer tick is being handled, including any error box it
   // shows, so that ticks falling due meanwhile do not start a second cycle.
   bool FInPollTick = false;
+  std::unique_ptr<TWindowCommissioning> FCommissioning;
 };

@@ -134,17 +134,26 @@ void TForm1::BuildControls() {
   SerialSlaveAddressEdit = MakeEdit(Panel2, "SerialSlaveAddressEdit", "1");
   Label12 = MakeLabel(Panel2, "Label12", "Sequenza Bytes");
   SerialBytesSequenceCombo = MakeByteSequenceCombo(Panel2, "SerialBytesSequenceCombo");
+  SerialDetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel2), "SerialDetectButton");
   SerialPollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
+  ScanButton = Named(new QPushButton(QStringLiteral("Cerca dispositivo"), Panel2), "ScanButton");
   const std::pair<QLabel*, QWidget*> serialRows[] = {
-      {Label4, SerialPortEdit}, {Label5, SerialPollIntervalEdit}, {Label8, BaudRateCombo},
-      {Label9, ParityCombo},    {Label10, SerialSlaveAddressEdit}, {Label12, SerialBytesSequenceCombo}};
+      {Label4, SerialPortEdit},
+      {Label5, SerialPollIntervalEdit},
+      {Label8, BaudRateCombo},
+      {Label9, ParityCombo},
+      {Label10, SerialSlaveAddressEdit},
+      {Label12, SerialBytesSequenceCombo}};
   int row = 0;
   for (const auto& [label, field] : serialRows) {
     serial->addWidget(label, row, 0);
     serial->addWidget(field, row, 1);
     ++row;
   }
-  serial->addWidget(SerialPollButton, row, 0, 1, 2);
+  // "Rileva" under the byte-sequence list it sets: the column has no room beside it.
+  serial->addWidget(SerialDetectButton, row++, 1);
+  serial->addWidget(SerialPollButton, row++, 0, 1, 2);
+  serial->addWidget(ScanButton, row, 0, 1, 2);
   serial->setColumnStretch(1, 1);
   column->addWidget(Panel2);
 
@@ -169,17 +178,22 @@ void TForm1::BuildControls() {
   PollIntervalEdit = MakeEdit(Panel1, "PollIntervalEdit", "2");
   Label11 = MakeLabel(Panel1, "Label11", "Sequenza Bytes");
   BytesSequenceCombo = MakeByteSequenceCombo(Panel1, "BytesSequenceCombo");
+  DetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel1), "DetectButton");
   PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
   chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
                                  "chkLeaveConnectionOpen");
   const std::pair<QLabel*, QWidget*> tcpRows[] = {
-      {Label2, edtIPAddress}, {Label3, PortEdit}, {Label1, PollIntervalEdit}, {Label11, BytesSequenceCombo}};
+      {Label2, edtIPAddress},
+      {Label3, PortEdit},
+      {Label1, PollIntervalEdit},
+      {Label11, BytesSequenceCombo}};
   row = 0;
   for (const auto& [label, field] : tcpRows) {
     tcp->addWidget(label, row, 0);
     tcp->addWidget(field, row, 1);
     ++row;
   }
+  tcp->addWidget(DetectButton, row++, 1);
   tcp->addWidget(PollButton, row++, 0, 1, 2);
   tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 2);
   tcp->setColumnStretch(1, 1);
@@ -269,6 +283,10 @@ void TForm1::BuildMenu() {
   PrintSetup1 = MakeAction(File1, "PrintSetup1", "P&rint Setup...", false);
   N2 = MakeSeparator(File1, "N2");
   Exit1 = MakeAction(File1, "Exit1", "E&sci", true);
+  Test1 = bar->addMenu(QStringLiteral("&Test"));
+  Test1->setObjectName(QStringLiteral("Test1"));
+  TcpTest1 = MakeAction(Test1, "TcpTest1", "Test limiti via &TCP...", true);
+  SerialTest1 = MakeAction(Test1, "SerialTest1", "Test limiti via &seriale...", true);
   Help1 = bar->addMenu(QStringLiteral("&Help"));
   Help1->setObjectName(QStringLiteral("Help1"));
   About1 = MakeAction(Help1, "About1", "&About...", true);

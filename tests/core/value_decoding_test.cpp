@@ -121,9 +121,16 @@ TEST(FormatFloat2, RoundsToTwoDecimalsWithoutTrailingZeros) {
 
 // The C library's locale must not reach the texts: under it_IT printf wrote
 // "2,2727e+02" and 227.27 came out as "2,2,73".
+// The Italian locale by its Linux name or, on Windows, by the system's own.
+const char* SetItalianLocale() {
+  for (const char* name : {"it_IT.UTF-8", "it-IT", "Italian_Italy.1252"})
+    if (const char* set = std::setlocale(LC_ALL, name)) return set;
+  return nullptr;
+}
+
 TEST(FormatFloat2, IgnoresTheCLibraryLocale) {
   const std::string previous = std::setlocale(LC_ALL, nullptr);
-  ASSERT_NE(std::setlocale(LC_ALL, "it_IT.UTF-8"), nullptr)
+  ASSERT_NE(SetItalianLocale(), nullptr)
       << "the it_IT.UTF-8 locale is missing (scripts/install-deps.sh generates it)";
   const std::string texts[] = {FormatFloat2(227.27, "."), FormatFloat2(10836.39, ","),
                                FormatFloat2(50.03, "."), FormatFloat2(-0.5, ".")};

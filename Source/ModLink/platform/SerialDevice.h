@@ -1,6 +1,6 @@
 // A serial device: raw line settings at any bit rate, modem lines, purge, drain,
 // non-blocking reads and bounded writes, and a wait for input that an event can end.
-// The system's own types stay in the implementation (platform/posix/SerialDevice.cpp).
+// The system's own types stay in the implementations (platform/posix/, platform/win32/).
 //
 // Every failure raises std::system_error with the system's error code; its message
 // names the port.
@@ -20,6 +20,8 @@ struct TLineSettings {
   char Parity = 'E';           // 'N', 'O' or 'E'
   int StopBits = 1;            // 1 or 2
   bool RtsCtsFlowControl = false;
+  // Only where SupportsDtrDsrFlowControl() holds.
+  bool DtrDsrFlowControl = false;
   // Levels programmed with the settings; a device without modem lines (a
   // pseudo-terminal) still accepts the settings.
   bool RaiseRTS = true;
@@ -35,7 +37,8 @@ public:
   TSerialDevice(const TSerialDevice&) = delete;
   TSerialDevice& operator=(const TSerialDevice&) = delete;
 
-  // A name with a "/" is a path; a bare name such as ttyUSB0 is looked up under /dev/.
+  // POSIX: a name with a "/" is a path; a bare name such as ttyUSB0 is looked up under /dev/.
+  // Windows: a name such as COM5 is opened as \\.\COM5; a name starting with \\ as it is.
   // The message of a failure starts with "Could not open serial port" and names the path.
   void Open(const std::string& PortName);
   // Uses a handle the application opened; it is never closed here. Fails as Open does.
@@ -46,8 +49,10 @@ public:
   // The path opened, or a description of the handle attached, as failures name it.
   const std::string& Name() const { return FName; }
   static std::string DevicePath(const std::string& PortName);
+  // Whether the system's driver paces output by DSR and drives DTR as a handshake.
+  static bool SupportsDtrDsrFlowControl();
 
-  // Linux sizes its tty queues itself: sizes are only checked.
+  // Linux sizes its tty queues itself: there sizes are only checked.
   void SetQueueSizes(int InputSize, int OutputSize);
   // Raw mode, reads that return at once with what is queued.
   void SetRawTimeouts();
@@ -84,4 +89,7 @@ private:
   bool FOwned = false;
   std::string FName;
   std::uint32_t FCharacterTimeUs = 1042;  // one character at the programmed rate (9600 8E1)
+  // What an implementation keeps between calls (Windows: the read in flight).
+  struct TPlatformState;
+  TPlatformState* FState = nullptr;
 };

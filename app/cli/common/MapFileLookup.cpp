@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "Commons.h"
+
 namespace fs = std::filesystem;
 
 std::vector<fs::path> MapFileFolders(const fs::path& ProgramPath) {
@@ -22,11 +24,7 @@ std::string FindMapFile(const std::string& Name, const fs::path& ProgramPath) {
   return Name;
 }
 
-fs::path ThisProgram() {
-  std::error_code error;
-  fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? fs::path() : self;
-}
+fs::path ThisProgram() { return fs::path(ProgramFileName()); }
 
 std::string DescribeMapFileFolders(const fs::path& ProgramPath) {
   std::string text;

@@ -6,14 +6,16 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/LocalTime.h"
+
 std::string Iso8601LocalTime(std::chrono::system_clock::time_point Time) {
   const auto sinceEpoch = Time.time_since_epoch();
   const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
   const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
   const std::time_t whole = static_cast<std::time_t>(seconds.count());
-  std::tm local{};
-  localtime_r(&whole, &local);
-  const int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);  // minutes east of UTC
+  const TLocalTime zoned = LocalTime(whole);
+  const std::tm& local = zoned.Fields;
+  const int offset = zoned.UtcOffsetMinutes;
   const int absolute = offset < 0 ? -offset : offset;
   char text[80];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",

@@ -51,6 +51,9 @@ Exit status:
      be opened or a map the request cannot hold ends the poll; a reply that is
      not a normal one does not. With --keep-going no failure ends the poll
   2  bad arguments
+--scan-serial exits 0 when a meter answered, --detect when one byte order
+scored best, and --test when every entry with limits passed (PASS); an entry
+outside its limits (FAIL) or without a value (NOT READ) gives 1.
 )";
 
 std::string WithoutBlanks(std::string Text) {
@@ -163,7 +166,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->group(pollGroup)
       ->type_name("SECONDS")
       ->check(SecondsCheck(0, 86400));
-  app->add_option("--count", o.Count, "number of cycles (default 1)")
+  app->add_option("--count", o.Count, "number of cycles (default 1; with --test too)")
       ->group(pollGroup)
       ->type_name("N")
       ->check(CLI::Range(1, 1000000000));
@@ -196,6 +199,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
                 "at the end, on standard error: requests, replies, time-outs, exceptions, "
                 "frame errors and the response times")
       ->group(outputGroup);
+  AddCommissionOptions(*app, *device, o);
   return app;
 }
 
@@ -231,6 +235,7 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
       return result;
   }
   if (app->count("--serial") > 0) o.Transport = ETransport::trSerial;
+  FinishCommissionOptions(*app, o);
   if ((o.Timestamps || o.Bom) && o.Format != EOutputFormat::ofCsv) {
     result.Action = TParsedCommandLine::TAction::Error;
     result.Error =
@@ -255,7 +260,8 @@ std::string PollSynopsis(const std::string& ProgramName) {
          "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"
          "         [--format table|csv|json|jsonl] [--timestamps] [--bom] [--log FILE]\n"
-         "         [--serve-metrics HOST:PORT] [--trace] [--stats]\n";
+         "         [--serve-metrics HOST:PORT] [--trace] [--stats]\n" +
+         CommissionSynopsis(ProgramName);
 }
 
 std::string PollUsage(const std::string& ProgramName) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "CommissionOptions.h"
 #include "ModLinkTypes.h"
 #include "OutputFormat.h"
 
@@ -55,6 +56,7 @@ struct TPollOptions {
   bool Trace = false;                             // --trace: every frame on standard error
   bool Stats = false;                             // --stats: the traffic counts at the end
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
+  TCommissionOptions Commission;                  // --scan-serial, --detect, --test
 
   // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;

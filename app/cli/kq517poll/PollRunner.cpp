@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "CommissionRunner.h"
 #include "MapFileLookup.h"
 #include "Metrics.h"
 #include "MetricsServer.h"
@@ -19,9 +20,9 @@ namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
 
-// Loads the map the options name and shapes its grid; false (with the reason
-// on Err) when the file cannot be found or read or is not a valid map.
-bool LoadMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) {
+}  // namespace
+
+bool LoadPollMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) {
   const std::string name = Options.MapFileName();
   const std::string file = Options.DefaultMapFile() ? FindMapFile(name, ThisProgram()) : name;
   const TMapSettings settings{Options.Float32, Options.MeterInstanceIndex};
@@ -41,6 +42,8 @@ bool LoadMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& Err) 
   Map.UpdateGridData(false, Options.Float32);
   return true;
 }
+
+namespace {
 
 // The log file: CSV with time stamps, appended, the header only when the
 // file is new or empty.
@@ -65,8 +68,9 @@ std::unique_ptr<TCycleSource> SourceFor(const TPollOptions& Options, TRegisterMa
 }  // namespace
 
 int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
+  if (Options.Commission.Mode != ECommissionMode::cmNone) return RunCommission(Options, Out, Err);
   TRegisterMap map;
-  if (!LoadMap(Options, map, Err)) return POLL_EXIT_FAILED;
+  if (!LoadPollMap(Options, map, Err)) return POLL_EXIT_FAILED;
 
   TPrinterSettings outSettings;
   outSettings.Format = Options.Format;

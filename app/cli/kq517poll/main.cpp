@@ -1,13 +1,13 @@
 // kq517poll: polls a KQ517 meter from the command line and prints the values
 // the window's grid would show. See PollUsage for the options.
 #include <clocale>
-#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "PollOptions.h"
 #include "PollRunner.h"
+#include "platform/ProcessSignals.h"
 
 int main(int argc, char** argv) {
   // The table shows the user's decimal separator; everything else the
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   // A metrics server outlives a scraper that hangs up mid-reply (the HTTP
   // library writes without MSG_NOSIGNAL). Otherwise a reader that goes away
   // (| head) ends the program quietly, as usual.
-  if (command.Options.MetricsAddress) std::signal(SIGPIPE, SIG_IGN);
+  if (command.Options.MetricsAddress) IgnoreBrokenPipes();
 
   switch (command.Action) {
     case TParsedCommandLine::TAction::Help:

@@ -1,17 +1,11 @@
 #include "ModbusTcpFrontEnd.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/Sockets.h"
 
 namespace {
 
@@ -19,66 +13,12 @@ constexpr std::size_t HEADER_SIZE = 7;  // transaction id, protocol id, length, 
 constexpr unsigned MIN_LENGTH = 2;      // unit id and function code
 constexpr unsigned MAX_LENGTH = 254;    // unit id and a 253-byte PDU
 
-std::string SystemMessage(const std::string& what, int error) {
-  return what + ": " + std::strerror(error);
-}
-
-// A parsed bind address, IPv4 or IPv6, restricted to loopback.
-struct TBindAddress {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-};
-
-TBindAddress LoopbackAddress(const std::string& host, std::uint16_t port) {
-  TBindAddress a;
-  const std::string text = host == "localhost" ? "127.0.0.1" : host;
-  sockaddr_in v4{};
-  sockaddr_in6 v6{};
-  if (inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
-    if ((ntohl(v4.sin_addr.s_addr) >> 24) != 127) {
-      throw std::runtime_error("not a loopback address: " + host +
-                               " (the simulator listens on 127.0.0.0/8 or ::1 only)");
-    }
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(port);
-    std::memcpy(&a.storage, &v4, sizeof v4);
-    a.length = sizeof v4;
-  } else if (inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1) {
-    if (!IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr)) {
-      throw std::runtime_error("not a loopback address: " + host +
-                               " (the simulator listens on 127.0.0.0/8 or ::1 only)");
-    }
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(port);
-    std::memcpy(&a.storage, &v6, sizeof v6);
-    a.length = sizeof v6;
-  } else {
-    throw std::runtime_error("not an IP address: " + host);
-  }
-  return a;
-}
-
-std::string PeerText(const sockaddr_storage& peer) {
-  char text[INET6_ADDRSTRLEN] = "?";
-  unsigned port = 0;
-  if (peer.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&peer);
-    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-    port = ntohs(v4->sin_port);
-    return std::string(text) + ":" + std::to_string(port);
-  }
-  const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
-  inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-  port = ntohs(v6->sin6_port);
-  return "[" + std::string(text) + "]:" + std::to_string(port);
-}
-
 unsigned WordAt(const std::uint8_t* p) { return static_cast<unsigned>(p[0] << 8 | p[1]); }
 
 }  // namespace
 
 struct TModbusTcpFrontEnd::TClient {
-  int fd = -1;
+  TPollHandle fd = NoPollHandle;
   std::string peer;
   std::array<std::uint8_t, MaxFrameSize> in{};
   std::size_t inUsed = 0;
@@ -96,9 +36,8 @@ TModbusTcpFrontEnd::TModbusTcpFrontEnd(TTcpFrontEndSettings settings, TPduHandle
     : FSettings(std::move(settings)), FHandler(std::move(handler)) {}
 
 TModbusTcpFrontEnd::~TModbusTcpFrontEnd() {
-  for (auto& c : FClients) ::close(c->fd);
-  if (FListenFd >= 0) ::close(FListenFd);
-  if (FSpareFd >= 0) ::close(FSpareFd);
+  for (auto& c : FClients) CloseSocket(c->fd);
+  CloseSocket(FListenFd);
 }
 
 std::size_t TModbusTcpFrontEnd::PendingReplyBytes() const {
@@ -108,98 +47,54 @@ std::size_t TModbusTcpFrontEnd::PendingReplyBytes() const {
 }
 
 void TModbusTcpFrontEnd::Listen() {
-  const TBindAddress address = LoopbackAddress(FSettings.host, FSettings.port);
-  const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error(SystemMessage("cannot create a TCP socket", errno));
-  const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const std::string where = FSettings.host + ":" + std::to_string(FSettings.port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw std::runtime_error(SystemMessage("cannot listen on " + where, error));
-  }
-  if (::listen(fd, 128) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw std::runtime_error(SystemMessage("cannot listen on " + where, error));
-  }
-  sockaddr_storage bound{};
-  socklen_t length = sizeof bound;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-  FPort = bound.ss_family == AF_INET
-              ? ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port)
-              : ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port);
-  FListenFd = fd;
-  FSpareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  FListenFd = ListenOnLoopback(FSettings.host, FSettings.port, FPort);
 }
 
-bool TModbusTcpFrontEnd::ServeOnce(int timeoutMs, std::span<const int> wakeFds) {
-  std::vector<pollfd> fds;
+bool TModbusTcpFrontEnd::ServeOnce(int timeoutMs, std::span<const TPollHandle> wakeFds) {
+  std::vector<TPollEntry> fds;
   fds.reserve(1 + wakeFds.size() + FClients.size());
-  for (int fd : wakeFds) fds.push_back({fd, POLLIN, 0});
+  for (TPollHandle fd : wakeFds) fds.push_back({fd});
   const std::size_t listenAt = fds.size();
-  if (FListenFd >= 0) fds.push_back({FListenFd, POLLIN, 0});
+  if (FListenFd != NoPollHandle) fds.push_back({FListenFd});
   const std::size_t clientsAt = fds.size();
   for (const auto& c : FClients) {
-    short events = 0;
-    if (!c->peerClosed && c->Pending() < MaxPendingReplyBytes) events |= POLLIN;
-    if (c->Pending() > 0) events |= POLLOUT;
-    fds.push_back({c->fd, events, 0});
+    fds.push_back({c->fd, !c->peerClosed && c->Pending() < MaxPendingReplyBytes, c->Pending() > 0});
   }
 
   const int wait = NextDeadlineMs(TClock::now(), timeoutMs);
-  const int ready = ::poll(fds.data(), fds.size(), wait);
-  if (ready < 0) {
-    if (errno == EINTR) return false;
-    throw std::runtime_error(SystemMessage("poll failed", errno));
-  }
+  if (!PollHandles(fds, wait)) return false;
 
   bool woken = false;
   for (std::size_t i = 0; i < wakeFds.size(); ++i) {
-    if (fds[i].revents != 0) woken = true;
+    if (fds[i].readable) woken = true;
   }
   // Clients first: new clients appended by AcceptClients have no poll entry yet.
   const std::size_t known = fds.size() - clientsAt;
   for (std::size_t i = 0; i < known; ++i) {
     TClient& c = *FClients[i];
-    const short revents = fds[clientsAt + i].revents;
-    if (revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(c);
-    if (!c.closed && (revents & POLLOUT)) FlushTo(c);
+    if (fds[clientsAt + i].readable) ReadFrom(c);
+    if (!c.closed && fds[clientsAt + i].writable) FlushTo(c);
   }
   // Connections that ended in this wake-up leave before new ones are
   // counted against the limit.
   ExpireTimeouts(TClock::now());
   DropClosedClients();
-  if (FListenFd >= 0 && fds[listenAt].revents != 0) AcceptClients();
+  if (FListenFd != NoPollHandle && fds[listenAt].readable) AcceptClients();
   return woken;
 }
 
 void TModbusTcpFrontEnd::AcceptClients() {
   for (;;) {
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    const int fd = ::accept4(FListenFd, reinterpret_cast<sockaddr*>(&peer), &length,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if ((errno == EMFILE || errno == ENFILE) && FSpareFd >= 0) {
-        // Out of descriptors: use the spare one to take the connection off the
-        // backlog and close it, rather than spinning on a readable listener.
-        ::close(FSpareFd);
-        const int dropped = ::accept(FListenFd, nullptr, nullptr);
-        if (dropped >= 0) ::close(dropped);
-        FSpareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        continue;
-      }
-      return;  // EAGAIN, or a connection that vanished before we took it
-    }
+    std::string peer;
+    const TPollHandle fd = AcceptConnection(FListenFd, peer);
+    if (fd == NoPollHandle) return;
     if (FClients.size() >= FSettings.maxClients && !CloseLongestIdleClient()) {
-      ::close(fd);
+      CloseSocket(fd);
       continue;
     }
     auto client = std::make_unique<TClient>();
     client->fd = fd;
-    client->peer = PeerText(peer);
+    client->peer = std::move(peer);
     client->lastRequest = TClock::now();
     FClients.push_back(std::move(client));
   }
@@ -213,7 +108,7 @@ bool TModbusTcpFrontEnd::CloseLongestIdleClient() {
       FClients.begin(), FClients.end(),
       [](const auto& a, const auto& b) { return a->lastRequest < b->lastRequest; });
   if (idlest == FClients.end()) return false;
-  ::close((*idlest)->fd);
+  CloseSocket((*idlest)->fd);
   FClients.erase(idlest);
   return true;
 }
@@ -222,10 +117,9 @@ void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
   while (!client.closed && !client.peerClosed && client.Pending() < MaxPendingReplyBytes) {
     const std::size_t room = client.in.size() - client.inUsed;
     if (room == 0) break;  // cannot happen: a full buffer always holds a whole frame
-    const ssize_t n = ::recv(client.fd, client.in.data() + client.inUsed, room, 0);
+    const long n = ReceiveSome(client.fd, client.in.data() + client.inUsed, room);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) client.closed = true;
+      if (n == TransferFailed) client.closed = true;
       break;
     }
     if (n == 0) {
@@ -277,11 +171,9 @@ void TModbusTcpFrontEnd::ProcessFrames(TClient& client) {
 
 void TModbusTcpFrontEnd::FlushTo(TClient& client) {
   while (client.Pending() > 0) {
-    const ssize_t n = ::send(client.fd, client.out.data() + client.outSent, client.Pending(),
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    const long n = SendSome(client.fd, client.out.data() + client.outSent, client.Pending());
     if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) client.closed = true;
+      if (n == TransferFailed) client.closed = true;
       return;
     }
     client.outSent += static_cast<std::size_t>(n);
@@ -317,7 +209,7 @@ int TModbusTcpFrontEnd::NextDeadlineMs(TClock::time_point now, int timeoutMs) co
 
 void TModbusTcpFrontEnd::DropClosedClients() {
   std::erase_if(FClients, [](const std::unique_ptr<TClient>& c) {
-    if (c->closed) ::close(c->fd);
+    if (c->closed) CloseSocket(c->fd);
     return c->closed;
   });
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A small Modbus TCP server: one listening socket on a loopback address, any
-// number of clients up to a limit, everything driven by poll() on the calling
-// thread. It cuts the byte stream into Modbus TCP frames (7-byte header, then
+// number of clients up to a limit, everything driven by one wait (poll, or
+// WSAPoll on Windows) on the calling thread. It cuts the byte stream into Modbus TCP frames (7-byte header, then
 // the request PDU), hands each PDU to a handler and sends back what the
 // handler answers under the request's header. Memory stays bounded: one frame
 // of input per client, a capped backlog of unsent replies (a client that does
@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/PollHandle.h"
 
 struct TTcpFrontEndSettings {
   std::string host = "127.0.0.1";  // a loopback address or "localhost"
@@ -59,7 +61,7 @@ class TModbusTcpFrontEnd {
   // Waits at most timeoutMs for network activity or for one of `wakeFds` to
   // become readable, serves everything that is ready, and tells whether a
   // wake fd is readable (the caller reads it).
-  bool ServeOnce(int timeoutMs, std::span<const int> wakeFds = {});
+  bool ServeOnce(int timeoutMs, std::span<const TPollHandle> wakeFds = {});
 
  private:
   struct TClient;
@@ -76,8 +78,7 @@ class TModbusTcpFrontEnd {
 
   TTcpFrontEndSettings FSettings;
   TPduHandler FHandler;
-  int FListenFd = -1;
-  int FSpareFd = -1;  // released to accept-and-close when the process runs out of fds
+  TPollHandle FListenFd = NoPollHandle;
   std::uint16_t FPort = 0;
   std::vector<std::unique_ptr<TClient>> FClients;
 };

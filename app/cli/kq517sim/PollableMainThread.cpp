@@ -1,16 +1,8 @@
 #include "PollableMainThread.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <stdexcept>
-#include <system_error>
 
-TPollableMainThread::TPollableMainThread()
-    : FOwner(std::this_thread::get_id()), FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (FWakeFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-}
+TPollableMainThread::TPollableMainThread() : FOwner(std::this_thread::get_id()) {}
 
 TPollableMainThread::~TPollableMainThread() {
   // A worker still waiting in Synchronize learns that its call will never run.
@@ -26,7 +18,6 @@ TPollableMainThread::~TPollableMainThread() {
     item.Sync->Done = true;
     item.Sync->DoneSignal.notify_all();
   }
-  ::close(FWakeFd);
 }
 
 void TPollableMainThread::Enqueue(TItem Item) {
@@ -35,8 +26,7 @@ void TPollableMainThread::Enqueue(TItem Item) {
     FQueue.push_back(std::move(Item));
   }
   // After the push, so that the loop never drains the signal before the call is there.
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(FWakeFd, &one, sizeof one);
+  FWake.Signal();
 }
 
 void TPollableMainThread::Post(std::function<void()> Fn) { Enqueue(TItem{std::move(Fn), nullptr}); }
@@ -76,8 +66,7 @@ void TPollableMainThread::Run(TItem& Item) {
 }
 
 void TPollableMainThread::RunPending() {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t n = ::read(FWakeFd, &count, sizeof count);
+  FWake.Drain();
   std::deque<TItem> batch;
   {
     std::lock_guard guard(FLock);

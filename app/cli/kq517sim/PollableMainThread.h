@@ -1,9 +1,11 @@
 #pragma once
-// The serial library's main-thread seam for a poll() loop: calls posted or
-// synchronized by the worker thread queue up, and an eventfd becomes readable
-// so that the loop wakes at once and runs them.
+// The serial library's main-thread seam for a wait loop: calls posted or
+// synchronized by the worker thread queue up, and a wake-up handle (an eventfd,
+// or a socket on Windows) becomes readable so that the loop wakes at once and
+// runs them.
 
 #include "platform/MainThread.h"
+#include "platform/WakeChannel.h"
 
 #include <condition_variable>
 #include <deque>
@@ -25,7 +27,7 @@ class TPollableMainThread : public TMainThread {
   void CheckSynchronize() override;
 
   // Readable while calls wait; put it in the loop's poll set.
-  int WakeFd() const { return FWakeFd; }
+  TPollHandle WakeFd() const { return FWake.Handle(); }
   // Main thread: runs every call queued so far.
   void RunPending();
 
@@ -45,7 +47,7 @@ class TPollableMainThread : public TMainThread {
   static void Run(TItem& Item);
 
   const std::thread::id FOwner;
-  int FWakeFd = -1;
+  TWakeChannel FWake;
   std::mutex FLock;
   std::deque<TItem> FQueue;
 };

@@ -3,13 +3,6 @@
 #include "ModLinkError.h"
 #include "RequestLog.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -29,8 +22,6 @@ TParityScheme ParityOf(char parity) {
   }
 }
 
-std::string ErrnoText() { return std::strerror(errno); }
-
 }  // namespace
 
 TSerialFrontEnd::TSerialFrontEnd(const TSerialSettings& settings, TMeterRegisters& registers)
@@ -49,44 +40,14 @@ TSerialFrontEnd::~TSerialFrontEnd() {
 
 std::string TSerialFrontEnd::Framing() const { return FSettings.ascii ? "ASCII" : "RTU"; }
 
-void TSerialFrontEnd::OpenPseudoTerminal() {
-  FMasterFd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128] = {};
-  if (FMasterFd < 0 || ::grantpt(FMasterFd) != 0 || ::unlockpt(FMasterFd) != 0 ||
-      ::ptsname_r(FMasterFd, name, sizeof name) != 0) {
-    const std::string reason = ErrnoText();
-    ClosePseudoTerminal();
-    throw std::runtime_error("cannot create a pseudo-terminal: " + reason);
-  }
-  FPath = name;
-  FKeeperFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (FKeeperFd < 0) {
-    const std::string reason = ErrnoText();
-    ClosePseudoTerminal();
-    throw std::runtime_error("cannot open the pseudo-terminal " + FPath + ": " + reason);
-  }
-  // Raw from the start: an echoing line would send our replies back to us
-  // before a reader has set its own mode.
-  termios raw{};
-  if (::tcgetattr(FKeeperFd, &raw) == 0) {
-    ::cfmakeraw(&raw);
-    ::tcsetattr(FKeeperFd, TCSANOW, &raw);
-  }
-}
-
-void TSerialFrontEnd::ClosePseudoTerminal() {
-  if (FKeeperFd >= 0) ::close(FKeeperFd);
-  if (FMasterFd >= 0) ::close(FMasterFd);
-  FKeeperFd = FMasterFd = -1;
-}
-
 void TSerialFrontEnd::Open() {
   const bool pty = FSettings.port.empty();
   if (pty) {
-    OpenPseudoTerminal();
+    FTerminal.Open();
+    FPath = FTerminal.Path();
     FConnection.SetHookExistingPort(true);
-    FConnection.OnGetHookedPortHandle = [this](TModbusConnection&, int& handle) {
-      handle = FMasterFd;
+    FConnection.OnGetHookedPortHandle = [this](TModbusConnection&, TNativeHandle& handle) {
+      handle = FTerminal.Master();
     };
   } else {
     FPath = FSettings.port;
@@ -118,14 +79,14 @@ void TSerialFrontEnd::Open() {
   } catch (const std::exception& e) {
     // The library's message names the port and the system's reason itself.
     const std::string reason = e.what();
-    ClosePseudoTerminal();
+    FTerminal.Close();
     throw std::runtime_error("cannot open the serial port " + FPath + ": " + reason);
   }
 }
 
 void TSerialFrontEnd::Close() {
   FConnection.Close();
-  ClosePseudoTerminal();
+  FTerminal.Close();
 }
 
 std::vector<std::uint8_t> TSerialFrontEnd::PduOfRawFrame(const TFrameData& raw) const {

@@ -1,13 +1,14 @@
 #pragma once
 // The simulated meter on a Modbus serial line: the serial library's connection
 // in slave mode with our meter server registered on it, either on a serial
-// port by name or on a new pseudo-terminal whose other end readers open by
-// its path. The same server also answers the TCP front end's requests, so
+// port by name or (POSIX) on a new pseudo-terminal whose other end readers
+// open by its path. The same server also answers the TCP front end's requests, so
 // both paths follow one set of request rules.
 
 #include "MeterRegisters.h"
 #include "MeterServer.h"
 #include "ModbusConnection.h"
+#include "platform/PseudoTerminal.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,7 +35,8 @@ class TSerialFrontEnd {
   TSerialFrontEnd& operator=(const TSerialFrontEnd&) = delete;
 
   // Opens the line and starts answering. Throws std::runtime_error with the
-  // reason when the port or the pseudo-terminal cannot be had.
+  // reason when the port or the pseudo-terminal cannot be had. Not needed for
+  // AnswerPdu: without a line the slave still answers the TCP front end.
   void Open();
   void Close();
 
@@ -43,22 +45,19 @@ class TSerialFrontEnd {
   std::string Framing() const;  // "RTU" or "ASCII"
 
   // Answers a request PDU (function code first) as this slave does on the
-  // line; an empty result means no reply. Main thread only, while open.
+  // line; an empty result means no reply. Main thread only.
   std::vector<std::uint8_t> AnswerPdu(std::span<const std::uint8_t> pdu);
 
   // When set before Open: one line per exchange on the line.
   std::function<void(const std::string&)> OnLog;
 
  private:
-  void OpenPseudoTerminal();
-  void ClosePseudoTerminal();
   std::vector<std::uint8_t> PduOfRawFrame(const TFrameData& raw) const;
 
   TSerialSettings FSettings;
   TMeterServer FServer;
   TModbusConnection FConnection;
   std::string FPath;
-  int FMasterFd = -1;  // our end of the pseudo-terminal
-  int FKeeperFd = -1;  // holds the reader's end open, so that readers may come and go
+  TPseudoTerminal FTerminal;
   std::vector<std::uint8_t> FLastQuery;
 };

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/LocalTime.h"
+
 namespace {
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
@@ -32,8 +34,7 @@ int DaysInMonth(int y, int m) {
 TSimTime LocalWallTime() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t whole = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&whole, &local);
+  const std::tm local = LocalTime(whole).Fields;
   TSimTime t;
   t.year = local.tm_year + 1900;
   t.month = local.tm_mon + 1;

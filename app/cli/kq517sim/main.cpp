@@ -1,5 +1,6 @@
 // kq517sim: a simulated meter gateway serving the register map over Modbus TCP
-// on loopback and, on request, over a serial line or a new pseudo-terminal.
+// on loopback and over a serial line: a new pseudo-terminal by default, or a
+// named port (on Windows, where there are no pseudo-terminals, only a named one).
 
 #include "CommandLine.h"
 #include "MapFileLookup.h"
@@ -13,8 +14,8 @@
 #include "SimOptions.h"
 #include "SimulatedMeter.h"
 #include "StopSignal.h"
+#include "platform/ProcessSignals.h"
 
-#include <csignal>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
@@ -102,13 +103,17 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   });
   TMeterRegisters registers(meter, clock);
 
-  // The serial slave is always there: it also answers the TCP requests.
+  // The serial slave is always there: it also answers the TCP requests. Its
+  // line is a named port, or a new pseudo-terminal where the system has them.
   TSerialFrontEnd serial(SerialSettingsOf(o), registers);
+  const bool serialLine = !o.serialPort.empty() || TPseudoTerminal::Available();
   if (o.verbose) serial.OnLog = [](const std::string& line) { std::cout << line << std::endl; };
-  serial.Open();
-  // The slave's worker discards what is pending when it starts listening; give
-  // it that moment before telling readers where to find it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (serialLine) {
+    serial.Open();
+    // The slave's worker discards what is pending when it starts listening; give
+    // it that moment before telling readers where to find it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 
   TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request) {
     std::vector<std::uint8_t> reply;
@@ -129,15 +134,19 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
     tcp.Listen();
     std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
   }
-  std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
-            << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityName(o.parity)
-            << ", " << o.stopBits << " stop bit" << (o.stopBits == 2 ? "s" : "") << ")"
-            << std::endl;
+  if (serialLine) {
+    std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
+              << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityName(o.parity)
+              << ", " << o.stopBits << " stop bit" << (o.stopBits == 2 ? "s" : "") << ")"
+              << std::endl;
+  } else {
+    std::cout << "kq517sim: no serial line (--serial COMn serves one)" << std::endl;
+  }
   std::cout << "kq517sim: meters on: " << InstanceList(meter.Settings().instanceOn)
             << ", byte order " << ByteSequenceOptionText(meter.Settings().byteSequence)
             << "; Ctrl-C stops" << std::endl;
 
-  const int wake[] = {stop.Fd(), mainThread.WakeFd()};
+  const TPollHandle wake[] = {stop.Fd(), mainThread.WakeFd()};
   while (!stop.Requested()) {
     tcp.ServeOnce(-1, wake);
     mainThread.RunPending();
@@ -151,7 +160,7 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipes();
   TSimOptions options;
   const TCommandLine parsed = ParseSimOptions({argv + 1, argv + argc}, options);
   if (const auto status = FinishCommandLine(parsed, "kq517sim", SimSynopsis(), std::cout, std::cerr))

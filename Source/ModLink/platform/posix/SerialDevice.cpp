@@ -268,3 +268,6 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
     RaiseLastOSError("serial device " + FName + " hung up");
   }
 }
+
+// termios has no DSR-paced output: the modem-status lines are only read.
+bool TSerialDevice::SupportsDtrDsrFlowControl() { return false; }

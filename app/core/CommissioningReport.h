@@ -1,0 +1,61 @@
+#pragma once
+// The report of a commissioning test: which meter, over which connection and
+// with which settings, when, its firmware, a summary line and one row per
+// entry held to limits. It is written as HTML here; the PDF (the same HTML
+// laid out on A4 pages) and the JSON (the same data) are written by the
+// report library, which the window and the poller share.
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "LimitsTest.h"
+
+struct TReportRow {
+  std::string Obis;
+  std::string Description;
+  std::string Min;  // as the limits file writes it; empty: no limit
+  std::string Max;
+  std::string Lowest;  // lowest value seen, "0.##"; empty when none was read
+  std::string Highest;
+  std::string Last;     // the last cycle's value text
+  std::string Verdict;  // "PASS", "FAIL" or "NOT READ"
+  std::string Note;     // the limits file's note
+};
+
+struct TCommissioningReport {
+  std::string Meter;       // "KQ517, meter instance 2"
+  std::string Connection;  // "Modbus TCP 127.0.0.1:1502, unit 0"
+  std::string Settings;    // "byte order 3-2-1-0, 64-bit layout, map map.cfg"
+  std::string LimitsFile;
+  std::string Date;      // local time, "2026-12-09 10:20:30 +0100"
+  std::string Firmware;  // empty when never read
+  int Cycles = 0;
+  int CyclesFailed = 0;
+  bool Passed = false;
+  std::string Summary;
+  std::vector<TReportRow> Rows;
+  std::string Program;  // "kq517poll 1.0.0.0"
+};
+
+// What the test does not know itself.
+struct TReportContext {
+  std::string Meter;
+  std::string Connection;
+  std::string Settings;
+  std::string LimitsFile;
+  std::string Firmware;
+  int CyclesFailed = 0;
+  std::string Program;
+};
+
+// The report of a finished test, dated now.
+TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
+                                             const TReportContext& Context);
+
+// The local time as "2026-12-09 10:20:30 +0100", locale-free.
+std::string ReportDateText(std::time_t Time);
+
+// The report as a complete HTML document (UTF-8), styled for the screen and
+// for Qt's rich-text layout of the PDF alike.
+std::string ReportHtml(const TCommissioningReport& Report);

@@ -1,0 +1,149 @@
+#include "LimitsTest.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "ValueDecoding.h"
+
+namespace {
+
+bool Numeric(ERegisterType Type) {
+  return Type == eWord || Type == eInteger || Type == eFloat || Type == eDouble;
+}
+
+// The number a value text shows; NaN for "NAN", infinities for "INF" and
+// "-INF"; empty for "<N/A>" or any other text.
+std::optional<double> ShownNumber(const std::string& Text) {
+  if (Text == "NAN") return std::nan("");
+  if (Text == "INF") return HUGE_VAL;
+  if (Text == "-INF") return -HUGE_VAL;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+  if (Text.empty() || ec != std::errc{} || end != Text.data() + Text.size()) return std::nullopt;
+  return value;
+}
+
+bool Within(const TLimit& Limit, double Value) {
+  if (std::isnan(Value)) return false;
+  return (!Limit.Min || Value >= *Limit.Min) && (!Limit.Max || Value <= *Limit.Max);
+}
+
+}  // namespace
+
+const char* VerdictWord(ELimitVerdict Verdict) {
+  switch (Verdict) {
+    case ELimitVerdict::lvPass:
+      return "PASS";
+    case ELimitVerdict::lvFail:
+      return "FAIL";
+    case ELimitVerdict::lvNotRead:
+      break;
+  }
+  return "NOT READ";
+}
+
+TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits,
+                         const std::vector<TConfigRecord>& Regs) {
+  for (const TLimit& limit : Limits) {
+    bool inMap = false;
+    for (std::size_t i = 0; i < Regs.size(); ++i) {
+      if (Regs[i].obis != limit.Obis || !Numeric(Regs[i].regType)) continue;
+      inMap = true;
+      TLimitOutcome outcome;
+      outcome.Limit = limit;
+      outcome.Description = Regs[i].desc;
+      outcome.EntryIndex = static_cast<int>(i);
+      FOutcomes.push_back(outcome);
+    }
+    if (!inMap) {
+      TLimitOutcome outcome;
+      outcome.Limit = limit;
+      outcome.LastText = NOT_AVAIL;
+      FOutcomes.push_back(outcome);
+    }
+  }
+}
+
+void TLimitsTest::AddCycle(const std::vector<std::string>& ValueTexts) {
+  ++FCycles;
+  for (TLimitOutcome& outcome : FOutcomes) {
+    if (outcome.EntryIndex < 0) continue;
+    const auto index = static_cast<std::size_t>(outcome.EntryIndex);
+    outcome.LastText = index < ValueTexts.size() ? ValueTexts[index] : NOT_AVAIL;
+    const std::optional<double> value = ShownNumber(outcome.LastText);
+    if (!value) continue;
+    ++outcome.CyclesRead;
+    if (!Within(outcome.Limit, *value)) ++outcome.CyclesOutside;
+    if (!std::isnan(*value)) {
+      outcome.Lowest = std::min(outcome.Lowest.value_or(*value), *value);
+      outcome.Highest = std::max(outcome.Highest.value_or(*value), *value);
+    }
+  }
+  for (TLimitOutcome& outcome : FOutcomes) {
+    outcome.Verdict = outcome.CyclesOutside > 0 ? ELimitVerdict::lvFail
+                      : outcome.CyclesRead == FCycles && outcome.EntryIndex >= 0
+                          ? ELimitVerdict::lvPass
+                          : ELimitVerdict::lvNotRead;
+  }
+}
+
+bool TLimitsTest::Passed() const {
+  return FCycles > 0 && std::all_of(FOutcomes.begin(), FOutcomes.end(), [](const TLimitOutcome& o) {
+           return o.Verdict == ELimitVerdict::lvPass;
+         });
+}
+
+std::string TLimitsTest::Summary() const {
+  const auto count = [this](ELimitVerdict v) {
+    return std::count_if(FOutcomes.begin(), FOutcomes.end(),
+                         [v](const TLimitOutcome& o) { return o.Verdict == v; });
+  };
+  const std::string all = std::to_string(FOutcomes.size());
+  const std::string cycles =
+      " in " + std::to_string(FCycles) + " cycle" + (FCycles == 1 ? "" : "s");
+  if (Passed()) return "PASS: " + all + " of " + all + " entries within their limits" + cycles;
+  std::string text = "FAIL: " + std::to_string(count(ELimitVerdict::lvFail)) + " of " + all +
+                     " entries outside their limits";
+  if (const auto notRead = count(ELimitVerdict::lvNotRead); notRead > 0)
+    text += ", " + std::to_string(notRead) + " not read";
+  return text + cycles;
+}
+
+TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
+                               const TLimitsRunSettings& Settings, TLimitsTest& Test,
+                               const TLimitsRunHooks& Hooks) {
+  TLimitsRunResult result;
+  const TMapSettings mapSettings{Settings.Float32, Settings.MeterInstanceIndex};
+  Map.SetBaseAddress(BaseAddressFor(mapSettings));
+  Map.UpdateGridStruct();
+  const TDecodeOptions options{Settings.Qvzt ? BS_0_1_2_3 : Settings.ByteSequence, Settings.Float32,
+                               Settings.Qvzt ? EDecodePath::dpTCP : EDecodePath::dpSerial, "."};
+  const bool firmwareFirst = !Settings.Qvzt && !Map.Regs().empty() &&
+                             Map.Regs().front().regType == eWord && Map.Regs().front().obis.empty();
+  for (int cycle = 1; cycle <= Settings.Count; ++cycle) {
+    if (cycle > 1 && Hooks.WaitOrStop && Hooks.WaitOrStop(Settings.Interval)) break;
+    const TRegisterRead read = Source.Read(Map.BaseAddress(), Map.RequestSize(mapSettings));
+    std::string error = read.Error;
+    if (read.Ok) {
+      DecodeRegisters(Map, read.Words, options);
+      if (firmwareFirst && read.Words.front() == 0xFFFF)
+        error =
+            "meter instance " + std::to_string(Settings.MeterInstanceIndex + 1) + " not present";
+      else if (firmwareFirst)
+        result.Firmware = Map.RegData().front();
+      Map.UpdateGridData(error.empty(), Settings.Float32);
+    } else {
+      Map.UpdateGridData(false, Settings.Float32);
+    }
+    if (!error.empty()) {
+      ++result.CyclesFailed;
+      result.LastError = error;
+      Test.AddCycle(std::vector<std::string>(Map.Regs().size(), NOT_AVAIL));
+    } else {
+      Test.AddCycle(Map.RegData());
+    }
+    if (Hooks.OnCycle) Hooks.OnCycle(cycle, error);
+  }
+  return result;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The commissioning test: a number of collection cycles, every value that
+// has limits checked against them in each cycle, and a verdict per entry:
+//   PASS      every cycle's value lay within the limits;
+//   FAIL      at least one value lay outside them (a value that is not a
+//             number, "NAN" or "INF", lies outside any limits);
+//   NOT READ  no value was outside, but some cycle showed "<N/A>" (or the
+//             map has no numeric entry with that OBIS code).
+// The test passes only when every entry passes.
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LimitsFile.h"
+#include "RegisterMap.h"
+#include "RegisterSource.h"
+
+enum class ELimitVerdict { lvPass, lvFail, lvNotRead };
+
+// "PASS", "FAIL" or "NOT READ".
+const char* VerdictWord(ELimitVerdict Verdict);
+
+// One map entry held to one limit, over every cycle.
+struct TLimitOutcome {
+  TLimit Limit;
+  std::string Description;  // the map entry's; empty when the map has none
+  int EntryIndex = -1;      // in the map; -1 when the map has no such entry
+  ELimitVerdict Verdict = ELimitVerdict::lvNotRead;
+  std::optional<double> Lowest;  // of the values read
+  std::optional<double> Highest;
+  std::string LastText;  // the last cycle's value text ("<N/A>" when not read)
+  int CyclesRead = 0;
+  int CyclesOutside = 0;
+};
+
+class TLimitsTest {
+ public:
+  TLimitsTest(const std::vector<TLimit>& Limits, const std::vector<TConfigRecord>& Regs);
+
+  // The value texts of one cycle, one per map entry, written with '.'.
+  void AddCycle(const std::vector<std::string>& ValueTexts);
+
+  const std::vector<TLimitOutcome>& Outcomes() const { return FOutcomes; }
+  int Cycles() const { return FCycles; }
+  bool Passed() const;
+  // "PASS: 16 of 16 entries within their limits in 5 cycles" or
+  // "FAIL: 1 of 16 entries outside their limits, 2 not read, in 5 cycles".
+  std::string Summary() const;
+
+ private:
+  std::vector<TLimitOutcome> FOutcomes;
+  int FCycles = 0;
+};
+
+struct TLimitsRunSettings {
+  int MeterInstanceIndex = 0;  // 0..4
+  bool Float32 = false;
+  bool Qvzt = false;
+  EByteSequence ByteSequence = BS_1_0_3_2;
+  int Count = 1;
+  std::chrono::milliseconds Interval{2000};
+};
+
+struct TLimitsRunHooks {
+  // Waits the pause between cycles; true when the run is to stop instead.
+  std::function<bool(std::chrono::milliseconds)> WaitOrStop;
+  // After every cycle: its number (from 1) and why it failed (empty if it did not).
+  std::function<void(int Cycle, const std::string& Error)> OnCycle;
+};
+
+struct TLimitsRunResult {
+  int CyclesFailed = 0;
+  std::string Firmware;   // the firmware word of the last cycle that read it
+  std::string LastError;  // why the last failed cycle failed
+};
+
+// Runs the cycles: each reads the whole map from Source, decodes it into Map
+// (whose grid texts then show that cycle) and adds it to Test. A cycle that
+// fails, or finds the meter instance switched off, counts as one in which
+// nothing was read.
+TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
+                               const TLimitsRunSettings& Settings, TLimitsTest& Test,
+                               const TLimitsRunHooks& Hooks);

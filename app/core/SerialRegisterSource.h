@@ -1,0 +1,71 @@
+#pragma once
+// A register source over a Modbus RTU line, with a main-thread queue of its
+// own: the serial library's replies are handled on whichever thread calls
+// Read, so a scan or a detection may run on a worker thread of the window as
+// well as on the poller's only thread. The port stays open between reads;
+// line settings and the slave address may change in between.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "ModLinkTypes.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "RegisterSource.h"
+#include "platform/MainThread.h"
+
+// "none", "even" or "odd".
+std::string ParityWord(TParityScheme Parity);
+// Bits per second of a baud rate of the list (0 for brCustom).
+std::uint32_t BitsPerSecond(TBaudRate BaudRate);
+
+struct TSerialSourceSettings {
+  TSerialPort Port;
+  TBaudRate BaudRate = br115200;
+  TParityScheme Parity = psNone;
+  std::uint8_t Slave = 1;
+  std::uint32_t ReplyTimeoutMs = 1000;  // the library's default receive time-out
+  TMaxRetries MaxRetries = 1;
+};
+
+// "Modbus RTU /dev/ttyUSB0, 19200 baud, parity even, slave 7".
+std::string DescribeSerialSource(const TSerialSourceSettings& Settings);
+
+class TSerialRegisterSource : public TRegisterSource {
+ public:
+  // The calling thread is the one that must call Read.
+  explicit TSerialRegisterSource(const TSerialSourceSettings& Settings);
+  ~TSerialRegisterSource() override;
+  TSerialRegisterSource(const TSerialRegisterSource&) = delete;
+  TSerialRegisterSource& operator=(const TSerialRegisterSource&) = delete;
+
+  TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) override;
+  std::string Describe() const override;
+
+  // New line settings, slave or reply time-out for the following reads.
+  void SetLine(TBaudRate BaudRate, TParityScheme Parity);
+  void SetSlave(std::uint8_t Slave) { FSettings.Slave = Slave; }
+  void SetReplyTimeout(std::uint32_t Milliseconds);
+
+  // How the last read ended on the line (srNone also when it never went out)
+  // and the exception code of an exception reply.
+  TServerReply LastReply() const { return FLastReply; }
+  std::uint8_t LastExceptionCode() const { return FLastExceptionCode; }
+  // The last read never went out: the port could not be opened or refused the request.
+  bool PortFailed() const { return FPortFailed; }
+
+  // Another thread may end a read in progress; the source answers "stopped".
+  void RequestStop() { FStop = true; }
+  bool StopRequested() const { return FStop; }
+
+ private:
+  TSerialSourceSettings FSettings;
+  TQueuedMainThread FMainThread;
+  TModbusConnection FConnection;
+  TModbusClient FClient;
+  std::atomic<bool> FStop{false};
+  TServerReply FLastReply = srNone;
+  std::uint8_t FLastExceptionCode = 0;
+  bool FPortFailed = false;
+};

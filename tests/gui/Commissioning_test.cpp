@@ -1,0 +1,148 @@
+// The window's commissioning tools against the simulated meter: the scan on a
+// pseudo-terminal, "Rileva" and the "Test" menu over a loopback Modbus TCP
+// server that serves the simulator's registers.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <memory>
+
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "LoopbackModbusServer.h"
+#include "QtMainThread.h"
+#include "ScanDialog.h"
+#include "SerialFrontEnd.h"
+#include "SerialPortCombo.h"
+#include "TestDialog.h"
+#include "WindowCommissioning.h"
+
+namespace {
+
+std::vector<TConfigRecord> ShippedMap() {
+  TRegisterMap map;
+  map.LoadConfig(mpNormal, KQ_MAPS_DIR "/map.cfg", TMapSettings{});
+  return map.Regs();
+}
+
+TSimTime Moment() {
+  TSimTime t;
+  t.year = 2026, t.month = 12, t.day = 9, t.hour = 10, t.minute = 20, t.second = 30;
+  return t;
+}
+
+class Commissioning : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApplication();
+    QFile::copy(QStringLiteral(KQ_MAPS_DIR "/map.cfg"), folder.Path() + QStringLiteral("/map.cfg"));
+    form = std::make_unique<TForm1>(boxes);
+  }
+  // Serves instance 1 of the simulated meter with Sequence on a loopback server.
+  void Serve(EByteSequence Sequence) {
+    TSimulatedMeterSettings settings;
+    settings.byteSequence = Sequence;
+    TRegisterBank bank;
+    TSimulatedMeter(ShippedMap(), settings).Render(Moment(), bank);
+    for (std::uint32_t a = 0; a < 400; ++a)
+      server.SetRegister(static_cast<std::uint16_t>(a), bank.Value(static_cast<std::uint16_t>(a)));
+    form->edtIPAddress->setText(QStringLiteral("127.0.0.1"));
+    form->PortEdit->setText(QString::number(server.Port()));
+    // The window remembers the sequence an earlier test detected.
+    form->BytesSequenceCombo->setCurrentIndex(BS_1_0_3_2);
+  }
+
+  TScratchFolder folder;
+  TRecordingMessageBoxes boxes;
+  TLoopbackModbusServer server;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Commissioning, TheScanFillsTheSerialPanelWithTheMeterChosen) {
+  // The simulator's slave reports through the Qt event loop like the window's.
+  TQtMainThreadInstallation qtMainThread;
+  TSimulatedMeter meter(ShippedMap(), TSimulatedMeterSettings{});
+  const TSimClock clock(Moment());
+  TMeterRegisters registers(meter, clock);
+  TSerialSettings line;
+  line.slaveAddress = 7;
+  TSerialFrontEnd slave(line, registers);
+  slave.Open();
+  form->SerialPortEdit->setText(QString::fromStdString(slave.Path()));
+
+  form->Commissioning().ExecDialog = [](QDialog& Dialog) {
+    auto& scan = static_cast<TScanDialog&>(Dialog);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !scan.Found().empty(); }, 30000));
+    EXPECT_TRUE(scan.FoundList->item(0)->text().startsWith(
+        QStringLiteral("Indirizzo 7, 9600 baud, parità nessuna, firmware 103")));
+    scan.UseClick();
+    return 1;
+  };
+  form->ScanButton->click();
+  // A pty answers at any rate, so the first setting tried is the one found.
+  EXPECT_EQ(form->SerialSlaveAddressEdit->text(), QStringLiteral("7"));
+  EXPECT_EQ(form->SelectedBaudRate(), br9600);
+  EXPECT_EQ(form->SelectedParity(), psNone);
+}
+
+TEST_F(Commissioning, CancelStopsTheScanAndKeepsTheDialogOpenUntilClosed) {
+  form->SerialPortEdit->setText(QStringLiteral("/dev/null"));
+  form->SerialSlaveAddressEdit->setText(QStringLiteral("3"));
+  form->Commissioning().ExecDialog = [](QDialog& Dialog) {
+    auto& scan = static_cast<TScanDialog&>(Dialog);
+    scan.CancelClick();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return scan.Finished(); }, 20000));
+    EXPECT_EQ(scan.CancelButton->text(), QStringLiteral("Chiudi"));
+    EXPECT_TRUE(scan.CancelButton->isEnabled());
+    EXPECT_FALSE(scan.Chosen().has_value());
+    return 0;
+  };
+  form->ScanButton->click();
+  EXPECT_EQ(form->SerialSlaveAddressEdit->text(), QStringLiteral("3"))
+      << "nothing chosen, nothing changed";
+}
+
+TEST_F(Commissioning, RilevaSelectsTheSequenceTheMeterUses) {
+  Serve(BS_2_3_0_1);
+  form->DetectButton->click();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.Messages.empty(); }, 20000));
+  EXPECT_EQ(form->BytesSequenceCombo->currentIndex(), BS_2_3_0_1);
+  EXPECT_EQ(
+      boxes.Messages.back().text,
+      QStringLiteral("Sequenza Bytes rilevata: 2 - 3 - 0 - 1 (layout 64 bit, punteggio 16/16)."));
+  EXPECT_TRUE(form->DetectButton->isEnabled());
+}
+
+TEST_F(Commissioning, TheTestMenuRatesTheMeterAndSavesTheReport) {
+  Serve(BS_1_0_3_2);
+  folder.Write(QStringLiteral("tight.cfg"),
+               {QStringLiteral("1-0:32.7.0|0|100"), QStringLiteral("1-0:14.7.0|45|65")});
+  form->Commissioning().ExecDialog = [this](QDialog& Dialog) {
+    auto& test = static_cast<TTestDialog&>(Dialog);
+    test.LimitsFileEdit->setText(QStringLiteral("tight.cfg"));
+    test.CyclesSpin->setValue(1);
+    test.StartClick();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return test.Report().has_value(); }, 20000));
+    EXPECT_EQ(test.SummaryLabel->text(),
+              QStringLiteral("Non superato: 1 su 2 fuori limite in 1 ciclo"));
+    EXPECT_EQ(test.ResultGrid->item(0, 7)->text(), QStringLiteral("FUORI LIMITE"));
+    EXPECT_EQ(test.ResultGrid->item(1, 7)->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(test.SaveReport((folder.Path() + QStringLiteral("/report.json")).toStdString()));
+    EXPECT_FALSE(test.SaveReport((folder.Path() + QStringLiteral("/report.txt")).toStdString()));
+    EXPECT_TRUE(boxes.Messages.back().text.startsWith(QStringLiteral("Report non salvato: ")));
+    return 0;
+  };
+  form->TcpTest1->trigger();
+  QFile report(folder.Path() + QStringLiteral("/report.json"));
+  ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(report.readAll().contains("\"result\": \"FAIL\""));
+}
+
+}  // namespace

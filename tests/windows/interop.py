@@ -1,0 +1,273 @@
+"""The Windows programs under Wine against the Linux ones and pymodbus.
+
+Usage: interop.py --windows-build DIR --linux-build DIR   (WINEPREFIX set, wineserver up)
+
+Every comparison is of kq517poll's CSV, cell for cell, with the simulator's clock
+frozen so that both sides see the same values:
+  - kq517poll.exe and kq517poll polling the Linux kq517sim over loopback TCP;
+  - both polling pymodbus's TCP server;
+  - kq517poll.exe on a Wine COM port (a pseudo-terminal pair made by socat) polling a
+    pymodbus RTU slave, against kq517poll polling pymodbus over TCP; a slave that
+    never answers gives the poller's time-out text;
+  - kq517sim.exe serving TCP and a Wine COM port, polled by the Linux poller, against
+    the Linux kq517sim.
+A missing peer (pymodbus, socat) fails the run unless KQ_SKIP_PEERS=1.
+Ends with the line "N passed, N failed".
+"""
+import argparse
+import csv
+import io
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+PYTHON = "/usr/bin/python3"
+CLOCK = "2026-12-08T10:20:30"
+TIMEOUT = 90
+
+
+class Failure(Exception):
+    pass
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise Failure("gave up waiting for " + what)
+
+
+def accepting(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def run(command, cwd=None, expect_ok=True):
+    result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=TIMEOUT, text=True,
+                            encoding="utf-8", errors="replace")
+    if expect_ok and result.returncode != 0:
+        raise Failure("%s exited with %d: %s" % (" ".join(command), result.returncode, result.stderr))
+    return result
+
+
+def rows(text):
+    return [row for row in csv.reader(io.StringIO(text)) if row]
+
+
+def same_cells(windows, linux, what):
+    a, b = rows(windows), rows(linux)
+    if not b:
+        raise Failure(what + ": the Linux poller printed nothing")
+    if len(a) != len(b):
+        raise Failure("%s: %d rows on Windows, %d on Linux" % (what, len(a), len(b)))
+    for number, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            raise Failure("%s: row %d differs:\n  windows %s\n  linux   %s" % (what, number, x, y))
+
+
+class Background:
+    """A process that runs while the test needs it and is always ended."""
+
+    def __init__(self, command, cwd=None):
+        self.process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+
+    def first_line_with(self, text):
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            line = self.process.stdout.readline()
+            if not line:
+                raise Failure("%s ended early" % self.process.args[0])
+            if text in line:
+                return line
+        raise Failure("no line with " + text)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Suite:
+    def __init__(self, windows_build, linux_build):
+        windows_build, linux_build = os.path.abspath(windows_build), os.path.abspath(linux_build)
+        self.poll_exe = os.path.join(windows_build, "app/cli/kq517poll/kq517poll.exe")
+        self.sim_exe = os.path.join(windows_build, "app/cli/kq517sim/kq517sim.exe")
+        self.poll = os.path.join(linux_build, "app/cli/kq517poll/kq517poll")
+        self.sim = os.path.join(linux_build, "app/cli/kq517sim/kq517sim")
+        self.prefix = os.environ["WINEPREFIX"]
+        self.folder = tempfile.mkdtemp(prefix="kq517-wine-interop.")
+        self.running = []
+        self.next_com = 5
+
+    def start(self, command, cwd=None):
+        process = Background(command, cwd)
+        self.running.append(process)
+        return process
+
+    def close(self):
+        for process in reversed(self.running):
+            process.stop()
+        self.running = []
+
+    def wine(self, program, *arguments):
+        return ["wine", program] + list(arguments)
+
+    def com_port(self):
+        """A pseudo-terminal pair; Wine's next COM port is one end. Returns (COMn, other end)."""
+        name = "com%d" % self.next_com
+        self.next_com += 1
+        a, b = os.path.join(self.folder, name + "-wine"), os.path.join(self.folder, name + "-linux")
+        self.start(["socat", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b])
+        wait_for(lambda: os.path.exists(a) and os.path.exists(b), 20, "socat's pseudo-terminals")
+        link = os.path.join(self.prefix, "dosdevices", name)
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(os.path.realpath(a), link)
+        return name.upper(), b
+
+    def linux_sim(self):
+        port = free_port()
+        sim = self.start([self.sim, "--tcp", "127.0.0.1:%d" % port, "--clock", CLOCK])
+        sim.first_line_with("Modbus TCP on")
+        return port
+
+    def pymodbus_registers_map(self):
+        """A map within pymodbus's 200 registers and values that exercise each decoder."""
+        folder = tempfile.mkdtemp(dir=self.folder)
+        with open(os.path.join(folder, "map.cfg"), "w") as f:
+            f.write("1-0:32.7.0|F|Tensione L1 (V)\n1-0:14.7.0|f|Frequenza (Hz)\n"
+                    "1-0:1.8.0|I|Energia attiva (Wh)\n0-0:1.0.0|D|Data\n0-0:1.0.1|T|Ora\n"
+                    "0-0:96.1.0|i|Stato\n")
+        registers = ["0=0x0105", "3=0xD000", "4=0x406C", "6=0x4248", "7=0xFB2E", "8=0xFFFF",
+                     "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"]
+        return folder, registers
+
+    # ---- the tests
+
+    def test_poll_exe_against_linux_sim(self):
+        port = self.linux_sim()
+        for options in ([], ["--meter", "3", "--float32", "--byte-order", "3-2-1-0"], ["--meter", "5"]):
+            common = ["--tcp", "127.0.0.1:%d" % port, "--format", "csv"] + options
+            same_cells(run(self.wine(self.poll_exe, *common)).stdout, run([self.poll] + common).stdout,
+                       "kq517sim " + " ".join(options))
+
+    def test_poll_exe_against_pymodbus_tcp(self):
+        folder, registers = self.pymodbus_registers_map()
+        port = free_port()
+        self.start([PYTHON, os.path.join(SOURCE, "tests/cli/pymodbus_server.py"), str(port)] + registers)
+        wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
+        common = ["--tcp", "127.0.0.1:%d" % port, "--format", "csv", "--byte-order", "1-0-3-2"]
+        windows = run(self.wine(self.poll_exe, *common), cwd=folder).stdout
+        same_cells(windows, run([self.poll] + common, cwd=folder).stdout, "pymodbus TCP")
+        if ",230.5," not in windows:
+            raise Failure("pymodbus TCP: 230.5 not decoded:\n" + windows)
+
+    def test_windows_serial_layer_against_pymodbus_rtu(self):
+        folder, registers = self.pymodbus_registers_map()
+        com, line = self.com_port()
+        self.start([PYTHON, os.path.join(SOURCE, "tests/serial_poll/pymodbus_rtu_server.py"), line, "115200"]
+                   + registers)
+        port = free_port()
+        self.start([PYTHON, os.path.join(SOURCE, "tests/cli/pymodbus_server.py"), str(port)] + registers)
+        wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
+        serial = ["--serial", com, "--format", "csv", "--count", "2", "--interval", "0"]
+        result = None
+        for _ in range(20):  # pymodbus needs a moment to open its end of the line
+            result = run(self.wine(self.poll_exe, *serial), cwd=folder, expect_ok=False)
+            if result.returncode == 0:
+                break
+            time.sleep(0.5)
+        if result.returncode != 0:
+            raise Failure("kq517poll.exe over %s: %s" % (com, result.stderr))
+        tcp = ["--tcp", "127.0.0.1:%d" % port, "--format", "csv", "--count", "2", "--interval", "0"]
+        same_cells(result.stdout, run([self.poll] + tcp, cwd=folder).stdout, "pymodbus RTU on " + com)
+        # A slave that never answers: the wait for the reply ends at the time-out.
+        silent = run(self.wine(self.poll_exe, "--serial", com, "--slave", "9"), cwd=folder, expect_ok=False)
+        if silent.returncode == 0 or "Nessuna Risposta" not in silent.stderr:
+            raise Failure("silent slave on %s: exit %d, %r" % (com, silent.returncode, silent.stderr))
+
+    def test_sim_exe_serves_tcp_and_a_com_port(self):
+        linux_port = self.linux_sim()
+        com, line = self.com_port()
+        port = free_port()
+        sim = self.start(self.wine(self.sim_exe, "--tcp", "127.0.0.1:%d" % port, "--clock", CLOCK,
+                                   "--serial", com))
+        sim.first_line_with("Modbus RTU on")
+        wait_for(lambda: accepting(port), 30, "kq517sim.exe's TCP port")
+        reference = run([self.poll, "--tcp", "127.0.0.1:%d" % linux_port, "--format", "csv"]).stdout
+        same_cells(run([self.poll, "--tcp", "127.0.0.1:%d" % port, "--format", "csv"]).stdout, reference,
+                   "kq517sim.exe over TCP")
+        same_cells(run([self.poll, "--serial", line, "--format", "csv"]).stdout, reference,
+                   "kq517sim.exe over " + com)
+
+
+def peers_missing():
+    missing = []
+    if subprocess.run([PYTHON, "-c", "import pymodbus.server, serial_asyncio"], capture_output=True).returncode:
+        missing.append("python3-pymodbus python3-serial-asyncio")
+    if shutil.which("socat") is None:
+        missing.append("socat")
+    return missing
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--linux-build", required=True)
+    options = parser.parse_args()
+    missing = peers_missing()
+    if missing:
+        if os.environ.get("KQ_SKIP_PEERS") == "1":
+            print("skipped: peers missing (%s)" % ", ".join(missing))
+            print("0 passed, 0 failed")
+            return 0
+        print("missing peers: install " + " ".join(missing) + " (or set KQ_SKIP_PEERS=1)")
+        print("0 passed, 1 failed")
+        return 1
+    suite = Suite(options.windows_build, options.linux_build)
+    passed = failed = 0
+    try:
+        for name in sorted(n for n in dir(suite) if n.startswith("test_")):
+            started = time.monotonic()
+            try:
+                getattr(suite, name)()
+                passed += 1
+                print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            except Exception as error:
+                failed += 1
+                print("FAIL %s: %s" % (name, error), flush=True)
+                if not isinstance(error, Failure):
+                    traceback.print_exc()
+            finally:
+                suite.close()
+    finally:
+        shutil.rmtree(suite.folder, ignore_errors=True)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
