@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/LocalTime.h"
+
 namespace {
 
 TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
@@ -18,15 +20,12 @@ TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
   return entry;
 }
 
-std::tm LocalTime(std::chrono::system_clock::time_point Time, int& Millis) {
+TLocalTime LocalTimeOf(std::chrono::system_clock::time_point Time, int& Millis) {
   const auto sinceEpoch = Time.time_since_epoch();
   const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
   Millis = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count());
-  const std::time_t whole = static_cast<std::time_t>(seconds.count());
-  std::tm local{};
-  localtime_r(&whole, &local);
-  return local;
+  return LocalTime(static_cast<std::time_t>(seconds.count()));
 }
 
 }  // namespace
@@ -61,7 +60,7 @@ std::chrono::system_clock::time_point WallClockTime(std::chrono::steady_clock::t
 
 std::string ClockTimeText(std::chrono::system_clock::time_point Time) {
   int millis = 0;
-  const std::tm local = LocalTime(Time, millis);
+  const std::tm local = LocalTimeOf(Time, millis).Fields;
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                 millis);
@@ -70,8 +69,9 @@ std::string ClockTimeText(std::chrono::system_clock::time_point Time) {
 
 std::string IsoTimeText(std::chrono::system_clock::time_point Time) {
   int millis = 0;
-  const std::tm local = LocalTime(Time, millis);
-  const int offset = static_cast<int>(local.tm_gmtoff / 60);  // minutes east of UTC
+  const TLocalTime time = LocalTimeOf(Time, millis);
+  const std::tm& local = time.Fields;
+  const int offset = time.UtcOffsetMinutes;
   const int absolute = offset < 0 ? -offset : offset;
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
