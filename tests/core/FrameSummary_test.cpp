@@ -135,6 +135,9 @@ const TSummaryRow ROWS[] = {
      "malformed frame (3 bytes)"},
 };
 
+// Test names in CTest's listing show the row's name, not its bytes in memory.
+void PrintTo(const TSummaryRow& Row, std::ostream* Out) { *Out << Row.Name; }
+
 class FrameSummaryTest : public ::testing::TestWithParam<TSummaryRow> {};
 
 TEST_P(FrameSummaryTest, DescribesTheFrame) {
