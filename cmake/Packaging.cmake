@@ -1,6 +1,6 @@
 # Install layout and the Debian package.
 #
-#   bin/                         kq517poll, kq517sim, Test_KQ517T (install rules beside each target)
+#   bin/                         kq517poll, kq517sim, kq517mon, Test_KQ517T (install rules beside each target)
 #   share/kq517/                 map.cfg, qvztmap.cfg, limits.cfg: the programs look here last,
 #                                from ../share/kq517
 #   share/applications/          kq517.desktop (with the window)

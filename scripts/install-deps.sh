@@ -7,18 +7,24 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
+  # the live trend chart: Qt Charts, whose CMake package also needs the OpenGL
+  # development files, which Debian's qt6-charts-dev does not pull in
+  qt6-charts-dev libqt6opengl6-dev
   # the headless programs: options, JSON, the metrics endpoint
   libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   # independent Modbus peers for the interoperability tests, each with what it
   # needs: Debian's pymodbus imports pymodbus.server only with
-  # python3-serial-asyncio, which it merely recommends (as it does python3-typer)
+  # python3-serial-asyncio, which it merely recommends, as it does python3-typer
   libmodbus-dev mbpoll socat
   python3-pymodbus python3-serial python3-serial-asyncio python3-typer
   # a display server for window screenshots and for running the window headless
   xvfb xauth fonts-dejavu-core
   # the Italian locale the window's tests run under as well
   locales
-  # the Windows build (scripts/build-windows.sh): the cross compiler, GoogleTest's
+  # the README's pictures: a terminal for kq517mon's, a PDF rasteriser for the
+  # commissioning report's, tests/sim/take-screenshots.sh and docs/make-report-picture.sh
+  tmux poppler-utils
+  # the Windows build, scripts/build-windows.sh: the cross compiler, GoogleTest's
   # sources to build for it, Wine to run its tests, zip for the package
   g++-mingw-w64-x86-64-posix googletest wine wine64 zip
 )

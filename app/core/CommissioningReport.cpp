@@ -1,5 +1,8 @@
 #include "CommissioningReport.h"
 
+#include "platform/LocalTime.h"
+
+#include <cstdio>
 #include <ctime>
 
 #include "ValueDecoding.h"
@@ -43,11 +46,17 @@ std::string VerdictColour(const std::string& Verdict) {
 }  // namespace
 
 std::string ReportDateText(std::time_t Time) {
-  std::tm local{};
-  localtime_r(&Time, &local);
-  char buf[64];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S %z", &local);
-  return buf;
+  const TLocalTime local = LocalTime(Time);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local.Fields);
+  // The offset from UTC as +hhmm, the way strftime's %z writes it on POSIX
+  // (the Windows C runtime writes the zone's name there instead).
+  const int offset = local.UtcOffsetMinutes;
+  const int magnitude = offset < 0 ? -offset : offset;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d%02d", offset < 0 ? '-' : '+', magnitude / 60,
+                magnitude % 60);
+  return std::string(date) + ' ' + zone;
 }
 
 TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,

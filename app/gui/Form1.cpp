@@ -11,6 +11,7 @@
 #include "SerialCollectionCycle.h"
 #include "SerialPortCombo.h"
 #include "SerialSettingsItems.h"
+#include "TrafficDock.h"
 #include "TcpCollectionCycle.h"
 #include "WindowCommissioning.h"
 #include "WindowSettings.h"
@@ -55,6 +56,7 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
       ModbusConnection1(std::make_unique<TModbusConnection>()),
       ModbusClient1(std::make_unique<TModbusClient>()) {
   BuildControls();
+  BuildRecordingViews();
   FTcpCycle = std::make_unique<TTcpCollectionCycle>(
       *mctPLC, FMap, [this](const std::string& text) { ShowErrorBar(text); });
   FTcpCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
@@ -93,6 +95,9 @@ TForm1::~TForm1() {
   FTcpWorker.Drop();
   FTcpCycleWanted = false;
   Guarded([this] { SaveWindowSettings(*this, *OpenWindowSettings()); });
+  // The panel stops listening while the hooks it listens to still exist.
+  delete TrafficDock;
+  TrafficDock = nullptr;
   PollTimer->SetEnabled(false);
   SerialPollTimer->SetEnabled(false);
   SetApplicationExceptionHandler(nullptr);
@@ -375,7 +380,9 @@ void TForm1::PollTCPUpdate() {
 
 void TForm1::TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result) {
   if (!TcpPollOn()) return;
-  if (!FTcpCycle->FinishRead(settings, result)) {
+  const bool goesOn = FTcpCycle->FinishRead(settings, result);
+  CycleFinished(FTcpCycle->Decoded(), result.ErrorBarText.empty() ? result.LastError : result.ErrorBarText);
+  if (!goesOn) {
     UpdateGridData(false);
     StopTcpPoll();
   }
@@ -456,6 +463,7 @@ void TForm1::SerialBytesSequenceComboChange() { PollSerialUpdate(); }
 
 void TForm1::PollSerialUpdate() {
   if (!FSerialCycle->PollSerialUpdate()) {
+    CycleFinished(false, FSerialCycle->LastError());
     SerialPollTimer->SetEnabled(false);
     UpdatePollUI();
     EvalEnablings();
@@ -468,6 +476,11 @@ void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTra
                                                uint16_t StartReg, uint16_t RegCount,
                                                const std::vector<uint16_t>& RegValues) {
   FSerialCycle->ModbusClient1HoldingRegistersRead(Sender, Info, StartReg, RegCount, RegValues);
+  const bool ok = FSerialCycle->Decoded() && FSerialCycle->DataAvailable();
+  std::string error = ServerReplyText(Info);
+  if (!ok && error.empty())
+    error = "Contatore " + std::to_string(MeterInstanceCombo->currentIndex() + 1) + " non presente";
+  CycleFinished(ok, error);
 }
 
 void TForm1::Button1Click() {

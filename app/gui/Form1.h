@@ -44,6 +44,9 @@ class TModbusConnection;
 class TSerialCollectionCycle;
 class TSerialPortCombo;
 class TTcpCollectionCycle;
+class TTrafficDock;
+class TTrendChartWindow;
+class TValueLogger;
 class TWindowCommissioning;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
@@ -174,6 +177,14 @@ public:
   QLineEdit* Edit2 = nullptr;
   QPushButton* Button1 = nullptr;
 
+  // The "Traffico" panel, the value log and the trend charts (Form1Recording.cpp).
+  TTrafficDock* TrafficDock = nullptr;
+  TValueLogger* FValueLogger = nullptr;
+  // Opens a "Grafico" window for the selected grid rows with numeric values;
+  // null when there are none.
+  TTrendChartWindow* OpenTrendChart();
+  std::vector<std::size_t> SelectedNumericEntries() const;
+
   // Menu.
   QMenu* File1 = nullptr;
   QAction* New1 = nullptr;
@@ -184,7 +195,10 @@ public:
   QAction* Print1 = nullptr;
   QAction* PrintSetup1 = nullptr;
   QAction* N2 = nullptr;
+  QAction* Record1 = nullptr;  // "Registra…"
   QAction* Exit1 = nullptr;
+  QMenu* View1 = nullptr;
+  QAction* Chart1 = nullptr;   // "Grafico"
   QMenu* Test1 = nullptr;
   QAction* TcpTest1 = nullptr;
   QAction* SerialTest1 = nullptr;
@@ -195,8 +209,16 @@ public:
   TPollTimer* PollTimer = nullptr;
   TPollTimer* SerialPollTimer = nullptr;
 
+signals:
+  // A collection cycle (TCP or serial) has ended and the map holds its
+  // values; Error says why it failed when Ok is false.
+  void CycleCompleted(bool Ok, const QString& Error);
+
 private:
   void BuildControls();
+  void BuildRecordingViews();
+  // Every cycle's end: to the value log and the trend charts.
+  void CycleFinished(bool ok, const std::string& error);
   void BuildMenu();
   void ConnectHandlers();
   void FillSerialLists();

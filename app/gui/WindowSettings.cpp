@@ -68,6 +68,9 @@ void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
       box->setChecked(settings.value(QLatin1String(key)).toBool());
   if (settings.contains(QStringLiteral("window/geometry")))
     form.restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+  // The docks: whether the "Traffico" panel is shown, and where.
+  if (settings.contains(QStringLiteral("window/state")))
+    form.restoreState(settings.value(QStringLiteral("window/state")).toByteArray());
 }
 
 void SaveWindowSettings(const TForm1& form, QSettings& settings) {
@@ -79,4 +82,5 @@ void SaveWindowSettings(const TForm1& form, QSettings& settings) {
   for (const auto& [key, box] : CheckFields(form))
     settings.setValue(QLatin1String(key), box->isChecked());
   settings.setValue(QStringLiteral("window/geometry"), form.saveGeometry());
+  settings.setValue(QStringLiteral("window/state"), form.saveState());
 }

@@ -30,26 +30,28 @@ std::vector<TChunk> Answer(const TBytes& Raw, std::mt19937& Random) {
     Reply.push_back(static_cast<std::uint8_t>(ValueAt(Start + i) >> 8));
     Reply.push_back(static_cast<std::uint8_t>(ValueAt(Start + i) & 0xFF));
   }
-  const int Dice = static_cast<int>(Random() % 100);
-  if (Dice < 1) return {};                                      // silence
-  if (Dice < 4) {                                                // bad LRC
+  // Per mille: a frame cut off before CR LF waits out the one-second gap ASCII allows
+  // between characters, so it is the rarest fault.
+  const int Dice = static_cast<int>(Random() % 1000);
+  if (Dice < 10) return {};                                      // silence
+  if (Dice < 40) {                                                // bad LRC
     TBytes Bad = Ascii(Reply);
     std::uint8_t& LrcDigit = Bad.at(Bad.size() - 3);
     LrcDigit = LrcDigit == '0' ? '1' : '0';
     return {{0, Bad}};
   }
-  if (Dice < 6) return {{0, TBytes{'x', 0x00, 0xFF, '\r', '\n'}}};  // noise without a colon
-  if (Dice < 7) {                                                 // cut off before CR LF
+  if (Dice < 60) return {{0, TBytes{'x', 0x00, 0xFF, '\r', '\n'}}};  // noise without a colon
+  if (Dice < 61) {                                                 // cut off before CR LF
     TBytes Cut = Ascii(Reply);
     Cut.resize(Cut.size() / 2);
     return {{0, Cut}};
   }
-  if (Dice < 11) {                                                // another server first
+  if (Dice < 101) {                                                // another server first
     TBytes Other = {static_cast<std::uint8_t>(Query[0] + 1)};
     Other.insert(Other.end(), Reply.begin() + 1, Reply.end());
     return {{0, Ascii(Other)}, {0, Ascii(Reply)}};
   }
-  if (Dice < 16) return {{0, Ascii({Query[0], 0x83, static_cast<std::uint8_t>(1 + Random() % 8)})}};
+  if (Dice < 151) return {{0, Ascii({Query[0], 0x83, static_cast<std::uint8_t>(1 + Random() % 8)})}};
   return {{0, Ascii(Reply)}};
 }
 

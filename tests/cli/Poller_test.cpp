@@ -250,3 +250,33 @@ TEST(PollerShortReply, ReplyOneRegisterShortExitsWithOne) {
   EXPECT_EQ(run.ExitStatus, 1) << run.Out;
   EXPECT_EQ(run.Err.rfind("kq517poll: cycle 1 of 1: ", 0), 0u) << run.Err;
 }
+
+namespace {
+
+// --trace writes every frame as it goes, --stats the counts at the end.
+TEST_F(PollerTest, TraceAndStatsDescribeTheTrafficOnStandardError) {
+  Server.SetScript([](const TLoopbackModbusServer::TRequest&, int Index) {
+    return Index == 0 ? TReply{} : TReply{TAction::Exception, 2};
+  });
+  const auto run = Poll({"--tcp", Device(), "--count", "2", "--interval", "0", "--keep-going",
+                         "--format", "csv", "--trace", "--stats"});
+  EXPECT_EQ(run.ExitStatus, 1) << run.Err;
+  std::istringstream lines(run.Err);
+  std::vector<std::string> trace;
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() > 13 && line[2] == ':' && line[8] == '.') trace.push_back(line.substr(12));
+  ASSERT_EQ(trace.size(), 4u) << run.Err;
+  EXPECT_TRUE(trace[0].starts_with(" TX ")) << trace[0];
+  EXPECT_TRUE(trace[0].ends_with(" 00 00 00 06 00 03 00 00 00 05  read holding registers 0+5")) << trace[0];
+  EXPECT_NE(trace[1].find(" RX "), std::string::npos) << trace[1];
+  EXPECT_NE(trace[1].find("  reply 5 registers  "), std::string::npos) << trace[1];
+  EXPECT_TRUE(trace[3].ends_with(" 00 83 02  exception 2 illegal data address") ||
+              trace[3].find(" 00 83 02  exception 2 illegal data address  ") != std::string::npos)
+      << trace[3];
+  EXPECT_NE(run.Err.find("\nrequests 2, replies 1, time-outs 0, exceptions 1, frame errors 0, "
+                         "response ms min "),
+            std::string::npos)
+      << run.Err;
+}
+
+}  // namespace

@@ -79,6 +79,12 @@ struct TLineCase {
   bool valid;
 };
 
+// Test names in CTest's listing show the line, its line ends spelled out.
+void PrintTo(const TLineCase& Case, std::ostream* Out) {
+  for (const char* c = Case.line; *c; ++c)
+    *Out << (*c == '\n' ? "\\n" : *c == '\r' ? "\\r" : std::string(1, *c));
+}
+
 class RegisterMapLine : public testing::TestWithParam<TLineCase> {};
 
 TEST_P(RegisterMapLine, OnlyThreeFieldsWithAnExactMapCodeAreValid) {

@@ -129,6 +129,15 @@ std::string TServerProgram::WaitForLine(const std::string& prefix,
   return {};
 }
 
+bool TServerProgram::WaitForErrorText(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (FErrText.find(text) == std::string::npos) {
+    if (FPid <= 0 || FErr < 0 || Clock::now() > deadline) return false;
+    ReadAvailable(50);
+  }
+  return true;
+}
+
 TProgramResult TServerProgram::Stop(int signal, std::chrono::milliseconds limit) {
   TProgramResult result;
   if (FPid <= 0) return result;

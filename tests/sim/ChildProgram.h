@@ -32,6 +32,11 @@ class TServerProgram {
   std::string WaitForLine(const std::string& prefix,
                           std::chrono::milliseconds limit = std::chrono::seconds(20));
 
+  // Reads standard error until it holds `text`; false when the program ends
+  // or the limit passes first.
+  bool WaitForErrorText(const std::string& text,
+                        std::chrono::milliseconds limit = std::chrono::seconds(20));
+
   // Sends `signal`, waits for the program to end and returns its exit status
   // (-1 when it had to be killed) and everything it printed.
   TProgramResult Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(10));

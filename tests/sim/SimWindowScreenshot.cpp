@@ -1,24 +1,29 @@
 // Takes the README's pictures of the window polling the simulated meter:
 //   sim_window_screenshot --tcp PORT OUT.png       TCP poll of 127.0.0.1:PORT
 //   sim_window_screenshot --serial PATH OUT.png    serial poll of a pseudo-terminal
+//   sim_window_screenshot --traffic PORT OUT.png   TCP poll with the "Traffico" panel shown
+//   sim_window_screenshot --chart PORT OUT.png     "Grafico" of the voltages and a current
 // Run from a folder holding map.cfg, on a display (take-screenshots.sh uses
 // Xvfb), with kq517sim already serving.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
 
 #include "CarbonStyle.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtMainThread.h"
 #include "SerialPortCombo.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPixmap>
-#include <QSettings>
-#include <QTemporaryDir>
-
-#include <cstdio>
-#include <cstring>
+#include "TrafficDock.h"
+#include "TrendChartWindow.h"
 
 namespace {
 
@@ -43,10 +48,14 @@ void ProcessEventsFor(int milliseconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool tcp = argc == 4 && std::strcmp(argv[1], "--tcp") == 0;
+  const bool traffic = argc == 4 && std::strcmp(argv[1], "--traffic") == 0;
+  const bool trend = argc == 4 && std::strcmp(argv[1], "--chart") == 0;
+  const bool tcp = argc == 4 && (std::strcmp(argv[1], "--tcp") == 0 || traffic || trend);
   const bool serial = argc == 4 && std::strcmp(argv[1], "--serial") == 0;
   if (!tcp && !serial) {
-    std::fprintf(stderr, "usage: sim_window_screenshot --tcp PORT | --serial PATH  OUT.png\n");
+    std::fprintf(stderr,
+                 "usage: sim_window_screenshot --tcp PORT | --serial PATH | --traffic PORT | "
+                 "--chart PORT  OUT.png\n");
     return 2;
   }
   QApplication app(argc, argv);
@@ -63,8 +72,23 @@ int main(int argc, char** argv) {
   // The serial library hands its results to the GUI thread through this.
   TQtMainThreadInstallation mainThread;
   TForm1 form(boxes);
+  if (traffic) {
+    form.TrafficDock->show();
+    form.resize(1100, 780);
+  }
   form.show();
   ProcessEventsFor(300);
+  TTrendChartWindow* chart = nullptr;
+  if (trend) {
+    // The three voltages (V) and the current of L1 (A): two units, two axes.
+    for (int row = 1; row <= 4; ++row)
+      form.MBGrid->selectionModel()->select(
+          form.MBGrid->model()->index(row, 0),
+          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    chart = form.OpenTrendChart();
+    chart->SetSpan(std::chrono::minutes(1));
+    form.PollIntervalEdit->setText(QStringLiteral("1"));
+  }
   if (tcp) {
     form.edtIPAddress->setText(QStringLiteral("127.0.0.1"));
     form.PortEdit->setText(QString::fromLocal8Bit(argv[2]));
@@ -73,9 +97,10 @@ int main(int argc, char** argv) {
     form.SerialPortEdit->setText(QString::fromLocal8Bit(argv[2]));
     form.SerialPollButtonClick();
   }
-  // Two poll cycles at the default interval of 2 s.
-  ProcessEventsFor(2600);
-  const QPixmap shot = form.grab();
+  // Two poll cycles at the default interval of 2 s; a chart gets half a minute of points.
+  ProcessEventsFor(trend ? 30500 : 2600);
+  if (traffic) form.TrafficDock->TakeArrivals();
+  const QPixmap shot = chart != nullptr ? chart->grab() : form.grab();
   if (tcp) {
     form.PollButtonClick();
   } else {

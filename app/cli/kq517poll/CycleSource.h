@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "FrameHook.h"
+
 struct TCycleOutcome {
   bool Ok = false;            // the whole map read and decoded, the meter instance present
   bool EndsPoll = false;      // the window would stop its poll here
@@ -18,6 +20,8 @@ class TCycleSource {
   // After a failed cycle that did not end the poll (--keep-going): the next
   // cycle starts as a new poll would, connecting afresh.
   virtual void Restart() = 0;
+  // Every frame the transport sends and receives (--trace, --stats).
+  virtual TFrameHook& FrameHook() = 0;
 };
 
 // "meter instance N not present": the firmware word reads 0xFFFF.

@@ -192,6 +192,14 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->group(outputGroup)
       ->option_text("HOST:PORT")
       ->check(HostPortCheck(true));
+  app->add_flag("--trace", o.Trace,
+                "every frame sent and received on standard error: time, TX or RX, the bytes "
+                "in hex, what they mean")
+      ->group(outputGroup);
+  app->add_flag("--stats", o.Stats,
+                "at the end, on standard error: requests, replies, time-outs, exceptions, "
+                "frame errors and the response times")
+      ->group(outputGroup);
   AddCommissionOptions(*app, *device, o);
   return app;
 }
@@ -253,7 +261,7 @@ std::string PollSynopsis(const std::string& ProgramName) {
          "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"
          "         [--format table|csv|json|jsonl] [--timestamps] [--bom] [--log FILE]\n"
-         "         [--serve-metrics HOST:PORT]\n" +
+         "         [--serve-metrics HOST:PORT] [--trace] [--stats]\n" +
          CommissionSynopsis(ProgramName);
 }
 

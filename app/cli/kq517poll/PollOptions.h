@@ -54,6 +54,8 @@ struct TPollOptions {
   bool Bom = false;                               // --bom
   std::string LogFile;                            // --log
   std::optional<THostPort> MetricsAddress;        // --serve-metrics
+  bool Trace = false;                             // --trace: every frame on standard error
+  bool Stats = false;                             // --stats: the traffic counts at the end
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
   TCommissionOptions Commission;                  // --scan-serial, --detect, --test
 

@@ -11,6 +11,7 @@
 #include "Metrics.h"
 #include "MetricsServer.h"
 #include "PollPrinter.h"
+#include "PollTraffic.h"
 #include "SerialCycleSource.h"
 #include "StopSignal.h"
 #include "TcpCycleSource.h"
@@ -127,7 +128,9 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
     return true;
   };
   const auto source = SourceFor(Options, map);
+  TPollTraffic traffic(source->FrameHook(), Options.Trace, Options.Stats, Err);
   const int status = RunPollLoop(*source, map, Options, hooks, Err);
   if (!Options.Quiet) printer.Finish();
+  traffic.PrintStatistics();
   return status;
 }

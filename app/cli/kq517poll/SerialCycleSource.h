@@ -18,6 +18,7 @@ class TSerialCycleSource : public TCycleSource {
   ~TSerialCycleSource() override;
   TCycleOutcome RunCycle() override;
   void Restart() override { FCycle.StartPoll(); }
+  TFrameHook& FrameHook() override { return FConnection.FrameHook(); }
 
  private:
   const TPollOptions& FOptions;

@@ -16,6 +16,7 @@ class TTcpCycleSource : public TCycleSource {
   TTcpCycleSource(const TPollOptions& Options, TRegisterMap& Map);
   TCycleOutcome RunCycle() override;
   void Restart() override { FCycle.StartPoll(); }
+  TFrameHook& FrameHook() override { return FClient.FrameHook(); }
 
  private:
   const TPollOptions& FOptions;

@@ -1,0 +1,119 @@
+#include "LineMonitor.h"
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+
+#include "ExchangeTracker.h"
+#include "ModbusConnection.h"
+#include "MonitorPrinter.h"
+#include "RtuFrameSplitter.h"
+#include "TrafficInbox.h"
+#include "TrafficStatistics.h"
+
+namespace {
+
+constexpr char PROGRAM[] = "kq517mon: ";
+// How long the loop waits for the library's messages before it prints what
+// the worker reported meanwhile and looks at the stop request again.
+constexpr std::chrono::milliseconds PRINT_INTERVAL{50};
+
+void ApplyLineSettings(TModbusConnection& Connection, const TMonitorOptions& Options) {
+  Connection.SetPort(Options.Port);
+  const auto standard = std::find(CBaudRates.begin(), CBaudRates.end(), Options.BaudRate);
+  if (standard != CBaudRates.end() && Options.BaudRate != 0)
+    Connection.SetBaudRate(static_cast<TBaudRate>(standard - CBaudRates.begin()));
+  else
+    Connection.SetCustomBaudRate(Options.BaudRate);
+  Connection.SetParity(Options.Parity);
+  Connection.SetStopBits(Options.StopBits);
+  Connection.SetTransmissionMode(Options.Mode);
+  Connection.SetConnectionMode(cmMonitor);
+  // RTS high would switch many RS-485 adapters to sending, silencing what we
+  // came to hear and holding the bus.
+  Connection.SetRTSEnabled(false);
+}
+
+std::string MessageOf(const std::exception_ptr& Error) {
+  try {
+    std::rethrow_exception(Error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown failure";
+  }
+}
+
+std::string Describe(const TMonitorOptions& Options) {
+  const char* parity = Options.Parity == psEven ? "even" : Options.Parity == psOdd ? "odd" : "none";
+  return std::string(Options.Mode == tmASCII ? "ASCII" : "RTU") + ", " +
+         std::to_string(Options.BaudRate) + " baud, parity " + parity + ", " +
+         (Options.StopBits == sb2 ? "2 stop bits" : "1 stop bit");
+}
+
+}  // namespace
+
+int RunLineMonitor(const TMonitorOptions& Options, std::ostream& Out, std::ostream& Err,
+                   const TStopSignal& Stop) {
+  TQueuedMainThread& mainThread = DefaultMainThread();
+  mainThread.SetOwnerThread(std::this_thread::get_id());
+  std::string failure;
+  SetApplicationExceptionHandler([&failure](std::exception_ptr Error) {
+    if (failure.empty()) failure = MessageOf(Error);
+  });
+
+  TTrafficInbox inbox;
+  TTrafficStatistics stats;
+  TExchangeTracker tracker;  // used by the worker alone, in the listener
+  TModbusConnection connection;
+  connection.SetMainThread(mainThread);
+  const auto token = connection.FrameHook().Subscribe([&](const TFrameRecord& Received) {
+    for (const TFrameRecord& frame : SeparateMonitoredFrames(Received)) {
+      const auto verdict = tracker.Classify(frame);
+      inbox.Push(MonitorTrafficEntry(frame, verdict.Role, verdict.ResponseTime));
+    }
+  });
+
+  const auto printPending = [&] {
+    std::uint64_t dropped = 0;
+    for (const TTrafficEntry& entry : inbox.TakeAll(&dropped)) {
+      stats.Add(entry);
+      PrintMonitorEntry(Out, Options.Format, entry);
+    }
+    if (dropped > 0)
+      Err << PROGRAM << dropped << " frames not shown: the output did not keep up" << std::endl;
+  };
+
+  try {
+    ApplyLineSettings(connection, Options);
+    connection.Open();
+  } catch (const std::exception& error) {
+    Err << PROGRAM << error.what() << std::endl;
+    connection.FrameHook().Unsubscribe(token);
+    SetApplicationExceptionHandler(nullptr);
+    return 1;
+  }
+  Err << PROGRAM << "listening on " << Options.Port << " (" << Describe(Options)
+      << "); Ctrl-C stops" << std::endl;
+
+  while (!Stop.Requested() && failure.empty() && Out) {
+    mainThread.ProcessMessagesUntil([] { return false; }, PRINT_INTERVAL);
+    printPending();
+  }
+  connection.FrameHook().Unsubscribe(token);
+  connection.Close();
+  mainThread.ProcessMessages();
+  printPending();
+  SetApplicationExceptionHandler(nullptr);
+
+  int status = 0;
+  if (!failure.empty()) {
+    Err << PROGRAM << "serial line: " << failure << std::endl;
+    status = 1;
+  } else if (!Out) {
+    Err << PROGRAM << "cannot write to standard output" << std::endl;
+    status = 1;
+  }
+  Err << stats.Line() << std::endl;
+  return status;
+}

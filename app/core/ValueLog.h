@@ -1,0 +1,46 @@
+#pragma once
+// The record of the values: one CSV line per collection cycle with its time
+// stamp, its number and one column per map entry holding the decoded value,
+// numbers with '.' whatever the user's locale. A failed cycle still writes
+// its line, with empty cells and the error in the last column. Every line is
+// flushed to the file at once, so nothing written is lost if the program ends.
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "RegisterMap.h"
+
+class TValueLog {
+ public:
+  // Creates (or empties) File and writes the header for Map's entries:
+  // "Timestamp,Ciclo", one column per entry (its OBIS code and description),
+  // "Errore". False, with the reason in Error, when the file cannot be written.
+  bool Open(const std::string& File, const TRegisterMap& Map, std::string& Error);
+  void Close();
+  bool IsOpen() const { return FFile.is_open(); }
+  const std::string& FileName() const { return FFileName; }
+  // Cycles written since Open.
+  std::uint64_t Cycles() const { return FCycle; }
+
+  // One cycle: the values Map holds (written with DecimalSeparator), or, when
+  // Ok is false, empty cells and Error. A map whose entries changed since the
+  // last line (another layout or map file) gets its header again first.
+  // False, with the reason in Failure, when the line could not be written;
+  // the log is closed then.
+  bool WriteCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map, bool Ok,
+                  const std::string& Error, std::string_view DecimalSeparator,
+                  std::string& Failure);
+
+ private:
+  bool WriteHeader(const TRegisterMap& Map);
+  bool Flush(std::string& Failure);
+
+  std::ofstream FFile;
+  std::string FFileName;
+  std::vector<std::string> FColumns;  // the entries the header names
+  std::uint64_t FCycle = 0;
+};

@@ -1,0 +1,71 @@
+#include "ValueLogger.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLocale>
+#include <chrono>
+
+#include "MessageBoxes.h"
+#include "StatusText.h"
+
+TValueLogger::TValueLogger(QAction* Action, TMessageBoxes& MessageBoxes, QWidget* Window)
+    : QObject(Window),
+      FAction(Action),
+      FMessageBoxes(MessageBoxes),
+      FWindow(Window),
+      FStatus(new TStatusText(Window)) {
+  FStatus->setObjectName(QStringLiteral("ValueLogStatus"));
+  FAction->setCheckable(true);
+  ShowState();
+}
+
+bool TValueLogger::Start(const QString& File, const TRegisterMap& Map) {
+  std::string error;
+  const bool started = FLog.Open(File.toStdString(), Map, error);
+  if (!started)
+    FMessageBoxes.ShowError(
+        FWindow,
+        QStringLiteral("Registrazione non avviata: %1").arg(QString::fromStdString(error)));
+  ShowState();
+  return started;
+}
+
+void TValueLogger::Stop() {
+  FLog.Close();
+  ShowState();
+}
+
+void TValueLogger::CycleDone(const TRegisterMap& Map, bool Ok, const QString& Error) {
+  if (!FLog.IsOpen()) return;
+  std::string failure;
+  if (!FLog.WriteCycle(std::chrono::system_clock::now(), Map, Ok, Error.toStdString(),
+                       QLocale().decimalPoint().toStdString(), failure)) {
+    FMessageBoxes.ShowError(
+        FWindow,
+        QStringLiteral("Registrazione interrotta: impossibile scrivere in %1: %2")
+            .arg(QString::fromStdString(FLog.FileName()), QString::fromStdString(failure)));
+    FLog.Close();
+  }
+  ShowState();
+}
+
+void TValueLogger::Toggle(const TRegisterMap& Map) {
+  if (FLog.IsOpen()) {
+    Stop();
+    return;
+  }
+  const QString file = QFileDialog::getSaveFileName(
+      FWindow, QStringLiteral("Registra i valori"), QStringLiteral("valori.csv"),
+      QStringLiteral("CSV (*.csv);;Tutti i file (*)"));
+  if (!file.isEmpty()) Start(file, Map);
+  ShowState();
+}
+
+void TValueLogger::ShowState() {
+  FAction->setChecked(FLog.IsOpen());
+  FStatus->setVisible(FLog.IsOpen());
+  if (FLog.IsOpen())
+    FStatus->setText(QStringLiteral("Registrazione: %1 (%2 cicli)")
+                         .arg(QString::fromStdString(FLog.FileName()))
+                         .arg(FLog.Cycles()));
+}

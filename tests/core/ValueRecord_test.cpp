@@ -1,0 +1,106 @@
+// The value log (CSV per cycle) and the trend chart's history, on a map whose
+// values were decoded with a decimal comma.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "EntryValues.h"
+#include "TrendHistory.h"
+#include "ValueLog.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Voltage (numeric, with a unit), a date (not a number) and a count whose
+// description holds a comma.
+TRegisterMap DecodedMap(std::vector<std::string> Values) {
+  TRegisterMap map;
+  EXPECT_EQ(map.LoadConfigFromBytes(
+                mpQVZT, "1-0:32.7.0|F|Tensione L1 (V)\n0-0:1.0.0|D|Data\nx|i|Giri, totale\n",
+                TMapSettings{}),
+            TLoadResult::lrOk);
+  map.MutableRegData() = std::move(Values);
+  return map;
+}
+
+std::string FileText(const std::filesystem::path& File) {
+  std::ifstream in(File, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string AfterTimestamp(const std::string& Line) {
+  return Line.substr(Line.find(','));
+}
+
+TEST(ValueLogTest, WritesEveryCycleFlushedWithPointDecimalsAndFailedCyclesEmpty) {
+  const auto file = std::filesystem::path(::testing::TempDir()) / "values.csv";
+  TValueLog log;
+  std::string error;
+  TRegisterMap map = DecodedMap({"227,27", "08/12/2026", "12"});
+  ASSERT_TRUE(log.Open(file.string(), map, error)) << error;
+  ASSERT_TRUE(log.WriteCycle(std::chrono::system_clock::now(), map, true, "", ",", error));
+  map.MutableRegData()[0] = NOT_AVAIL;
+  ASSERT_TRUE(
+      log.WriteCycle(std::chrono::system_clock::now(), map, false, "Nessuna Risposta", ",", error));
+  ASSERT_TRUE(log.WriteCycle(std::chrono::system_clock::now(), map, true, "", ",", error));
+
+  // Read while the log is still open: each line is on disk already.
+  std::istringstream lines(FileText(file));
+  std::string header, first, failed, absent;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, failed);
+  std::getline(lines, absent);
+  EXPECT_EQ(
+      header,
+      "Timestamp,Ciclo,1-0:32.7.0 Tensione L1 (V),0-0:1.0.0 Data,\"x Giri, totale\",Errore\r");
+  EXPECT_EQ(AfterTimestamp(first), ",1,227.27,08/12/2026,12,\r");
+  EXPECT_EQ(AfterTimestamp(failed), ",2,,,,Nessuna Risposta\r");
+  EXPECT_EQ(AfterTimestamp(absent), ",3,,08/12/2026,12,\r");
+  EXPECT_EQ(first[4], '-');  // an ISO 8601 date first
+}
+
+TEST(ValueLogTest, AFileThatCannotBeWrittenIsReportedWithItsName) {
+  TValueLog log;
+  std::string error;
+  const std::string file = ::testing::TempDir() + "/no-such-folder/values.csv";
+  EXPECT_FALSE(log.Open(file, DecodedMap({"1", "2", "3"}), error));
+  EXPECT_NE(error.find(file), std::string::npos) << error;
+  EXPECT_FALSE(log.IsOpen());
+}
+
+TEST(EntryValuesTest, NumbersUnitsAndWhatIsNotANumber) {
+  EXPECT_EQ(NumericValue("227,27", ","), 227.27);
+  EXPECT_EQ(NumericValue("-3", "."), -3.0);
+  for (const char* text : {"<N/A>", "NAN", "INF", "", "1,5x", "08/12/2026"})
+    EXPECT_FALSE(NumericValue(text, ",")) << text;
+  EXPECT_EQ(UnitOf("Potenza (kW) totale (kWh)"), "kWh");
+  EXPECT_EQ(UnitOf("Frequenza"), "");
+}
+
+TEST(TrendHistoryTest, ChartsNumericEntriesOnlyAndForgetsWhatIsOlderThanAnHour) {
+  TRegisterMap map = DecodedMap({"230,1", "08/12/2026", "7"});
+  TTrendHistory history(map, {0, 1, 2, 99});
+  ASSERT_EQ(history.Series().size(), 2u);  // the date and an entry outside the map left out
+  EXPECT_EQ(history.Units(), (std::vector<std::string>{"V", ""}));
+
+  const auto start = std::chrono::system_clock::now();
+  history.AddCycle(start, map, true, ",");
+  history.AddCycle(start + 1s, map, false, ",");  // a failed cycle adds no point
+  map.MutableRegData()[0] = NOT_AVAIL;
+  history.AddCycle(start + 2s, map, true, ",");
+  ASSERT_EQ(history.Series()[0].Points.size(), 1u);
+  EXPECT_EQ(history.Series()[0].Points[0].Value, 230.1);
+  EXPECT_EQ(history.Series()[1].Points.size(), 2u);
+
+  history.AddCycle(start + TREND_LONGEST_SPAN + 3s, map, true, ",");
+  EXPECT_EQ(history.Series()[1].Points.size(), 1u);
+  EXPECT_TRUE(history.Series()[0].Points.empty());
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// kq517mon clipped onto a pseudo-terminal bus between two independent peers:
+// a pymodbus serial master running a fixed list of requests and a pymodbus
+// serial slave answering them. The monitor must show every query and reply
+// the master saw, mark noise as invalid, and close with the statistics.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProgram.h"
+#include "PtyBus.h"
+#include "RequirePeer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TMonitorRun {
+  const char* Mode;    // rtu or ascii, for all three parties
+  const char* Format;  // text or jsonl
+};
+
+std::vector<std::string> Lines(const std::string& Text) {
+  std::vector<std::string> lines;
+  std::istringstream in(Text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+int CountWith(const std::vector<std::string>& Lines, const std::string& Text) {
+  int n = 0;
+  for (const std::string& line : Lines) n += line.find(Text) != std::string::npos;
+  return n;
+}
+
+// A frame with a wrong check: RTU with its CRC's last byte changed, ASCII
+// with its LRC's.
+serialtest::TBytes Noise(const std::string& Mode) {
+  if (Mode == "ascii") {
+    const std::string text = ":01030000000AF3\r\n";
+    return {text.begin(), text.end()};
+  }
+  return {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCE};
+}
+
+void PrintTo(const TMonitorRun& Run, std::ostream* Out) { *Out << Run.Mode << ' ' << Run.Format; }
+
+class MonitorInteropTest : public ::testing::TestWithParam<TMonitorRun> {};
+
+TEST_P(MonitorInteropTest, ShowsEveryQueryAndReplyBetweenIndependentPeers) {
+  KQ_REQUIRE_PEER(kq_peer::PythonImports(PYTHON3, "pymodbus.client, pymodbus.server, serial"),
+                  "pymodbus", "python3-pymodbus python3-serial python3-serial-asyncio");
+  const std::string mode = GetParam().Mode;
+  const bool jsonl = std::string(GetParam().Format) == "jsonl";
+  TPtyBus bus;
+  TServerProgram monitor(
+      {KQ517MON_PATH, "--serial", bus.MonitorPort(), "--mode", mode, "--format", GetParam().Format},
+      ::testing::TempDir());
+  ASSERT_TRUE(monitor.WaitForErrorText("Ctrl-C stops")) << "the monitor did not start";
+  TServerProgram slave({PYTHON3, PYMODBUS_SERIAL_SERVER, bus.SlavePort(), mode, "1"},
+                       ::testing::TempDir());
+  std::this_thread::sleep_for(
+      1500ms);  // the slave opens its port; a request before that is counted as such
+  const TProgramResult master = RunProgram(
+      {PYTHON3, PYMODBUS_SERIAL_CLIENT, bus.MasterPort(), mode, "1"}, ::testing::TempDir(), 60s);
+  ASSERT_EQ(master.exitStatus, 0) << master.out << master.err;
+  // The line goes quiet before the noise, so the noise is a frame of its own
+  // (the master may exit sooner than a frame's silence after its last reply).
+  std::this_thread::sleep_for(100ms);
+  bus.NoiseToMonitor(Noise(mode));
+  std::this_thread::sleep_for(300ms);  // the monitor takes the noise in before it is stopped
+  slave.Stop(SIGKILL);
+  const TProgramResult seen = monitor.Stop(SIGINT);
+  ASSERT_EQ(seen.exitStatus, 0) << seen.err;
+
+  // The master made one request per line it printed; each got a reply or an
+  // exception unless it reports an error.
+  const std::vector<std::string> asked = Lines(master.out);
+  const int answered = static_cast<int>(asked.size()) - CountWith(asked, ": error");
+  const int exceptions = CountWith(asked, ": exception");
+  const std::vector<std::string> frames = Lines(seen.out);
+  ASSERT_EQ(static_cast<int>(frames.size()), static_cast<int>(asked.size()) + answered + 1)
+      << seen.out;
+  if (jsonl) {
+    int requests = 0, invalid = 0;
+    for (const std::string& line : frames) {
+      const auto frame = nlohmann::json::parse(line);
+      requests += frame["role"] == "request";
+      invalid += frame["valid"] == false;
+    }
+    EXPECT_EQ(requests, static_cast<int>(asked.size()));
+    EXPECT_EQ(invalid, 1);
+  } else {
+    EXPECT_EQ(CountWith(frames, "  slave 1 "), static_cast<int>(asked.size())) << seen.out;
+    EXPECT_EQ(CountWith(frames, "slave 1 read holding registers 100+5"), 1) << seen.out;
+    EXPECT_EQ(CountWith(frames, "slave 1 write multiple registers 50+3"), 1) << seen.out;
+    EXPECT_EQ(CountWith(frames,
+                        "invalid frame: " + std::string(mode == "rtu" ? "CRC" : "LRC") + " error"),
+              1)
+        << seen.out;
+  }
+  const std::string stats = "requests " + std::to_string(asked.size()) + ", replies " +
+                            std::to_string(answered - exceptions) + ", time-outs 0, exceptions " +
+                            std::to_string(exceptions) + ", frame errors 1, response ms min ";
+  EXPECT_NE(seen.err.find(stats), std::string::npos) << seen.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, MonitorInteropTest,
+                         ::testing::Values(TMonitorRun{"rtu", "text"}, TMonitorRun{"ascii", "text"},
+                                           TMonitorRun{"rtu", "jsonl"}),
+                         [](const auto& Info) {
+                           return std::string(Info.param.Mode) + "_" + Info.param.Format;
+                         });
+
+}  // namespace
