@@ -38,6 +38,7 @@
 #include "ModbusBuffer.h"
 #include "ModbusFraming.h"
 #include "ModbusTransaction.h"
+#include "ReusableThread.h"
 #include "platform/MainThread.h"
 #include "platform/NativeHandle.h"
 #include "platform/OsEvent.h"
@@ -243,6 +244,8 @@ public:
   void WaitForQuietLine(std::chrono::steady_clock::time_point QuietSince);
   // When the port was opened and its buffers purged (worker side: fixed while open).
   std::chrono::steady_clock::time_point OpenedAt() const { return FOpenedAt; }
+  // The thread every worker of this connection runs on, parked while the port is closed.
+  TReusableThread& WorkerThread() { return FWorkerThread; }
   // Ends a WaitForData in progress (or the next one).
   void SignalBreak() { FBreakEvent.Set(); }
   TOsEvent& BreakEvent() { return FBreakEvent; }
@@ -350,6 +353,7 @@ private:
   std::uint32_t FNextUniqueID = 0;
   std::uint32_t FRealSilentInterval = MinimumRealSilentInterval;
   std::uint32_t FInterFrameGapUs = MinimumRealSilentInterval * 1000;
+  TReusableThread FWorkerThread;  // before FThread: the worker runs on it
   std::unique_ptr<TTransactionThread> FThread;
   TModbusFraming FFraming{tmRTU, cmClient};
   TFrameHook FFrameHook;
