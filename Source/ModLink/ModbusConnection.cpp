@@ -141,7 +141,11 @@ void TModbusConnection::InternalOpen() {
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
     FBreakEvent.Reset();
+    // The line's quiet is counted from here: the worker may take a while to start.
+    ClearDeviceBuffers(true, true);
+    FOpenedAt = std::chrono::steady_clock::now();
     FPendingInput.clear();
+    FLastQuery = {};
     FPendingInput.reserve(static_cast<std::size_t>(FFraming.InterimBufferSize()));
     FThread = std::make_unique<TTransactionThread>(*this);
     FThread->SetPriority(static_cast<int>(FThreadPriority));
@@ -184,25 +188,32 @@ void TModbusConnection::UpdateDCB() {
 
 void TModbusConnection::UpdateRealSilentInterval() {
   CheckValid(FTransmissionMode);
+  CheckValid(FDataBits);
+  CheckValid(FStopBits);
+  // SilentInterval counts characters: data + stop + parity bits each (the start
+  // bit is not counted). 64-bit so that a large count cannot wrap.
+  const std::uint64_t BitsPerChar = CDataBits[FDataBits] + CStopBits[FStopBits] + (FParity != psNone ? 1 : 0);
+  const std::uint32_t Rate = LineBitRate();
+  const auto Clamped = [](double Value) {
+    return Value >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())
+               ? std::numeric_limits<std::uint32_t>::max()
+               : static_cast<std::uint32_t>(Value);
+  };
+  // The gap itself, without the floor that only serves to tell a frame's end reliably.
+  const std::uint32_t GapUs =
+      Rate == 0 ? MinimumRealSilentInterval * 1000
+                : Clamped(std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000000ull) / Rate));
   std::uint32_t Interval = FSilentInterval;
   if (FTransmissionMode == tmRTU) {
-    CheckValid(FDataBits);
-    CheckValid(FStopBits);
-    // SilentInterval counts characters: data + stop + parity bits each (the start
-    // bit is not counted). 64-bit so that a large count cannot wrap.
-    const std::uint64_t BitsPerChar = CDataBits[FDataBits] + CStopBits[FStopBits] + (FParity != psNone ? 1 : 0);
-    const std::uint32_t Rate = LineBitRate();
     if (Rate == 0) {
       Interval = MinimumRealSilentInterval;  // a rate the device refuses anyway
     } else {
-      const double Ms = std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000ull) / Rate);
-      Interval = Ms >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())
-                     ? std::numeric_limits<std::uint32_t>::max()
-                     : static_cast<std::uint32_t>(Ms);
+      Interval = Clamped(std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000ull) / Rate));
     }
   }
   std::unique_lock Guard(FLock);
   FRealSilentInterval = std::max(Interval, MinimumRealSilentInterval);
+  FInterFrameGapUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(GapUs, FRealSilentInterval * 1000ull));
 }
 
 // ---- Settings -------------------------------------------------------------------
@@ -284,7 +295,7 @@ void TModbusConnection::SetTransmissionMode(TTransmissionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FTransmissionMode = Value;
-  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode);
+  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
 }
 
 void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
@@ -292,7 +303,14 @@ void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FConnectionMode = Value;
-  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode);
+  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
+}
+
+void TModbusConnection::SetFrameEndByLength(bool Value) {
+  if (Value == FFrameEndByLength) return;
+  CheckClosed();
+  FFrameEndByLength = Value;
+  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
 }
 
 void TModbusConnection::SetHookExistingPort(bool Value) {
@@ -365,6 +383,11 @@ void TModbusConnection::SetEchoQueryBeforeReply(bool Value) {
 std::uint32_t TModbusConnection::GetRealSilentInterval() const {
   std::shared_lock Guard(FLock);
   return FRealSilentInterval;
+}
+
+std::chrono::microseconds TModbusConnection::InterFrameGap() const {
+  std::shared_lock Guard(FLock);
+  return std::chrono::microseconds(FInterFrameGapUs);
 }
 
 std::uint32_t TModbusConnection::GetSendTimeout() const {

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,7 @@
 #include "ModbusBuffer.h"
 #include "ModbusFraming.h"
 #include "ModbusTransaction.h"
+#include "ReusableThread.h"
 #include "platform/MainThread.h"
 #include "platform/NativeHandle.h"
 #include "platform/OsEvent.h"
@@ -124,6 +126,11 @@ public:
   void SetTransmissionMode(TTransmissionMode Value);     // closed only
   TConnectionMode ConnectionMode() const { return FConnectionMode; }
   void SetConnectionMode(TConnectionMode Value);         // closed only
+  // RTU frames end as soon as the bytes their function code announces have arrived with
+  // a right CRC, instead of after the line's silence, which stays the rule for functions
+  // of unpredictable length (see TModbusFraming). Off by default. No effect in ASCII.
+  bool FrameEndByLength() const { return FFrameEndByLength; }
+  void SetFrameEndByLength(bool Value);                  // closed only
   bool HookExistingPort() const { return FHookExistingPort; }
   void SetHookExistingPort(bool Value);                  // closed only
   int InputBufferSize() const { return FInputBufferSize; }
@@ -231,6 +238,14 @@ public:
   // True when characters arrived within Timeout ms (InfiniteTimeout: no limit).
   // The break event ends the wait early with false. A wait leaves nothing pending.
   bool WaitForData(std::uint32_t Timeout);
+  // Waits until the line has been quiet for the gap between two frames (SilentInterval
+  // characters at the line's rate) since QuietSince, dropping what arrives meanwhile; never
+  // longer than RealSilentInterval in all. Before the first query after the port opened.
+  void WaitForQuietLine(std::chrono::steady_clock::time_point QuietSince);
+  // When the port was opened and its buffers purged (worker side: fixed while open).
+  std::chrono::steady_clock::time_point OpenedAt() const { return FOpenedAt; }
+  // The thread every worker of this connection runs on, parked while the port is closed.
+  TReusableThread& WorkerThread() { return FWorkerThread; }
   // Ends a WaitForData in progress (or the next one).
   void SignalBreak() { FBreakEvent.Set(); }
   TOsEvent& BreakEvent() { return FBreakEvent; }
@@ -318,6 +333,7 @@ private:
   void ReprogramLine();
   std::uint32_t LineBitRate() const;
   std::uint32_t DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const;
+  std::chrono::microseconds InterFrameGap() const;
   int ReadAvailable(std::uint8_t* Area, int Free);
   void DiscardInputUntilSilence(std::uint32_t Silence, std::uint32_t Limit);
   int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
@@ -336,6 +352,8 @@ private:
   mutable std::shared_mutex FLock;
   std::uint32_t FNextUniqueID = 0;
   std::uint32_t FRealSilentInterval = MinimumRealSilentInterval;
+  std::uint32_t FInterFrameGapUs = MinimumRealSilentInterval * 1000;
+  TReusableThread FWorkerThread;  // before FThread: the worker runs on it
   std::unique_ptr<TTransactionThread> FThread;
   TModbusFraming FFraming{tmRTU, cmClient};
   TFrameHook FFrameHook;
@@ -343,6 +361,9 @@ private:
   // one. A purge of the input drops them (the flag, as the purge may come from any thread).
   std::vector<std::uint8_t> FPendingInput;
   std::atomic<bool> FDropPendingInput{false};
+  // Worker side: the last query sent or seen on the line, for the frame end by length.
+  TQueryShape FLastQuery;
+  std::chrono::steady_clock::time_point FOpenedAt;
 
   // Settings
   TSerialPort FPort = DefaultPort;
@@ -356,6 +377,7 @@ private:
   bool FDTREnabled = true;
   TTransmissionMode FTransmissionMode = tmRTU;
   TConnectionMode FConnectionMode = cmClient;
+  bool FFrameEndByLength = false;
   bool FHookExistingPort = false;
   int FInputBufferSize = 1024;
   int FOutputBufferSize = 1024;

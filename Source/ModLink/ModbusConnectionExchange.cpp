@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Delay.h"
 #include "ModbusConnection.h"
@@ -26,6 +27,8 @@ std::uint32_t MillisecondsUntil(TClock::time_point Deadline) {
 // ---- Send ----------------------------------------------------------------------
 
 bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint32_t Timeout) {
+  // A master's frame is the query the next reply answers.
+  if (FConnectionMode == cmClient && Count >= 2) FLastQuery = {Data[1], Count};
   DoBeforeFrameSendAsync();
   const bool Toggle = FFlowControl == fcRtsToggle;
   if (Toggle) FDevice.SetRTS(true);
@@ -73,12 +76,15 @@ bool TModbusConnection::WaitForData(std::uint32_t Timeout) {
   return FDevice.WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
 }
 
+// A read that leaves room has emptied the device's queue: asking again would only cost a
+// call that finds nothing.
 int TModbusConnection::ReadAvailable(std::uint8_t* Area, int Free) {
   int Total = 0;
   while (Total < Free) {
-    const std::size_t Got = FDevice.Read(Area + Total, static_cast<std::size_t>(Free - Total));
-    if (Got == 0) break;
+    const std::size_t Wanted = static_cast<std::size_t>(Free - Total);
+    const std::size_t Got = FDevice.Read(Area + Total, Wanted);
     Total += static_cast<int>(Got);
+    if (Got < Wanted) break;
   }
   return Total;
 }
@@ -106,6 +112,7 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
                                        std::uint32_t Silence) {
   if (Timeout == 0 || Capacity <= 0) return 0;
   TFrameScan Scan;
+  Scan.LastQuery = FLastQuery;
   auto ReadAndScan = [&] {
     const int New = ReadAvailable(Buffer + Scan.Collected, Capacity - Scan.Collected);
     if (New > 0) FFraming.Scan(Scan, Buffer, New);
@@ -143,5 +150,22 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
   }
   if (Scan.Complete && Scan.Rest > 0)
     FPendingInput.assign(Buffer + Scan.RestAt, Buffer + Scan.RestAt + Scan.Rest);
+  // A slave or a monitor learns the query the next reply answers from the line.
+  if (Scan.Complete && Scan.IsQuery && FConnectionMode != cmClient) FLastQuery = {Buffer[1], Scan.Collected};
   return Scan.Collected;
+}
+
+void TModbusConnection::WaitForQuietLine(TClock::time_point QuietSince) {
+  const std::chrono::microseconds Gap = InterFrameGap();
+  const auto Limit = QuietSince + std::chrono::milliseconds(GetRealSilentInterval());
+  std::uint8_t Scratch[256];
+  for (;;) {
+    std::this_thread::sleep_until(std::min(QuietSince + Gap, Limit));
+    // The input was empty at QuietSince: whatever it holds now came in since.
+    if (!WaitForData(0)) return;
+    while (FDevice.Read(Scratch, sizeof Scratch) > 0) {
+    }
+    QuietSince = TClock::now();
+    if (QuietSince >= Limit) return;
+  }
 }

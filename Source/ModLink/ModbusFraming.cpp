@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ErrorChecks.h"
 #include "ModLinkConsts.h"
 #include "ModLinkError.h"
 
@@ -213,8 +214,8 @@ TFrameOutcome OutcomeOf(TDecodeResult Decoded) {
   return TFrameOutcome::foLengthError;
 }
 
-TModbusFraming::TModbusFraming(TTransmissionMode Mode, TConnectionMode Role)
-    : FBackend(&BackendOf(Mode)), FRole(Role) {
+TModbusFraming::TModbusFraming(TTransmissionMode Mode, TConnectionMode Role, bool EndByLength)
+    : FBackend(&BackendOf(Mode)), FRole(Role), FEndByLength(EndByLength && FBackend->EndsAtSilence) {
   if (!IsValid(Role)) InternalError();
 }
 
@@ -295,6 +296,30 @@ TDecodeResult TModbusFraming::Decode(const std::uint8_t* SourcePtr, TModbusBuffe
 
 void TModbusFraming::Scan(TFrameScan& Scan, std::uint8_t* Area, int New) const {
   FBackend->Scan(Scan, Area, New, FRole);
+  if (FEndByLength && !Scan.Complete) EndAtPredictedLength(Scan, Area);
+}
+
+// Every side sees both kinds of frame: a master its own echo, a slave the replies of the
+// other slaves on a shared bus, a monitor the query and then its reply. So the frame is
+// measured as a query and as a reply, and it ends at the shorter size whose CRC is right.
+// A size whose CRC is wrong is passed over; when none is left, the silence ends the frame.
+void TModbusFraming::EndAtPredictedLength(TFrameScan& Scan, const std::uint8_t* Area) const {
+  const int Collected = Scan.Collected;
+  const int AsQuery = PredictQuerySize(Area, Collected);
+  const int AsReply = PredictReplySize(Area, Collected, Scan.LastQuery);
+  const auto Fits = [&](int Size) {
+    return Size > 0 && Size <= Collected &&
+           CRC16(Area, static_cast<std::size_t>(Size - 2)) == (Area[Size - 2] | Area[Size - 1] << 8);
+  };
+  int Size = 0;
+  if (Fits(AsReply)) Size = AsReply;
+  if (Fits(AsQuery) && (Size == 0 || AsQuery < Size)) Size = AsQuery;
+  if (Size == 0) return;
+  Scan.IsQuery = Size == AsQuery;
+  Scan.Complete = true;
+  Scan.Collected = Size;
+  Scan.RestAt = Size;
+  Scan.Rest = Collected - Size;
 }
 
 bool TModbusFraming::IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,

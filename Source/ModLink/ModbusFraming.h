@@ -4,11 +4,17 @@
 // its query. The value is chosen once, from the transmission mode and the side of the
 // line (client, server or monitor), and the connection and its worker only ask it;
 // they never branch on the mode themselves.
+//
+// An RTU frame ends when the line falls silent. With the frame end by predicted length
+// (opt-in), it ends as soon as the bytes its function code announces have arrived and
+// their CRC is right there; the silence stays the rule for functions whose length the
+// first bytes do not tell, and for frames cut short. An ASCII frame always ends at CR LF.
 #pragma once
 
 #include <cstdint>
 
 #include "FrameHook.h"
+#include "FramePrediction.h"
 #include "ModLinkTypes.h"
 #include "ModbusBuffer.h"
 #include "ModbusTransaction.h"
@@ -38,12 +44,17 @@ struct TFrameScan {
   // another slave's frame followed by ours) and must not be lost.
   int RestAt = 0;
   int Rest = 0;
+  // Frame end by predicted length: the last query seen on the line, set by the caller
+  // before the first scan (a diagnostics reply echoes its query, whatever its length) ...
+  TQueryShape LastQuery;
+  // ... and, once Complete, whether the frame was taken as a query.
+  bool IsQuery = false;
 };
 
 class TModbusFraming {
  public:
   // Raises "Internal error" for a mode or a side outside the enumerations.
-  TModbusFraming(TTransmissionMode Mode, TConnectionMode Role);
+  TModbusFraming(TTransmissionMode Mode, TConnectionMode Role, bool EndByLength = false);
 
   TTransmissionMode Mode() const;
   TConnectionMode Role() const { return FRole; }
@@ -78,6 +89,9 @@ class TModbusFraming {
   // True when a frame ends only with the line's silence (RTU), so that bytes beyond a
   // full receive area belong to the same frame and are dropped with it.
   bool EndsAtSilence() const;
+  // True when a frame may end by its predicted length before the line falls silent, so
+  // that bytes after it on the line are the next frame.
+  bool EndsByLength() const { return FEndByLength; }
   // The longest pause between two characters of one frame, given the connection's
   // silent interval in milliseconds: the silence itself in RTU, where it ends the frame;
   // in ASCII, where CR LF ends it, the 1 s the Modbus serial line allows.
@@ -98,6 +112,9 @@ class TModbusFraming {
                               std::uint8_t& ExceptionCode) const;
 
  private:
+  void EndAtPredictedLength(TFrameScan& Scan, const std::uint8_t* Area) const;
+
   const TFramingBackend* FBackend;
   TConnectionMode FRole;
+  bool FEndByLength;
 };

@@ -224,7 +224,7 @@ void TModbusServer::BuildExceptionReply(TModbusBuffer& Buffer, std::uint8_t Comm
   Buffer.PutByte(FAddress);
   Buffer.PutByte(static_cast<std::uint8_t>(Command | 0x80));
   Buffer.PutByte(ExceptionCode);
-  FConnection->EmitErrorCheck(Buffer);
+  EmitErrorCheck(Buffer);
   DoCommandHandlerException(Command, Exception, ExceptionCode);
 }
 
@@ -269,7 +269,8 @@ bool TModbusServer::ReplyIsEmpty() const { return FActiveTransaction->ReplyBuffe
 TModbusServer::TQueryReader TModbusServer::MakeQueryReader() const {
   TModbusBuffer& Query = FActiveTransaction->QueryBuffer;
   const int DataStart = FConnection->DetermineHeaderSize() + 1;
-  const int DataEnd = Query.Size() - FConnection->DetermineErrorCheckSize();
+  const int DataEnd =
+      Query.Size() - (FActiveTransaction->ErrorCheck ? FConnection->DetermineErrorCheckSize() : 0);
   return TQueryReader(Query, DataStart, DataEnd);
 }
 
@@ -299,7 +300,12 @@ void TModbusServer::StartReply(std::uint8_t Command) {
   Reply.PutByte(Command);
 }
 
-void TModbusServer::FinishReply() { FConnection->EmitErrorCheck(FActiveTransaction->ReplyBuffer); }
+void TModbusServer::FinishReply() { EmitErrorCheck(FActiveTransaction->ReplyBuffer); }
+
+void TModbusServer::EmitErrorCheck(TModbusBuffer& Buffer) {
+  const bool ForActive = FActiveTransaction && &Buffer == &FActiveTransaction->ReplyBuffer;
+  if (!ForActive || FActiveTransaction->ErrorCheck) FConnection->EmitErrorCheck(Buffer);
+}
 
 bool TModbusServer::CanRead(TItemKind Kind, std::uint16_t Item) {
   switch (Kind) {
@@ -369,7 +375,9 @@ void TModbusServer::ProcessReadRegisters(std::uint8_t Command, TItemKind Kind) {
   std::uint16_t Count = 0;
   if (!AcceptReadRange(Command, Kind, MaxReadRegisterCount, First, Count)) return;
 
-  TRegValues Values(Count);
+  // Reused from query to query: answering allocates nothing once the largest read was served.
+  TRegValues& Values = FRegisterScratch;
+  Values.resize(Count);
   try {
     for (int I = 0; I < Count; ++I) {
       const auto Item = static_cast<std::uint16_t>(First + I);

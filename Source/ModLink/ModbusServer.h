@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "ModbusTransaction.h"
+#include "ModbusValueTypes.h"
 
 class TModbusBuffer;
 class TModbusConnection;
@@ -133,7 +134,10 @@ class TModbusServer {
   void ReplyExceptionUnlessBroadcast(std::uint8_t Command, TServerException Exception);
   void StartReply(std::uint8_t Command);
   void FinishReply();
+  // The connection's error check, unless the active transaction carries a bare PDU.
+  void EmitErrorCheck(TModbusBuffer& Buffer);
 
+  TRegValues FRegisterScratch;  // the values of one register read
   TModbusTransaction* FActiveTransaction = nullptr;  // set only while ProcessTransaction runs
   std::uint8_t FAddress = 1;
   TModbusConnection* FConnection = nullptr;

@@ -58,6 +58,9 @@ class TModbusTransaction {
   TTransactionInfo Info;
   TModbusClient* Originator = nullptr;  // not owned; null for the connection's broadcasts
   bool Promiscuous = false;             // accept a reply from any server address
+  // False for a PDU that another transport carries (Modbus TCP): a server then reads the
+  // query and builds the reply without CRC or LRC.
+  bool ErrorCheck = true;
 };
 
 // Transactions travel through the queue, the worker and the completion message by unique_ptr:

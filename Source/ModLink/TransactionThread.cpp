@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <utility>
 
 #include "Delay.h"
 #include "ModLinkError.h"
@@ -44,9 +45,10 @@ TTransactionThread::TTransactionThread(TModbusConnection& AConnection)
       FFraming(AConnection.Framing()),
       FInputBuffer(static_cast<std::size_t>(FFraming.InterimBufferSize())),
       FOutputBuffer(static_cast<std::size_t>(FFraming.InterimBufferSize())),
-      FInterimBufferSize(FFraming.InterimBufferSize()) {
+      FInterimBufferSize(FFraming.InterimBufferSize()),
+      FThread(AConnection.WorkerThread()) {
   // Started last, once every member the loop touches exists.
-  FThread = std::thread([this] { Run(); });
+  FThread.Start([this] { Run(); });
 }
 
 TTransactionThread::~TTransactionThread() {
@@ -64,7 +66,7 @@ TTransactionThread::~TTransactionThread() {
     Call->Changed.notify_all();
   }
   std::this_thread::yield();
-  if (FThread.joinable()) FThread.join();
+  FThread.Join();
   if (FDeferredCall && FConnection.MainThread().IsMainThread()) {
     try {
       FDeferredCall->Fn();
@@ -112,9 +114,10 @@ int TTransactionThread::CountPendingTransactions(TModbusClient* Client) {
 }
 
 void TTransactionThread::SetPriority(int Priority) {
-  FPriority.store(Priority, std::memory_order_release);
-  const TNativeThreadId Thread = FNativeThreadId.load(std::memory_order_acquire);
-  if (Thread != 0) ApplyThreadPriority(Thread, Priority);
+  std::lock_guard<std::mutex> Guard(FPriorityLock);
+  FPriority = Priority;
+  if (Priority != tpNormal) FPriorityChanged = true;
+  if (FNativeThreadId != 0) ApplyThreadPriority(FNativeThreadId, Priority);
 }
 
 // ---- the worker ------------------------------------------------------------------------------
@@ -130,15 +133,22 @@ bool TTransactionThread::FetchNextTransaction(TModbusTransactionPtr& Transaction
 void TTransactionThread::WaitForWakeUp() { FEvent.WaitFor(TOsEvent::InfiniteTimeout); }
 
 void TTransactionThread::Run() {
-  const TNativeThreadId Thread = CurrentNativeThreadId();
-  FNativeThreadId.store(Thread, std::memory_order_release);
-  // A priority set before the thread knew its id is applied now; failure leaves the default.
-  if (const int Priority = FPriority.load(); Priority != tpNormal) ApplyThreadPriority(Thread, Priority);
+  {
+    std::lock_guard<std::mutex> Guard(FPriorityLock);
+    FNativeThreadId = CurrentNativeThreadId();
+    // A priority set before the thread knew its id is applied now; failure leaves the default.
+    if (FPriority != tpNormal) ApplyThreadPriority(FNativeThreadId, FPriority);
+  }
   try {
     Execute();
   } catch (...) {
     HandleException(std::current_exception());
   }
+  // A thread whose priority was changed may not get the normal one back (lowering the
+  // nice value needs a privilege): it ends, and the next worker starts on a new one.
+  std::lock_guard<std::mutex> Guard(FPriorityLock);
+  FNativeThreadId = 0;
+  if (FPriorityChanged) FThread.RetireAfterJob();
 }
 
 void TTransactionThread::Execute() {
@@ -252,13 +262,20 @@ TFrameOutcome ReplyOutcome(TServerReply Reply, TDecodeResult Decoded) {
 }  // namespace
 
 void TTransactionThread::ClientExecute() {
+  // The line must be quiet for a frame gap before the first query. That quiet is counted
+  // from the purge at open when nothing has come in since, else from this purge; so the
+  // time the worker and the first request take to arrive counts, and a poll that opens
+  // the port for each request does not wait a whole silence twice.
+  const bool QuietSinceOpen = !FConnection.WaitForData(0);
   FConnection.ClearDeviceBuffers(true, true);
-  FConnection.WaitForData(FConnection.GetRealSilentInterval());
+  const TClock::time_point QuietSince = QuietSinceOpen ? FConnection.OpenedAt() : TClock::now();
+  bool FirstQuery = true;
   while (!Terminated()) {
     WaitForWakeUp();
     TModbusTransactionPtr T;
     while (!Terminated() && FetchNextTransaction(T)) {
       try {
+        if (std::exchange(FirstQuery, false)) FConnection.WaitForQuietLine(QuietSince);
         ExecuteTransaction(*T);
         if (T->Info.Address != BroadcastAddress || T->Custom)
           FConnection.PostTransactionComplete(std::move(T));

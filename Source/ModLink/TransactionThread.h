@@ -19,6 +19,7 @@
 #include "FrameHook.h"
 #include "ModbusFraming.h"
 #include "ModbusTransaction.h"
+#include "ReusableThread.h"
 #include "platform/OsEvent.h"
 #include "platform/ThreadPriority.h"
 
@@ -106,10 +107,12 @@ class TTransactionThread {
   std::mutex FQueueLock;
   std::deque<TModbusTransactionPtr> FTransactionQueue;
   std::atomic<bool> FTerminated{false};
-  std::atomic<TNativeThreadId> FNativeThreadId{0};  // the worker's, for SetPriority
-  std::atomic<int> FPriority{3};                    // the ordinal to apply
+  std::mutex FPriorityLock;
+  TNativeThreadId FNativeThreadId = 0;  // the worker's while it runs, for SetPriority
+  int FPriority = 3;                    // the ordinal to apply
+  bool FPriorityChanged = false;        // the thread may keep it: not to be reused
   std::mutex FCallLock;
   std::shared_ptr<TMainCall> FPendingCall;  // the call waiting for the main thread, if any
   std::shared_ptr<TMainCall> FDeferredCall;  // given up at the stop, run after the worker ended
-  std::thread FThread;
+  TReusableThread& FThread;  // the connection's
 };

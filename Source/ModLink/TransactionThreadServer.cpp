@@ -55,7 +55,9 @@ void TTransactionThread::ServerExecute() {
       const int ReplySize =
           FFraming.Encode(Transaction.ReplyBuffer, FOutputBuffer.data(), FInterimBufferSize);
       InitFrameDataEvent(FOutputBuffer.data(), ReplySize, true);
-      FConnection.ClearDeviceBuffers(true, true);
+      // With frames ended by their length, what followed the query on the line (another
+      // slave's reply) is the next frame: it is dropped only when a reply is to go out.
+      if (ReplySize > 0 || !FFraming.EndsByLength()) FConnection.ClearDeviceBuffers(true, true);
       const bool Sent =
           FConnection.SendFrame(FOutputBuffer.data(), ReplySize, FConnection.GetSendTimeout());
       if (ReplySize > 0)

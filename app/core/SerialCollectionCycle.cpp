@@ -100,6 +100,7 @@ bool TSerialCollectionCycle::CollectDataSerial() {
   FConnection.SetBaudRate(settings.BaudRate);
   FConnection.SetParity(settings.Parity);
   FConnection.SetStopBits(sb1);
+  FConnection.SetFrameEndByLength(settings.FrameEndByLength);
   FClient.SetServerAddress(static_cast<std::uint8_t>(StrToInt(settings.SlaveAddressText) & 0xFF));
   FMap.SetBaseAddress(BaseAddressFor(TMapSettings{settings.Float32, settings.MeterInstanceIndex}));
 

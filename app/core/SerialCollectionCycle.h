@@ -38,6 +38,7 @@ struct TSerialCycleSettings {
   TBaudRate BaudRate = br115200;      // the item selected in BaudRateCombo
   TParityScheme Parity = psNone;      // the item selected in ParityCombo
   std::string SlaveAddressText = "1"; // SerialSlaveAddressEdit; its low 8 bits address the meter
+  bool FrameEndByLength = false;      // "Fine frame per lunghezza": replies end by their length
   int BytesSequenceIndex = 0;         // SerialBytesSequenceCombo, 0..3
   bool QvztMode = false;              // QvztModeCheckBox: always BS_0_1_2_3
   bool Float32 = false;               // Float32CheckBox

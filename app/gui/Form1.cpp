@@ -272,8 +272,8 @@ void TForm1::EvalEnablings() {
   for (QWidget* w : std::initializer_list<QWidget*>{
            QvztModeCheckBox, edtIPAddress, PortEdit, PollIntervalEdit, chkLeaveConnectionOpen, Label2,
            Label3, Label1, SerialPortEdit, SerialPollIntervalEdit, BaudRateCombo, ParityCombo,
-           SerialSlaveAddressEdit, Label4, Label5, Label8, Label9, Label10, ScanButton,
-           DetectButton, SerialDetectButton})
+           SerialSlaveAddressEdit, chkFrameEndByLength, Label4, Label5, Label8, Label9, Label10,
+           ScanButton, DetectButton, SerialDetectButton})
     w->setEnabled(idle);
   TcpTest1->setEnabled(idle);
   SerialTest1->setEnabled(idle);
@@ -417,6 +417,7 @@ TSerialCycleSettings TForm1::SerialCycleSettings() const {
   settings.BaudRate = SelectedBaudRate();
   settings.Parity = SelectedParity();
   settings.SlaveAddressText = SerialSlaveAddressEdit->text().toStdString();
+  settings.FrameEndByLength = chkFrameEndByLength->isChecked();
   settings.BytesSequenceIndex = SerialBytesSequenceCombo->currentIndex();
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();

@@ -145,6 +145,8 @@ public:
   QLabel* Label12 = nullptr;
   QComboBox* SerialBytesSequenceCombo = nullptr;
   QPushButton* SerialDetectButton = nullptr;  // "Rileva"
+  // RTU frames end by their predicted length instead of the line's silence.
+  QCheckBox* chkFrameEndByLength = nullptr;
   QPushButton* SerialPollButton = nullptr;
   QPushButton* ScanButton = nullptr;          // "Cerca dispositivo"
 

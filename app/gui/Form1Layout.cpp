@@ -152,6 +152,12 @@ void TForm1::BuildControls() {
   }
   // "Rileva" under the byte-sequence list it sets: the column has no room beside it.
   serial->addWidget(SerialDetectButton, row++, 1);
+  chkFrameEndByLength = Named(new QCheckBox(QStringLiteral("Fine frame per lunghezza"), Panel2),
+                              "chkFrameEndByLength");
+  chkFrameEndByLength->setToolTip(
+      QStringLiteral("Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
+                     "senza attendere il silenzio della linea"));
+  serial->addWidget(chkFrameEndByLength, row++, 0, 1, 2);
   serial->addWidget(SerialPollButton, row++, 0, 1, 2);
   serial->addWidget(ScanButton, row, 0, 1, 2);
   serial->setColumnStretch(1, 1);

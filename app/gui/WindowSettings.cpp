@@ -37,10 +37,11 @@ auto ListFields(Form& form) {
 
 template <typename Form>
 auto CheckFields(Form& form) {
-  return std::array<std::pair<const char*, QCheckBox*>, 3>{
+  return std::array<std::pair<const char*, QCheckBox*>, 4>{
       {{"map/qvzt", form.QvztModeCheckBox},
        {"map/float32", form.Float32CheckBox},
-       {"tcp/leaveOpen", form.chkLeaveConnectionOpen}}};
+       {"tcp/leaveOpen", form.chkLeaveConnectionOpen},
+       {"serial/frameEndByLength", form.chkFrameEndByLength}}};
 }
 
 }  // namespace

@@ -75,7 +75,9 @@ class TSimulatorThread {
       serial.Open();
       TTcpFrontEndSettings settings;
       settings.port = 0;
-      TModbusTcpFrontEnd tcp(settings, [&](const TTcpRequest& r) { return serial.AnswerPdu(r.pdu); });
+      TModbusTcpFrontEnd tcp(settings, [&](const TTcpRequest& r, std::span<std::uint8_t> reply) {
+        return serial.AnswerPdu(r.pdu, reply);
+      });
       tcp.Listen();
       port.set_value(tcp.Port());
       const int wake[] = {FStop[0], mainThread.WakeFd()};

@@ -94,6 +94,7 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
     combo->setCurrentIndex(1);
   Form->Float32CheckBox->setChecked(true);
   Form->chkLeaveConnectionOpen->setChecked(true);
+  Form->chkFrameEndByLength->setChecked(true);
   Form->resize(1200, 700);
   const QString port = Form->PortEdit->text();
   Form.reset();
@@ -110,6 +111,7 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
     EXPECT_EQ(combo->currentIndex(), 1) << combo->objectName().toStdString();
   EXPECT_TRUE(Form->Float32CheckBox->isChecked());
   EXPECT_TRUE(Form->chkLeaveConnectionOpen->isChecked());
+  EXPECT_TRUE(Form->chkFrameEndByLength->isChecked());
   EXPECT_EQ(Form->size(), QSize(1200, 700));
   // The map follows the restored options: instance 2, 32-bit float layout.
   EXPECT_EQ(Form->MBGrid->item(0, 0)->text(), QStringLiteral("1200"));

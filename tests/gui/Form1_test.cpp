@@ -130,7 +130,8 @@ protected:
                        static_cast<QWidget*>(Form->PollIntervalEdit),
                        static_cast<QWidget*>(Form->chkLeaveConnectionOpen),
                        static_cast<QWidget*>(Form->QvztModeCheckBox), static_cast<QWidget*>(Form->Label2),
-                       static_cast<QWidget*>(Form->SerialPortEdit), static_cast<QWidget*>(Form->BaudRateCombo)})
+                       static_cast<QWidget*>(Form->SerialPortEdit), static_cast<QWidget*>(Form->BaudRateCombo),
+                       static_cast<QWidget*>(Form->chkFrameEndByLength)})
       EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
   }
 
@@ -166,6 +167,8 @@ TEST_F(Form1Test, CreationShowsCaptionDefaultsListsAndIdleEnablings) {
   EXPECT_EQ(Form->PollIntervalEdit->text(), QStringLiteral("2"));
   EXPECT_EQ(Form->chkLeaveConnectionOpen->text(), QStringLiteral("Leave Connection Open"));
   EXPECT_FALSE(Form->chkLeaveConnectionOpen->isChecked());
+  EXPECT_EQ(Form->chkFrameEndByLength->text(), QStringLiteral("Fine frame per lunghezza"));
+  EXPECT_FALSE(Form->chkFrameEndByLength->isChecked());
   EXPECT_EQ(Form->Float32CheckBox->text(), QStringLiteral("32 Bit Floating Point"));
   EXPECT_FALSE(Form->Float32CheckBox->isChecked());
   for (QComboBox* combo : {Form->BytesSequenceCombo, Form->SerialBytesSequenceCombo}) {

@@ -13,7 +13,7 @@ TEST(MonitorOptionsTest, ReadsTheLineSettingsAndRefusesWhatNoLineHas) {
   TMonitorOptions o;
   const auto parsed =
       ParseMonitorOptions({"--serial", "ttyUSB0", "--baud", "9600", "--parity", "even",
-                           "--stop-bits", "2", "--mode", "ascii", "--format", "jsonl"},
+                           "--stop-bits", "2", "--mode", "ascii", "--format", "jsonl", "--fast-framing"},
                           o);
   ASSERT_EQ(parsed.Action, TCommandLine::TAction::Run) << parsed.Text;
   EXPECT_EQ(o.BaudRate, 9600u);
@@ -21,6 +21,7 @@ TEST(MonitorOptionsTest, ReadsTheLineSettingsAndRefusesWhatNoLineHas) {
   EXPECT_EQ(o.StopBits, sb2);
   EXPECT_EQ(o.Mode, tmASCII);
   EXPECT_EQ(o.Format, EMonitorFormat::mfJsonl);
+  EXPECT_TRUE(o.FrameEndByLength);
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{},
                                              {"--serial", "x", "--stop-bits", "3"},

@@ -73,12 +73,14 @@ protected:
 TEST_F(SerialCycleTest, MeterInstanceFiveWithFloat32ReadsFromRegister4200) {
   settings.Float32 = true;
   settings.MeterInstanceIndex = 4;
+  settings.FrameEndByLength = true;  // "Fine frame per lunghezza" reaches the connection
   Load("1-0:14.7.0|F|Frequenza\r\n");  // a single in the 32-bit-float layout
   slave.SetRegister(4200, 0x0007);
   slave.SetRegister(4201, 0x0000);
   slave.SetRegister(4202, 0x4248);  // 50.0f, least significant word first
   ASSERT_TRUE(cycle.CollectDataSerial());
   EXPECT_TRUE(connection.Active());
+  EXPECT_TRUE(connection.FrameEndByLength());
   ASSERT_TRUE(WaitForReplies(1));
   ASSERT_EQ(slave.RequestCount(), 1u);
   EXPECT_EQ(slave.Requests()[0].Start, 4200);

@@ -23,16 +23,18 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   EXPECT_EQ(target.BaudRate, br115200);
   EXPECT_EQ(target.Parity, psNone);
   EXPECT_EQ(target.SlaveAddress, 1);
+  EXPECT_FALSE(target.FrameEndByLength);
 
   // The serial settings may come before --serial too.
   const auto full = Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
-                           "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
+                           "--fast-framing", "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
   ASSERT_EQ(full.Action, TParsedCommandLine::TAction::Poll) << full.Error;
   const TSerialTarget& set = full.Options.Serial;
   EXPECT_EQ(set.Port, "ttyS1");
   EXPECT_EQ(set.BaudRate, br9600);
   EXPECT_EQ(set.Parity, psEven);
   EXPECT_EQ(set.SlaveAddress, 247);
+  EXPECT_TRUE(set.FrameEndByLength);
   EXPECT_EQ(full.Options.MeterInstanceIndex, 2);
   EXPECT_TRUE(full.Options.Float32);
   EXPECT_EQ(full.Options.Count, 2);
@@ -56,6 +58,7 @@ TEST(SerialPollOptions, BadValuesAndCombinationsAreUsageErrors) {
       {"--serial"},
       {"--tcp", "127.0.0.1", "--baud", "9600"},
       {"--tcp", "127.0.0.1", "--slave", "2"},
+      {"--tcp", "127.0.0.1", "--fast-framing"},
       {"--serial", "p", "--tcp", "127.0.0.1"},
       {"--serial", "p", "--leave-open"},
       {"--baud", "9600"},

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -25,9 +26,10 @@ using namespace std::chrono_literals;
 
 // Answers every PDU with its function code and its length, so a test sees
 // which request a reply belongs to.
-Bytes EchoHandler(const TTcpRequest& r) {
-  if (r.pdu[0] == 6) return {0x86, 1};
-  return {r.pdu[0], static_cast<std::uint8_t>(r.pdu.size())};
+std::size_t EchoHandler(const TTcpRequest& r, std::span<std::uint8_t> reply) {
+  reply[0] = r.pdu[0] == 6 ? 0x86 : r.pdu[0];
+  reply[1] = r.pdu[0] == 6 ? 1 : static_cast<std::uint8_t>(r.pdu.size());
+  return 2;
 }
 
 Bytes Frame(std::uint16_t tid, std::uint8_t unit, const Bytes& pdu, std::uint16_t protocol = 0) {
@@ -264,8 +266,9 @@ TEST_F(TcpFrontEnd, AtTheLimitALeavingClientMakesRoomElseTheLongestIdleOne) {
 }
 
 TEST_F(TcpFrontEnd, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
-  Start(TTcpFrontEndSettings{}, [](const TTcpRequest& r) {
-    return Bytes(250, r.pdu[0]);  // a large reply for a small request
+  Start(TTcpFrontEndSettings{}, [](const TTcpRequest& r, std::span<std::uint8_t> reply) {
+    std::fill_n(reply.begin(), 250, r.pdu[0]);  // a large reply for a small request
+    return std::size_t{250};
   });
   Client c(Port());
   const Bytes f = Frame(1, 0, {3, 0, 0, 0, 125});

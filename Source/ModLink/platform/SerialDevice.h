@@ -89,6 +89,7 @@ private:
   bool FOwned = false;
   std::string FName;
   std::uint32_t FCharacterTimeUs = 1042;  // one character at the programmed rate (9600 8E1)
+  mutable bool FHasLineStatus = true;      // the device tells when its last character has left
   // What an implementation keeps between calls (Windows: the read in flight).
   struct TPlatformState;
   TPlatformState* FState = nullptr;

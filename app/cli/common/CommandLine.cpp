@@ -97,6 +97,13 @@ CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode) {
       ->transform(modes);
 }
 
+CLI::Option* AddFastFramingOption(CLI::App& App, bool& FrameEndByLength) {
+  return App.add_flag("--fast-framing", FrameEndByLength,
+                      "end an RTU frame as soon as the bytes its function code announces have "
+                      "arrived, instead of after the line's silence (which stays the rule for "
+                      "functions of unpredictable length)");
+}
+
 CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format) {
   std::vector<std::pair<std::string, EOutputFormat>> choices;
   for (EOutputFormat format : ALL_OUTPUT_FORMATS) choices.emplace_back(FormatName(format), format);

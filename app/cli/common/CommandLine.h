@@ -66,6 +66,8 @@ CLI::Validator OneOf(std::vector<std::pair<std::string, T>> Choices,
 // Options every program spells the same way.
 CLI::Option* AddParityOption(CLI::App& App, TParityScheme& Parity);
 CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode);
+// --fast-framing: RTU frames end by the length their function code announces.
+CLI::Option* AddFastFramingOption(CLI::App& App, bool& FrameEndByLength);
 CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format);
 
 // The --help layout of the programs: the synopsis, the description, each

@@ -29,6 +29,9 @@ void ApplyLineSettings(TModbusConnection& Connection, const TMonitorOptions& Opt
   Connection.SetStopBits(Options.StopBits);
   Connection.SetTransmissionMode(Options.Mode);
   Connection.SetConnectionMode(cmMonitor);
+  // The query ends by the length its function code announces, and the reply after it by
+  // the length that query calls for.
+  Connection.SetFrameEndByLength(Options.FrameEndByLength);
   // RTS high would switch many RS-485 adapters to sending, silencing what we
   // came to hear and holding the bus.
   Connection.SetRTSEnabled(false);
@@ -48,7 +51,8 @@ std::string Describe(const TMonitorOptions& Options) {
   const char* parity = Options.Parity == psEven ? "even" : Options.Parity == psOdd ? "odd" : "none";
   return std::string(Options.Mode == tmASCII ? "ASCII" : "RTU") + ", " +
          std::to_string(Options.BaudRate) + " baud, parity " + parity + ", " +
-         (Options.StopBits == sb2 ? "2 stop bits" : "1 stop bit");
+         (Options.StopBits == sb2 ? "2 stop bits" : "1 stop bit") +
+         (Options.FrameEndByLength && Options.Mode == tmRTU ? ", frames end by length" : "");
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ TCommandLine ParseMonitorOptions(const std::vector<std::string>& Arguments, TMon
       ->type_name("N")
       ->transform(OneOf<TStopBits>({{"1", sb1}, {"2", sb2}}));
   AddModeOption(app, o.Mode)->group(line);
+  AddFastFramingOption(app, o.FrameEndByLength)->group(line);
   app.add_option("--format", o.Format, "text or jsonl (default text)")
       ->group("Output")
       ->type_name("FORMAT")
@@ -70,5 +71,5 @@ TCommandLine ParseMonitorOptions(const std::vector<std::string>& Arguments, TMon
 
 std::string MonitorSynopsis() {
   return "Usage: kq517mon --serial PORT [--baud N] [--parity none|even|odd] [--stop-bits 1|2]\n"
-         "                [--mode rtu|ascii] [--format text|jsonl]\n";
+         "                [--mode rtu|ascii] [--fast-framing] [--format text|jsonl]\n";
 }

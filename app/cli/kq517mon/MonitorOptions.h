@@ -17,6 +17,7 @@ struct TMonitorOptions {
   TParityScheme Parity = psNone;                   // --parity
   TStopBits StopBits = sb1;                        // --stop-bits 1|2
   TTransmissionMode Mode = tmRTU;                  // --mode rtu|ascii
+  bool FrameEndByLength = false;                   // --fast-framing
   EMonitorFormat Format = EMonitorFormat::mfText;  // --format text|jsonl
 };
 

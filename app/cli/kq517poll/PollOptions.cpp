@@ -133,6 +133,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->type_name("N")
       ->check(CLI::Range(1, 255))
       ->excludes(tcp);
+  AddFastFramingOption(*app, o.Serial.FrameEndByLength)->group(serialGroup)->excludes(tcp);
 
   const std::string mapGroup = "Map and decoding";
   app->add_option("--meter", o.MeterInstanceIndex,
@@ -255,7 +256,7 @@ std::string PollSynopsis(const std::string& ProgramName) {
          " --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S] [--leave-open]\n"
          "       " +
          ProgramName +
-         " --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]\n"
+         " --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N] [--fast-framing]\n"
          "         [--meter 1..5] [--float32] [--qvzt] [--byte-order "
          "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"

@@ -29,6 +29,7 @@ struct TSerialTarget {
   TBaudRate BaudRate = br115200;
   TParityScheme Parity = psNone;
   int SlaveAddress = 1;
+  bool FrameEndByLength = false;  // --fast-framing
 };
 
 enum class ETransport { trTcp, trSerial };

@@ -16,6 +16,7 @@ TSerialCycleSettings CycleSettings(const TPollOptions& Options) {
   settings.BaudRate = Options.Serial.BaudRate;
   settings.Parity = Options.Serial.Parity;
   settings.SlaveAddressText = std::to_string(Options.Serial.SlaveAddress);
+  settings.FrameEndByLength = Options.Serial.FrameEndByLength;
   settings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
   settings.QvztMode = Options.Qvzt;
   settings.Float32 = Options.Float32;

@@ -5,10 +5,10 @@
 TMeterRegisters::TMeterRegisters(const TSimulatedMeter& meter, const TSimClock& clock)
     : FMeter(meter), FClock(clock) {}
 
+// The local time is converted only when the second has changed, not per request.
 void TMeterRegisters::Refresh() {
-  const TSimTime now = FClock.Now();
-  const auto second = static_cast<long long>(std::floor(now.seconds));
-  if (FRenderedSecond == second) return;
-  FMeter.Render(now, FBank);
-  FRenderedSecond = second;
+  const std::int64_t tick = FClock.SecondTick();
+  if (FRenderedTick == tick) return;
+  FMeter.Render(FClock.Now(), FBank);
+  FRenderedTick = tick;
 }

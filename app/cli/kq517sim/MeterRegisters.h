@@ -23,5 +23,5 @@ class TMeterRegisters {
   const TSimulatedMeter& FMeter;
   const TSimClock& FClock;
   TRegisterBank FBank;
-  std::optional<long long> FRenderedSecond;
+  std::optional<std::int64_t> FRenderedTick;
 };

@@ -51,8 +51,8 @@ void TModbusTcpFrontEnd::Listen() {
 }
 
 bool TModbusTcpFrontEnd::ServeOnce(int timeoutMs, std::span<const TPollHandle> wakeFds) {
-  std::vector<TPollEntry> fds;
-  fds.reserve(1 + wakeFds.size() + FClients.size());
+  std::vector<TPollEntry>& fds = FPollEntries;
+  fds.clear();
   for (TPollHandle fd : wakeFds) fds.push_back({fd});
   const std::size_t listenAt = fds.size();
   if (FListenFd != NoPollHandle) fds.push_back({FListenFd});
@@ -113,6 +113,8 @@ bool TModbusTcpFrontEnd::CloseLongestIdleClient() {
   return true;
 }
 
+// Reads until a read leaves room in the buffer: the socket is then empty, and
+// poll() tells when more comes, so no read is spent on learning that nothing is there.
 void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
   while (!client.closed && !client.peerClosed && client.Pending() < MaxPendingReplyBytes) {
     const std::size_t room = client.in.size() - client.inUsed;
@@ -129,6 +131,7 @@ void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
     if (client.inUsed == 0) client.frameStarted = TClock::now();
     client.inUsed += static_cast<std::size_t>(n);
     ProcessFrames(client);
+    if (static_cast<std::size_t>(n) < room) break;
   }
   if (!client.closed && client.Pending() > 0) FlushTo(client);
   if (client.peerClosed && client.Pending() == 0) client.closed = true;
@@ -150,15 +153,24 @@ void TModbusTcpFrontEnd::ProcessFrames(TClient& client) {
     const TTcpRequest request{client.peer, static_cast<std::uint16_t>(WordAt(header)),
                               header[6],
                               std::span<const std::uint8_t>(header + HEADER_SIZE, length - 1)};
-    const std::vector<std::uint8_t> reply = FHandler(request);
-    if (!reply.empty() && reply.size() <= MAX_LENGTH - 1) {
-      const std::size_t replyLength = reply.size() + 1;
-      const std::uint8_t replyHeader[HEADER_SIZE] = {
-          header[0], header[1], 0, 0, static_cast<std::uint8_t>(replyLength >> 8),
-          static_cast<std::uint8_t>(replyLength & 0xFF), header[6]};
-      client.out.insert(client.out.end(), replyHeader, replyHeader + HEADER_SIZE);
-      client.out.insert(client.out.end(), reply.begin(), reply.end());
+    // The reply is written in place behind its header; the buffer keeps its
+    // capacity between requests.
+    const std::size_t replyAt = client.out.size();
+    client.out.resize(replyAt + HEADER_SIZE + MaxPduSize);
+    const std::size_t replySize =
+        std::min(FHandler(request, std::span<std::uint8_t>(client.out.data() + replyAt + HEADER_SIZE, MaxPduSize)),
+                 MaxPduSize);
+    if (replySize > 0) {
+      const std::size_t replyLength = replySize + 1;
+      std::uint8_t* replyHeader = client.out.data() + replyAt;
+      replyHeader[0] = header[0];
+      replyHeader[1] = header[1];
+      replyHeader[2] = replyHeader[3] = 0;
+      replyHeader[4] = static_cast<std::uint8_t>(replyLength >> 8);
+      replyHeader[5] = static_cast<std::uint8_t>(replyLength & 0xFF);
+      replyHeader[6] = header[6];
     }
+    client.out.resize(replySize > 0 ? replyAt + HEADER_SIZE + replySize : replyAt);
     client.lastRequest = TClock::now();
     at += frameSize;
   }

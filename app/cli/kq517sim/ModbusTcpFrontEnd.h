@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PollHandle.h"
+#include "platform/Sockets.h"
 
 struct TTcpFrontEndSettings {
   std::string host = "127.0.0.1";  // a loopback address or "localhost"
@@ -36,11 +36,13 @@ struct TTcpRequest {
 
 class TModbusTcpFrontEnd {
  public:
-  // Returns the reply PDU; an empty reply sends nothing.
-  using TPduHandler = std::function<std::vector<std::uint8_t>(const TTcpRequest&)>;
+  // Writes the reply PDU into `reply` (room for MaxPduSize bytes) and returns
+  // its size; 0 sends nothing.
+  using TPduHandler = std::function<std::size_t(const TTcpRequest&, std::span<std::uint8_t> reply)>;
 
   // Largest frame: 7-byte header (unit id included) plus a 253-byte PDU.
   static constexpr std::size_t MaxFrameSize = 260;
+  static constexpr std::size_t MaxPduSize = 253;
   // Unsent reply bytes above which a client is no longer read from.
   static constexpr std::size_t MaxPendingReplyBytes = 16384;
 
@@ -81,4 +83,5 @@ class TModbusTcpFrontEnd {
   TPollHandle FListenFd = NoPollHandle;
   std::uint16_t FPort = 0;
   std::vector<std::unique_ptr<TClient>> FClients;
+  std::vector<TPollEntry> FPollEntries;  // kept between calls: serving allocates nothing
 };

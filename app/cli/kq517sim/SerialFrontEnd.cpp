@@ -3,6 +3,7 @@
 #include "ModLinkError.h"
 #include "RequestLog.h"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -25,7 +26,8 @@ TParityScheme ParityOf(char parity) {
 }  // namespace
 
 TSerialFrontEnd::TSerialFrontEnd(const TSerialSettings& settings, TMeterRegisters& registers)
-    : FSettings(settings), FServer(registers) {
+    : FSettings(settings), FServer(registers), FPduTransaction(MaxFrameADUSizeRTU) {
+  FPduTransaction.ErrorCheck = false;
   FServer.SetAddress(FSettings.slaveAddress);
   FServer.SetConnection(&FConnection);
 }
@@ -64,6 +66,7 @@ void TSerialFrontEnd::Open() {
   FConnection.SetParity(ParityOf(FSettings.parity));
   FConnection.SetStopBits(FSettings.stopBits == 2 ? sb2 : sb1);
   FConnection.SetDataBits(db8);
+  FConnection.SetFrameEndByLength(FSettings.frameEndByLength);
   if (OnLog) {
     FConnection.OnFrameReceive = [this](TModbusConnection&, const TFrameData& raw) {
       FLastQuery = PduOfRawFrame(raw);
@@ -102,22 +105,30 @@ std::vector<std::uint8_t> TSerialFrontEnd::PduOfRawFrame(const TFrameData& raw) 
 }
 
 std::vector<std::uint8_t> TSerialFrontEnd::AnswerPdu(std::span<const std::uint8_t> pdu) {
-  const int header = FConnection.DetermineHeaderSize();
-  const int check = FConnection.DetermineErrorCheckSize();
-  TModbusTransaction transaction(FConnection.DetermineMaximumFrameSize());
-  if (pdu.empty() || static_cast<int>(pdu.size()) + header + check > transaction.QueryBuffer.Capacity()) {
-    return {};
-  }
-  // The query as it would arrive on the line, addressed to our slave.
+  std::uint8_t reply[MaxFramePDUSize];
+  const std::size_t size = AnswerPdu(pdu, reply);
+  return {reply, reply + size};
+}
+
+std::size_t TSerialFrontEnd::AnswerPdu(std::span<const std::uint8_t> pdu,
+                                       std::span<std::uint8_t> reply) {
+  TModbusTransaction& transaction = FPduTransaction;
   TModbusBuffer& query = transaction.QueryBuffer;
+  // The address and the PDU, as the query arrives on the line but for its check.
+  if (pdu.empty() || static_cast<int>(pdu.size()) + 1 > query.Capacity()) return 0;
+  query.SetSize(0);
+  query.Seek(smBufStart);
   query.PutByte(FServer.Address());
   query.PutBlock(pdu.data(), static_cast<int>(pdu.size()));
-  FConnection.EmitErrorCheck(query);
+  transaction.ReplyBuffer.SetSize(0);
   transaction.Info.Address = FServer.Address();
   FServer.ProcessTransaction(transaction);
 
-  const TModbusBuffer& reply = transaction.ReplyBuffer;
-  const int end = reply.Size() - check;
-  if (end <= header) return {};
-  return {reply.StartPtr() + header, reply.StartPtr() + end};
+  const TModbusBuffer& answer = transaction.ReplyBuffer;
+  const int header = FConnection.DetermineHeaderSize();
+  if (answer.Size() <= header) return 0;
+  const auto size = static_cast<std::size_t>(answer.Size() - header);
+  if (size > reply.size()) return 0;
+  std::memcpy(reply.data(), answer.StartPtr() + header, size);
+  return size;
 }

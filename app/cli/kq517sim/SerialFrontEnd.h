@@ -24,6 +24,7 @@ struct TSerialSettings {
   char parity = 'N';  // 'N', 'E' or 'O'
   int stopBits = 1;
   std::uint8_t slaveAddress = 1;
+  bool frameEndByLength = false;  // queries end by their length, not the line's silence
 };
 
 class TSerialFrontEnd {
@@ -47,6 +48,9 @@ class TSerialFrontEnd {
   // Answers a request PDU (function code first) as this slave does on the
   // line; an empty result means no reply. Main thread only.
   std::vector<std::uint8_t> AnswerPdu(std::span<const std::uint8_t> pdu);
+  // The same into `reply` (room for the largest PDU, 253 bytes), returning
+  // its size: no allocation and no CRC, for requests that come without one.
+  std::size_t AnswerPdu(std::span<const std::uint8_t> pdu, std::span<std::uint8_t> reply);
 
   // When set before Open: one line per exchange on the line.
   std::function<void(const std::string&)> OnLog;
@@ -60,4 +64,6 @@ class TSerialFrontEnd {
   std::string FPath;
   TPseudoTerminal FTerminal;
   std::vector<std::uint8_t> FLastQuery;
+  // One transaction serves every request that arrives as a bare PDU.
+  TModbusTransaction FPduTransaction;
 };

@@ -64,6 +64,13 @@ TSimTime TSimClock::Now() const {
   return t;
 }
 
+std::int64_t TSimClock::SecondTick() const {
+  if (FFixed) return 0;
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 std::optional<TSimTime> ParseSimTime(std::string_view text) {
   const std::string s(text);
   TSimTime t;

@@ -23,6 +23,10 @@ class TSimClock {
   explicit TSimClock(const TSimTime& fixed);
 
   TSimTime Now() const;
+  // A number that changes when the clock moves on to another second, cheap to
+  // read: no calendar or time-zone conversion. Local seconds begin with the
+  // system's, since time zones differ from it by whole seconds.
+  std::int64_t SecondTick() const;
   bool IsFixed() const { return FFixed.has_value(); }
 
  private:

@@ -116,6 +116,7 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->group(serial)
       ->type_name("N")
       ->check(CLI::Range(1, 247));
+  AddFastFramingOption(*app, o.frameEndByLength)->group(serial);
 
   const std::string meter = "The meter";
   app->add_flag("--qvzt", o.qvzt, "serve qvztmap.cfg (64-bit layout only, no firmware word)")

@@ -27,6 +27,7 @@ struct TSimOptions {
   TParityScheme parity = psNone;
   int stopBits = 1;
   int slaveAddress = 1;
+  bool frameEndByLength = false;  // --fast-framing
   // The meter
   bool qvzt = false;
   std::string mapFile;  // empty: map.cfg / qvztmap.cfg

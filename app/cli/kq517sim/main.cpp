@@ -75,6 +75,7 @@ TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   s.parity = o.parity == psEven ? 'E' : o.parity == psOdd ? 'O' : 'N';
   s.stopBits = o.stopBits;
   s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
+  s.frameEndByLength = o.frameEndByLength;
   return s;
 }
 
@@ -115,20 +116,22 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request) {
-    std::vector<std::uint8_t> reply;
+  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
+    std::size_t size = 0;
     try {
-      reply = serial.AnswerPdu(request.pdu);
+      size = serial.AnswerPdu(request.pdu, reply);
     } catch (const std::exception& e) {
       std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
-      reply = {static_cast<std::uint8_t>(request.pdu[0] | 0x80), 4};  // server failure
+      reply[0] = static_cast<std::uint8_t>(request.pdu[0] | 0x80);
+      reply[1] = 4;  // server failure
+      size = 2;
     }
     if (o.verbose) {
       std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
-                << request.transactionId << ": " << DescribeExchange(request.pdu, reply)
+                << request.transactionId << ": " << DescribeExchange(request.pdu, reply.first(size))
                 << std::endl;
     }
-    return reply;
+    return size;
   });
   if (!o.noTcp) {
     tcp.Listen();
@@ -147,9 +150,13 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
             << "; Ctrl-C stops" << std::endl;
 
   const TPollHandle wake[] = {stop.Fd(), mainThread.WakeFd()};
-  while (!stop.Requested()) {
-    tcp.ServeOnce(-1, wake);
+  // A stop and the posted calls (the serial line's) wake the loop; only then are they
+  // looked at, so that a request costs no system call beyond its poll, read and write.
+  bool stopped = stop.Requested();
+  while (!stopped) {
+    if (!tcp.ServeOnce(-1, wake)) continue;
     mainThread.RunPending();
+    stopped = stop.Requested();
   }
   serial.OnLog = nullptr;
   serial.Close();

@@ -42,6 +42,7 @@ void TSerialDevice::Open(const std::string& PortName) {
   }
   FHandle = Handle;
   FOwned = true;
+  FHasLineStatus = true;
 }
 
 void TSerialDevice::Attach(TNativeHandle Handle) {
@@ -55,6 +56,7 @@ void TSerialDevice::Attach(TNativeHandle Handle) {
     Fail(ModLinkMessages::SCouldNotOpenPort);
   FHandle = Handle;
   FOwned = false;
+  FHasLineStatus = true;
 }
 
 void TSerialDevice::Close() {
@@ -173,10 +175,14 @@ std::size_t TSerialDevice::OutputPending() const {
   if (::ioctl(FHandle, TIOCOUTQ, &Queued) < 0) Fail("read the output queue of");
   if (Queued > 0) return static_cast<std::size_t>(Queued);
   // The driver's queue is empty; a UART may still be shifting out its last character
-  // (other devices do not tell, and count as empty).
+  // (other devices do not tell, and count as empty; they are not asked again).
+  if (!FHasLineStatus) return 0;
   unsigned Status = 0;
-  if (::ioctl(FHandle, TIOCSERGETLSR, &Status) == 0 && !(Status & TIOCSER_TEMT)) return 1;
-  return 0;
+  if (::ioctl(FHandle, TIOCSERGETLSR, &Status) != 0) {
+    FHasLineStatus = false;
+    return 0;
+  }
+  return (Status & TIOCSER_TEMT) ? 0 : 1;
 }
 
 std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {

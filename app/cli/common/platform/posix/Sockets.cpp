@@ -73,8 +73,9 @@ int gSpareFd = -1;
 void StartSockets() {}
 
 bool PollHandles(std::span<TPollEntry> entries, int timeoutMs) {
-  std::vector<pollfd> fds;
-  fds.reserve(entries.size());
+  // Kept between calls, so that a server's every wake-up allocates nothing.
+  thread_local std::vector<pollfd> fds;
+  fds.clear();
   for (const TPollEntry& e : entries) {
     const short events =
         static_cast<short>((e.wantRead ? POLLIN : 0) | (e.wantWrite ? POLLOUT : 0));

@@ -1,0 +1,131 @@
+// One serial poll cycle of a 125-register map as the poller and the window run it: write the
+// settings, open the port, queue the read, decode the reply on the main thread, close the
+// port. Its anchor, in the same run, is the same read on a port kept open. Argument 0: frames
+// end at the line's silence (16 ms at 115200 bit/s); 1: by their predicted length.
+// The libmodbus RTU slave and the pty bridge run in a child process.
+// Run: bench_serial_cycle --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "LibmodbusRtuServer.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "PtyBridge.h"
+#include "SerialCollectionCycle.h"
+#include "platform/MainThread.h"
+
+namespace {
+
+constexpr int Slave = 1;
+std::string GLinePath;
+
+// The firmware word and 62 singles: 125 registers, the most one request holds.
+std::string Map125() {
+  std::string Text;
+  for (int i = 0; i < 62; ++i) Text += "1-0:32.7." + std::to_string(i) + "|f|Tensione " + std::to_string(i) + "\n";
+  return Text;
+}
+
+struct TPoll {
+  explicit TPoll(bool FrameEndByLength) {
+    if (Map.LoadConfigFromBytes(mpNormal, Map125(), TMapSettings{}) != TLoadResult::lrOk ||
+        Map.RequestSize(TMapSettings{}) != 125)
+      throw std::logic_error("the benchmark map must span 125 registers");
+    Map.UpdateGridStruct();
+    Settings.Port = GLinePath;
+    Settings.FrameEndByLength = FrameEndByLength;
+    Cycle.OnReplyHandled = [this](const TTransactionInfo& Info) { Reply = Info.Reply; };
+    Cycle.StartPoll();
+  }
+  bool WaitForReply() {
+    return DefaultMainThread().ProcessMessagesUntil([this] { return Reply.has_value(); },
+                                                    std::chrono::seconds(5)) &&
+           Reply == srNormalReply;
+  }
+  TModbusConnection Connection;
+  TModbusClient Client;
+  TRegisterMap Map;
+  TSerialCycleSettings Settings;
+  TSerialCollectionCycle Cycle{Connection, Client, Map, [this] { return Settings; }};
+  std::optional<TServerReply> Reply;
+};
+
+void BM_SerialPollCycle(benchmark::State& State) {
+  TPoll Poll(State.range(0) != 0);
+  for (auto _ : State) {
+    Poll.Reply.reset();
+    if (!Poll.Cycle.PollSerialUpdate() || !Poll.WaitForReply() || !Poll.Cycle.Decoded() ||
+        Poll.Connection.Active()) {
+      State.SkipWithError("cycle failed");
+      break;
+    }
+  }
+}
+
+void BM_ReadOnOpenPort(benchmark::State& State) {
+  TPoll Poll(State.range(0) != 0);
+  Poll.Connection.SetPort(GLinePath);
+  Poll.Connection.SetBaudRate(br115200);
+  Poll.Connection.SetParity(psNone);
+  Poll.Connection.SetFrameEndByLength(State.range(0) != 0);
+  Poll.Client.SetServerAddress(Slave);
+  std::optional<TServerReply> Reply;
+  Poll.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& Info, auto, auto, auto&) { Reply = Info.Reply; };
+  Poll.Connection.Open();
+  for (auto _ : State) {
+    Reply.reset();
+    Poll.Client.ReadHoldingRegisters(0, 125);
+    if (!DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); }, std::chrono::seconds(5)) ||
+        Reply != srNormalReply) {
+      State.SkipWithError("read failed");
+      break;
+    }
+  }
+  Poll.Connection.Close();
+}
+
+BENCHMARK(BM_SerialPollCycle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ReadOnOpenPort)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// The bridge and the libmodbus slave, in a child process until it is killed.
+pid_t StartSlave() {
+  int Channel[2];
+  if (::pipe(Channel) != 0) return -1;
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::close(Channel[0]);
+    serialtest::TPtyBridge Bridge;
+    interop::TLibmodbusRtuServer Server(Bridge.PathB(), Slave);
+    const std::string Path = Bridge.PathA() + "\n";
+    if (::write(Channel[1], Path.data(), Path.size()) < 0) _exit(1);
+    ::close(Channel[1]);
+    for (;;) ::pause();
+  }
+  ::close(Channel[1]);
+  char Buffer[256] = {};
+  std::size_t Got = 0;
+  while (Got < sizeof Buffer - 1 && ::read(Channel[0], Buffer + Got, 1) == 1 && Buffer[Got] != '\n') ++Got;
+  ::close(Channel[0]);
+  GLinePath.assign(Buffer, Got);
+  return Child;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const pid_t Child = StartSlave();
+  if (Child < 0 || GLinePath.empty()) return 1;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  ::kill(Child, SIGTERM);
+  ::waitpid(Child, nullptr, 0);
+  return 0;
+}
