@@ -35,6 +35,9 @@ function(kq_add_test)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  if(KQ_TSAN)
+    target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TsanQtSuppressions.cpp)
+  endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock
                         kq_project_options Threads::Threads)
   gtest_discover_tests(${T_NAME}

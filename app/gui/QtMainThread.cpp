@@ -45,25 +45,41 @@ TQtMainThread::TQtMainThread() : FContext(std::make_unique<QObject>()) {}
 TQtMainThread::~TQtMainThread() {
   FContext.reset();
   std::deque<std::shared_ptr<TSyncCall>> waiting;
+  std::deque<std::function<void()>> dropped;  // destroyed outside the lock
   {
     std::lock_guard guard(FLock);
     waiting.swap(FSyncCalls);
+    dropped.swap(FPostedCalls);
   }
   for (auto& call : waiting)
     call->Finish(std::make_exception_ptr(std::runtime_error("the main thread has ended")));
 }
 
+// The call waits in a list of our own, and the event posted for it runs the
+// list: the hand-over between the threads then happens under FLock, where
+// thread checkers see it, not only inside Qt's event queue. Each event runs
+// whatever is in the list by then, so calls keep the order they were posted in.
 void TQtMainThread::Post(std::function<void()> Fn) {
-  QMetaObject::invokeMethod(
-      FContext.get(),
-      [fn = std::move(Fn)] {
-        try {
-          fn();
-        } catch (...) {
-          HandleApplicationException(std::current_exception());
-        }
-      },
-      Qt::QueuedConnection);
+  {
+    std::lock_guard guard(FLock);
+    FPostedCalls.push_back(std::move(Fn));
+  }
+  QMetaObject::invokeMethod(FContext.get(), [this] { RunPostedCalls(); }, Qt::QueuedConnection);
+}
+
+void TQtMainThread::RunPostedCalls() {
+  std::deque<std::function<void()>> calls;
+  {
+    std::lock_guard guard(FLock);
+    calls.swap(FPostedCalls);
+  }
+  for (auto& fn : calls) {
+    try {
+      fn();
+    } catch (...) {
+      HandleApplicationException(std::current_exception());
+    }
+  }
 }
 
 void TQtMainThread::Synchronize(std::function<void()> Fn) {

@@ -40,9 +40,12 @@ public:
 private:
   struct TSyncCall;
 
+  void RunPostedCalls();
+
   // The object whose thread runs the calls; queued events die with it.
   std::unique_ptr<QObject> FContext;
   std::mutex FLock;
+  std::deque<std::function<void()>> FPostedCalls;
   std::deque<std::shared_ptr<TSyncCall>> FSyncCalls;
 };
 
