@@ -9,8 +9,10 @@ bool HasNumericValue(ERegisterType Type) {
 
 std::string WithDecimalPoint(std::string Text, std::string_view DecimalSeparator) {
   if (DecimalSeparator.empty() || DecimalSeparator == ".") return Text;
-  if (const auto at = Text.find(DecimalSeparator); at != std::string::npos)
-    Text.replace(at, DecimalSeparator.size(), ".");
+  if (const auto at = Text.find(DecimalSeparator); at != std::string::npos) {
+    Text[at] = '.';  // erase + assign rather than replace: g++ 12 warns falsely on replace
+    Text.erase(at + 1, DecimalSeparator.size() - 1);
+  }
   return Text;
 }
 
