@@ -10,7 +10,7 @@ bool HasNumericValue(ERegisterType Type) {
 std::string WithDecimalPoint(std::string Text, std::string_view DecimalSeparator) {
   if (DecimalSeparator.empty() || DecimalSeparator == ".") return Text;
   if (const auto at = Text.find(DecimalSeparator); at != std::string::npos) {
-    Text[at] = '.';  // erase + assign rather than replace: g++ 12 warns falsely on replace
+    Text[at] = '.';
     Text.erase(at + 1, DecimalSeparator.size() - 1);
   }
   return Text;

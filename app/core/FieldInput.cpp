@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Commons.h"
+#include "EntryValues.h"
 #include "ValueDecoding.h"
 
 namespace {
@@ -27,11 +28,7 @@ std::string_view Trimmed(std::string_view Text) {
 
 double FieldDecimal(std::string_view Field, const std::string& Text,
                     std::string_view DecimalSeparator) {
-  std::string number(Trimmed(Text));
-  if (!DecimalSeparator.empty() && DecimalSeparator != ".") {
-    const std::size_t at = number.find(DecimalSeparator);
-    if (at != std::string::npos) number.replace(at, DecimalSeparator.size(), ".");
-  }
+  const std::string number = WithDecimalPoint(std::string(Trimmed(Text)), DecimalSeparator);
   // Only digits, one point and a leading sign: from_chars alone would also
   // take "1e3", "inf" and "nan".
   std::size_t digits = 0;

@@ -38,7 +38,9 @@ void TPollPrinter::PrintTable(const TCycleRecord& Record) {
   lines.reserve(Record.Rows.size() + 1);
   lines.emplace_back(std::begin(GRID_HEADERS), std::end(GRID_HEADERS));
   for (std::size_t i = 0; i < Record.Rows.size(); ++i) {
-    auto& cells = lines.emplace_back(Record.Rows[i].begin(), Record.Rows[i].end());
+    auto& cells = lines.emplace_back();
+    cells.reserve(Record.Rows[i].size());
+    for (const std::string& cell : Record.Rows[i]) cells.emplace_back(cell.data(), cell.size());
     if (i < Record.Types.size() && IsNumericType(Record.Types[i]))
       cells[gcValue] = localised.emplace_back(
           WithDecimalSeparator(Record.Rows[i][gcValue], FSettings.DecimalSeparator));
