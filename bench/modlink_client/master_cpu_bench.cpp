@@ -10,9 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,7 +22,7 @@
 
 #include "ErrorChecks.h"
 #include "FrameBytes.h"
-#include "LibmodbusRtuServer.h"
+#include "LibmodbusSlaveProcess.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "PtyBridge.h"
@@ -128,38 +126,14 @@ void BM_SingleThreadedMasterCpu(benchmark::State& State) {
 BENCHMARK(BM_ModLinkMasterCpu)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_SingleThreadedMasterCpu)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-// The bridge and the libmodbus slave, in a child process until it is killed.
-pid_t StartSlave() {
-  int Channel[2];
-  if (::pipe(Channel) != 0) return -1;
-  const pid_t Child = ::fork();
-  if (Child == 0) {
-    ::close(Channel[0]);
-    serialtest::TPtyBridge Bridge;
-    interop::TLibmodbusRtuServer Server(Bridge.PathB(), Slave);
-    const std::string Path = Bridge.PathA() + "\n";
-    if (::write(Channel[1], Path.data(), Path.size()) < 0) _exit(1);
-    ::close(Channel[1]);
-    for (;;) ::pause();
-  }
-  ::close(Channel[1]);
-  char Buffer[256] = {};
-  std::size_t Got = 0;
-  while (Got < sizeof Buffer - 1 && ::read(Channel[0], Buffer + Got, 1) == 1 && Buffer[Got] != '\n') ++Got;
-  ::close(Channel[0]);
-  GLinePath.assign(Buffer, Got);
-  return Child;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const pid_t Child = StartSlave();
-  if (Child < 0 || GLinePath.empty()) return 1;
+  const interop::TLibmodbusSlaveProcess SlaveProcess(Slave);
+  GLinePath = SlaveProcess.LinePath();
+  if (GLinePath.empty()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  ::kill(Child, SIGTERM);
-  ::waitpid(Child, nullptr, 0);
   return 0;
 }

@@ -5,8 +5,6 @@
 // The libmodbus RTU slave and the pty bridge run in a child process.
 // Run: bench_serial_cycle --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "LibmodbusRtuServer.h"
+#include "LibmodbusSlaveProcess.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "PtyBridge.h"
@@ -94,38 +92,14 @@ void BM_ReadOnOpenPort(benchmark::State& State) {
 BENCHMARK(BM_SerialPollCycle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ReadOnOpenPort)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-// The bridge and the libmodbus slave, in a child process until it is killed.
-pid_t StartSlave() {
-  int Channel[2];
-  if (::pipe(Channel) != 0) return -1;
-  const pid_t Child = ::fork();
-  if (Child == 0) {
-    ::close(Channel[0]);
-    serialtest::TPtyBridge Bridge;
-    interop::TLibmodbusRtuServer Server(Bridge.PathB(), Slave);
-    const std::string Path = Bridge.PathA() + "\n";
-    if (::write(Channel[1], Path.data(), Path.size()) < 0) _exit(1);
-    ::close(Channel[1]);
-    for (;;) ::pause();
-  }
-  ::close(Channel[1]);
-  char Buffer[256] = {};
-  std::size_t Got = 0;
-  while (Got < sizeof Buffer - 1 && ::read(Channel[0], Buffer + Got, 1) == 1 && Buffer[Got] != '\n') ++Got;
-  ::close(Channel[0]);
-  GLinePath.assign(Buffer, Got);
-  return Child;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const pid_t Child = StartSlave();
-  if (Child < 0 || GLinePath.empty()) return 1;
+  const interop::TLibmodbusSlaveProcess SlaveProcess(Slave);
+  GLinePath = SlaveProcess.LinePath();
+  if (GLinePath.empty()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  ::kill(Child, SIGTERM);
-  ::waitpid(Child, nullptr, 0);
   return 0;
 }
