@@ -80,7 +80,9 @@ bool HoldsTheRequestedValues(uint8_t AModBusFunction, uint16_t Count,
 
 }  // namespace
 
-TIdModBusClient::TIdModBusClient() { SetPort(MB_PORT); }
+TIdModBusClient::TIdModBusClient() {
+  SetPort(MB_PORT);
+}
 
 void TIdModBusClient::Connect() {
   TTcpClient::Connect();
@@ -90,9 +92,8 @@ void TIdModBusClient::Connect() {
 }
 
 uint16_t TIdModBusClient::GetNewTransactionID() {
-  FLastTransactionID = FLastTransactionID == UINT16_MAX
-                           ? 0
-                           : static_cast<uint16_t>(FLastTransactionID + 1);
+  FLastTransactionID =
+      FLastTransactionID == UINT16_MAX ? 0 : static_cast<uint16_t>(FLastTransactionID + 1);
   return FLastTransactionID;
 }
 
@@ -101,8 +102,7 @@ void TIdModBusClient::DoResponseError(uint8_t FunctionCode, uint8_t ErrorCode,
   if (OnResponseError) OnResponseError(FunctionCode, ErrorCode, ResponseBuffer);
 }
 
-void TIdModBusClient::DoResponseMismatch(uint8_t RequestFunctionCode,
-                                         uint8_t ResponseFunctionCode,
+void TIdModBusClient::DoResponseMismatch(uint8_t RequestFunctionCode, uint8_t ResponseFunctionCode,
                                          const TModBusResponseBuffer& ResponseBuffer) {
   if (OnResponseMismatch)
     OnResponseMismatch(RequestFunctionCode, ResponseFunctionCode, ResponseBuffer);
@@ -217,8 +217,7 @@ bool TIdModBusClient::WaitForReply(uint16_t TransactionID, TModBusResponseBuffer
   bool looked = false;
   for (;;) {
     if (TakeReply(TransactionID, Response, FrameLength)) return true;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     // Look at the socket at least once, so that TimeOut 0 still takes a
     // reply that is already there.
     if (looked && left <= 0) return false;
@@ -247,10 +246,9 @@ bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& R
     const std::span<const uint8_t> frame = in.first(*frameLength);
     const TFrameMatch match = MatchFrame(frame, TransactionID);
     // A substitute answers only when the awaited frame is not right behind it.
-    const bool answers =
-        match == TFrameMatch::Awaited ||
-        (match == TFrameMatch::Substitute &&
-         !AwaitedFrameFollows(in.subspan(*frameLength), TransactionID));
+    const bool answers = match == TFrameMatch::Awaited ||
+                         (match == TFrameMatch::Substitute &&
+                          !AwaitedFrameFollows(in.subspan(*frameLength), TransactionID));
     if (answers) {
       if (match == TFrameMatch::Substitute) FSubstituteTransactionID = TransactionIDOf(frame);
       std::memcpy(&Response, frame.data(), frame.size());
@@ -462,14 +460,14 @@ bool TIdModBusClient::WriteRegisters(uint16_t RegNo, const std::vector<uint16_t>
 }
 
 bool TIdModBusClient::WriteDWord(uint16_t RegNo, uint32_t Value) {
-  return WriteRegisters(RegNo, {static_cast<uint16_t>(Value >> 16),
-                                static_cast<uint16_t>(Value & 0xFFFF)});
+  return WriteRegisters(
+      RegNo, {static_cast<uint16_t>(Value >> 16), static_cast<uint16_t>(Value & 0xFFFF)});
 }
 
 bool TIdModBusClient::WriteSingle(uint16_t RegNo, float Value) {
   const uint32_t bits = std::bit_cast<uint32_t>(Value);
-  return WriteRegisters(RegNo, {static_cast<uint16_t>(bits & 0xFFFF),
-                                static_cast<uint16_t>(bits >> 16)});
+  return WriteRegisters(RegNo,
+                        {static_cast<uint16_t>(bits & 0xFFFF), static_cast<uint16_t>(bits >> 16)});
 }
 
 bool TIdModBusClient::WriteDouble(uint16_t RegNo, double Value) {

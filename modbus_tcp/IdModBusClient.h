@@ -35,18 +35,18 @@
 #include "TcpClient.h"
 
 // Exception reply: the request's function code, the exception code, the reply.
-using TModBusClientErrorEvent = std::function<void(
-    uint8_t FunctionCode, uint8_t ErrorCode, const TModBusResponseBuffer& ResponseBuffer)>;
+using TModBusClientErrorEvent = std::function<void(uint8_t FunctionCode, uint8_t ErrorCode,
+                                                   const TModBusResponseBuffer& ResponseBuffer)>;
 // Reply with an unexpected function code: the request's and the reply's code.
 // A read reply with the request's function code whose byte count does not
 // match the requested count (or whose frame does not hold the bytes the count
 // announces) raises it too, with both codes equal.
-using TModBusClientResponseMismatchEvent = std::function<void(
-    uint8_t RequestFunctionCode, uint8_t ResponseFunctionCode,
-    const TModBusResponseBuffer& ResponseBuffer)>;
+using TModBusClientResponseMismatchEvent =
+    std::function<void(uint8_t RequestFunctionCode, uint8_t ResponseFunctionCode,
+                       const TModBusResponseBuffer& ResponseBuffer)>;
 
 class TIdModBusClient : public TTcpClient {
-public:
+ public:
   TIdModBusClient();
 
   // Opens the connection and restarts the transaction identifiers, so the
@@ -112,7 +112,7 @@ public:
   // An empty text sends nothing and returns false.
   bool WriteString(uint16_t RegNo, const std::string& Text);
 
-protected:
+ protected:
   // Raise the two events; they do nothing when no handler is assigned.
   virtual void DoResponseError(uint8_t FunctionCode, uint8_t ErrorCode,
                                const TModBusResponseBuffer& ResponseBuffer);
@@ -125,7 +125,7 @@ protected:
   bool SendCommand(uint8_t AModBusFunction, uint16_t ARegNumber, uint16_t ABlockLength,
                    std::vector<uint16_t>& Data);
 
-private:
+ private:
   // Builds the request frame; returns the number of bytes to send.
   std::size_t BuildRequest(TModBusRequestBuffer& Request, uint8_t AModBusFunction,
                            uint16_t ARegNumber, uint16_t ABlockLength,
@@ -137,16 +137,14 @@ private:
                     std::size_t& FrameLength);
   // Takes complete frames off the input buffer until one answers the request
   // carrying TransactionID; the others are dropped. True when one was found.
-  bool TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
-                 std::size_t& FrameLength);
+  bool TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response, std::size_t& FrameLength);
   enum class TFrameMatch { Awaited, Substitute, Foreign, Late };
   TFrameMatch MatchFrame(std::span<const uint8_t> Frame, uint16_t TransactionID) const;
   // True when Rest holds a complete frame carrying TransactionID.
   bool AwaitedFrameFollows(std::span<const uint8_t> Rest, uint16_t TransactionID) const;
   void UnpackReadReply(uint8_t AModBusFunction, uint16_t Count,
                        const TModBusResponseBuffer& Response, std::vector<uint16_t>& Data) const;
-  void EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome,
-                 std::span<const uint8_t> Bytes);
+  void EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome, std::span<const uint8_t> Bytes);
 
   // Runs Request between an automatic connect and disconnect when needed.
   template <typename F>

@@ -19,7 +19,9 @@ ETcpConnectionError::ETcpConnectionError(const std::string& Message, int OSError
 
 TTcpClient::TTcpClient() = default;
 
-TTcpClient::~TTcpClient() { Disconnect(); }
+TTcpClient::~TTcpClient() {
+  Disconnect();
+}
 
 std::string TTcpClient::Endpoint() const {
   const bool bracket = FHost.find(':') != std::string::npos;

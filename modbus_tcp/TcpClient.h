@@ -20,16 +20,16 @@
 // system's error code (errno on POSIX; 0 when the failure did not come from
 // the operating system).
 class ETcpConnectionError : public std::runtime_error {
-public:
+ public:
   ETcpConnectionError(const std::string& Message, int OSError = 0);
   int OSError() const noexcept { return FOSError; }
 
-private:
+ private:
   int FOSError;
 };
 
 class TTcpClient {
-public:
+ public:
   TTcpClient();
   virtual ~TTcpClient();
   TTcpClient(const TTcpClient&) = delete;
@@ -77,7 +77,7 @@ public:
   // Removes Count bytes from the front of the input buffer.
   void DiscardBytes(std::size_t Count);
 
-private:
+ private:
   void ReceiveAvailable();
   [[noreturn]] void ThrowClosedByPeer();
   [[noreturn]] void FailAndClose(const std::string& What, const std::system_error& Error);

@@ -40,7 +40,7 @@ struct TFrameRecord {
   TFrameDirection Direction = TFrameDirection::fdSent;
   TFrameFraming Framing = TFrameFraming::ffTcp;
   TFrameOutcome Outcome = TFrameOutcome::foOk;
-  std::vector<std::uint8_t> Bytes;             // the frame as it was on the line
+  std::vector<std::uint8_t> Bytes;  // the frame as it was on the line
   // For a received reply or a time-out on the requesting side: the time since
   // its request was written. Zero otherwise.
   std::chrono::nanoseconds ResponseTime{0};

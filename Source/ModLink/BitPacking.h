@@ -8,9 +8,12 @@
 class TModbusBuffer;
 
 inline constexpr int BitsPerByte = 8;
-inline constexpr std::array<std::uint8_t, 8> BitMasks = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80};
+inline constexpr std::array<std::uint8_t, 8> BitMasks = {0x01, 0x02, 0x04, 0x08,
+                                                         0x10, 0x20, 0x40, 0x80};
 
-inline std::uint32_t Min(std::uint32_t A, std::uint32_t B) { return A < B ? A : B; }
+inline std::uint32_t Min(std::uint32_t A, std::uint32_t B) {
+  return A < B ? A : B;
+}
 
 // Number of bytes needed for RawSize bits.
 int DetermineEncodedSize(int RawSize);

@@ -2,7 +2,8 @@
 
 std::uint16_t CRC16(const std::uint8_t* Data, std::size_t Count) {
   unsigned Crc = 0xFFFF;
-  for (std::size_t i = 0; i < Count; ++i) Crc = CRC16LookupTable[(Crc ^ Data[i]) & 0xFF] ^ (Crc >> 8);
+  for (std::size_t i = 0; i < Count; ++i)
+    Crc = CRC16LookupTable[(Crc ^ Data[i]) & 0xFF] ^ (Crc >> 8);
   return static_cast<std::uint16_t>(Crc);
 }
 

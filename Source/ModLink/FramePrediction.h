@@ -16,8 +16,8 @@ struct TQueryShape {
 };
 
 // What the first Count bytes of a frame tell about its size.
-inline constexpr int UnknownYet = 0;       // more bytes are needed to tell
-inline constexpr int Unpredictable = -1;   // the function does not tell (the silence decides)
+inline constexpr int UnknownYet = 0;      // more bytes are needed to tell
+inline constexpr int Unpredictable = -1;  // the function does not tell (the silence decides)
 
 // The size of the query these bytes begin, UnknownYet or Unpredictable.
 int PredictQuerySize(const std::uint8_t* Frame, int Count);

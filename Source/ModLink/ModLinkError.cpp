@@ -26,10 +26,14 @@ std::string FormatMessage(std::string_view Format, std::initializer_list<TFormat
   return Result;
 }
 
-void ModLinkError(std::string_view Message) { throw EModLinkError(std::string(Message)); }
+void ModLinkError(std::string_view Message) {
+  throw EModLinkError(std::string(Message));
+}
 
 void ModLinkError(std::string_view Format, std::initializer_list<TFormatArg> Args) {
   throw EModLinkError(FormatMessage(Format, Args));
 }
 
-void InternalError() { ModLinkError(ModLinkMessages::SInternalError); }
+void InternalError() {
+  ModLinkError(ModLinkMessages::SInternalError);
+}

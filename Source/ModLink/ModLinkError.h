@@ -18,13 +18,13 @@
 // Every failure raised by the library itself; operating-system failures are
 // std::system_error instead.
 class EModLinkError : public std::runtime_error {
-public:
+ public:
   using std::runtime_error::runtime_error;
 };
 
 // One argument of a printf-style message: an integer for %d / %u, a text for %s.
 class TFormatArg {
-public:
+ public:
   TFormatArg(long long Value) : FIsText(false), FNumber(Value) {}
   TFormatArg(int Value) : TFormatArg(static_cast<long long>(Value)) {}
   TFormatArg(unsigned Value) : TFormatArg(static_cast<long long>(Value)) {}
@@ -36,7 +36,7 @@ public:
 
   std::string ToString() const { return FIsText ? FText : std::to_string(FNumber); }
 
-private:
+ private:
   bool FIsText;
   long long FNumber = 0;
   std::string FText;

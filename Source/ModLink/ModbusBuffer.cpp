@@ -13,7 +13,8 @@ TModbusBuffer::TModbusBuffer(int ACapacity)
 
 void TModbusBuffer::SetPosition(int NewPosition) {
   if (NewPosition == FCurPos) return;
-  if (NewPosition < 0 || NewPosition > FPeakPos) ModLinkError(SBufferPositionInvalid, {NewPosition});
+  if (NewPosition < 0 || NewPosition > FPeakPos)
+    ModLinkError(SBufferPositionInvalid, {NewPosition});
   FCurPos = NewPosition;
 }
 
@@ -83,13 +84,26 @@ void TModbusBuffer::GetBlock(void* Buffer, int BlockSize) const {
 
 void TModbusBuffer::Seek(TSeekMode Mode) {
   switch (Mode) {
-    case smBufStart: FCurPos = 0; break;
-    case smBufEnd: FCurPos = FPeakPos; break;
-    case smPriorByte: SetPosition(FCurPos - 1); break;
-    case smNextByte: SetPosition(FCurPos + 1); break;
-    case smPriorWord: SetPosition(FCurPos - 2); break;
-    case smNextWord: SetPosition(FCurPos + 2); break;
-    default: InternalError();
+    case smBufStart:
+      FCurPos = 0;
+      break;
+    case smBufEnd:
+      FCurPos = FPeakPos;
+      break;
+    case smPriorByte:
+      SetPosition(FCurPos - 1);
+      break;
+    case smNextByte:
+      SetPosition(FCurPos + 1);
+      break;
+    case smPriorWord:
+      SetPosition(FCurPos - 2);
+      break;
+    case smNextWord:
+      SetPosition(FCurPos + 2);
+      break;
+    default:
+      InternalError();
   }
 }
 

@@ -7,10 +7,17 @@
 #include <cstdint>
 #include <memory>
 
-enum TSeekMode : std::uint8_t { smBufStart, smBufEnd, smPriorByte, smNextByte, smPriorWord, smNextWord };
+enum TSeekMode : std::uint8_t {
+  smBufStart,
+  smBufEnd,
+  smPriorByte,
+  smNextByte,
+  smPriorWord,
+  smNextWord
+};
 
 class TModbusBuffer {
-public:
+ public:
   explicit TModbusBuffer(int ACapacity);
   TModbusBuffer(const TModbusBuffer&) = delete;
   TModbusBuffer& operator=(const TModbusBuffer&) = delete;
@@ -44,7 +51,7 @@ public:
   std::uint16_t CRC16() const;
   std::uint8_t LRC8() const;
 
-private:
+ private:
   void Advance(int Count);
 
   int FCapacity;

@@ -27,21 +27,21 @@ struct TDiagnosticActionInfo {
 
 // Indexed by TDiagnosticAction.
 constexpr std::array<TDiagnosticActionInfo, 15> DiagnosticActions = {{
-    {0, LoopbackTestData, true},    // daReturnQueryData
-    {1, 0x0000, true},              // daRestartCommsOption
-    {1, ClearEventLogData, true},   // daRestartCommsOptionAndClearEventLog
-    {2, 0x0000, false},             // daReturnDiagnosticRegister
-    {4, 0x0000, false},             // daForceListenOnlyMode
-    {10, 0x0000, true},             // daClearCountersAndDiagnosticRegister
-    {11, 0x0000, false},            // daReturnBusMessageCount
-    {12, 0x0000, false},            // daReturnBusCommErrorCount
-    {13, 0x0000, false},            // daReturnBusExceptionErrorCount
-    {14, 0x0000, false},            // daReturnServerMessageCount
-    {15, 0x0000, false},            // daReturnServerNoReplyCount
-    {16, 0x0000, false},            // daReturnServerNegativeAcknowledgeCount
-    {17, 0x0000, false},            // daReturnServerBusyCount
-    {18, 0x0000, false},            // daReturnBusCharacterOverrunCount
-    {20, 0x0000, true},             // daClearOverrunCounterAndFlag
+    {0, LoopbackTestData, true},   // daReturnQueryData
+    {1, 0x0000, true},             // daRestartCommsOption
+    {1, ClearEventLogData, true},  // daRestartCommsOptionAndClearEventLog
+    {2, 0x0000, false},            // daReturnDiagnosticRegister
+    {4, 0x0000, false},            // daForceListenOnlyMode
+    {10, 0x0000, true},            // daClearCountersAndDiagnosticRegister
+    {11, 0x0000, false},           // daReturnBusMessageCount
+    {12, 0x0000, false},           // daReturnBusCommErrorCount
+    {13, 0x0000, false},           // daReturnBusExceptionErrorCount
+    {14, 0x0000, false},           // daReturnServerMessageCount
+    {15, 0x0000, false},           // daReturnServerNoReplyCount
+    {16, 0x0000, false},           // daReturnServerNegativeAcknowledgeCount
+    {17, 0x0000, false},           // daReturnServerBusyCount
+    {18, 0x0000, false},           // daReturnBusCharacterOverrunCount
+    {20, 0x0000, true},            // daClearOverrunCounterAndFlag
 }};
 
 TDiagnosticAction SubcommandToAction(std::uint16_t SubFunction) {
@@ -109,11 +109,15 @@ void CheckReply(TTransactionInfo& Info, TCheck&& Check) {
   }
 }
 
-int EncodedSize(int BitCount) { return BitCount / 8 + (BitCount % 8 != 0 ? 1 : 0); }
+int EncodedSize(int BitCount) {
+  return BitCount / 8 + (BitCount % 8 != 0 ? 1 : 0);
+}
 
 }  // namespace
 
-TModbusClient::~TModbusClient() { SetConnection(nullptr); }
+TModbusClient::~TModbusClient() {
+  SetConnection(nullptr);
+}
 
 // ---- properties ------------------------------------------------------------------------------
 
@@ -224,8 +228,7 @@ std::uint32_t TModbusClient::ReadInputRegisters(std::uint16_t StartReg, std::uin
   return EnqueueRangeRead(Cmd_ReadInputRegisters, StartReg, RegCount, UserData);
 }
 
-std::uint32_t TModbusClient::WriteSingleCoil(std::uint16_t BitAddr, bool BitValue,
-                                             void* UserData) {
+std::uint32_t TModbusClient::WriteSingleCoil(std::uint16_t BitAddr, bool BitValue, void* UserData) {
   CheckConnected();
   auto T = NewTransaction(UserData);
   T->QueryBuffer.PutByte(Cmd_WriteSingleCoil);
@@ -301,7 +304,8 @@ std::uint32_t TModbusClient::ReadFileRecord(const TModbusFileRecordList& FileRec
   CheckConnected();
   // The query carries 7 bytes per record; the reply 2 bytes of header plus the values.
   int ReplySize = 2;
-  for (int i = 0; i < FileRecList.Count(); ++i) ReplySize += 2 * FileRecList.Items(i).RegCount() + 2;
+  for (int i = 0; i < FileRecList.Count(); ++i)
+    ReplySize += 2 * FileRecList.Items(i).RegCount() + 2;
   if (FileRecList.Count() == 0 || 2 + 7 * FileRecList.Count() > MaxFramePDUSize ||
       ReplySize > MaxFramePDUSize)
     ModLinkError(SFileRecordListInvalid);
@@ -322,7 +326,8 @@ std::uint32_t TModbusClient::WriteFileRecord(const TModbusFileRecordList& FileRe
                                              void* UserData) {
   CheckConnected();
   int ByteCount = 0;
-  for (int i = 0; i < FileRecList.Count(); ++i) ByteCount += 7 + 2 * FileRecList.Items(i).RegCount();
+  for (int i = 0; i < FileRecList.Count(); ++i)
+    ByteCount += 7 + 2 * FileRecList.Items(i).RegCount();
   if (FileRecList.Count() == 0 || ByteCount + 2 > MaxFramePDUSize)
     ModLinkError(SFileRecordListInvalid);
   auto T = NewTransaction(UserData);
@@ -399,22 +404,53 @@ void TModbusClient::DoneTransaction(TModbusTransaction& Transaction) {
 
 void TModbusClient::DonePublicTransaction(TModbusTransaction& T, std::uint8_t Command) {
   switch (Command) {
-    case Cmd_ReadCoils: DoneReadDiscreteBits(T, true); break;
-    case Cmd_ReadDiscreteInputs: DoneReadDiscreteBits(T, false); break;
-    case Cmd_ReadHoldingRegisters: DoneReadModbusRegisters(T, true); break;
-    case Cmd_ReadInputRegisters: DoneReadModbusRegisters(T, false); break;
-    case Cmd_WriteSingleCoil: DoneWriteSingleCoil(T); break;
-    case Cmd_WriteSingleRegister: DoneWriteSingleRegister(T); break;
-    case Cmd_ReadExceptionStatus: DoneReadExceptionStatus(T); break;
-    case Cmd_Diagnostics: DoneDiagnostics(T); break;
-    case Cmd_WriteMultipleCoils: DoneWriteMultipleCoils(T); break;
-    case Cmd_WriteMultipleRegisters: DoneWriteMultipleRegisters(T); break;
-    case Cmd_ReportServerID: DoneReportServerID(T); break;
-    case Cmd_ReadFileRecord: DoneReadFileRecord(T); break;
-    case Cmd_WriteFileRecord: DoneWriteFileRecord(T); break;
-    case Cmd_MaskWriteRegister: DoneMaskWriteSingleRegister(T); break;
-    case Cmd_ReadWriteMultipleRegisters: DoneReadWriteMultipleRegisters(T); break;
-    default: break;
+    case Cmd_ReadCoils:
+      DoneReadDiscreteBits(T, true);
+      break;
+    case Cmd_ReadDiscreteInputs:
+      DoneReadDiscreteBits(T, false);
+      break;
+    case Cmd_ReadHoldingRegisters:
+      DoneReadModbusRegisters(T, true);
+      break;
+    case Cmd_ReadInputRegisters:
+      DoneReadModbusRegisters(T, false);
+      break;
+    case Cmd_WriteSingleCoil:
+      DoneWriteSingleCoil(T);
+      break;
+    case Cmd_WriteSingleRegister:
+      DoneWriteSingleRegister(T);
+      break;
+    case Cmd_ReadExceptionStatus:
+      DoneReadExceptionStatus(T);
+      break;
+    case Cmd_Diagnostics:
+      DoneDiagnostics(T);
+      break;
+    case Cmd_WriteMultipleCoils:
+      DoneWriteMultipleCoils(T);
+      break;
+    case Cmd_WriteMultipleRegisters:
+      DoneWriteMultipleRegisters(T);
+      break;
+    case Cmd_ReportServerID:
+      DoneReportServerID(T);
+      break;
+    case Cmd_ReadFileRecord:
+      DoneReadFileRecord(T);
+      break;
+    case Cmd_WriteFileRecord:
+      DoneWriteFileRecord(T);
+      break;
+    case Cmd_MaskWriteRegister:
+      DoneMaskWriteSingleRegister(T);
+      break;
+    case Cmd_ReadWriteMultipleRegisters:
+      DoneReadWriteMultipleRegisters(T);
+      break;
+    default:
+      break;
   }
 }
 
@@ -701,15 +737,16 @@ void TModbusClient::DoMultipleCoilsWrite(const TTransactionInfo& Info, std::uint
 }
 void TModbusClient::DoMultipleRegistersReadWrite(
     const TTransactionInfo& Info, std::uint16_t StartRegToRead, std::uint16_t RegCountToRead,
-    const TRegValues& RegValuesToRead, std::uint16_t StartRegToWrite,
-    std::uint16_t RegCountToWrite, const TRegValues& RegValuesToWrite) {
+    const TRegValues& RegValuesToRead, std::uint16_t StartRegToWrite, std::uint16_t RegCountToWrite,
+    const TRegValues& RegValuesToWrite) {
   if (OnMultipleRegistersReadWrite)
     OnMultipleRegistersReadWrite(*this, Info, StartRegToRead, RegCountToRead, RegValuesToRead,
                                  StartRegToWrite, RegCountToWrite, RegValuesToWrite);
 }
 void TModbusClient::DoMultipleRegistersWrite(const TTransactionInfo& Info, std::uint16_t StartReg,
                                              std::uint16_t RegCount, const TRegValues& RegValues) {
-  if (OnMultipleRegistersWrite) OnMultipleRegistersWrite(*this, Info, StartReg, RegCount, RegValues);
+  if (OnMultipleRegistersWrite)
+    OnMultipleRegistersWrite(*this, Info, StartReg, RegCount, RegValues);
 }
 void TModbusClient::DoServerIdentificationReport(const TTransactionInfo& Info, std::int32_t Count,
                                                  const TServerIdentificationData& Data) {
@@ -731,7 +768,6 @@ void TModbusClient::DoTransactionProcessed(const TTransactionInfo& Info, std::ui
                                            bool Custom) {
   if (OnTransactionProcessed) OnTransactionProcessed(*this, Info, Command, Custom);
 }
-void TModbusClient::DoTranslateExceptionCode(std::uint8_t ExceptionCode,
-                                             std::string& Description) {
+void TModbusClient::DoTranslateExceptionCode(std::uint8_t ExceptionCode, std::string& Description) {
   if (OnTranslateExceptionCode) OnTranslateExceptionCode(*this, ExceptionCode, Description);
 }

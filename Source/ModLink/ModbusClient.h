@@ -39,13 +39,14 @@ class TModbusClient;
 using TMultipleBitsAccessEvent =
     std::function<void(TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t StartBit,
                        std::uint16_t BitCount, const TBitValues& BitValues)>;
-using TSingleCoilWriteEvent = std::function<void(TModbusClient& Sender, const TTransactionInfo& Info,
-                                                 std::uint16_t BitAddr, bool BitValue)>;
+using TSingleCoilWriteEvent = std::function<void(
+    TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t BitAddr, bool BitValue)>;
 using TMultipleRegistersAccessEvent =
     std::function<void(TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t StartReg,
                        std::uint16_t RegCount, const TRegValues& RegValues)>;
-using TSingleRegisterWriteEvent = std::function<void(
-    TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t RegAddr, std::uint16_t RegValue)>;
+using TSingleRegisterWriteEvent =
+    std::function<void(TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t RegAddr,
+                       std::uint16_t RegValue)>;
 using TSingleRegisterMaskWriteEvent =
     std::function<void(TModbusClient& Sender, const TTransactionInfo& Info, std::uint16_t RegAddr,
                        std::uint16_t AndMask, std::uint16_t OrMask)>;
@@ -55,8 +56,9 @@ using TMultipleRegistersReadWriteEvent = std::function<void(
     std::uint16_t RegCountToWrite, const TRegValues& RegValuesToWrite)>;
 using TFileRecordAccessEvent = std::function<void(
     TModbusClient& Sender, const TTransactionInfo& Info, const TModbusFileRecordList& FileRecList)>;
-using TExceptionStatusReadEvent = std::function<void(
-    TModbusClient& Sender, const TTransactionInfo& Info, const TExceptionStatusValues& StatusValues)>;
+using TExceptionStatusReadEvent =
+    std::function<void(TModbusClient& Sender, const TTransactionInfo& Info,
+                       const TExceptionStatusValues& StatusValues)>;
 using TServerIdentificationReportEvent =
     std::function<void(TModbusClient& Sender, const TTransactionInfo& Info, std::int32_t Count,
                        const TServerIdentificationData& Data)>;
@@ -66,8 +68,8 @@ using TCustomTransactionCompleteEvent = std::function<void(
     TModbusClient& Sender, const TModbusTransaction& Transaction, std::uint8_t Command)>;
 using TTransactionProcessedEvent = std::function<void(
     TModbusClient& Sender, const TTransactionInfo& Info, std::uint8_t Command, bool Custom)>;
-using TTranslateExceptionCodeEvent =
-    std::function<void(TModbusClient& Sender, std::uint8_t ExceptionCode, std::string& Description)>;
+using TTranslateExceptionCodeEvent = std::function<void(
+    TModbusClient& Sender, std::uint8_t ExceptionCode, std::string& Description)>;
 using TModbusClientNotifyEvent = std::function<void(TModbusClient& Sender)>;
 
 class TModbusClient {
@@ -173,13 +175,10 @@ class TModbusClient {
                                     std::uint16_t RegCount, const TRegValues& RegValues);
   virtual void DoMultipleCoilsWrite(const TTransactionInfo& Info, std::uint16_t StartBit,
                                     std::uint16_t BitCount, const TBitValues& BitValues);
-  virtual void DoMultipleRegistersReadWrite(const TTransactionInfo& Info,
-                                            std::uint16_t StartRegToRead,
-                                            std::uint16_t RegCountToRead,
-                                            const TRegValues& RegValuesToRead,
-                                            std::uint16_t StartRegToWrite,
-                                            std::uint16_t RegCountToWrite,
-                                            const TRegValues& RegValuesToWrite);
+  virtual void DoMultipleRegistersReadWrite(
+      const TTransactionInfo& Info, std::uint16_t StartRegToRead, std::uint16_t RegCountToRead,
+      const TRegValues& RegValuesToRead, std::uint16_t StartRegToWrite,
+      std::uint16_t RegCountToWrite, const TRegValues& RegValuesToWrite);
   virtual void DoMultipleRegistersWrite(const TTransactionInfo& Info, std::uint16_t StartReg,
                                         std::uint16_t RegCount, const TRegValues& RegValues);
   virtual void DoServerIdentificationReport(const TTransactionInfo& Info, std::int32_t Count,

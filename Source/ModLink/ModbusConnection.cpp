@@ -134,7 +134,8 @@ void TModbusConnection::InternalOpen() {
   else
     FDevice.Open(FPort);
   try {
-    DeviceStep(SFailedInitBuffers, [this] { FDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize); });
+    DeviceStep(SFailedInitBuffers,
+               [this] { FDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize); });
     DeviceStep(SFailedInitTimeouts, [this] { FDevice.SetRawTimeouts(); });
     DeviceStep(SFailedInitEventMask, [this] { FDevice.CheckWaitable(); });
     UpdateDCB();
@@ -192,7 +193,8 @@ void TModbusConnection::UpdateRealSilentInterval() {
   CheckValid(FStopBits);
   // SilentInterval counts characters: data + stop + parity bits each (the start
   // bit is not counted). 64-bit so that a large count cannot wrap.
-  const std::uint64_t BitsPerChar = CDataBits[FDataBits] + CStopBits[FStopBits] + (FParity != psNone ? 1 : 0);
+  const std::uint64_t BitsPerChar =
+      CDataBits[FDataBits] + CStopBits[FStopBits] + (FParity != psNone ? 1 : 0);
   const std::uint32_t Rate = LineBitRate();
   const auto Clamped = [](double Value) {
     return Value >= static_cast<double>(std::numeric_limits<std::uint32_t>::max())
@@ -202,18 +204,21 @@ void TModbusConnection::UpdateRealSilentInterval() {
   // The gap itself, without the floor that only serves to tell a frame's end reliably.
   const std::uint32_t GapUs =
       Rate == 0 ? MinimumRealSilentInterval * 1000
-                : Clamped(std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000000ull) / Rate));
+                : Clamped(std::ceil(
+                      static_cast<double>(BitsPerChar * FSilentInterval * 1000000ull) / Rate));
   std::uint32_t Interval = FSilentInterval;
   if (FTransmissionMode == tmRTU) {
     if (Rate == 0) {
       Interval = MinimumRealSilentInterval;  // a rate the device refuses anyway
     } else {
-      Interval = Clamped(std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000ull) / Rate));
+      Interval =
+          Clamped(std::ceil(static_cast<double>(BitsPerChar * FSilentInterval * 1000ull) / Rate));
     }
   }
   std::unique_lock Guard(FLock);
   FRealSilentInterval = std::max(Interval, MinimumRealSilentInterval);
-  FInterFrameGapUs = static_cast<std::uint32_t>(std::min<std::uint64_t>(GapUs, FRealSilentInterval * 1000ull));
+  FInterFrameGapUs =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(GapUs, FRealSilentInterval * 1000ull));
 }
 
 // ---- Settings -------------------------------------------------------------------
@@ -447,7 +452,8 @@ void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
 // ---- Clients, servers and the queue ----------------------------------------------------
 
 void TModbusConnection::RegisterClient(TModbusClient* Client) {
-  if (!Client || std::find(FClientList.begin(), FClientList.end(), Client) != FClientList.end()) return;
+  if (!Client || std::find(FClientList.begin(), FClientList.end(), Client) != FClientList.end())
+    return;
   FClientList.push_back(Client);
 }
 
@@ -462,7 +468,8 @@ TModbusClient* TModbusConnection::GetClient(int Index) const {
 }
 
 void TModbusConnection::RegisterServer(TModbusServer* Server) {
-  if (!Server || std::find(FServerList.begin(), FServerList.end(), Server) != FServerList.end()) return;
+  if (!Server || std::find(FServerList.begin(), FServerList.end(), Server) != FServerList.end())
+    return;
   FServerList.push_back(Server);
 }
 
@@ -476,7 +483,8 @@ TModbusServer* TModbusConnection::GetServer(int Index) const {
   return FServerList[static_cast<std::size_t>(Index)];
 }
 
-void TModbusConnection::EnqueueTransaction(TModbusTransactionPtr&& Transaction, TModbusClient* AOriginator) {
+void TModbusConnection::EnqueueTransaction(TModbusTransactionPtr&& Transaction,
+                                           TModbusClient* AOriginator) {
   CheckOpened();
   if (!Transaction) return;
   if (!FThread) ModLinkError(SConnectionNotActive);
@@ -485,7 +493,8 @@ void TModbusConnection::EnqueueTransaction(TModbusTransactionPtr&& Transaction, 
 }
 
 void TModbusConnection::DiscardPendingTransactions(TModbusClient* Client) {
-  if (FActive && !FLoading && FConnectionMode == cmClient && FThread) FThread->DiscardPendingTransactions(Client);
+  if (FActive && !FLoading && FConnectionMode == cmClient && FThread)
+    FThread->DiscardPendingTransactions(Client);
 }
 
 int TModbusConnection::CountPendingTransactions(TModbusClient* Client) const {
@@ -515,7 +524,8 @@ void TModbusConnection::DoBeforeOpen() {
 }
 void TModbusConnection::DoInspectCapturedFrame(std::uint8_t ServerAddress, std::uint8_t CommandCode,
                                                const TFrameData& CommandData) {
-  if (OnInspectCapturedFrame) OnInspectCapturedFrame(*this, ServerAddress, CommandCode, CommandData);
+  if (OnInspectCapturedFrame)
+    OnInspectCapturedFrame(*this, ServerAddress, CommandCode, CommandData);
 }
 void TModbusConnection::DoFrameReceive(const TFrameData& Data) {
   if (OnFrameReceive) OnFrameReceive(*this, Data);
@@ -531,6 +541,7 @@ TNativeHandle TModbusConnection::DoGetHookedPortHandle() {
 void TModbusConnection::DoInvalidFrameDiscard() {
   if (OnInvalidFrameDiscard) OnInvalidFrameDiscard(*this);
 }
-void TModbusConnection::DoPreprocessIncomingFrame(std::uint8_t* Buffer, int Capacity, int& DataSize) {
+void TModbusConnection::DoPreprocessIncomingFrame(std::uint8_t* Buffer, int Capacity,
+                                                  int& DataSize) {
   if (OnPreprocessIncomingFrame) OnPreprocessIncomingFrame(*this, Buffer, Capacity, DataSize);
 }

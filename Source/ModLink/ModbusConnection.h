@@ -73,14 +73,14 @@ using TGetHookedPortHandleEvent =
     std::function<void(TModbusConnection& Sender, TNativeHandle& HookHandle)>;
 // Buffer holds DataSize received bytes within Capacity; a handler may change the
 // bytes and DataSize (0 .. Capacity), and the receive returns the new size.
-using TPreprocessIncomingFrameEvent =
-    std::function<void(TModbusConnection& Sender, std::uint8_t* Buffer, int Capacity, int& DataSize)>;
+using TPreprocessIncomingFrameEvent = std::function<void(
+    TModbusConnection& Sender, std::uint8_t* Buffer, int Capacity, int& DataSize)>;
 using TInspectCapturedFrameEvent =
-    std::function<void(TModbusConnection& Sender, std::uint8_t ServerAddress, std::uint8_t CommandCode,
-                       const TFrameData& CommandData)>;
+    std::function<void(TModbusConnection& Sender, std::uint8_t ServerAddress,
+                       std::uint8_t CommandCode, const TFrameData& CommandData)>;
 
 class TModbusConnection {
-public:
+ public:
   TModbusConnection();
   // Closes the port and tells the attached clients and servers.
   virtual ~TModbusConnection();
@@ -105,11 +105,11 @@ public:
 
   // ---- Settings ------------------------------------------------------------
   const TSerialPort& Port() const { return FPort; }
-  void SetPort(const TSerialPort& Value);                // closed only
+  void SetPort(const TSerialPort& Value);  // closed only
   TBaudRate BaudRate() const { return FBaudRate; }
   void SetBaudRate(TBaudRate Value);
   std::uint32_t CustomBaudRate() const { return FCustomBaudRate; }
-  void SetCustomBaudRate(std::uint32_t Value);           // also selects brCustom
+  void SetCustomBaudRate(std::uint32_t Value);  // also selects brCustom
   TDataBits DataBits() const { return FDataBits; }
   void SetDataBits(TDataBits Value);
   TParityScheme Parity() const { return FParity; }
@@ -117,37 +117,39 @@ public:
   TStopBits StopBits() const { return FStopBits; }
   void SetStopBits(TStopBits Value);
   TFlowControl FlowControl() const { return FFlowControl; }
-  void SetFlowControl(TFlowControl Value);               // closed only
+  void SetFlowControl(TFlowControl Value);  // closed only
   bool RTSEnabled() const { return FRTSEnabled; }
-  void SetRTSEnabled(bool Value);                        // closed only
+  void SetRTSEnabled(bool Value);  // closed only
   bool DTREnabled() const { return FDTREnabled; }
-  void SetDTREnabled(bool Value);                        // closed only
+  void SetDTREnabled(bool Value);  // closed only
   TTransmissionMode TransmissionMode() const { return FTransmissionMode; }
-  void SetTransmissionMode(TTransmissionMode Value);     // closed only
+  void SetTransmissionMode(TTransmissionMode Value);  // closed only
   TConnectionMode ConnectionMode() const { return FConnectionMode; }
-  void SetConnectionMode(TConnectionMode Value);         // closed only
+  void SetConnectionMode(TConnectionMode Value);  // closed only
   // RTU frames end as soon as the bytes their function code announces have arrived with
   // a right CRC, instead of after the line's silence, which stays the rule for functions
   // of unpredictable length (see TModbusFraming). Off by default. No effect in ASCII.
   bool FrameEndByLength() const { return FFrameEndByLength; }
-  void SetFrameEndByLength(bool Value);                  // closed only
+  void SetFrameEndByLength(bool Value);  // closed only
   bool HookExistingPort() const { return FHookExistingPort; }
-  void SetHookExistingPort(bool Value);                  // closed only
+  void SetHookExistingPort(bool Value);  // closed only
   int InputBufferSize() const { return FInputBufferSize; }
-  void SetInputBufferSize(int Value);                    // closed only
+  void SetInputBufferSize(int Value);  // closed only
   int OutputBufferSize() const { return FOutputBufferSize; }
-  void SetOutputBufferSize(int Value);                   // closed only
+  void SetOutputBufferSize(int Value);  // closed only
   std::uint32_t SilentInterval() const { return FSilentInterval; }
   void SetSilentInterval(std::uint32_t Value);
   TThreadPriority ThreadPriority() const { return FThreadPriority; }
   void SetThreadPriority(TThreadPriority Value);
   void SetSendTimeout(std::uint32_t Value);
   void SetReceiveTimeout(std::uint32_t Value);
-  void SetMaxRetries(TMaxRetries Value);                 // 1 .. 4294967295
+  void SetMaxRetries(TMaxRetries Value);  // 1 .. 4294967295
   void SetRefetchDelay(std::uint32_t Value);
   void SetTurnaroundDelay(std::uint32_t Value);
   void SetRTSHoldDelay(std::uint32_t Value);
-  bool EchoQueryBeforeReply() const { return FEchoQueryBeforeReply.load(std::memory_order_relaxed); }
+  bool EchoQueryBeforeReply() const {
+    return FEchoQueryBeforeReply.load(std::memory_order_relaxed);
+  }
   void SetEchoQueryBeforeReply(bool Value);
 
   // Settings the worker reads while the port is open, under the reader side of the lock.
@@ -219,10 +221,12 @@ public:
   // with a correct error check.
   bool DecodeFrame(const std::uint8_t* SourcePtr, TModbusBuffer& Buffer, int SourceSize) const;
 
-  static bool IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received, int ReceivedCount);
+  static bool IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,
+                     int ReceivedCount);
   bool HeadersMatch(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer) const;
   bool CommandsMatch(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer) const;
-  bool IsExpectedReply(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer, bool Promiscuous) const;
+  bool IsExpectedReply(TModbusBuffer& QueryBuffer, TModbusBuffer& ReplyBuffer,
+                       bool Promiscuous) const;
   bool IsExceptionReply(TModbusBuffer& ReplyBuffer) const;
   std::uint8_t AcquireServerAddress(TModbusBuffer& Buffer) const;
   std::uint8_t AcquireModbusCommand(TModbusBuffer& Buffer) const;
@@ -285,11 +289,11 @@ public:
 
   // ---- Events ---------------------------------------------------------------------
   TNotifyEvent OnBeforeOpen;
-  TNotifyEvent OnAfterOpen;            // Active still reads false here
+  TNotifyEvent OnAfterOpen;  // Active still reads false here
   TNotifyEvent OnBeforeClose;
-  TNotifyEvent OnAfterClose;           // Active still reads true here
-  TNotifyEvent OnBeforeFrameSendAsync; // worker thread
-  TNotifyEvent OnAfterFrameSendAsync;  // worker thread
+  TNotifyEvent OnAfterClose;            // Active still reads true here
+  TNotifyEvent OnBeforeFrameSendAsync;  // worker thread
+  TNotifyEvent OnAfterFrameSendAsync;   // worker thread
   // Assigned and run on the main thread; the worker only asks whether they are assigned.
   TCrossThreadEvent<TFrameDataSignature> OnFrameSend;
   TCrossThreadEvent<TFrameDataSignature> OnFrameReceive;
@@ -298,7 +302,7 @@ public:
   TInspectCapturedFrameEvent OnInspectCapturedFrame;
   TNotifyEvent OnInvalidFrameDiscard;
 
-protected:
+ protected:
   friend class TTransactionThread;
 
   virtual void DoAfterClose();
@@ -321,7 +325,7 @@ protected:
   void UpdateDCB();
   void UpdateRealSilentInterval();
 
-private:
+ private:
   // The internal window's identity, shared with every posted message so that a
   // message arriving after the connection is gone only frees what it carries.
   struct TWindow {
@@ -336,7 +340,8 @@ private:
   std::chrono::microseconds InterFrameGap() const;
   int ReadAvailable(std::uint8_t* Area, int Free);
   void DiscardInputUntilSilence(std::uint32_t Silence, std::uint32_t Limit);
-  int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout, std::uint32_t Silence);
+  int ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::uint32_t Timeout,
+                      std::uint32_t Silence);
 
   // State
   bool FActive = false;

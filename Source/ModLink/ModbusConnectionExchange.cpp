@@ -19,7 +19,8 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 std::uint32_t MillisecondsUntil(TClock::time_point Deadline) {
-  const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+  const auto Left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
   return Left > 0 ? static_cast<std::uint32_t>(Left) : 0;
 }
 }  // namespace
@@ -35,7 +36,8 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   bool AllWritten = false;
   try {
     const std::size_t Wanted = Count > 0 ? static_cast<std::size_t>(Count) : 0;
-    const std::size_t Written = FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
+    const std::size_t Written =
+        FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
     // Wait until the last character has left, so RTS never drops under it; what has not
     // left in time is flushed, and the frame counts as not sent.
     AllWritten = FDevice.Drain(DrainTimeout(Written, Timeout)) && Written == Wanted;
@@ -64,8 +66,8 @@ std::uint32_t TModbusConnection::DrainTimeout(std::size_t Count, std::uint32_t S
   constexpr std::uint64_t MarginMs = 100;
   const std::uint64_t Rate = std::max<std::uint32_t>(LineBitRate(), 1);
   const std::uint64_t LineTime = (Count * 11 * 1000 + Rate - 1) / Rate + MarginMs;
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(SendTimeout, LineTime),
-                                                            InfiniteTimeout - 1));
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::max<std::uint64_t>(SendTimeout, LineTime), InfiniteTimeout - 1));
 }
 
 // ---- Wait and read ----------------------------------------------------------------
@@ -142,7 +144,8 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
   while (Scan.Started && !Scan.Complete) {
     if (Scan.Collected == Capacity) {
       // A frame longer than the area: drop the rest, up to the line's silence.
-      if (FFraming.EndsAtSilence()) DiscardInputUntilSilence(Silence, MillisecondsUntil(FrameDeadline));
+      if (FFraming.EndsAtSilence())
+        DiscardInputUntilSilence(Silence, MillisecondsUntil(FrameDeadline));
       break;
     }
     const std::uint32_t Left = MillisecondsUntil(FrameDeadline);
@@ -151,7 +154,8 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
   if (Scan.Complete && Scan.Rest > 0)
     FPendingInput.assign(Buffer + Scan.RestAt, Buffer + Scan.RestAt + Scan.Rest);
   // A slave or a monitor learns the query the next reply answers from the line.
-  if (Scan.Complete && Scan.IsQuery && FConnectionMode != cmClient) FLastQuery = {Buffer[1], Scan.Collected};
+  if (Scan.Complete && Scan.IsQuery && FConnectionMode != cmClient)
+    FLastQuery = {Buffer[1], Scan.Collected};
   return Scan.Collected;
 }
 

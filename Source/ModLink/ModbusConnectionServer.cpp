@@ -22,7 +22,8 @@ void TModbusConnection::ProcessRemoteTransaction(TModbusTransaction& Transaction
   }
   // Every server takes a broadcast, in registration order. Indexing the live list keeps
   // this safe when a handler detaches a server meanwhile.
-  for (std::size_t I = 0; I < FServerList.size(); ++I) FServerList[I]->ProcessTransaction(Transaction);
+  for (std::size_t I = 0; I < FServerList.size(); ++I)
+    FServerList[I]->ProcessTransaction(Transaction);
 }
 
 namespace {

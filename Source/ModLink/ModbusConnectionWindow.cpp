@@ -15,14 +15,19 @@ namespace {
 void FreeMessageCarrier(std::uint32_t Msg, std::intptr_t LParam) noexcept {
   if (LParam == 0) return;
   switch (Msg) {
-    case UM_TRANSACTIONCOMPLETE: delete reinterpret_cast<TModbusTransaction*>(LParam); break;
+    case UM_TRANSACTIONCOMPLETE:
+      delete reinterpret_cast<TModbusTransaction*>(LParam);
+      break;
     case UM_FRAMEDATA: {
       PFrameData Holder = reinterpret_cast<PFrameData>(LParam);
       DestroyFrameBuffer(Holder);
       break;
     }
-    case UM_INSPECTCAPTUREDFRAME: delete reinterpret_cast<TInspectCapturedFrameEventArgs*>(LParam); break;
-    default: break;
+    case UM_INSPECTCAPTUREDFRAME:
+      delete reinterpret_cast<TInspectCapturedFrameEventArgs*>(LParam);
+      break;
+    default:
+      break;
   }
 }
 
@@ -36,7 +41,8 @@ struct TPostedMessage {
 };
 }  // namespace
 
-void TModbusConnection::PostMessage(std::uint32_t Msg, std::uintptr_t WParam, std::intptr_t LParam) {
+void TModbusConnection::PostMessage(std::uint32_t Msg, std::uintptr_t WParam,
+                                    std::intptr_t LParam) {
   TMessage Message;
   Message.Msg = Msg;
   Message.WParam = WParam;
@@ -62,14 +68,17 @@ void TModbusConnection::PostFrameData(PFrameData Holder, bool Sending) {
   PostMessage(UM_FRAMEDATA, Sending ? 1 : 0, reinterpret_cast<std::intptr_t>(Holder));
 }
 
-void TModbusConnection::PostInspectCapturedFrame(std::unique_ptr<TInspectCapturedFrameEventArgs> Args) {
+void TModbusConnection::PostInspectCapturedFrame(
+    std::unique_ptr<TInspectCapturedFrameEventArgs> Args) {
   if (!Args) return;
   PostMessage(UM_INSPECTCAPTUREDFRAME, 0, reinterpret_cast<std::intptr_t>(Args.release()));
 }
 
-TModbusClient* TModbusConnection::FindClientFromTransaction(const TModbusTransaction& Transaction) const {
+TModbusClient* TModbusConnection::FindClientFromTransaction(
+    const TModbusTransaction& Transaction) const {
   TModbusClient* Originator = Transaction.Originator;
-  if (!Originator || std::find(FClientList.begin(), FClientList.end(), Originator) == FClientList.end())
+  if (!Originator ||
+      std::find(FClientList.begin(), FClientList.end(), Originator) == FClientList.end())
     return nullptr;
   return Originator->ServerAddress() == Transaction.Info.Address ? Originator : nullptr;
 }
@@ -110,7 +119,8 @@ void TModbusConnection::InternalWndProc(TMessage& Message) {
     }
     case UM_INSPECTCAPTUREDFRAME: {
       Message.LParam = 0;
-      std::unique_ptr<TInspectCapturedFrameEventArgs> Args(reinterpret_cast<TInspectCapturedFrameEventArgs*>(Carrier));
+      std::unique_ptr<TInspectCapturedFrameEventArgs> Args(
+          reinterpret_cast<TInspectCapturedFrameEventArgs*>(Carrier));
       try {
         if (Args) DoInspectCapturedFrame(Args->ServerAddress, Args->CommandCode, Args->CommandData);
       } catch (...) {

@@ -77,7 +77,9 @@ int TModbusFileRecordList::Remove(const TModbusFileRecord* FileRecord) {
   return -1;
 }
 
-void TModbusFileRecordList::Clear() { FList.clear(); }
+void TModbusFileRecordList::Clear() {
+  FList.clear();
+}
 
 TModbusFileRecord& TModbusFileRecordList::Items(int Index) {
   CheckIndex(Index);

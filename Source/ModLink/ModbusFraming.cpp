@@ -215,7 +215,9 @@ TFrameOutcome OutcomeOf(TDecodeResult Decoded) {
 }
 
 TModbusFraming::TModbusFraming(TTransmissionMode Mode, TConnectionMode Role, bool EndByLength)
-    : FBackend(&BackendOf(Mode)), FRole(Role), FEndByLength(EndByLength && FBackend->EndsAtSilence) {
+    : FBackend(&BackendOf(Mode)),
+      FRole(Role),
+      FEndByLength(EndByLength && FBackend->EndsAtSilence) {
   if (!IsValid(Role)) InternalError();
 }
 
@@ -309,7 +311,8 @@ void TModbusFraming::EndAtPredictedLength(TFrameScan& Scan, const std::uint8_t* 
   const int AsReply = PredictReplySize(Area, Collected, Scan.LastQuery);
   const auto Fits = [&](int Size) {
     return Size > 0 && Size <= Collected &&
-           CRC16(Area, static_cast<std::size_t>(Size - 2)) == (Area[Size - 2] | Area[Size - 1] << 8);
+           CRC16(Area, static_cast<std::size_t>(Size - 2)) ==
+               (Area[Size - 2] | Area[Size - 1] << 8);
   };
   int Size = 0;
   if (Fits(AsReply)) Size = AsReply;

@@ -68,8 +68,12 @@ class TActiveTransactionScope {
   TModbusTransaction*& FSlot;
 };
 
-bool CountInRange(int Count, int Limit) { return Count >= 1 && Count <= Limit; }
-bool LastItemInRange(int First, int Count) { return First + Count - 1 <= MaxItemAddress; }
+bool CountInRange(int Count, int Limit) {
+  return Count >= 1 && Count <= Limit;
+}
+bool LastItemInRange(int First, int Count) {
+  return First + Count - 1 <= MaxItemAddress;
+}
 
 }  // namespace
 
@@ -171,7 +175,8 @@ TItemWriteStatus TModbusServer::DoCanWriteHoldingRegister(std::uint16_t RegAddr,
 
 void TModbusServer::DoCommandHandlerException(std::uint8_t Command, TServerException Exception,
                                               std::uint8_t ExceptionCode) {
-  if (OnCommandHandlerException) OnCommandHandlerException(*this, Command, Exception, ExceptionCode);
+  if (OnCommandHandlerException)
+    OnCommandHandlerException(*this, Command, Exception, ExceptionCode);
 }
 
 bool TModbusServer::DoGetCoilValue(std::uint16_t BitAddr) {
@@ -248,15 +253,32 @@ void TModbusServer::ProcessTransaction(TModbusTransaction& Transaction) {
     return;
   }
   switch (Command) {
-    case Cmd_ReadCoils: ProcessReadBits(Command, TItemKind::Coil); break;
-    case Cmd_ReadDiscreteInputs: ProcessReadBits(Command, TItemKind::DiscreteInput); break;
-    case Cmd_ReadHoldingRegisters: ProcessReadRegisters(Command, TItemKind::HoldingRegister); break;
-    case Cmd_ReadInputRegisters: ProcessReadRegisters(Command, TItemKind::InputRegister); break;
-    case Cmd_WriteSingleCoil: ProcessWriteSingleCoil(); break;
-    case Cmd_WriteSingleRegister: ProcessWriteSingleRegister(); break;
-    case Cmd_WriteMultipleCoils: ProcessWriteMultipleCoils(); break;
-    case Cmd_WriteMultipleRegisters: ProcessWriteMultipleRegisters(); break;
-    default: break;
+    case Cmd_ReadCoils:
+      ProcessReadBits(Command, TItemKind::Coil);
+      break;
+    case Cmd_ReadDiscreteInputs:
+      ProcessReadBits(Command, TItemKind::DiscreteInput);
+      break;
+    case Cmd_ReadHoldingRegisters:
+      ProcessReadRegisters(Command, TItemKind::HoldingRegister);
+      break;
+    case Cmd_ReadInputRegisters:
+      ProcessReadRegisters(Command, TItemKind::InputRegister);
+      break;
+    case Cmd_WriteSingleCoil:
+      ProcessWriteSingleCoil();
+      break;
+    case Cmd_WriteSingleRegister:
+      ProcessWriteSingleRegister();
+      break;
+    case Cmd_WriteMultipleCoils:
+      ProcessWriteMultipleCoils();
+      break;
+    case Cmd_WriteMultipleRegisters:
+      ProcessWriteMultipleRegisters();
+      break;
+    default:
+      break;
   }
 }
 
@@ -264,7 +286,9 @@ bool TModbusServer::IsBroadcast() const {
   return FActiveTransaction->Info.Address == BroadcastAddress;
 }
 
-bool TModbusServer::ReplyIsEmpty() const { return FActiveTransaction->ReplyBuffer.Size() == 0; }
+bool TModbusServer::ReplyIsEmpty() const {
+  return FActiveTransaction->ReplyBuffer.Size() == 0;
+}
 
 TModbusServer::TQueryReader TModbusServer::MakeQueryReader() const {
   TModbusBuffer& Query = FActiveTransaction->QueryBuffer;
@@ -286,9 +310,14 @@ void TModbusServer::ReplyExceptionUnlessBroadcast(std::uint8_t Command,
 // Maps a refused write onto its exception reply; true when the write may go ahead.
 bool TModbusServer::WriteAllowed(std::uint8_t Command, TItemWriteStatus Status) {
   switch (Status) {
-    case iwsAllowWrite: return true;
-    case iwsIllegalAddress: ReplyExceptionUnlessBroadcast(Command, seIllegalDataAddress); return false;
-    case iwsIllegalValue: ReplyExceptionUnlessBroadcast(Command, seIllegalDataValue); return false;
+    case iwsAllowWrite:
+      return true;
+    case iwsIllegalAddress:
+      ReplyExceptionUnlessBroadcast(Command, seIllegalDataAddress);
+      return false;
+    case iwsIllegalValue:
+      ReplyExceptionUnlessBroadcast(Command, seIllegalDataValue);
+      return false;
   }
   InternalError();
 }
@@ -300,7 +329,9 @@ void TModbusServer::StartReply(std::uint8_t Command) {
   Reply.PutByte(Command);
 }
 
-void TModbusServer::FinishReply() { EmitErrorCheck(FActiveTransaction->ReplyBuffer); }
+void TModbusServer::FinishReply() {
+  EmitErrorCheck(FActiveTransaction->ReplyBuffer);
+}
 
 void TModbusServer::EmitErrorCheck(TModbusBuffer& Buffer) {
   const bool ForActive = FActiveTransaction && &Buffer == &FActiveTransaction->ReplyBuffer;
@@ -309,10 +340,14 @@ void TModbusServer::EmitErrorCheck(TModbusBuffer& Buffer) {
 
 bool TModbusServer::CanRead(TItemKind Kind, std::uint16_t Item) {
   switch (Kind) {
-    case TItemKind::Coil: return DoCanReadCoil(Item);
-    case TItemKind::DiscreteInput: return DoCanReadDiscreteInput(Item);
-    case TItemKind::HoldingRegister: return DoCanReadHoldingRegister(Item);
-    case TItemKind::InputRegister: return DoCanReadInputRegister(Item);
+    case TItemKind::Coil:
+      return DoCanReadCoil(Item);
+    case TItemKind::DiscreteInput:
+      return DoCanReadDiscreteInput(Item);
+    case TItemKind::HoldingRegister:
+      return DoCanReadHoldingRegister(Item);
+    case TItemKind::InputRegister:
+      return DoCanReadInputRegister(Item);
   }
   InternalError();
 }
@@ -545,6 +580,8 @@ void TModbusServer::ProcessWriteMultipleRegisters() {
   }
   WriteItems(
       Command, First, Values,
-      [this](std::uint16_t Item, std::uint16_t Value) { return DoCanWriteHoldingRegister(Item, Value); },
+      [this](std::uint16_t Item, std::uint16_t Value) {
+        return DoCanWriteHoldingRegister(Item, Value);
+      },
       [this](std::uint16_t Item, std::uint16_t Value) { DoSetHoldingRegisterValue(Item, Value); });
 }

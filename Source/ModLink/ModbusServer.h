@@ -68,8 +68,7 @@ class TModbusServer {
   // reply instead of the normal one.
   void EmitExceptionReply(TServerException Exception);
   // Empties Buffer, writes an exception reply for Command and raises OnCommandHandlerException.
-  void BuildExceptionReply(TModbusBuffer& Buffer, std::uint8_t Command,
-                           TServerException Exception);
+  void BuildExceptionReply(TModbusBuffer& Buffer, std::uint8_t Command, TServerException Exception);
   void CommandNotSupported();
 
   // Events. Each in-out argument is preset to the result used when no handler is set.
@@ -95,8 +94,7 @@ class TModbusServer {
   virtual bool DoCanReadHoldingRegister(std::uint16_t RegAddr);
   virtual bool DoCanReadInputRegister(std::uint16_t RegAddr);
   virtual TItemWriteStatus DoCanWriteCoil(std::uint16_t BitAddr, bool BitValue);
-  virtual TItemWriteStatus DoCanWriteHoldingRegister(std::uint16_t RegAddr,
-                                                     std::uint16_t RegValue);
+  virtual TItemWriteStatus DoCanWriteHoldingRegister(std::uint16_t RegAddr, std::uint16_t RegValue);
   virtual void DoCommandHandlerException(std::uint8_t Command, TServerException Exception,
                                          std::uint8_t ExceptionCode);
   virtual bool DoGetCoilValue(std::uint16_t BitAddr);
@@ -137,7 +135,7 @@ class TModbusServer {
   // The connection's error check, unless the active transaction carries a bare PDU.
   void EmitErrorCheck(TModbusBuffer& Buffer);
 
-  TRegValues FRegisterScratch;  // the values of one register read
+  TRegValues FRegisterScratch;                       // the values of one register read
   TModbusTransaction* FActiveTransaction = nullptr;  // set only while ProcessTransaction runs
   std::uint8_t FAddress = 1;
   TModbusConnection* FConnection = nullptr;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 class TSystemClockResolutionEnhancer {
-public:
+ public:
   // Raises EModLinkError "Failed to enhance system clock resolution" when the
   // clock cannot resolve the period.
   TSystemClockResolutionEnhancer();
@@ -20,7 +20,7 @@ public:
 
   static constexpr std::uint32_t RequestedPeriod = 1;
 
-private:
+ private:
   std::uint32_t FTimerInterval = 0;
 };
 

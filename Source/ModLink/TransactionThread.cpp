@@ -108,9 +108,9 @@ int TTransactionThread::CountPendingTransactions(TModbusClient* Client) {
   std::lock_guard<std::mutex> Lock(FQueueLock);
   if (!Client) return static_cast<int>(FTransactionQueue.size());
   const std::uint8_t Address = Client->ServerAddress();
-  return static_cast<int>(
-      std::count_if(FTransactionQueue.begin(), FTransactionQueue.end(),
-                    [Address](const TModbusTransactionPtr& T) { return T->Info.Address == Address; }));
+  return static_cast<int>(std::count_if(
+      FTransactionQueue.begin(), FTransactionQueue.end(),
+      [Address](const TModbusTransactionPtr& T) { return T->Info.Address == Address; }));
 }
 
 void TTransactionThread::SetPriority(int Priority) {
@@ -130,7 +130,9 @@ bool TTransactionThread::FetchNextTransaction(TModbusTransactionPtr& Transaction
   return true;
 }
 
-void TTransactionThread::WaitForWakeUp() { FEvent.WaitFor(TOsEvent::InfiniteTimeout); }
+void TTransactionThread::WaitForWakeUp() {
+  FEvent.WaitFor(TOsEvent::InfiniteTimeout);
+}
 
 void TTransactionThread::Run() {
   {
@@ -153,10 +155,17 @@ void TTransactionThread::Run() {
 
 void TTransactionThread::Execute() {
   switch (FConnection.ConnectionMode()) {
-    case cmClient: ClientExecute(); break;
-    case cmServer: ServerExecute(); break;
-    case cmMonitor: MonitorExecute(); break;
-    default: InternalError();
+    case cmClient:
+      ClientExecute();
+      break;
+    case cmServer:
+      ServerExecute();
+      break;
+    case cmMonitor:
+      MonitorExecute();
+      break;
+    default:
+      InternalError();
   }
 }
 
@@ -220,9 +229,8 @@ void TTransactionThread::InitFrameDataEvent(const std::uint8_t* FrameData, int F
   FConnection.PostFrameData(Holder, Sending);
 }
 
-void TTransactionThread::EmitFrame(TFrameDirection Direction, const std::uint8_t* Bytes,
-                                   int Size, TFrameOutcome Outcome,
-                                   std::chrono::nanoseconds ResponseTime) {
+void TTransactionThread::EmitFrame(TFrameDirection Direction, const std::uint8_t* Bytes, int Size,
+                                   TFrameOutcome Outcome, std::chrono::nanoseconds ResponseTime) {
   const TFrameHook& Hook = FConnection.FrameHook();
   if (!Hook.Active()) return;
   TFrameRecord Record;
@@ -235,8 +243,8 @@ void TTransactionThread::EmitFrame(TFrameDirection Direction, const std::uint8_t
   Hook.Emit(Record);
 }
 
-void TTransactionThread::InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
-                                              TFrameData ACommandData) {
+void TTransactionThread::InspectCapturedFrame(std::uint8_t AServerAddress,
+                                              std::uint8_t ACommandCode, TFrameData ACommandData) {
   auto Args = std::make_unique<TInspectCapturedFrameEventArgs>();
   Args->ServerAddress = AServerAddress;
   Args->CommandCode = ACommandCode;
@@ -250,12 +258,17 @@ namespace {
 // How a received frame ended, for the frame hook.
 TFrameOutcome ReplyOutcome(TServerReply Reply, TDecodeResult Decoded) {
   switch (Reply) {
-    case srNone: return TFrameOutcome::foTimeout;
-    case srInvalidFrame: return OutcomeOf(Decoded);
+    case srNone:
+      return TFrameOutcome::foTimeout;
+    case srInvalidFrame:
+      return OutcomeOf(Decoded);
     case srUnexpectedReply:
-    case srUnmatchedReply: return TFrameOutcome::foUnmatched;
-    case srExceptionReply: return TFrameOutcome::foException;
-    case srNormalReply: break;
+    case srUnmatchedReply:
+      return TFrameOutcome::foUnmatched;
+    case srExceptionReply:
+      return TFrameOutcome::foException;
+    case srNormalReply:
+      break;
   }
   return TFrameOutcome::foOk;
 }
@@ -325,11 +338,13 @@ void TTransactionThread::ReceiveReply(TModbusTransaction& T, int QuerySize,
                                       TClock::time_point SentAt) {
   std::uint8_t* Input = FInputBuffer.data();
   for (;;) {
-    int ReplySize = FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
+    int ReplySize =
+        FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
     if (FConnection.EchoQueryBeforeReply() &&
         FFraming.IsEcho(FOutputBuffer.data(), QuerySize, Input, ReplySize)) {
       if (ReplySize == QuerySize) {
-        ReplySize = FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
+        ReplySize =
+            FConnection.ReceiveFrame(Input, FInterimBufferSize, FConnection.GetReceiveTimeout());
       } else {
         ReplySize -= QuerySize;
         std::memmove(Input, Input + QuerySize, static_cast<std::size_t>(ReplySize));
@@ -349,7 +364,8 @@ TServerReply TTransactionThread::ClassifyReply(TModbusTransaction& T, int ReplyS
                                                TDecodeResult Decoded) const {
   if (ReplySize == 0) return srNone;
   if (Decoded != TDecodeResult::drOk) return srInvalidFrame;
-  if (!FFraming.IsExpectedReply(T.QueryBuffer, T.ReplyBuffer, T.Promiscuous)) return srUnexpectedReply;
+  if (!FFraming.IsExpectedReply(T.QueryBuffer, T.ReplyBuffer, T.Promiscuous))
+    return srUnexpectedReply;
   if (!FFraming.CommandsMatch(T.QueryBuffer, T.ReplyBuffer)) return srUnmatchedReply;
   if (!FFraming.IsExceptionReply(T.ReplyBuffer)) return srNormalReply;
   FFraming.AcquireServerException(T.ReplyBuffer, T.Info.Exception, T.Info.ExceptionCode);

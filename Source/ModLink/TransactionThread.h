@@ -100,7 +100,7 @@ class TTransactionThread {
   void ReceiveReply(TModbusTransaction& T, int QuerySize, TClock::time_point SentAt);
   TServerReply ClassifyReply(TModbusTransaction& T, int ReplySize, TDecodeResult Decoded) const;
 
-  TOsEvent FEvent{false};  // auto-reset: wakes the client loop
+  TOsEvent FEvent{false};                   // auto-reset: wakes the client loop
   std::vector<std::uint8_t> FInputBuffer;   // raw line bytes received
   std::vector<std::uint8_t> FOutputBuffer;  // the encoded frame to transmit
   int FInterimBufferSize = 0;
@@ -112,7 +112,7 @@ class TTransactionThread {
   int FPriority = 3;                    // the ordinal to apply
   bool FPriorityChanged = false;        // the thread may keep it: not to be reused
   std::mutex FCallLock;
-  std::shared_ptr<TMainCall> FPendingCall;  // the call waiting for the main thread, if any
+  std::shared_ptr<TMainCall> FPendingCall;   // the call waiting for the main thread, if any
   std::shared_ptr<TMainCall> FDeferredCall;  // given up at the stop, run after the worker ended
-  TReusableThread& FThread;  // the connection's
+  TReusableThread& FThread;                  // the connection's
 };

@@ -26,7 +26,8 @@ bool TTransactionThread::ReceiveValidFrame(TModbusBuffer& Frame) {
                                             TModbusConnection::InfiniteTimeout);
   InitFrameDataEvent(FInputBuffer.data(), Size, false);
   const TDecodeResult Decoded = FFraming.Decode(FInputBuffer.data(), Frame, Size);
-  if (Size > 0) EmitFrame(TFrameDirection::fdReceived, FInputBuffer.data(), Size, OutcomeOf(Decoded));
+  if (Size > 0)
+    EmitFrame(TFrameDirection::fdReceived, FInputBuffer.data(), Size, OutcomeOf(Decoded));
   if (Decoded == TDecodeResult::drOk) return true;
   // The empty receive that a close ends is reported too, once the worker has ended.
   RunOnMainThread([this] { FConnection.DoInvalidFrameDiscard(); }, true);
@@ -47,7 +48,8 @@ void TTransactionThread::ServerExecute() {
 
       // The application's handlers run on the main thread; the reply goes out only after
       // they have all returned. A query still waiting for them when the port closes is dropped.
-      if (!RunOnMainThread([this, &Transaction] { FConnection.ProcessRemoteTransaction(Transaction); }))
+      if (!RunOnMainThread(
+              [this, &Transaction] { FConnection.ProcessRemoteTransaction(Transaction); }))
         continue;
 
       if (Transaction.Info.Address == BroadcastAddress) continue;  // never answered

@@ -1,11 +1,10 @@
 #include "CommissioningReport.h"
 
-#include "platform/LocalTime.h"
-
 #include <cstdio>
 #include <ctime>
 
 #include "ValueDecoding.h"
+#include "platform/LocalTime.h"
 
 namespace {
 

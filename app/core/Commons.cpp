@@ -1,8 +1,8 @@
 #include "Commons.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -21,7 +21,7 @@ namespace {
 
 // A read-only file with bounds-checked reads at absolute offsets.
 class TFileReader {
-public:
+ public:
   explicit TFileReader(const std::string& pName) : FStream(pName, std::ios::binary) {
     if (FStream) {
       FStream.seekg(0, std::ios::end);
@@ -42,7 +42,7 @@ public:
     return static_cast<uint64_t>(FStream.gcount()) == pCount;
   }
 
-private:
+ private:
   std::ifstream FStream;
   uint64_t FSize = 0;
 };
@@ -186,9 +186,12 @@ std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& pFileName) {
   if (!file.IsOpen()) return std::nullopt;
   std::optional<TFixedFileInfo> info;
   switch (ReadElfRecord(file, info)) {
-    case TElfLookup::Found: return info;
-    case TElfLookup::NoRecord: return std::nullopt;
-    case TElfLookup::NotElf: break;
+    case TElfLookup::Found:
+      return info;
+    case TElfLookup::NoRecord:
+      return std::nullopt;
+    case TElfLookup::NotElf:
+      break;
   }
   return ScanForRecord(file);
 }
@@ -211,16 +214,24 @@ std::string FormatVersion(const TFixedFileInfo& pInfo) {
 std::string WindowsVersionName(const TWindowsVersion& pVersion) {
   const bool workstation = pVersion.ProductType == VER_NT_WORKSTATION;
   switch (pVersion.Major * 65536u + pVersion.Minor) {
-    case 0x50000: return "Windows 2000";
-    case 0x50001: return "Windows XP";
+    case 0x50000:
+      return "Windows 2000";
+    case 0x50001:
+      return "Windows XP";
     case 0x50002:
       return pVersion.ServerR2Metric != 0 ? "Windows Server 2003 R2" : "Windows Server 2003";
-    case 0x60000: return workstation ? "Windows Vista" : "Windows Server 2008";
-    case 0x60001: return workstation ? "Windows 7" : "Windows Server 2008 R2";
-    case 0x60002: return workstation ? "Windows 8" : "Windows Server 2012";
-    case 0x60003: return workstation ? "Windows 8.1" : "Windows Server 2012 R2";
-    case 0xA0000: return workstation ? "Windows 10" : "Windows Server 2016 T.P.";
-    default: return {};
+    case 0x60000:
+      return workstation ? "Windows Vista" : "Windows Server 2008";
+    case 0x60001:
+      return workstation ? "Windows 7" : "Windows Server 2008 R2";
+    case 0x60002:
+      return workstation ? "Windows 8" : "Windows Server 2012";
+    case 0x60003:
+      return workstation ? "Windows 8.1" : "Windows Server 2012 R2";
+    case 0xA0000:
+      return workstation ? "Windows 10" : "Windows Server 2016 T.P.";
+    default:
+      return {};
   }
 }
 
@@ -234,9 +245,12 @@ std::string OsReleasePrettyName(const std::string& pOsReleaseText) {
     if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
     const std::string key = line.substr(0, equals);
     const std::string value = UnquoteOsReleaseValue(line.substr(equals + 1));
-    if (key == "PRETTY_NAME") prettyName = value;
-    else if (key == "NAME") name = value;
-    else if (key == "VERSION") version = value;
+    if (key == "PRETTY_NAME")
+      prettyName = value;
+    else if (key == "NAME")
+      name = value;
+    else if (key == "VERSION")
+      version = value;
   }
   if (!prettyName.empty()) return prettyName;
   if (!name.empty()) return version.empty() ? name : name + " " + version;

@@ -11,14 +11,14 @@
 // cmake/Version.cmake). Same layout as the classic Windows fixed file info, so
 // GetVersionStr also understands a Windows program that carries one.
 struct TFixedFileInfo {
-  uint32_t dwSignature;         // VS_FIXEDFILEINFO_SIGNATURE
-  uint32_t dwStrucVersion;      // 0x00010000
-  uint32_t dwFileVersionMS;     // major << 16 | minor
-  uint32_t dwFileVersionLS;     // release << 16 | build
+  uint32_t dwSignature;      // VS_FIXEDFILEINFO_SIGNATURE
+  uint32_t dwStrucVersion;   // 0x00010000
+  uint32_t dwFileVersionMS;  // major << 16 | minor
+  uint32_t dwFileVersionLS;  // release << 16 | build
   uint32_t dwProductVersionMS;
   uint32_t dwProductVersionLS;
   uint32_t dwFileFlagsMask;
-  uint32_t dwFileFlags;         // VS_FF_* bits below
+  uint32_t dwFileFlags;  // VS_FF_* bits below
   uint32_t dwFileOS;
   uint32_t dwFileType;
   uint32_t dwFileSubtype;
@@ -59,8 +59,8 @@ std::string ProgramFileName();
 struct TWindowsVersion {
   uint32_t Major = 0;
   uint32_t Minor = 0;
-  uint8_t ProductType = 0;     // 1 = workstation (VER_NT_WORKSTATION)
-  int ServerR2Metric = 0;      // system metric 89 (SM_SERVERR2)
+  uint8_t ProductType = 0;  // 1 = workstation (VER_NT_WORKSTATION)
+  int ServerR2Metric = 0;   // system metric 89 (SM_SERVERR2)
 };
 inline constexpr uint8_t VER_NT_WORKSTATION = 1;
 
@@ -84,7 +84,7 @@ std::string FormatMemoryKB(uint64_t pBytes, const std::string& pGroupSeparator);
 
 // A text that is not the number it should be.
 class EConvertError : public std::runtime_error {
-public:
+ public:
   using std::runtime_error::runtime_error;
 };
 

@@ -1,8 +1,8 @@
 #include "ManualRead.h"
 
-#include "Commons.h"
-
 #include <cstdio>
+
+#include "Commons.h"
 
 std::string RegisterValuesText(int Start, const std::vector<uint16_t>& Values) {
   std::string text = "Register value(s) read:";
@@ -35,8 +35,8 @@ std::vector<std::string> ManualReadRegisters(TIdModBusClient& Client, const std:
                            std::to_string(65536 - count));
       } else {
         std::vector<uint16_t> values(static_cast<size_t>(count), 0);
-        if (Client.ReadHoldingRegisters(static_cast<uint16_t>(start),
-                                        static_cast<uint16_t>(count), values)) {
+        if (Client.ReadHoldingRegisters(static_cast<uint16_t>(start), static_cast<uint16_t>(count),
+                                        values)) {
           values.resize(static_cast<size_t>(count));
           messages.push_back("Read " + std::to_string(count) + " registers");
           messages.push_back(RegisterValuesText(start, values));

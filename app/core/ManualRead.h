@@ -2,10 +2,10 @@
 // The manual read of the hidden " Read registers" panel: one read of a block
 // of holding registers, reported as message-box texts.
 
-#include "IdModBusClient.h"
-
 #include <string>
 #include <vector>
+
+#include "IdModBusClient.h"
 
 // Largest block the panel asks for: what one request can bring back. Longer
 // blocks would list registers the device never sent.

@@ -5,13 +5,13 @@
 // the texts of the grid that shows the map, so that the window only copies
 // cells and never computes them.
 
-#include "RegisterGrid.h"
-#include "RegisterTypes.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "RegisterGrid.h"
+#include "RegisterTypes.h"
 
 // Outcome of LoadConfig when the file could be read. A file that cannot be
 // opened or read raises std::system_error instead (errno and the file name).

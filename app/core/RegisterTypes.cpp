@@ -21,7 +21,9 @@ constexpr TTypeInfo TYPE_INFO[REGISTER_TYPE_COUNT] = {
     {"u", 6, 6},  // eTimeStamp12
 };
 
-bool IsKnown(ERegisterType type) { return static_cast<int>(type) < REGISTER_TYPE_COUNT; }
+bool IsKnown(ERegisterType type) {
+  return static_cast<int>(type) < REGISTER_TYPE_COUNT;
+}
 
 }  // namespace
 

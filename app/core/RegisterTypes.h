@@ -44,7 +44,7 @@ inline constexpr const char* BYTE_SEQUENCE_NAMES[BYTE_SEQUENCE_COUNT] = {
 
 // One map entry, fields in file order.
 struct TConfigRecord {
-  std::string obis;        // OBIS code, verbatim; empty for the firmware version
+  std::string obis;  // OBIS code, verbatim; empty for the firmware version
   ERegisterType regType = eWord;
   std::string desc;        // description, verbatim (UTF-8)
   std::string regAddress;  // first register, decimal; rewritten on every recompute

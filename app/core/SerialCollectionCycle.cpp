@@ -1,38 +1,53 @@
 #include "SerialCollectionCycle.h"
 
+#include <algorithm>
+#include <exception>
+#include <limits>
+
 #include "Commons.h"
 #include "ModLinkError.h"
 #include "SerialOpenFailure.h"
 #include "TcpCollectionCycle.h"
 #include "ValueDecoding.h"
 
-#include <algorithm>
-#include <exception>
-#include <limits>
-
 std::string SerialExceptionText(TServerException Exception) {
   switch (Exception) {
-    case seIllegalCommand: return "Comando Illegale";
-    case seIllegalDataAddress: return "Indirizzo Illegale";
-    case seIllegalDataValue: return "Valore Illegale";
-    case seServerFailure: return "Fallimento del Server";
-    case seAcknowledge: return "Acknowledge";
-    case seServerBusy: return "Server Occupato";
-    case seNegativeAcknowledge: return "Acknowledge negativo";
-    case seMemoryParityError: return "Errore di Parità";
-    case seUnknown: break;
+    case seIllegalCommand:
+      return "Comando Illegale";
+    case seIllegalDataAddress:
+      return "Indirizzo Illegale";
+    case seIllegalDataValue:
+      return "Valore Illegale";
+    case seServerFailure:
+      return "Fallimento del Server";
+    case seAcknowledge:
+      return "Acknowledge";
+    case seServerBusy:
+      return "Server Occupato";
+    case seNegativeAcknowledge:
+      return "Acknowledge negativo";
+    case seMemoryParityError:
+      return "Errore di Parità";
+    case seUnknown:
+      break;
   }
   return "Sconosciuta";
 }
 
 std::string ServerReplyText(const TTransactionInfo& Info) {
   switch (Info.Reply) {
-    case srNone: return NO_REPLY_TEXT;
-    case srInvalidFrame: return INVALID_FRAME_TEXT;
-    case srUnexpectedReply: return UNEXPECTED_REPLY_TEXT;
-    case srUnmatchedReply: return UNMATCHED_REPLY_TEXT;
-    case srExceptionReply: return SERVER_EXCEPTION_PREFIX + SerialExceptionText(Info.Exception);
-    case srNormalReply: return {};
+    case srNone:
+      return NO_REPLY_TEXT;
+    case srInvalidFrame:
+      return INVALID_FRAME_TEXT;
+    case srUnexpectedReply:
+      return UNEXPECTED_REPLY_TEXT;
+    case srUnmatchedReply:
+      return UNMATCHED_REPLY_TEXT;
+    case srExceptionReply:
+      return SERVER_EXCEPTION_PREFIX + SerialExceptionText(Info.Exception);
+    case srNormalReply:
+      return {};
   }
   return NO_REPLY_TEXT;
 }
@@ -48,7 +63,9 @@ TSerialCollectionCycle::TSerialCollectionCycle(TModbusConnection& Connection, TM
   };
 }
 
-TSerialCollectionCycle::~TSerialCollectionCycle() { FClient.OnHoldingRegistersRead = nullptr; }
+TSerialCollectionCycle::~TSerialCollectionCycle() {
+  FClient.OnHoldingRegistersRead = nullptr;
+}
 
 void TSerialCollectionCycle::ShowError(const std::string& Text) {
   if (OnShowError) OnShowError(Text);
@@ -114,7 +131,8 @@ bool TSerialCollectionCycle::CollectDataSerial() {
     if (!wasOpen && FConnection.Active()) CloseQuietly();
     FLastError = error.what();
     // The library names neither the port nor the reason; the operator needs both.
-    if (FLastError == ModLinkMessages::SCouldNotOpenPort) FLastError = SerialOpenFailureText(FLastError, settings.Port);
+    if (FLastError == ModLinkMessages::SCouldNotOpenPort)
+      FLastError = SerialOpenFailureText(FLastError, settings.Port);
     ShowError(FLastError);
     return false;
   }
@@ -144,13 +162,14 @@ void TSerialCollectionCycle::ModbusClient1HoldingRegistersRead(TModbusClient&,
       // The firmware-version entry that tells whether the meter instance
       // answers exists only in the normal map; the QVZT map shows every value.
       const EDecodePath path = settings.QvztMode ? EDecodePath::dpTCP : EDecodePath::dpSerial;
-      DecodeRegisters(FMap, RegValues,
-                      TDecodeOptions{ByteSequenceFor(settings.QvztMode, settings.BytesSequenceIndex),
-                                     settings.Float32, path, settings.DecimalSeparator});
+      DecodeRegisters(
+          FMap, RegValues,
+          TDecodeOptions{ByteSequenceFor(settings.QvztMode, settings.BytesSequenceIndex),
+                         settings.Float32, path, settings.DecimalSeparator});
       FDecoded = true;
-      FDataAvailable = settings.QvztMode ||
-                       (!FMap.Regs().empty() && FMap.Regs().front().regType == eWord &&
-                        !RegValues.empty() && RegValues.front() != 0xFFFF);
+      FDataAvailable =
+          settings.QvztMode || (!FMap.Regs().empty() && FMap.Regs().front().regType == eWord &&
+                                !RegValues.empty() && RegValues.front() != 0xFFFF);
       UpdateGridData(true, settings.Float32);
     }
   } else {

@@ -11,13 +11,13 @@
 // the client and the map, tell the cycle where their settings are, and receive
 // the error-bar texts and grid refreshes through callbacks.
 
-#include "ModbusClient.h"
-#include "ModbusConnection.h"
-#include "RegisterMap.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "RegisterMap.h"
 
 // Texts of the error bar for replies that are not normal ones.
 inline constexpr char NO_REPLY_TEXT[] = "Nessuna Risposta";
@@ -34,20 +34,20 @@ std::string ServerReplyText(const TTransactionInfo& Info);
 
 // What one cycle reads from the window (or the poller's options).
 struct TSerialCycleSettings {
-  TSerialPort Port = "COM7";          // SerialPortEdit
-  TBaudRate BaudRate = br115200;      // the item selected in BaudRateCombo
-  TParityScheme Parity = psNone;      // the item selected in ParityCombo
-  std::string SlaveAddressText = "1"; // SerialSlaveAddressEdit; its low 8 bits address the meter
-  bool FrameEndByLength = false;      // "Fine frame per lunghezza": replies end by their length
-  int BytesSequenceIndex = 0;         // SerialBytesSequenceCombo, 0..3
-  bool QvztMode = false;              // QvztModeCheckBox: always BS_0_1_2_3
-  bool Float32 = false;               // Float32CheckBox
-  int MeterInstanceIndex = 0;         // MeterInstanceCombo, 0..4
-  std::string DecimalSeparator = "."; // for the "0.##" value texts
+  TSerialPort Port = "COM7";           // SerialPortEdit
+  TBaudRate BaudRate = br115200;       // the item selected in BaudRateCombo
+  TParityScheme Parity = psNone;       // the item selected in ParityCombo
+  std::string SlaveAddressText = "1";  // SerialSlaveAddressEdit; its low 8 bits address the meter
+  bool FrameEndByLength = false;       // "Fine frame per lunghezza": replies end by their length
+  int BytesSequenceIndex = 0;          // SerialBytesSequenceCombo, 0..3
+  bool QvztMode = false;               // QvztModeCheckBox: always BS_0_1_2_3
+  bool Float32 = false;                // Float32CheckBox
+  int MeterInstanceIndex = 0;          // MeterInstanceCombo, 0..4
+  std::string DecimalSeparator = ".";  // for the "0.##" value texts
 };
 
 class TSerialCollectionCycle {
-public:
+ public:
   // The settings as they are now; asked at every cycle and at every reply,
   // since the byte sequence and the map options may change in between.
   using TSettingsSource = std::function<TSerialCycleSettings()>;
@@ -99,7 +99,7 @@ public:
   // The message of the error that kept the last cycle from queuing its request.
   const std::string& LastError() const { return FLastError; }
 
-private:
+ private:
   // Registers the map spans in the layout of the settings, before any cut to 16 bits.
   std::int32_t SpannedRegisters(const TSerialCycleSettings& Settings) const;
   void ShowError(const std::string& Text);

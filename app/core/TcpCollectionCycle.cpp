@@ -1,24 +1,35 @@
 #include "TcpCollectionCycle.h"
 
+#include <exception>
+
 #include "Commons.h"
 #include "TcpFailureTexts.h"
 #include "ValueDecoding.h"
 
-#include <exception>
-
 std::string ServerExceptionText(uint8_t ErrorCode) {
   switch (ErrorCode) {
-    case 1: return "Comando Illegale";
-    case 2: return "Indirizzo Illegale";
-    case 3: return "Valore Illegale";
-    case 4: return "Fallimento del Server";
-    case 5: return "Acknowledge";
-    case 6: return "Server Occupato";
-    case 7: return "Acknowledge negativo";
-    case 8: return "Errore di Parità";
-    case 10: return "Percorso di comunicazione Gateway non disponibile";
-    case 11: return "Nessuna risposta dal gateway";
-    default: return "Sconosciuta";
+    case 1:
+      return "Comando Illegale";
+    case 2:
+      return "Indirizzo Illegale";
+    case 3:
+      return "Valore Illegale";
+    case 4:
+      return "Fallimento del Server";
+    case 5:
+      return "Acknowledge";
+    case 6:
+      return "Server Occupato";
+    case 7:
+      return "Acknowledge negativo";
+    case 8:
+      return "Errore di Parità";
+    case 10:
+      return "Percorso di comunicazione Gateway non disponibile";
+    case 11:
+      return "Nessuna risposta dal gateway";
+    default:
+      return "Sconosciuta";
   }
 }
 
@@ -35,7 +46,7 @@ uint16_t PortFromText(const std::string& Text) {
 // Holds the client's reply events for one read and hands them back after it,
 // so that the texts they carry land in that read's result.
 class TReplyEvents {
-public:
+ public:
   TReplyEvents(TIdModBusClient& Client, std::string& Text) : FClient(Client) {
     FClient.OnResponseError = [&Text](uint8_t, uint8_t ErrorCode, const TModBusResponseBuffer&) {
       Text = SERVER_EXCEPTION_PREFIX + ServerExceptionText(ErrorCode);
@@ -52,7 +63,7 @@ public:
   TReplyEvents(const TReplyEvents&) = delete;
   TReplyEvents& operator=(const TReplyEvents&) = delete;
 
-private:
+ private:
   TIdModBusClient& FClient;
 };
 
@@ -138,8 +149,8 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
         Client.Connect();
       } catch (const std::exception& error) {
         result.LastError = error.what();
-        result.ErrorBarText = ConnectFailureText(endpoint, OSErrorOf(error), Client.ConnectTimeout(),
-                                                 Request.DecimalSeparator);
+        result.ErrorBarText = ConnectFailureText(endpoint, OSErrorOf(error),
+                                                 Client.ConnectTimeout(), Request.DecimalSeparator);
         return result;
       }
     }
@@ -212,8 +223,7 @@ TTcpReadRequest TTcpCollectionCycle::PrepareRead(const TTcpCycleSettings& Settin
 
   const TMapSettings mapSettings{Settings.Float32, Settings.MeterInstanceIndex};
   // Registers the map spans in the current layout, before any 16-bit cut.
-  const int32_t spanned =
-      FMap.MBRegCount() - (Settings.Float32 ? FMap.MBFPRegSingleDelta() : 0);
+  const int32_t spanned = FMap.MBRegCount() - (Settings.Float32 ? FMap.MBFPRegSingleDelta() : 0);
   FMap.SetBaseAddress(BaseAddressFor(mapSettings));
   request.BaseAddress = FMap.BaseAddress();
   // Past register 65535 the block addresses would wrap to register 0 and

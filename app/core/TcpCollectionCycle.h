@@ -6,13 +6,13 @@
 // texts through a callback. The read is a function of the client alone, so
 // the window can run it on a worker thread and decode on its own.
 
-#include "IdModBusClient.h"
-#include "RegisterMap.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "IdModBusClient.h"
+#include "RegisterMap.h"
 
 // Largest block one request asks for. One register below the protocol limit
 // of 125, which some meters do not serve.
@@ -55,9 +55,9 @@ struct TTcpReadRequest {
   bool LeaveConnectionOpen = false;
   bool FirstTimeConnection = true;
   uint16_t BaseAddress = 0;
-  uint32_t Count = 0;                 // registers from BaseAddress
+  uint32_t Count = 0;  // registers from BaseAddress
   std::string DecimalSeparator = ".";
-  std::string RefusedText;            // when set, the cycle fails with this text unread
+  std::string RefusedText;  // when set, the cycle fails with this text unread
 };
 
 // What the read brought back.
@@ -87,7 +87,7 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
 void ConfigureCycleClient(TIdModBusClient& Client);
 
 class TTcpCollectionCycle {
-public:
+ public:
   // Sets the text of the red error bar and shows it.
   using TErrorBarSink = std::function<void(const std::string& Text)>;
   // The window's UpdateGridData(pDataAvail).
@@ -139,7 +139,7 @@ public:
   void mctPLCResponseError(uint8_t FunctionCode, uint8_t ErrorCode,
                            const TModBusResponseBuffer& ResponseBuffer);
 
-private:
+ private:
   void ShowError(const std::string& Text);
   void UpdateGridData(bool DataAvail, bool Float32);
 

@@ -13,15 +13,14 @@ namespace {
 
 // SOURCE_INDEX[sequence][i] = which wire byte becomes value byte i, for values
 // of 2, 4 and 8 bytes.
-constexpr std::array<std::array<std::uint8_t, 2>, 4> SOURCE_INDEX_2 = {{
-    {1, 0}, {0, 1}, {0, 1}, {1, 0}}};
-constexpr std::array<std::array<std::uint8_t, 4>, 4> SOURCE_INDEX_4 = {{
-    {1, 0, 3, 2}, {0, 1, 2, 3}, {2, 3, 0, 1}, {3, 2, 1, 0}}};
-constexpr std::array<std::array<std::uint8_t, 8>, 4> SOURCE_INDEX_8 = {{
-    {1, 0, 3, 2, 5, 4, 7, 6},
-    {0, 1, 2, 3, 4, 5, 6, 7},
-    {6, 7, 4, 5, 2, 3, 0, 1},
-    {7, 6, 5, 4, 3, 2, 1, 0}}};
+constexpr std::array<std::array<std::uint8_t, 2>, 4> SOURCE_INDEX_2 = {
+    {{1, 0}, {0, 1}, {0, 1}, {1, 0}}};
+constexpr std::array<std::array<std::uint8_t, 4>, 4> SOURCE_INDEX_4 = {
+    {{1, 0, 3, 2}, {0, 1, 2, 3}, {2, 3, 0, 1}, {3, 2, 1, 0}}};
+constexpr std::array<std::array<std::uint8_t, 8>, 4> SOURCE_INDEX_8 = {{{1, 0, 3, 2, 5, 4, 7, 6},
+                                                                        {0, 1, 2, 3, 4, 5, 6, 7},
+                                                                        {6, 7, 4, 5, 2, 3, 0, 1},
+                                                                        {7, 6, 5, 4, 3, 2, 1, 0}}};
 
 template <std::size_t N>
 void Gather(const std::array<std::uint8_t, N>& index, std::uint8_t* dest, const std::uint8_t* src) {
@@ -105,10 +104,17 @@ void SmartSwap(EByteSequence pByteSequence, std::uint8_t* pRegisters, const std:
   const auto seq = static_cast<std::size_t>(pByteSequence);
   if (seq >= SOURCE_INDEX_4.size()) return;
   switch (pSize) {
-    case 2: Gather(SOURCE_INDEX_2[seq], pRegisters, pValues); break;
-    case 4: Gather(SOURCE_INDEX_4[seq], pRegisters, pValues); break;
-    case 8: Gather(SOURCE_INDEX_8[seq], pRegisters, pValues); break;
-    default: break;
+    case 2:
+      Gather(SOURCE_INDEX_2[seq], pRegisters, pValues);
+      break;
+    case 4:
+      Gather(SOURCE_INDEX_4[seq], pRegisters, pValues);
+      break;
+    case 8:
+      Gather(SOURCE_INDEX_8[seq], pRegisters, pValues);
+      break;
+    default:
+      break;
   }
 }
 
@@ -126,15 +132,22 @@ std::string DumpHex(const std::uint8_t* pData, std::int32_t pSize) {
 
 std::string DataTypeName(ERegisterType pDataType, bool float32) {
   switch (pDataType) {
-    case eWord: return "INT16";
+    case eWord:
+      return "INT16";
     case eInteger:
     case eDate:
-    case eTime: return "INT32";
-    case eFloat: return "FLOAT32";
-    case eDouble: return float32 ? "FLOAT32" : "FLOAT64";
-    case eTime3: return "TIME24";
-    case eDate3: return "DATE24";
-    case eTimeStamp12: return "TS96";
+    case eTime:
+      return "INT32";
+    case eFloat:
+      return "FLOAT32";
+    case eDouble:
+      return float32 ? "FLOAT32" : "FLOAT64";
+    case eTime3:
+      return "TIME24";
+    case eDate3:
+      return "DATE24";
+    case eTimeStamp12:
+      return "TS96";
   }
   return "???";
 }
@@ -246,7 +259,8 @@ void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues
       const std::uint8_t* bytes = wire.data() + 2 * j;
       if (options.path == EDecodePath::dpSerial && i == 0) {
         // The first word tells whether the meter instance answers at all.
-        dataAvail = entry.regType == eWord && Take<std::uint16_t>(options.byteSequence, bytes) != 0xFFFF;
+        dataAvail =
+            entry.regType == eWord && Take<std::uint16_t>(options.byteSequence, bytes) != 0xFFFF;
       }
       values[i] = dataAvail ? DecodeValue(entry.regType, bytes, options) : std::string(NOT_AVAIL);
       raws[i] = entry.regType == eTimeStamp12

@@ -3,22 +3,22 @@
 // sequences, hexadecimal dumps, type names, number, date and time texts, and
 // the decoding pass shared by the TCP and the serial cycle.
 
-#include "RegisterMap.h"
-#include "RegisterTypes.h"
-
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "RegisterMap.h"
+#include "RegisterTypes.h"
+
 // Fills the value bytes pRegisters (least significant first) from the wire
 // bytes pValues (first register's high byte first) following pByteSequence.
 // pSize is 2, 4 or 8; for any other size, or a sequence outside 0..3, the
 // destination is left untouched. Reads pSize bytes of pValues, writes pSize
 // bytes of pRegisters.
-void SmartSwap(EByteSequence pByteSequence, std::uint8_t* pRegisters,
-               const std::uint8_t* pValues, std::int32_t pSize);
+void SmartSwap(EByteSequence pByteSequence, std::uint8_t* pRegisters, const std::uint8_t* pValues,
+               std::int32_t pSize);
 
 // Two uppercase hex digits per byte, from the last byte to the first; empty
 // for a count of 0 or less.
@@ -49,7 +49,7 @@ enum class EDecodePath : std::uint8_t { dpTCP, dpSerial };
 
 struct TDecodeOptions {
   EByteSequence byteSequence = BS_1_0_3_2;
-  bool float32 = false;              // layout of eDouble entries
+  bool float32 = false;  // layout of eDouble entries
   EDecodePath path = EDecodePath::dpTCP;
   std::string decimalSeparator = ".";
 };

@@ -1,7 +1,5 @@
 #include "AboutBox.h"
 
-#include "Commons.h"
-
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFont>
@@ -14,6 +12,8 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QUrl>
+
+#include "Commons.h"
 
 namespace {
 
@@ -123,8 +123,8 @@ void TAboutBox::BuildControls() {
 
 void TAboutBox::FormCreate() {
   const QString version = QString::fromStdString(GetVersionStr(""));
-  memoCopyright->setPlainText(QStringLiteral("Test VIVAR517 - Versione ") + version + QLatin1Char('\n') +
-                              QString::fromUtf8(ABOUT_COPYRIGHT));
+  memoCopyright->setPlainText(QStringLiteral("Test VIVAR517 - Versione ") + version +
+                              QLatin1Char('\n') + QString::fromUtf8(ABOUT_COPYRIGHT));
   // Centre every line of the memo.
   memoCopyright->selectAll();
   memoCopyright->setAlignment(Qt::AlignHCenter);
@@ -135,7 +135,9 @@ void TAboutBox::FormCreate() {
       FormatMemoryKB(TotalPhysicalMemory(), QLocale().groupSeparator().toStdString())));
 }
 
-void TAboutBox::GetOSInfo() { lblOS->setText(QString::fromStdString(GetOSString())); }
+void TAboutBox::GetOSInfo() {
+  lblOS->setText(QString::fromStdString(GetOSString()));
+}
 
 // Whatever program the desktop has for "mailto:" addresses starts a message to
 // support; without one the click has no visible effect.

@@ -16,7 +16,7 @@ inline constexpr char ABOUT_COPYRIGHT[] = "Copyright \u00A9 2026 KQ517 Test Tool
 
 class TAboutBox : public QDialog {
   Q_OBJECT
-public:
+ public:
   explicit TAboutBox(QWidget* parent = nullptr);
 
   // Opens a new box modally and returns when it is closed.
@@ -35,9 +35,9 @@ public:
   QLabel* PhysMem = nullptr;
   QPushButton* OKButton = nullptr;
 
-protected:
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   void BuildControls();
 };

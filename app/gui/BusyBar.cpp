@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QStyleOptionProgressBar>
-
 #include <algorithm>
 
 TBusyBar::TBusyBar(QWidget* parent) : QProgressBar(parent) {

@@ -1,5 +1,17 @@
 #include "Form1.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
+#include <algorithm>
+
 #include "AboutBox.h"
 #include "BusyBar.h"
 #include "Commons.h"
@@ -11,30 +23,21 @@
 #include "SerialCollectionCycle.h"
 #include "SerialPortCombo.h"
 #include "SerialSettingsItems.h"
-#include "TrafficDock.h"
 #include "TcpCollectionCycle.h"
+#include "TrafficDock.h"
 #include "WindowCommissioning.h"
 #include "WindowSettings.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
-#include <QPushButton>
-#include <QTableWidget>
-
-#include <algorithm>
-
 namespace {
 
-QString ToQ(const std::string& text) { return QString::fromStdString(text); }
+QString ToQ(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 // The user's decimal separator, for the values shown and the numbers typed.
-std::string DecimalSeparator() { return QLocale().decimalPoint().toStdString(); }
+std::string DecimalSeparator() {
+  return QLocale().decimalPoint().toStdString();
+}
 
 }  // namespace
 
@@ -68,10 +71,11 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   FSerialCycle->OnShowError = [this](const std::string& text) { ShowErrorBar(text); };
   FSerialCycle->OnHideError = [this] { ErrorPanel->setVisible(false); };
   FSerialCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
-  ModbusClient1->OnHoldingRegistersRead = [this](TModbusClient& sender, const TTransactionInfo& info,
-                                                 uint16_t startReg, uint16_t regCount,
-                                                 const TRegValues& regValues) {
-    Guarded([&] { ModbusClient1HoldingRegistersRead(sender, info, startReg, regCount, regValues); });
+  ModbusClient1->OnHoldingRegistersRead = [this](TModbusClient& sender,
+                                                 const TTransactionInfo& info, uint16_t startReg,
+                                                 uint16_t regCount, const TRegValues& regValues) {
+    Guarded(
+        [&] { ModbusClient1HoldingRegistersRead(sender, info, startReg, regCount, regValues); });
   };
   SerialPollTimer->OnTimer = [this] { SerialPollTimerTimer(); };
   // Failures of the serial library's worker arrive here on the GUI thread.
@@ -113,8 +117,10 @@ void TForm1::ConnectHandlers() {
   };
   connect(QvztModeCheckBox, &QCheckBox::clicked, this, guard(&TForm1::Float32CheckBoxClick));
   connect(Float32CheckBox, &QCheckBox::clicked, this, guard(&TForm1::Float32CheckBoxClick));
-  connect(MeterInstanceCombo, &QComboBox::activated, this, guard(&TForm1::MeterInstanceComboChange));
-  connect(BytesSequenceCombo, &QComboBox::activated, this, guard(&TForm1::BytesSequenceComboChange));
+  connect(MeterInstanceCombo, &QComboBox::activated, this,
+          guard(&TForm1::MeterInstanceComboChange));
+  connect(BytesSequenceCombo, &QComboBox::activated, this,
+          guard(&TForm1::BytesSequenceComboChange));
   connect(PollButton, &QPushButton::clicked, this, guard(&TForm1::PollButtonClick));
   connect(SerialPollButton, &QPushButton::clicked, this, guard(&TForm1::SerialPollButtonClick));
   connect(SerialBytesSequenceCombo, &QComboBox::activated, this,
@@ -125,7 +131,8 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-  setWindowTitle(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(WINDOW_CAPTION), ToQ(GetVersionStr(""))));
+  setWindowTitle(
+      QStringLiteral("%1 (%2)").arg(QString::fromLatin1(WINDOW_CAPTION), ToQ(GetVersionStr(""))));
   SetupNormalMode();
   UpdatePollUI();
   EvalEnablings();
@@ -209,7 +216,9 @@ void TForm1::Float32CheckBoxClick() {
     SetupNormalMode();
 }
 
-void TForm1::CalcAddress() { FMap.CalcAddress(MapSettings()); }
+void TForm1::CalcAddress() {
+  FMap.CalcAddress(MapSettings());
+}
 
 // Width a header text needs to be read in full: the text, the section's
 // padding on both sides and its border.
@@ -225,7 +234,8 @@ void TForm1::UpdateGridStruct() {
   QStringList headers;
   for (int column = 0; column < GRID_COLUMN_COUNT; ++column) {
     headers << QString::fromLatin1(GRID_HEADERS[column]);
-    MBGrid->setColumnWidth(column, std::max(GRID_COLUMN_WIDTHS[column], HeaderWidth(headers.last())));
+    MBGrid->setColumnWidth(column,
+                           std::max(GRID_COLUMN_WIDTHS[column], HeaderWidth(headers.last())));
   }
   MBGrid->setHorizontalHeaderLabels(headers);
   // Every cell gets its item once here; UpdateGridData only changes texts.
@@ -259,7 +269,8 @@ void TForm1::UpdateGridData(bool pDataAvail) {
 
 void TForm1::UpdatePollUI() {
   PollButton->setText(TcpPollOn() ? QStringLiteral("Stop Poll") : QStringLiteral("Start Poll"));
-  SerialPollButton->setText(SerialPollOn() ? QStringLiteral("Stop Poll") : QStringLiteral("Start Poll"));
+  SerialPollButton->setText(SerialPollOn() ? QStringLiteral("Stop Poll")
+                                           : QStringLiteral("Start Poll"));
   const bool busy = TcpPollOn() || SerialPollOn();
   ProgressBar1->setVisible(busy);
   ProgressBar1->SetBusy(busy);
@@ -269,11 +280,28 @@ void TForm1::EvalEnablings() {
   const bool tcpOn = TcpPollOn();
   const bool serialOn = SerialPollOn();
   const bool idle = !tcpOn && !serialOn;
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           QvztModeCheckBox, edtIPAddress, PortEdit, PollIntervalEdit, chkLeaveConnectionOpen, Label2,
-           Label3, Label1, SerialPortEdit, SerialPollIntervalEdit, BaudRateCombo, ParityCombo,
-           SerialSlaveAddressEdit, chkFrameEndByLength, Label4, Label5, Label8, Label9, Label10,
-           ScanButton, DetectButton, SerialDetectButton})
+  for (QWidget* w : std::initializer_list<QWidget*>{QvztModeCheckBox,
+                                                    edtIPAddress,
+                                                    PortEdit,
+                                                    PollIntervalEdit,
+                                                    chkLeaveConnectionOpen,
+                                                    Label2,
+                                                    Label3,
+                                                    Label1,
+                                                    SerialPortEdit,
+                                                    SerialPollIntervalEdit,
+                                                    BaudRateCombo,
+                                                    ParityCombo,
+                                                    SerialSlaveAddressEdit,
+                                                    chkFrameEndByLength,
+                                                    Label4,
+                                                    Label5,
+                                                    Label8,
+                                                    Label9,
+                                                    Label10,
+                                                    ScanButton,
+                                                    DetectButton,
+                                                    SerialDetectButton})
     w->setEnabled(idle);
   TcpTest1->setEnabled(idle);
   SerialTest1->setEnabled(idle);
@@ -299,11 +327,17 @@ void TForm1::MeterInstanceComboChange() {
   }
 }
 
-void TForm1::BytesSequenceComboChange() { RestartTcpCycle(); }
+void TForm1::BytesSequenceComboChange() {
+  RestartTcpCycle();
+}
 
-void TForm1::Exit1Click() { QApplication::quit(); }
+void TForm1::Exit1Click() {
+  QApplication::quit();
+}
 
-void TForm1::About1Click() { TAboutBox::ExecuteModal(this); }
+void TForm1::About1Click() {
+  TAboutBox::ExecuteModal(this);
+}
 
 void TForm1::PollButtonClick() {
   if (!TcpPollOn()) {
@@ -381,7 +415,8 @@ void TForm1::PollTCPUpdate() {
 void TForm1::TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result) {
   if (!TcpPollOn()) return;
   const bool goesOn = FTcpCycle->FinishRead(settings, result);
-  CycleFinished(FTcpCycle->Decoded(), result.ErrorBarText.empty() ? result.LastError : result.ErrorBarText);
+  CycleFinished(FTcpCycle->Decoded(),
+                result.ErrorBarText.empty() ? result.LastError : result.ErrorBarText);
   if (!goesOn) {
     UpdateGridData(false);
     StopTcpPoll();
@@ -433,8 +468,8 @@ void TForm1::SerialPollButtonClick() {
     // named in the error bar, and the poll stays off.
     int interval = 0;
     try {
-      interval = PollIntervalMilliseconds("Poll Interval", SerialPollIntervalEdit->text().toStdString(),
-                                          DecimalSeparator());
+      interval = PollIntervalMilliseconds(
+          "Poll Interval", SerialPollIntervalEdit->text().toStdString(), DecimalSeparator());
       FieldInteger("Slave Address", SerialSlaveAddressEdit->text().toStdString());
     } catch (const EConvertError& error) {
       ShowErrorBar(error.what());
@@ -459,7 +494,9 @@ void TForm1::SerialPollTimerTimer() {
   FInPollTick = false;
 }
 
-void TForm1::SerialBytesSequenceComboChange() { PollSerialUpdate(); }
+void TForm1::SerialBytesSequenceComboChange() {
+  PollSerialUpdate();
+}
 
 void TForm1::PollSerialUpdate() {
   if (!FSerialCycle->PollSerialUpdate()) {
@@ -470,7 +507,9 @@ void TForm1::PollSerialUpdate() {
   }
 }
 
-bool TForm1::CollectDataSerial() { return FSerialCycle->CollectDataSerial(); }
+bool TForm1::CollectDataSerial() {
+  return FSerialCycle->CollectDataSerial();
+}
 
 void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTransactionInfo& Info,
                                                uint16_t StartReg, uint16_t RegCount,
@@ -485,7 +524,8 @@ void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTra
 
 void TForm1::Button1Click() {
   if (FTcpWorker.Busy()) {
-    FMessageBoxes.ShowMessage(this, QStringLiteral("A poll cycle is reading the device; try again when it ends"));
+    FMessageBoxes.ShowMessage(
+        this, QStringLiteral("A poll cycle is reading the device; try again when it ends"));
     return;
   }
   // An exception reply shows its text in the error bar, as a cycle's does.

@@ -12,6 +12,12 @@
 // Controls are public members under their own names, so that tests and the
 // serial poll can reach them the way the window's operations do.
 
+#include <QMainWindow>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "CycleWorker.h"
 #include "IdModBusClient.h"
 #include "ModLinkTypes.h"
@@ -19,13 +25,6 @@
 #include "QtMainThread.h"
 #include "RegisterMap.h"
 #include "RegisterTypes.h"
-
-#include <QMainWindow>
-
-#include <exception>
-#include <memory>
-#include <string>
-#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -55,7 +54,7 @@ struct TTransactionInfo;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
-public:
+ public:
   // `messageBoxes` shows every modal message of the window; it must outlive it.
   // The window starts with the settings remembered from the last run (see
   // WindowSettings.h) and remembers them again when it is destroyed.
@@ -148,7 +147,7 @@ public:
   // RTU frames end by their predicted length instead of the line's silence.
   QCheckBox* chkFrameEndByLength = nullptr;
   QPushButton* SerialPollButton = nullptr;
-  QPushButton* ScanButton = nullptr;          // "Cerca dispositivo"
+  QPushButton* ScanButton = nullptr;  // "Cerca dispositivo"
 
   TBusyBar* ProgressBar1 = nullptr;
 
@@ -198,7 +197,7 @@ public:
   QAction* Record1 = nullptr;  // "Registra…"
   QAction* Exit1 = nullptr;
   QMenu* View1 = nullptr;
-  QAction* Chart1 = nullptr;   // "Grafico"
+  QAction* Chart1 = nullptr;  // "Grafico"
   QMenu* Test1 = nullptr;
   QAction* TcpTest1 = nullptr;
   QAction* SerialTest1 = nullptr;
@@ -209,12 +208,12 @@ public:
   TPollTimer* PollTimer = nullptr;
   TPollTimer* SerialPollTimer = nullptr;
 
-signals:
+ signals:
   // A collection cycle (TCP or serial) has ended and the map holds its
   // values; Error says why it failed when Ok is false.
   void CycleCompleted(bool Ok, const QString& Error);
 
-private:
+ private:
   void BuildControls();
   void BuildRecordingViews();
   // Every cycle's end: to the value log and the trend charts.

@@ -1,13 +1,6 @@
 // Builds the controls and the menu of the main window. Only construction and
 // placement live here; what the controls do is in Form1.cpp.
 
-#include "Form1.h"
-
-#include "BusyBar.h"
-#include "RegisterGrid.h"
-#include "RegisterTypes.h"
-#include "SerialPortCombo.h"
-
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,6 +18,12 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "BusyBar.h"
+#include "Form1.h"
+#include "RegisterGrid.h"
+#include "RegisterTypes.h"
+#include "SerialPortCombo.h"
+
 namespace {
 
 constexpr int CLIENT_WIDTH = 1007;
@@ -36,8 +35,9 @@ constexpr int ERROR_BAR_HEIGHT = 28;
 // Linux desktop, always at 11 pixels.
 QFont WindowFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"),
-                    QStringLiteral("Liberation Sans"), QStringLiteral("Noto Sans")});
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Verdana"),
+                    QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Noto Sans")});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   return font;
@@ -93,7 +93,8 @@ void TForm1::BuildControls() {
   setFont(WindowFont());
   // A window the user can resize: the grid takes whatever room it gets.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
 
   auto* client = Named(new QWidget(this), "ClientArea");
   setCentralWidget(client);
@@ -105,8 +106,8 @@ void TForm1::BuildControls() {
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(6);
 
-  QvztModeCheckBox = Named(new QCheckBox(QStringLiteral("Modalità QVZT 3-e-3"), settings),
-                           "QvztModeCheckBox");
+  QvztModeCheckBox =
+      Named(new QCheckBox(QStringLiteral("Modalità QVZT 3-e-3"), settings), "QvztModeCheckBox");
   column->addWidget(QvztModeCheckBox);
 
   auto* instanceRow = new QHBoxLayout();
@@ -134,16 +135,15 @@ void TForm1::BuildControls() {
   SerialSlaveAddressEdit = MakeEdit(Panel2, "SerialSlaveAddressEdit", "1");
   Label12 = MakeLabel(Panel2, "Label12", "Sequenza Bytes");
   SerialBytesSequenceCombo = MakeByteSequenceCombo(Panel2, "SerialBytesSequenceCombo");
-  SerialDetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel2), "SerialDetectButton");
-  SerialPollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
+  SerialDetectButton =
+      Named(new QPushButton(QStringLiteral("Rileva"), Panel2), "SerialDetectButton");
+  SerialPollButton =
+      Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
   ScanButton = Named(new QPushButton(QStringLiteral("Cerca dispositivo"), Panel2), "ScanButton");
   const std::pair<QLabel*, QWidget*> serialRows[] = {
-      {Label4, SerialPortEdit},
-      {Label5, SerialPollIntervalEdit},
-      {Label8, BaudRateCombo},
-      {Label9, ParityCombo},
-      {Label10, SerialSlaveAddressEdit},
-      {Label12, SerialBytesSequenceCombo}};
+      {Label4, SerialPortEdit},          {Label5, SerialPollIntervalEdit},
+      {Label8, BaudRateCombo},           {Label9, ParityCombo},
+      {Label10, SerialSlaveAddressEdit}, {Label12, SerialBytesSequenceCombo}};
   int row = 0;
   for (const auto& [label, field] : serialRows) {
     serial->addWidget(label, row, 0);
@@ -154,9 +154,9 @@ void TForm1::BuildControls() {
   serial->addWidget(SerialDetectButton, row++, 1);
   chkFrameEndByLength = Named(new QCheckBox(QStringLiteral("Fine frame per lunghezza"), Panel2),
                               "chkFrameEndByLength");
-  chkFrameEndByLength->setToolTip(
-      QStringLiteral("Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
-                     "senza attendere il silenzio della linea"));
+  chkFrameEndByLength->setToolTip(QStringLiteral(
+      "Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
+      "senza attendere il silenzio della linea"));
   serial->addWidget(chkFrameEndByLength, row++, 0, 1, 2);
   serial->addWidget(SerialPollButton, row++, 0, 1, 2);
   serial->addWidget(ScanButton, row, 0, 1, 2);
@@ -188,11 +188,10 @@ void TForm1::BuildControls() {
   PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
   chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
                                  "chkLeaveConnectionOpen");
-  const std::pair<QLabel*, QWidget*> tcpRows[] = {
-      {Label2, edtIPAddress},
-      {Label3, PortEdit},
-      {Label1, PollIntervalEdit},
-      {Label11, BytesSequenceCombo}};
+  const std::pair<QLabel*, QWidget*> tcpRows[] = {{Label2, edtIPAddress},
+                                                  {Label3, PortEdit},
+                                                  {Label1, PollIntervalEdit},
+                                                  {Label11, BytesSequenceCombo}};
   row = 0;
   for (const auto& [label, field] : tcpRows) {
     tcp->addWidget(label, row, 0);
@@ -205,7 +204,8 @@ void TForm1::BuildControls() {
   tcp->setColumnStretch(1, 1);
   column->addWidget(Panel1);
 
-  Float32CheckBox = Named(new QCheckBox(QStringLiteral("32 Bit Floating Point"), settings), "Float32CheckBox");
+  Float32CheckBox =
+      Named(new QCheckBox(QStringLiteral("32 Bit Floating Point"), settings), "Float32CheckBox");
   column->addWidget(Float32CheckBox);
 
   // The manual read panel belongs to the window but is never shown.

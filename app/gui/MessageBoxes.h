@@ -9,7 +9,7 @@
 class QWidget;
 
 class TMessageBoxes {
-public:
+ public:
   virtual ~TMessageBoxes() = default;
   // A modal box of the error kind with a single OK button.
   virtual void ShowError(QWidget* parent, const QString& text) = 0;
@@ -22,7 +22,7 @@ inline constexpr char WINDOW_CAPTION[] = "Test VIVAR517";
 
 // The real boxes: modal QMessageBox dialogs titled with the window's caption.
 class TQtMessageBoxes final : public TMessageBoxes {
-public:
+ public:
   void ShowError(QWidget* parent, const QString& text) override;
   void ShowMessage(QWidget* parent, const QString& text) override;
 };

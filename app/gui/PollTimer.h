@@ -6,12 +6,11 @@
 
 #include <QObject>
 #include <QTimer>
-
 #include <functional>
 
 class TPollTimer : public QObject {
   Q_OBJECT
-public:
+ public:
   explicit TPollTimer(QObject* parent = nullptr);
 
   bool Enabled() const { return FEnabled; }
@@ -24,7 +23,7 @@ public:
   // Called on every tick, on the thread that owns the timer.
   std::function<void()> OnTimer;
 
-private:
+ private:
   void Rearm();
 
   QTimer FTimer;

@@ -2,7 +2,6 @@
 
 #include <QMetaObject>
 #include <QThread>
-
 #include <condition_variable>
 #include <stdexcept>
 
@@ -64,7 +63,8 @@ void TQtMainThread::Post(std::function<void()> Fn) {
     std::lock_guard guard(FLock);
     FPostedCalls.push_back(std::move(Fn));
   }
-  QMetaObject::invokeMethod(FContext.get(), [this] { RunPostedCalls(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      FContext.get(), [this] { RunPostedCalls(); }, Qt::QueuedConnection);
 }
 
 void TQtMainThread::RunPostedCalls() {
@@ -95,11 +95,14 @@ void TQtMainThread::Synchronize(std::function<void()> Fn) {
   }
   // Runs whatever is in the list by then; a call already taken by
   // CheckSynchronize leaves nothing for it to do.
-  QMetaObject::invokeMethod(FContext.get(), [this] { CheckSynchronize(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      FContext.get(), [this] { CheckSynchronize(); }, Qt::QueuedConnection);
   if (std::exception_ptr error = call->Wait()) std::rethrow_exception(std::move(error));
 }
 
-bool TQtMainThread::IsMainThread() const { return QThread::currentThread() == FContext->thread(); }
+bool TQtMainThread::IsMainThread() const {
+  return QThread::currentThread() == FContext->thread();
+}
 
 void TQtMainThread::CheckSynchronize() {
   std::deque<std::shared_ptr<TSyncCall>> calls;
@@ -110,6 +113,10 @@ void TQtMainThread::CheckSynchronize() {
   for (auto& call : calls) call->Run();
 }
 
-TQtMainThreadInstallation::TQtMainThreadInstallation() { InstallMainThread(&FThread); }
+TQtMainThreadInstallation::TQtMainThreadInstallation() {
+  InstallMainThread(&FThread);
+}
 
-TQtMainThreadInstallation::~TQtMainThreadInstallation() { InstallMainThread(nullptr); }
+TQtMainThreadInstallation::~TQtMainThreadInstallation() {
+  InstallMainThread(nullptr);
+}

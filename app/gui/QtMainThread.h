@@ -14,16 +14,15 @@
 // the application's exception handler, a synchronized one is raised again in
 // the waiting thread.
 
-#include "platform/MainThread.h"
-
 #include <QObject>
-
 #include <deque>
 #include <memory>
 #include <mutex>
 
+#include "platform/MainThread.h"
+
 class TQtMainThread final : public TMainThread {
-public:
+ public:
   // Made on the GUI thread, after the QApplication.
   TQtMainThread();
   // Posted calls not yet run are dropped; threads still waiting in
@@ -37,7 +36,7 @@ public:
   bool IsMainThread() const override;
   void CheckSynchronize() override;
 
-private:
+ private:
   struct TSyncCall;
 
   void RunPostedCalls();
@@ -54,7 +53,7 @@ private:
 // any serial connection, since a connection keeps the main thread it was made
 // with.
 class TQtMainThreadInstallation {
-public:
+ public:
   TQtMainThreadInstallation();
   ~TQtMainThreadInstallation();
   TQtMainThreadInstallation(const TQtMainThreadInstallation&) = delete;
@@ -62,6 +61,6 @@ public:
 
   TQtMainThread& Thread() { return FThread; }
 
-private:
+ private:
   TQtMainThread FThread;
 };

@@ -4,9 +4,9 @@
 // as its attached data (the enumeration's ordinal), so the serial cycle reads
 // it back from the selected item without looking at the text.
 
-#include "ModLinkTypes.h"
-
 #include <array>
+
+#include "ModLinkTypes.h"
 
 struct TBaudRateItem {
   const char* text;

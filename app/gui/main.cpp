@@ -1,16 +1,15 @@
 // Test_KQ517T: the meter test tool's window.
 //   Test_KQ517T [--tcp HOST[:PORT]] [--serial PORT] [--start]
 
+#include <QApplication>
+#include <cstdio>
+
 #include "CarbonStyle.h"
 #include "Commons.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtMainThread.h"
 #include "WindowCommandLine.h"
-
-#include <QApplication>
-
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -22,13 +21,15 @@ int main(int argc, char* argv[]) {
   TWindowCommandLine commandLine;
   QString error;
   if (!ParseWindowCommandLine(QApplication::arguments(), commandLine, error)) {
-    std::fprintf(stderr, "Test_KQ517T: %s\n%s", qPrintable(error), qPrintable(WindowCommandLineHelp()));
+    std::fprintf(stderr, "Test_KQ517T: %s\n%s", qPrintable(error),
+                 qPrintable(WindowCommandLineHelp()));
     return 2;
   }
   if (commandLine.Help || commandLine.Version) {
-    std::fputs(qPrintable(commandLine.Help ? WindowCommandLineHelp()
-                                           : QApplication::applicationVersion() + QLatin1Char('\n')),
-               stdout);
+    std::fputs(
+        qPrintable(commandLine.Help ? WindowCommandLineHelp()
+                                    : QApplication::applicationVersion() + QLatin1Char('\n')),
+        stdout);
     return 0;
   }
 

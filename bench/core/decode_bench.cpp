@@ -1,14 +1,14 @@
 // One poll's worth of work on the user-interface thread after the registers
 // arrive: the decoding pass plus the grid-text fill, for a 2,000-entry map of
 // every data type. Run with --benchmark_repetitions=10 for a median.
-#include "RegisterMap.h"
-#include "ValueDecoding.h"
-
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include "RegisterMap.h"
+#include "ValueDecoding.h"
 
 namespace {
 

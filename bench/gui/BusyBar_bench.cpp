@@ -5,13 +5,13 @@
 //
 //   bench_gui_busy_bar --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
-#include "BusyBar.h"
-#include "CarbonStyle.h"
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QPixmap>
 
-#include <benchmark/benchmark.h>
+#include "BusyBar.h"
+#include "CarbonStyle.h"
 
 namespace {
 

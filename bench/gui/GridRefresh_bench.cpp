@@ -4,9 +4,7 @@
 //
 //   bench_gui_grid --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 
-#include "Form1.h"
-#include "MessageBoxes.h"
-#include "ValueDecoding.h"
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDir>
@@ -14,19 +12,20 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#include "Form1.h"
+#include "MessageBoxes.h"
+#include "ValueDecoding.h"
 
 namespace {
 
 constexpr int ENTRIES = 2000;
 
 class TSilentBoxes final : public TMessageBoxes {
-public:
+ public:
   void ShowError(QWidget*, const QString& text) override {
     std::fprintf(stderr, "error box: %s\n", qPrintable(text));
   }
@@ -39,7 +38,10 @@ void WriteMap(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly)) std::abort();
   for (int i = 0; i < ENTRIES - 1; ++i)  // the firmware entry makes ENTRIES rows
-    file.write(QStringLiteral("1-0:%1.7.0|%2|Grandezza %1\r\n").arg(i).arg(QLatin1String(codes[i % 9])).toUtf8());
+    file.write(QStringLiteral("1-0:%1.7.0|%2|Grandezza %1\r\n")
+                   .arg(i)
+                   .arg(QLatin1String(codes[i % 9]))
+                   .toUtf8());
 }
 
 struct TFixture {
@@ -52,7 +54,8 @@ struct TFixture {
     const auto count = static_cast<std::size_t>(Form->RegisterMap().MBRegCount());
     for (int s = 0; s < 2; ++s) {
       Words[s].resize(count);
-      for (std::size_t i = 0; i < count; ++i) Words[s][i] = static_cast<uint16_t>(i * 7 + 1 + s * 3);
+      for (std::size_t i = 0; i < count; ++i)
+        Words[s][i] = static_cast<uint16_t>(i * 7 + 1 + s * 3);
     }
   }
   void Decode(int state) {

@@ -10,7 +10,6 @@
 //   modbus_tcp_bench [--rounds=N] [google benchmark flags]
 
 #include <benchmark/benchmark.h>
-
 #include <modbus/modbus.h>
 
 #include <chrono>
@@ -70,7 +69,7 @@ void ReadWithLibmodbus(benchmark::State& State, uint16_t Port) {
 
 // Console output as usual, plus totals per series for the summary.
 class TTotalsReporter : public benchmark::ConsoleReporter {
-public:
+ public:
   struct TTotals {
     double Iterations = 0, RealSeconds = 0, CpuSeconds = 0;
   };
@@ -97,8 +96,10 @@ int main(int argc, char** argv) {
   int rounds = 3;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
-    else args.push_back(argv[i]);
+    if (std::strncmp(argv[i], "--rounds=", 9) == 0)
+      rounds = std::max(1, std::atoi(argv[i] + 9));
+    else
+      args.push_back(argv[i]);
   }
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
@@ -123,15 +124,19 @@ int main(int argc, char** argv) {
   for (int r = 1; r <= rounds; ++r) {
     const std::string round = "/round:" + std::to_string(r);
     benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:0" + round).c_str(),
-                                 ReadWithIdModBusClient, port, 0)->UseRealTime();
+                                 ReadWithIdModBusClient, port, 0)
+        ->UseRealTime();
     benchmark::RegisterBenchmark(("libmodbus" + round).c_str(), ReadWithLibmodbus, port)
         ->UseRealTime();
     benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:100" + round).c_str(),
-                                 ReadWithIdModBusClient, port, 100)->UseRealTime();
+                                 ReadWithIdModBusClient, port, 100)
+        ->UseRealTime();
     benchmark::RegisterBenchmark(("IdModBusClient/ReadTimeout:0/device:20ms" + round).c_str(),
-                                 ReadWithIdModBusClient, slowPort, 0)->UseRealTime();
+                                 ReadWithIdModBusClient, slowPort, 0)
+        ->UseRealTime();
     benchmark::RegisterBenchmark(("libmodbus/device:20ms" + round).c_str(), ReadWithLibmodbus,
-                                 slowPort)->UseRealTime();
+                                 slowPort)
+        ->UseRealTime();
   }
 
   TTotalsReporter reporter;

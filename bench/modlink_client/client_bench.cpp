@@ -32,8 +32,10 @@ struct TLine {
   interop::TLibmodbusRtuServer Server{Bridge.PathB(), Slave};
 };
 
-double MillisecondsPer(std::chrono::steady_clock::time_point Begin, benchmark::IterationCount Count) {
-  const std::chrono::duration<double, std::milli> Elapsed = std::chrono::steady_clock::now() - Begin;
+double MillisecondsPer(std::chrono::steady_clock::time_point Begin,
+                       benchmark::IterationCount Count) {
+  const std::chrono::duration<double, std::milli> Elapsed =
+      std::chrono::steady_clock::now() - Begin;
   return Count > 0 ? Elapsed.count() / static_cast<double>(Count) : 0.0;
 }
 
@@ -61,7 +63,8 @@ void BM_ModLinkClientRead125(benchmark::State& State) {
   for (auto _ : State) {
     Reply.reset();
     Client.ReadHoldingRegisters(0, RegCount);
-    DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); }, std::chrono::seconds(5));
+    DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); },
+                                             std::chrono::seconds(5));
     if (Reply != srNormalReply) ++Failures;
   }
   const double PerTransaction = MillisecondsPer(Begin, State.iterations());
@@ -93,7 +96,12 @@ void BM_LibmodbusMasterRead125(benchmark::State& State) {
   State.counters["ms_per_transaction"] = PerTransaction;
 }
 
-BENCHMARK(BM_ModLinkClientRead125)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_ModLinkClientRead125)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
 BENCHMARK(BM_LibmodbusMasterRead125)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace

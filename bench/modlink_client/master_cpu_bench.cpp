@@ -10,8 +10,8 @@
 // Arg 0 is the documented silence framing; arg 1 shows the frame end by predicted length
 // beside the same single-threaded anchor, which always waits the silence.
 // Counters: cpu_us_per_transaction (ours), anchor_cpu_us_per_transaction, ratio (the median
-// of the turns' ratios), main_thread_cpu_us (ours, the rest is the worker's), context switches of each.
-// Run: modlink_master_cpu_bench
+// of the turns' ratios), main_thread_cpu_us (ours, the rest is the worker's), context switches of
+// each. Run: modlink_master_cpu_bench
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -68,9 +68,8 @@ class TModLinkMaster {
     FConnection.SetFrameEndByLength(FrameEndByLength);
     FClient.SetConnection(&FConnection);
     FClient.SetServerAddress(Slave);
-    FClient.OnHoldingRegistersRead = [this](auto&, const TTransactionInfo& Info, auto, auto, auto&) {
-      FReply = Info.Reply;
-    };
+    FClient.OnHoldingRegistersRead = [this](auto&, const TTransactionInfo& Info, auto, auto,
+                                            auto&) { FReply = Info.Reply; };
     FConnection.Open();
   }
   ~TModLinkMaster() { FConnection.Close(); }
@@ -78,7 +77,8 @@ class TModLinkMaster {
   bool Read() {
     FReply.reset();
     FClient.ReadHoldingRegisters(0, RegCount);
-    DefaultMainThread().ProcessMessagesUntil([&] { return FReply.has_value(); }, std::chrono::seconds(5));
+    DefaultMainThread().ProcessMessagesUntil([&] { return FReply.has_value(); },
+                                             std::chrono::seconds(5));
     return FReply == srNormalReply;
   }
 
@@ -93,7 +93,8 @@ class TModLinkMaster {
 // thread. Opened before ours, which then takes the line exclusively.
 class TSingleThreadedMaster {
  public:
-  TSingleThreadedMaster() : FFd(::open(GLinePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+  TSingleThreadedMaster()
+      : FFd(::open(GLinePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
     termios Raw{};
     ::tcgetattr(FFd, &Raw);
     ::cfmakeraw(&Raw);
@@ -103,7 +104,8 @@ class TSingleThreadedMaster {
 
   bool Read() {
     ::tcflush(FFd, TCIOFLUSH);
-    if (::write(FFd, FQuery.data(), FQuery.size()) != static_cast<ssize_t>(FQuery.size())) return false;
+    if (::write(FFd, FQuery.data(), FQuery.size()) != static_cast<ssize_t>(FQuery.size()))
+      return false;
     std::uint8_t Reply[512];
     std::size_t Got = 0;
     pollfd P{FFd, POLLIN, 0};
@@ -115,7 +117,8 @@ class TSingleThreadedMaster {
     }
     if (Got != 5 + 2 * RegCount || CRC16(Reply, Got) != 0) return false;
     std::vector<std::uint16_t> Values(RegCount);
-    for (int i = 0; i < RegCount; ++i) Values[i] = static_cast<std::uint16_t>(Reply[3 + 2 * i] << 8 | Reply[4 + 2 * i]);
+    for (int i = 0; i < RegCount; ++i)
+      Values[i] = static_cast<std::uint16_t>(Reply[3 + 2 * i] << 8 | Reply[4 + 2 * i]);
     benchmark::DoNotOptimize(Values.data());
     return true;
   }
@@ -164,7 +167,12 @@ void BM_MasterCpu(benchmark::State& State) {
 }
 
 // 60 turns of 2 x 10 transactions: about 20 s a run with the 16 ms silence.
-BENCHMARK(BM_MasterCpu)->Arg(0)->Arg(1)->Iterations(60)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MasterCpu)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(60)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

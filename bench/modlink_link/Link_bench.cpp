@@ -94,7 +94,8 @@ void BM_IdleReceiveCpu(benchmark::State& State) {
   double CpuMs = 0;
   for (auto _ : State) {
     const double Before = ThreadCpuMs();
-    benchmark::DoNotOptimize(Link.Conn.ReceiveFrame(Area.data(), static_cast<int>(Area.size()), 200));
+    benchmark::DoNotOptimize(
+        Link.Conn.ReceiveFrame(Area.data(), static_cast<int>(Area.size()), 200));
     CpuMs += ThreadCpuMs() - Before;
   }
   State.counters["cpu_ms_per_wait"] = CpuMs / static_cast<double>(State.iterations());

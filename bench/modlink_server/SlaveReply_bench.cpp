@@ -91,15 +91,19 @@ class TSlaveHost {
       Connection.OnInvalidFrameDiscard = [this](TModbusConnection&) { ++FInvalidFrames; };
       Server.SetConnection(&Connection);
       Server.OnAcceptCommand = [](TModbusServer&, std::uint8_t, bool& Accept) { Accept = true; };
-      Server.OnCanReadHoldingRegister = [](TModbusServer&, std::uint16_t, bool& Allow) { Allow = true; };
-      Server.OnGetHoldingRegisterValue = [](TModbusServer&, std::uint16_t Item, std::uint16_t& Value) {
+      Server.OnCanReadHoldingRegister = [](TModbusServer&, std::uint16_t, bool& Allow) {
+        Allow = true;
+      };
+      Server.OnGetHoldingRegisterValue = [](TModbusServer&, std::uint16_t Item,
+                                            std::uint16_t& Value) {
         Value = static_cast<std::uint16_t>(Item * 3);
       };
       Connection.Open();
       FSilence = Connection.RealSilentInterval();
       Signal();
-      while (!FStop) DefaultMainThread().ProcessMessagesUntil([this] { return FStop.load(); },
-                                                              std::chrono::milliseconds(50));
+      while (!FStop)
+        DefaultMainThread().ProcessMessagesUntil([this] { return FStop.load(); },
+                                                 std::chrono::milliseconds(50));
       Connection.Close();
     } catch (const std::exception& E) {
       FError = E.what();
@@ -123,9 +127,13 @@ class TSlaveHost {
   std::thread FThread;
 };
 
-std::vector<std::uint8_t> ReadQuery(std::uint8_t Address, std::uint16_t Start, std::uint16_t Count) {
-  std::vector<std::uint8_t> Frame{Address, 3, static_cast<std::uint8_t>(Start >> 8),
-                                  static_cast<std::uint8_t>(Start), static_cast<std::uint8_t>(Count >> 8),
+std::vector<std::uint8_t> ReadQuery(std::uint8_t Address, std::uint16_t Start,
+                                    std::uint16_t Count) {
+  std::vector<std::uint8_t> Frame{Address,
+                                  3,
+                                  static_cast<std::uint8_t>(Start >> 8),
+                                  static_cast<std::uint8_t>(Start),
+                                  static_cast<std::uint8_t>(Count >> 8),
                                   static_cast<std::uint8_t>(Count)};
   std::uint16_t Crc = 0xFFFF;
   for (const std::uint8_t Byte : Frame) {
@@ -169,8 +177,8 @@ void BM_LibmodbusReads125(benchmark::State& State) {
       break;
     }
   }
-  State.counters["queries_per_second"] = benchmark::Counter(static_cast<double>(State.iterations()),
-                                                            benchmark::Counter::kIsRate);
+  State.counters["queries_per_second"] =
+      benchmark::Counter(static_cast<double>(State.iterations()), benchmark::Counter::kIsRate);
   modbus_close(Master);
   modbus_free(Master);
 }
@@ -211,7 +219,7 @@ void BM_ReplyLatencyBeyondSilence(benchmark::State& State) {
         const auto FirstByte = TClock::now();
         std::uint8_t Reply[512];
         std::size_t Got = 0;
-        while (Got < ReplySize && ::poll(&Poll, 1, 500) > 0) {
+        while (Got<ReplySize&& ::poll(&Poll, 1, 500)> 0) {
           const ssize_t Count = ::read(MasterFd, Reply + Got, sizeof Reply - Got);
           if (Count <= 0) break;
           Got += static_cast<std::size_t>(Count);
@@ -220,8 +228,8 @@ void BM_ReplyLatencyBeyondSilence(benchmark::State& State) {
           State.SkipWithError("incomplete reply");
           break;
         }
-        const double Excess =
-            std::chrono::duration<double>(FirstByte - Sent).count() - Host.SilentInterval() / 1000.0;
+        const double Excess = std::chrono::duration<double>(FirstByte - Sent).count() -
+                              Host.SilentInterval() / 1000.0;
         Total += Excess;
         Shortest = std::min(Shortest, Excess);
         Longest = std::max(Longest, Excess);
@@ -237,7 +245,10 @@ void BM_ReplyLatencyBeyondSilence(benchmark::State& State) {
   ::close(MasterFd);
   ::close(SlaveFd);
 }
-BENCHMARK(BM_ReplyLatencyBeyondSilence)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(200);
+BENCHMARK(BM_ReplyLatencyBeyondSilence)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseManualTime()
+    ->Iterations(200);
 
 }  // namespace
 

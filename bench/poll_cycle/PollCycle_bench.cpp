@@ -2,21 +2,24 @@
 // reads of 124 + 124 + 52 registers, decoding pass, grid texts) for a
 // 300-register map, against a Modbus TCP server on loopback in this process.
 // Run: bench_poll_cycle --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
-#include "LoopbackModbusServer.h"
-#include "TcpCollectionCycle.h"
-
 #include <benchmark/benchmark.h>
 
 #include <stdexcept>
+
+#include "LoopbackModbusServer.h"
+#include "TcpCollectionCycle.h"
 
 namespace {
 
 // A normal map of mixed types spanning 300 registers with the firmware word.
 std::string MixedMap300() {
   std::string text;
-  for (int i = 0; i < 33; ++i) text += "1-0:1.8." + std::to_string(i) + "|F|energia " + std::to_string(i) + "\n";
-  for (int i = 0; i < 40; ++i) text += "1-0:32.7." + std::to_string(i) + "|f|tensione " + std::to_string(i) + "\n";
-  for (int i = 0; i < 29; ++i) text += "0-0:96.1." + std::to_string(i) + "|I|contatore " + std::to_string(i) + "\n";
+  for (int i = 0; i < 33; ++i)
+    text += "1-0:1.8." + std::to_string(i) + "|F|energia " + std::to_string(i) + "\n";
+  for (int i = 0; i < 40; ++i)
+    text += "1-0:32.7." + std::to_string(i) + "|f|tensione " + std::to_string(i) + "\n";
+  for (int i = 0; i < 29; ++i)
+    text += "0-0:96.1." + std::to_string(i) + "|I|contatore " + std::to_string(i) + "\n";
   for (int i = 0; i < 3; ++i) text += "0-0:1.0.0|d|data\n0-0:1.0.0|t|ora\n";
   for (int i = 0; i < 11; ++i) text += "0-0:96.14.0|i|tariffa\n";
   return text;
@@ -24,7 +27,8 @@ std::string MixedMap300() {
 
 void RunCycles(benchmark::State& State, bool LeaveOpen) {
   TLoopbackModbusServer server;
-  for (uint32_t r = 0; r < 300; ++r) server.SetRegister(static_cast<uint16_t>(r), static_cast<uint16_t>(r * 257));
+  for (uint32_t r = 0; r < 300; ++r)
+    server.SetRegister(static_cast<uint16_t>(r), static_cast<uint16_t>(r * 257));
   TRegisterMap map;
   if (map.LoadConfigFromBytes(mpNormal, MixedMap300(), TMapSettings{}) != TLoadResult::lrOk ||
       map.RequestSize(TMapSettings{}) != 300)
@@ -48,8 +52,12 @@ void RunCycles(benchmark::State& State, bool LeaveOpen) {
                                                   benchmark::Counter::kIsRate);
 }
 
-void BM_PollCycle_ConnectEachCycle(benchmark::State& State) { RunCycles(State, false); }
-void BM_PollCycle_LeaveConnectionOpen(benchmark::State& State) { RunCycles(State, true); }
+void BM_PollCycle_ConnectEachCycle(benchmark::State& State) {
+  RunCycles(State, false);
+}
+void BM_PollCycle_LeaveConnectionOpen(benchmark::State& State) {
+  RunCycles(State, true);
+}
 
 BENCHMARK(BM_PollCycle_ConnectEachCycle)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_PollCycle_LeaveConnectionOpen)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -27,7 +27,8 @@ std::string GLinePath;
 // The firmware word and 62 singles: 125 registers, the most one request holds.
 std::string Map125() {
   std::string Text;
-  for (int i = 0; i < 62; ++i) Text += "1-0:32.7." + std::to_string(i) + "|f|Tensione " + std::to_string(i) + "\n";
+  for (int i = 0; i < 62; ++i)
+    Text += "1-0:32.7." + std::to_string(i) + "|f|Tensione " + std::to_string(i) + "\n";
   return Text;
 }
 
@@ -75,12 +76,15 @@ void BM_ReadOnOpenPort(benchmark::State& State) {
   Poll.Connection.SetFrameEndByLength(State.range(0) != 0);
   Poll.Client.SetServerAddress(Slave);
   std::optional<TServerReply> Reply;
-  Poll.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& Info, auto, auto, auto&) { Reply = Info.Reply; };
+  Poll.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& Info, auto, auto, auto&) {
+    Reply = Info.Reply;
+  };
   Poll.Connection.Open();
   for (auto _ : State) {
     Reply.reset();
     Poll.Client.ReadHoldingRegisters(0, 125);
-    if (!DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); }, std::chrono::seconds(5)) ||
+    if (!DefaultMainThread().ProcessMessagesUntil([&] { return Reply.has_value(); },
+                                                  std::chrono::seconds(5)) ||
         Reply != srNormalReply) {
       State.SkipWithError("read failed");
       break;
@@ -89,8 +93,18 @@ void BM_ReadOnOpenPort(benchmark::State& State) {
   Poll.Connection.Close();
 }
 
-BENCHMARK(BM_SerialPollCycle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_ReadOnOpenPort)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SerialPollCycle)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK(BM_ReadOnOpenPort)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 }  // namespace
 

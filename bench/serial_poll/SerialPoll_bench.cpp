@@ -8,32 +8,29 @@
 // Run: QT_QPA_PLATFORM=offscreen bench_serial_poll --benchmark_repetitions=5
 // A pseudo-terminal does not pace bytes at the baud rate; the library's frame
 // timing for 115200 baud applies all the same.
-#include "Form1.h"
-#include "SerialPortCombo.h"
-
-#include "GuiTestSupport.h"
-#include "LibmodbusRtuServer.h"
-#include "ModbusClient.h"
-#include "ModbusConnection.h"
-#include "PtyBridge.h"
-#include "QtMainThread.h"
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTimer>
-
-#include <benchmark/benchmark.h>
-
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
+
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "LibmodbusRtuServer.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "PtyBridge.h"
+#include "QtMainThread.h"
+#include "SerialPortCombo.h"
 
 namespace {
 
@@ -55,8 +52,8 @@ struct TWindow {
     // The window handles the reply (grid, port closed), then the loop ends.
     TModbusClient& client = form->SerialClient();
     client.OnHoldingRegistersRead = [this, handler = client.OnHoldingRegistersRead](
-                                        TModbusClient& sender, const TTransactionInfo& info, uint16_t start,
-                                        uint16_t count, const TRegValues& values) {
+                                        TModbusClient& sender, const TTransactionInfo& info,
+                                        uint16_t start, uint16_t count, const TRegValues& values) {
       handler(sender, info, start, count, values);
       replyLoop.quit();
     };
@@ -80,7 +77,8 @@ struct TWindow {
 void BM_SerialPollTickToGrid(benchmark::State& State) {
   TWindow window;
   window.form->chkFrameEndByLength->setChecked(State.range(0) != 0);
-  window.form->SerialPollIntervalEdit->setText(QStringLiteral("0"));  // ticks come from the loop below
+  window.form->SerialPollIntervalEdit->setText(
+      QStringLiteral("0"));  // ticks come from the loop below
   window.form->SerialPollButtonClick();
   if (!window.WaitForReply()) State.SkipWithError("no reply to the first request");
   const QString value = window.form->MBGrid->item(1, 3)->text();
@@ -99,7 +97,9 @@ void BM_SerialPollTickToGrid(benchmark::State& State) {
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -116,9 +116,11 @@ void BM_SerialPollCpuAtOneSecond(benchmark::State& State) {
     idle.exec();
     window.form->SerialPollButtonClick();
     const double cpu = CpuSeconds() - cpuBefore;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
     State.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
-    State.counters["grid"] = window.form->MBGrid->item(1, 3)->text() != QStringLiteral("<N/A>") ? 1 : 0;
+    State.counters["grid"] =
+        window.form->MBGrid->item(1, 3)->text() != QStringLiteral("<N/A>") ? 1 : 0;
   }
 }
 

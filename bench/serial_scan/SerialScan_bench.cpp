@@ -24,7 +24,8 @@ void BM_ScanTry(benchmark::State& State) {
   }
   TBaudRate rate = br115200;
   for (std::size_t i = 0; i < CBaudRates.size(); ++i)
-    if (CBaudRates[i] == static_cast<std::uint32_t>(State.range(0))) rate = static_cast<TBaudRate>(i);
+    if (CBaudRates[i] == static_cast<std::uint32_t>(State.range(0)))
+      rate = static_cast<TBaudRate>(i);
   constexpr int TRIES = 10;
   double secondsPerTry = 0;
   for (auto _ : State) {

@@ -3,23 +3,22 @@
 // registers) over Modbus TCP on loopback, answered through the serial
 // library's slave.
 
-#include "MeterRegisters.h"
-#include "ModbusTcpFrontEnd.h"
-#include "PollableMainThread.h"
-#include "RegisterMap.h"
-#include "SerialFrontEnd.h"
-
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <future>
 #include <stdexcept>
 #include <thread>
+
+#include "MeterRegisters.h"
+#include "ModbusTcpFrontEnd.h"
+#include "PollableMainThread.h"
+#include "RegisterMap.h"
+#include "SerialFrontEnd.h"
 
 namespace {
 

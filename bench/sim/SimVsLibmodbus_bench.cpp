@@ -6,12 +6,11 @@
 //        --benchmark_report_aggregates_only=true
 // and compare items_per_second of the two servers.
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <csignal>
 #include <cstdint>
@@ -29,7 +28,8 @@ struct TServers {
         Libmodbus({LIBMODBUS_SERVER}, ".") {
     const std::string SimPort = Sim.WaitForLine("kq517sim: Modbus TCP on 127.0.0.1:");
     const std::string LibmodbusPort = Libmodbus.WaitForLine("");
-    if (SimPort.empty() || LibmodbusPort.empty()) throw std::runtime_error("a server did not start");
+    if (SimPort.empty() || LibmodbusPort.empty())
+      throw std::runtime_error("a server did not start");
     SimTcpPort = static_cast<std::uint16_t>(std::stoi(SimPort));
     LibmodbusTcpPort = static_cast<std::uint16_t>(std::stoi(LibmodbusPort));
   }
@@ -90,8 +90,12 @@ void Requests(benchmark::State& State, std::uint16_t Port) {
   State.SetItemsProcessed(State.iterations());
 }
 
-void BM_Kq517simRequests(benchmark::State& State) { Requests(State, Servers().SimTcpPort); }
-void BM_LibmodbusServerRequests(benchmark::State& State) { Requests(State, Servers().LibmodbusTcpPort); }
+void BM_Kq517simRequests(benchmark::State& State) {
+  Requests(State, Servers().SimTcpPort);
+}
+void BM_LibmodbusServerRequests(benchmark::State& State) {
+  Requests(State, Servers().LibmodbusTcpPort);
+}
 
 BENCHMARK(BM_Kq517simRequests)->Threads(1)->Threads(8)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_LibmodbusServerRequests)->Threads(1)->Threads(8)->UseRealTime()->MinTime(2.0);

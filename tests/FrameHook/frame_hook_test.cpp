@@ -1,9 +1,9 @@
-#include "FrameHook.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+
+#include "FrameHook.h"
 
 namespace {
 TFrameRecord RecordOf(std::vector<std::uint8_t> Bytes) {

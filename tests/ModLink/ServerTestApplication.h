@@ -58,11 +58,12 @@ class TFakeApplication {
     Server.OnCanReadDiscreteInput = CanRead;
     Server.OnCanReadHoldingRegister = CanRead;
     Server.OnCanReadInputRegister = CanRead;
-    Server.OnCanWriteCoil = [this](TModbusServer&, std::uint16_t Item, bool, TItemWriteStatus& Status) {
+    Server.OnCanWriteCoil = [this](TModbusServer&, std::uint16_t Item, bool,
+                                   TItemWriteStatus& Status) { Status = WriteStatus(Item); };
+    Server.OnCanWriteHoldingRegister = [this](TModbusServer&, std::uint16_t Item, std::uint16_t,
+                                              TItemWriteStatus& Status) {
       Status = WriteStatus(Item);
     };
-    Server.OnCanWriteHoldingRegister = [this](TModbusServer&, std::uint16_t Item, std::uint16_t,
-                                              TItemWriteStatus& Status) { Status = WriteStatus(Item); };
     Server.OnCommandHandlerException = [this](TModbusServer&, std::uint8_t Command,
                                               TServerException Exception, std::uint8_t Code) {
       HandlerExceptions.emplace_back(Command, Exception, Code);
@@ -75,11 +76,13 @@ class TFakeApplication {
       Fetch(Item);
       Value = Discretes[Item];
     };
-    Server.OnGetHoldingRegisterValue = [this](TModbusServer&, std::uint16_t Item, std::uint16_t& Value) {
+    Server.OnGetHoldingRegisterValue = [this](TModbusServer&, std::uint16_t Item,
+                                              std::uint16_t& Value) {
       Fetch(Item);
       Value = Holding[Item];
     };
-    Server.OnGetInputRegisterValue = [this](TModbusServer&, std::uint16_t Item, std::uint16_t& Value) {
+    Server.OnGetInputRegisterValue = [this](TModbusServer&, std::uint16_t Item,
+                                            std::uint16_t& Value) {
       Fetch(Item);
       Value = Inputs[Item];
     };
@@ -88,7 +91,8 @@ class TFakeApplication {
       Coils[Item] = Value;
       CoilWrites.emplace_back(Item, Value);
     };
-    Server.OnSetHoldingRegisterValue = [this](TModbusServer&, std::uint16_t Item, std::uint16_t Value) {
+    Server.OnSetHoldingRegisterValue = [this](TModbusServer&, std::uint16_t Item,
+                                              std::uint16_t Value) {
       if (FailingItems.count(Item)) throw std::runtime_error("register store failed");
       Holding[Item] = Value;
       RegisterWrites.emplace_back(Item, Value);

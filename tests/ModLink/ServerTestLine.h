@@ -42,7 +42,8 @@ inline TBytes PumpAndRead(const TPtyPair& Pty, int FirstByteTimeoutMs = 5000, in
     }
     const auto Now = TSteadyClock::now();
     if (!Received.empty() && Now - LastByte > std::chrono::milliseconds(QuietMs)) return Received;
-    if (Received.empty() && Now - Start > std::chrono::milliseconds(FirstByteTimeoutMs)) return Received;
+    if (Received.empty() && Now - Start > std::chrono::milliseconds(FirstByteTimeoutMs))
+      return Received;
   }
 }
 

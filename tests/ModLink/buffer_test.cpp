@@ -81,7 +81,7 @@ TEST(ModbusBuffer, OverflowRaisesAndChangesNothing) {
   const std::uint8_t Block[4] = {};
   EXPECT_EQ(ErrorText([&] { Buffer.PutBlock(Block, 2); }), NoSpace);
   EXPECT_EQ(Buffer.StartPtr()[2], 3);
-  Buffer.PutBlock(Block, 0);   // empty and negative blocks do nothing
+  Buffer.PutBlock(Block, 0);  // empty and negative blocks do nothing
   Buffer.PutBlock(Block, -5);
   EXPECT_EQ(Buffer.Position(), 2);
 }
@@ -176,7 +176,8 @@ TEST(BitPacking, DecodeConsumesOnlyTheBytesItNeeds) {
   Buffer.Seek(smBufStart);
   std::vector<bool> Bits(10);
   DecodeBits(Buffer, Bits);
-  EXPECT_EQ(Bits, (std::vector<bool>{true, false, true, true, false, false, true, true, true, false}));
+  EXPECT_EQ(Bits,
+            (std::vector<bool>{true, false, true, true, false, false, true, true, true, false}));
   EXPECT_EQ(Buffer.Position(), 2);
 
   std::mt19937 Random(7);

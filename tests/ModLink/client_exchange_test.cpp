@@ -28,7 +28,8 @@ class ClientExchange : public ::testing::Test {
   void Start(TScript Script, bool AsciiMode = false) {
     Slave = std::make_unique<TScriptedSlave>(Rig.Pty.Master(), AsciiMode, std::move(Script));
     Rig.Client.OnHoldingRegistersRead = [this](TModbusClient&, const TTransactionInfo& Info,
-                                               std::uint16_t S, std::uint16_t C, const TRegValues& V) {
+                                               std::uint16_t S, std::uint16_t C,
+                                               const TRegValues& V) {
       ++Result.Events;
       Result.Info = Info;
       Result.Start = S;
@@ -50,7 +51,9 @@ class ClientExchange : public ::testing::Test {
   TResult Result;
 };
 
-std::vector<TChunk> Say(const TBytes& Bytes, int DelayMs = 0) { return {{DelayMs, Bytes}}; }
+std::vector<TChunk> Say(const TBytes& Bytes, int DelayMs = 0) {
+  return {{DelayMs, Bytes}};
+}
 
 TEST_F(ClientExchange, NormalReplySendsTheExactQuery) {
   Start([](const TBytes&) { return Say(Rtu(ReadReplyPdu)); });
@@ -64,11 +67,13 @@ TEST_F(ClientExchange, NormalReplySendsTheExactQuery) {
 
 TEST_F(ClientExchange, AsciiRoundTrip) {
   TClientRig AsciiRig(tmASCII);
-  TScriptedSlave AsciiSlave(AsciiRig.Pty.Master(), true, [](const TBytes&) { return Say(Ascii(ReadReplyPdu)); });
+  TScriptedSlave AsciiSlave(AsciiRig.Pty.Master(), true,
+                            [](const TBytes&) { return Say(Ascii(ReadReplyPdu)); });
   TRegValues Values;
   TServerReply Reply = srNone;
   bool Done = false;
-  AsciiRig.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& I, auto, auto, const TRegValues& V) {
+  AsciiRig.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& I, auto, auto,
+                                               const TRegValues& V) {
     Reply = I.Reply;
     Values = V;
     Done = true;
@@ -94,10 +99,13 @@ TEST(AsciiBurst, TheFrameAfterLfInTheSameReadIsTheReply) {
       return Say(Burst);
     });
     TServerReply Reply = srNone;
-    Rig.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& I, auto, auto, auto&) { Reply = I.Reply; };
+    Rig.Client.OnHoldingRegistersRead = [&](auto&, const TTransactionInfo& I, auto, auto, auto&) {
+      Reply = I.Reply;
+    };
     Rig.Connection.Open();
     Rig.Client.ReadHoldingRegisters(0x10, 3);
-    EXPECT_TRUE(TClientRig::RunUntil([&] { return Reply == srNormalReply; }, 5s)) << "echo " << Echo;
+    EXPECT_TRUE(TClientRig::RunUntil([&] { return Reply == srNormalReply; }, 5s))
+        << "echo " << Echo;
   }
 }
 
@@ -119,7 +127,8 @@ TEST_F(ClientExchange, InvalidFramesAreRetriedThenReported) {
   Rig.Connection.SetMaxRetries(2);
   TBytes BadCrc = Rtu(ReadReplyPdu);
   BadCrc.back() ^= 0x55;
-  for (const TBytes& Bad : {TBytes{0x13, 0x37, 0xFF, 0x00, 0x42, 0x99, 0x01}, BadCrc, TBytes{1, 3, 6}}) {
+  for (const TBytes& Bad :
+       {TBytes{0x13, 0x37, 0xFF, 0x00, 0x42, 0x99, 0x01}, BadCrc, TBytes{1, 3, 6}}) {
     Start([Bad](const TBytes&) { return Say(Bad); });
     const TResult R = ReadOnce();
     EXPECT_EQ(R.Info.Reply, srInvalidFrame);
@@ -133,7 +142,9 @@ TEST_F(ClientExchange, RetryAfterSilenceSucceeds) {
   Rig.Connection.SetMaxRetries(3);
   Rig.Connection.SetReceiveTimeout(400);
   int Seen = 0;
-  Start([&Seen](const TBytes&) { return ++Seen == 1 ? std::vector<TChunk>{} : Say(Rtu(ReadReplyPdu)); });
+  Start([&Seen](const TBytes&) {
+    return ++Seen == 1 ? std::vector<TChunk>{} : Say(Rtu(ReadReplyPdu));
+  });
   const TResult R = ReadOnce();
   EXPECT_EQ(R.Info.Reply, srNormalReply);
   EXPECT_EQ(R.Info.Retries, 2u);
@@ -193,7 +204,9 @@ TEST_F(ClientExchange, SplitReply) {
   const TBytes Reply = Rtu(ReadReplyPdu);
   const TBytes Head(Reply.begin(), Reply.begin() + 4), Tail(Reply.begin() + 4, Reply.end());
   std::atomic<int> GapMs{5};
-  Start([Head, Tail, &GapMs](const TBytes&) { return std::vector<TChunk>{{0, Head}, {GapMs.load(), Tail}}; });
+  Start([Head, Tail, &GapMs](const TBytes&) {
+    return std::vector<TChunk>{{0, Head}, {GapMs.load(), Tail}};
+  });
   // A pause shorter than the silent interval keeps the frame whole.
   EXPECT_EQ(ReadOnce().Info.Reply, srNormalReply);
   // A pause longer than it ends the frame early: what came is not a valid frame.
@@ -245,7 +258,9 @@ TEST_F(ClientExchange, FrameNotificationsComeInOrder) {
   };
   Rig.Connection.OnFrameReceive = [&](auto&, const TFrameData&) { Order.push_back("receive"); };
   int Seen = 0;
-  Start([&Seen](const TBytes&) { return ++Seen == 1 ? std::vector<TChunk>{} : Say(Rtu(ReadReplyPdu)); });
+  Start([&Seen](const TBytes&) {
+    return ++Seen == 1 ? std::vector<TChunk>{} : Say(Rtu(ReadReplyPdu));
+  });
   Rig.Client.OnTransactionProcessed = [&](auto&, auto&, auto, auto) { Order.push_back("done"); };
   ReadOnce();
   EXPECT_EQ(Order, (std::vector<std::string>{"send", "send", "receive", "done"}));
@@ -274,7 +289,8 @@ TEST_F(ClientExchange, FrameHookRecordsEachFrameWithItsOutcomeOnceClassified) {
     EXPECT_EQ(Records[i].Framing, TFrameFraming::ffRtu);
     // A received record (or a time-out) measures the time since its query was written.
     EXPECT_EQ(Records[i].ResponseTime > std::chrono::nanoseconds::zero(),
-              Records[i].Direction == D::fdReceived) << i;
+              Records[i].Direction == D::fdReceived)
+        << i;
     EXPECT_GE(Records[i].Time, Records[i > 0 ? i - 1 : 0].Time);
   }
 }
@@ -286,8 +302,10 @@ TEST_F(ClientExchange, FrameHandlersMayBeAssignedWhileTheWorkerRuns) {
   for (int Round = 0; Round < 20; ++Round) {
     Rig.Client.ReadHoldingRegisters(0x10, 3);
     Rig.Connection.OnFrameSend = [&](auto&, const TFrameData&) { ++Frames; };
-    Rig.Connection.OnFrameReceive = Round % 2 ? TFrameDataEvent() : [&](auto&, const TFrameData&) { ++Frames; };
-    ASSERT_TRUE(TClientRig::RunUntil([&] { return Rig.Connection.CountPendingTransactions(nullptr) == 0; }));
+    Rig.Connection.OnFrameReceive =
+        Round % 2 ? TFrameDataEvent() : [&](auto&, const TFrameData&) { ++Frames; };
+    ASSERT_TRUE(TClientRig::RunUntil(
+        [&] { return Rig.Connection.CountPendingTransactions(nullptr) == 0; }));
   }
   EXPECT_GT(Frames, 0);
 }

@@ -74,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         TRegisterCase{"Normal", {1, 3, 6, 0, 1, 0, 2, 0xAB, 0xCD}, srNormalReply, {1, 2, 0xABCD}},
         // An odd byte count that still names three registers is accepted.
         TRegisterCase{"OddByteCount", {1, 3, 7, 0, 1, 0, 2, 0, 3, 9}, srNormalReply, {1, 2, 3}},
-        TRegisterCase{"WrongByteCount", {1, 3, 8, 0, 1, 0, 2, 0, 3, 0, 4}, srUnmatchedReply, {0, 0, 0}},
+        TRegisterCase{
+            "WrongByteCount", {1, 3, 8, 0, 1, 0, 2, 0, 3, 0, 4}, srUnmatchedReply, {0, 0, 0}},
         // The byte count promises six bytes but the frame ends after three: nothing beyond
         // the received bytes may be decoded.
         TRegisterCase{"ShorterThanByteCount", {1, 3, 6, 0, 1, 0}, srUnmatchedReply, {1, 0, 0}},
@@ -90,7 +91,9 @@ TEST_F(ClientReply, ShortReplyLeavesNoStaleBytesInTheValues) {
   Fill(T->ReplyBuffer, Rtu({1, 3, 6, 0x11, 0x11, 0x22, 0x22, 0x33, 0x33}));
   Fill(T->ReplyBuffer, Rtu({1, 3, 6, 0, 5}));
   TRegValues Got;
-  Rig.Client.OnHoldingRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) { Got = V; };
+  Rig.Client.OnHoldingRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) {
+    Got = V;
+  };
   EXPECT_EQ(Done(*T), srUnmatchedReply);
   EXPECT_EQ(Got, (TRegValues{5, 0, 0}));
 }
@@ -135,7 +138,9 @@ TEST_F(ClientReply, DiscreteBits) {
   // Byte count right, but the second data byte never came.
   auto Short = Make({1, 2, 0, 0, 0, 10}, {1, 2, 2, 0xCD});
   TBitValues Inputs{true};
-  Rig.Client.OnDiscreteInputsRead = [&](auto&, auto&, auto, auto, const TBitValues& B) { Inputs = B; };
+  Rig.Client.OnDiscreteInputsRead = [&](auto&, auto&, auto, auto, const TBitValues& B) {
+    Inputs = B;
+  };
   EXPECT_EQ(Done(*Short), srUnmatchedReply);
   EXPECT_EQ(Inputs, TBitValues(10, false));
 }
@@ -151,7 +156,9 @@ TEST_F(ClientReply, SingleWritesMustEchoAddressAndValue) {
   EXPECT_TRUE(CoilValue);  // the query's value, not the reply's
 
   std::uint16_t RegValue = 0;
-  Rig.Client.OnSingleRegisterWrite = [&](auto&, auto&, std::uint16_t, std::uint16_t V) { RegValue = V; };
+  Rig.Client.OnSingleRegisterWrite = [&](auto&, auto&, std::uint16_t, std::uint16_t V) {
+    RegValue = V;
+  };
   auto Reg = Make({1, 6, 0, 1, 0x12, 0x34}, {1, 6, 0, 1, 0x12});
   EXPECT_EQ(Done(*Reg), srUnmatchedReply);
   EXPECT_EQ(RegValue, 0x1234);
@@ -169,13 +176,17 @@ TEST_F(ClientReply, SingleWritesMustEchoAddressAndValue) {
 
 TEST_F(ClientReply, MultipleWritesReportTheQueryValues) {
   TBitValues Bits;
-  Rig.Client.OnMultipleCoilsWrite = [&](auto&, auto&, auto, auto, const TBitValues& B) { Bits = B; };
+  Rig.Client.OnMultipleCoilsWrite = [&](auto&, auto&, auto, auto, const TBitValues& B) {
+    Bits = B;
+  };
   auto Coils = Make({1, 15, 0, 19, 0, 10, 2, 0xCD, 0x01}, {1, 15, 0, 19, 0, 10});
   EXPECT_EQ(Done(*Coils), srNormalReply);
   EXPECT_EQ(Bits, (TBitValues{true, false, true, true, false, false, true, true, true, false}));
 
   TRegValues Regs;
-  Rig.Client.OnMultipleRegistersWrite = [&](auto&, auto&, auto, auto, const TRegValues& V) { Regs = V; };
+  Rig.Client.OnMultipleRegistersWrite = [&](auto&, auto&, auto, auto, const TRegValues& V) {
+    Regs = V;
+  };
   auto Registers = Make({1, 16, 0, 1, 0, 2, 4, 0, 10, 1, 2}, {1, 16, 0, 1, 0, 3});
   EXPECT_EQ(Done(*Registers), srUnmatchedReply);
   EXPECT_EQ(Regs, (TRegValues{10, 0x102}));
@@ -183,7 +194,9 @@ TEST_F(ClientReply, MultipleWritesReportTheQueryValues) {
 
 TEST_F(ClientReply, ExceptionStatusAndServerID) {
   TExceptionStatusValues Status;
-  Rig.Client.OnExceptionStatusRead = [&](auto&, auto&, const TExceptionStatusValues& S) { Status = S; };
+  Rig.Client.OnExceptionStatusRead = [&](auto&, auto&, const TExceptionStatusValues& S) {
+    Status = S;
+  };
   auto Good = Make({1, 7}, {1, 7, 0x6D});
   EXPECT_EQ(Done(*Good), srNormalReply);
   EXPECT_EQ(Status, (TExceptionStatusValues{true, false, true, true, false, true, true, false}));
@@ -252,7 +265,7 @@ TEST_F(ClientReply, ReadWriteMultipleRegisters) {
   EXPECT_EQ(Written, (TRegValues{0xFF}));
   auto Short = Make(Query, {1, 23, 4, 0, 1});
   EXPECT_EQ(Done(*Short), srUnmatchedReply);
-  EXPECT_EQ(Read, (TRegValues{1, 0}));  // what was read, then zeros
+  EXPECT_EQ(Read, (TRegValues{1, 0}));                  // what was read, then zeros
   auto OddCount = Make(Query, {1, 23, 5, 0, 3, 0, 4});  // 5 div 2 = 2, both values present
   EXPECT_EQ(Done(*OddCount), srNormalReply);
 }
@@ -294,9 +307,13 @@ TEST_F(ClientReply, FileRecords) {
 
 TEST_F(ClientReply, CustomPromiscuousTakesTheAnsweringAddress) {
   std::uint8_t Command = 0;
-  Rig.Client.OnCustomTransactionComplete = [&](auto&, const TModbusTransaction&, std::uint8_t C) { Command = C; };
+  Rig.Client.OnCustomTransactionComplete = [&](auto&, const TModbusTransaction&, std::uint8_t C) {
+    Command = C;
+  };
   std::vector<bool> Processed;
-  Rig.Client.OnTransactionProcessed = [&](auto&, auto&, auto, bool Custom) { Processed.push_back(Custom); };
+  Rig.Client.OnTransactionProcessed = [&](auto&, auto&, auto, bool Custom) {
+    Processed.push_back(Custom);
+  };
   auto T = Make({1, 0x41, 9}, {7, 0x41, 9, 9});
   T->Custom = true;
   T->Promiscuous = true;

@@ -74,12 +74,15 @@ TEST_F(ClientRequest, CountAndRangeLimits) {
   auto& C = Rig.Client;
   ExpectRefused([&] { C.ReadHoldingRegisters(0, 0); }, "Register count must be between 1 and 125");
   ExpectRefused([&] { C.ReadInputRegisters(0, 126); }, "Register count must be between 1 and 125");
-  ExpectRefused([&] { C.ReadHoldingRegisters(65500, 37); }, "Starting register index is invalid (65500)");
+  ExpectRefused([&] { C.ReadHoldingRegisters(65500, 37); },
+                "Starting register index is invalid (65500)");
   ExpectRefused([&] { C.ReadCoils(0, 2009); }, "Discrete i/o count must be between 1 and 2008");
-  ExpectRefused([&] { C.ReadDiscreteInputs(65535, 2); }, "Starting discrete i/o index is invalid (65535)");
+  ExpectRefused([&] { C.ReadDiscreteInputs(65535, 2); },
+                "Starting discrete i/o index is invalid (65535)");
   ExpectRefused([&] { C.WriteMultipleCoils(0, TBitValues(1977)); },
                 "Discrete i/o count must be between 1 and 1976");
-  ExpectRefused([&] { C.WriteMultipleCoils(0, {}); }, "Discrete i/o count must be between 1 and 1976");
+  ExpectRefused([&] { C.WriteMultipleCoils(0, {}); },
+                "Discrete i/o count must be between 1 and 1976");
   ExpectRefused([&] { C.WriteMultipleRegisters(0, TRegValues(124)); },
                 "Register count must be between 1 and 123");
   ExpectRefused([&] { C.WriteMultipleRegisters(65535, TRegValues(2)); },
@@ -90,7 +93,8 @@ TEST_F(ClientRequest, CountAndRangeLimits) {
                 "Register count must be between 1 and 125");
   ExpectRefused([&] { C.ReadWriteMultipleRegisters(0, 1, 65535, TRegValues(2)); },
                 "Starting register index is invalid (65535)");
-  ExpectRefused([&] { C.InitCustomTransaction(0x41, TBytes(253)); }, "Invalid request data size (253)");
+  ExpectRefused([&] { C.InitCustomTransaction(0x41, TBytes(253)); },
+                "Invalid request data size (253)");
   TModbusFileRecordList Empty;
   ExpectRefused([&] { C.ReadFileRecord(Empty); }, "File record list is empty or invalid");
   ExpectRefused([&] { C.WriteFileRecord(Empty); }, "File record list is empty or invalid");
@@ -125,17 +129,23 @@ TEST_F(ClientRequest, QueryBytes) {
             Rtu({0x11, 8, 0, 1, 0xFF, 0}));
   EXPECT_EQ(Query([&] { C.Diagnostics(daRestartCommsOption); }), Rtu({0x11, 8, 0, 1, 0, 0}));
   EXPECT_EQ(Query([&] { C.Diagnostics(daReturnQueryData); }), Rtu({0x11, 8, 0, 0, 0xA5, 0x37}));
-  EXPECT_EQ(Query([&] { C.Diagnostics(daClearOverrunCounterAndFlag); }), Rtu({0x11, 8, 0, 20, 0, 0}));
+  EXPECT_EQ(Query([&] { C.Diagnostics(daClearOverrunCounterAndFlag); }),
+            Rtu({0x11, 8, 0, 20, 0, 0}));
   EXPECT_EQ(Query([&] {
-              C.WriteMultipleCoils(0x13, {true, false, true, true, false, false, true, true, true, false});
+              C.WriteMultipleCoils(
+                  0x13, {true, false, true, true, false, false, true, true, true, false});
             }),
             Rtu({0x11, 15, 0, 0x13, 0, 10, 2, 0xCD, 0x01}));
-  EXPECT_EQ(Query([&] { C.WriteMultipleRegisters(1, {10, 0x102}); }),
+  EXPECT_EQ(Query([&] {
+              C.WriteMultipleRegisters(1, {10, 0x102});
+            }),
             Rtu({0x11, 16, 0, 1, 0, 2, 4, 0, 10, 1, 2}));
   EXPECT_EQ(Query([&] { C.ReportServerID(); }), Rtu({0x11, 17}));
   EXPECT_EQ(Query([&] { C.MaskWriteSingleRegister(4, 0xF2, 0x25); }),
             Rtu({0x11, 22, 0, 4, 0, 0xF2, 0, 0x25}));
-  EXPECT_EQ(Query([&] { C.ReadWriteMultipleRegisters(3, 6, 14, {0xFF, 0xFF, 0xFF}); }),
+  EXPECT_EQ(Query([&] {
+              C.ReadWriteMultipleRegisters(3, 6, 14, {0xFF, 0xFF, 0xFF});
+            }),
             Rtu({0x11, 23, 0, 3, 0, 6, 0, 14, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF}));
   EXPECT_EQ(Query([&] { C.InitCustomTransaction(0x41, {}); }), Rtu({0x11, 0x41}));
 
@@ -153,7 +163,9 @@ TEST_F(ClientRequest, QueryBytes) {
 TEST_F(ClientRequest, UserDataAndIdentifiersComeBack) {
   int Tag = 0;
   TTransactionInfo Seen;
-  Rig.Client.OnSingleRegisterWrite = [&](auto&, const TTransactionInfo& I, auto, auto) { Seen = I; };
+  Rig.Client.OnSingleRegisterWrite = [&](auto&, const TTransactionInfo& I, auto, auto) {
+    Seen = I;
+  };
   const std::uint32_t First = Rig.Client.WriteSingleRegister(1, 2);
   const std::uint32_t Second = Rig.Client.WriteSingleRegister(1, 2, &Tag);
   EXPECT_EQ(Second, First + 1);

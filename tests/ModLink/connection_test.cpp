@@ -1,10 +1,9 @@
 // The serial connection's settings, open and close on a pseudo-terminal, lines,
 // hooked ports, restore-time activation and the silent interval.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <system_error>
 
@@ -62,8 +61,12 @@ int EntriesOf(const char* Folder) {
   }
   return Count;
 }
-int OpenDescriptorCount() { return EntriesOf("/proc/self/fd"); }
-int ThreadCount() { return EntriesOf("/proc/self/task"); }
+int OpenDescriptorCount() {
+  return EntriesOf("/proc/self/fd");
+}
+int ThreadCount() {
+  return EntriesOf("/proc/self/task");
+}
 
 TEST(ConnectionSettings, DefaultsAndSetterRules) {
   TModbusConnection Conn;
@@ -117,9 +120,12 @@ TEST_P(SilentInterval, FollowsTheLineAndNeverDropsBelowTheFloor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SilentInterval,
-    ::testing::Values(TSilenceCase{tmRTU, br19200, psEven, sb1, 4, 16}, TSilenceCase{tmRTU, br9600, psEven, sb1, 4, 16},
-                      TSilenceCase{tmRTU, br1200, psEven, sb1, 4, 34}, TSilenceCase{tmRTU, br300, psEven, sb1, 4, 134},
-                      TSilenceCase{tmRTU, br110, psEven, sb1, 4, 364}, TSilenceCase{tmRTU, br110, psNone, sb2, 4, 364},
+    ::testing::Values(TSilenceCase{tmRTU, br19200, psEven, sb1, 4, 16},
+                      TSilenceCase{tmRTU, br9600, psEven, sb1, 4, 16},
+                      TSilenceCase{tmRTU, br1200, psEven, sb1, 4, 34},
+                      TSilenceCase{tmRTU, br300, psEven, sb1, 4, 134},
+                      TSilenceCase{tmRTU, br110, psEven, sb1, 4, 364},
+                      TSilenceCase{tmRTU, br110, psNone, sb2, 4, 364},
                       TSilenceCase{tmASCII, br19200, psEven, sb1, 50, 50},
                       TSilenceCase{tmASCII, br19200, psEven, sb1, 4, 16},
                       // A count whose 32-bit product would wrap still gives the long interval.
@@ -130,15 +136,24 @@ TEST(ConnectionOpen, EventsAroundOpenAndCloseSeeTheOldState) {
   TModbusConnection Conn;
   Conn.SetPort(Pty.Path());
   std::vector<std::string> Seen;
-  Conn.OnBeforeOpen = [&](TModbusConnection& C) { Seen.push_back("before-open " + std::to_string(C.Active())); };
-  Conn.OnAfterOpen = [&](TModbusConnection& C) { Seen.push_back("after-open " + std::to_string(C.Active())); };
-  Conn.OnBeforeClose = [&](TModbusConnection& C) { Seen.push_back("before-close " + std::to_string(C.Active())); };
-  Conn.OnAfterClose = [&](TModbusConnection& C) { Seen.push_back("after-close " + std::to_string(C.Active())); };
+  Conn.OnBeforeOpen = [&](TModbusConnection& C) {
+    Seen.push_back("before-open " + std::to_string(C.Active()));
+  };
+  Conn.OnAfterOpen = [&](TModbusConnection& C) {
+    Seen.push_back("after-open " + std::to_string(C.Active()));
+  };
+  Conn.OnBeforeClose = [&](TModbusConnection& C) {
+    Seen.push_back("before-close " + std::to_string(C.Active()));
+  };
+  Conn.OnAfterClose = [&](TModbusConnection& C) {
+    Seen.push_back("after-close " + std::to_string(C.Active()));
+  };
   Conn.Open();
   EXPECT_TRUE(Conn.Active());
   Conn.Open();  // already open: nothing happens
   Conn.Close();
-  EXPECT_EQ(Seen, (std::vector<std::string>{"before-open 0", "after-open 0", "before-close 1", "after-close 1"}));
+  EXPECT_EQ(Seen, (std::vector<std::string>{"before-open 0", "after-open 0", "before-close 1",
+                                            "after-close 1"}));
 }
 
 TEST(ConnectionOpen, AFailingAfterEventStillLeavesActiveTellingTheTruth) {
@@ -152,16 +167,19 @@ TEST(ConnectionOpen, AFailingAfterEventStillLeavesActiveTellingTheTruth) {
   EXPECT_THROW(Conn.Close(), std::runtime_error);
   EXPECT_FALSE(Conn.Active());
   auto Transaction = std::make_unique<TModbusTransaction>(Conn.DetermineMaximumFrameSize());
-  EXPECT_EQ(ErrorText([&] { Conn.EnqueueTransaction(std::move(Transaction), nullptr); }), MustBeOpen);
+  EXPECT_EQ(ErrorText([&] { Conn.EnqueueTransaction(std::move(Transaction), nullptr); }),
+            MustBeOpen);
 }
 
 TEST(ConnectionOpen, FailuresLeaveTheConnectionClosed) {
   TModbusConnection Conn;
   Conn.SetPort("/dev/no-such-serial-port");
-  EXPECT_EQ(OpenError(Conn), "Could not open serial port /dev/no-such-serial-port: No such file or directory");
+  EXPECT_EQ(OpenError(Conn),
+            "Could not open serial port /dev/no-such-serial-port: No such file or directory");
   EXPECT_FALSE(Conn.Active());
   Conn.SetPort("no-such-tty-under-dev");
-  EXPECT_EQ(OpenError(Conn), "Could not open serial port /dev/no-such-tty-under-dev: No such file or directory");
+  EXPECT_EQ(OpenError(Conn),
+            "Could not open serial port /dev/no-such-tty-under-dev: No such file or directory");
 
   TPtyPair Pty;
   Conn.SetPort(Pty.Path());
@@ -173,7 +191,8 @@ TEST(ConnectionOpen, FailuresLeaveTheConnectionClosed) {
   Conn.OnBeforeOpen = nullptr;
 
   Conn.SetFlowControl(fcDtrDsr);
-  EXPECT_EQ(ErrorText([&] { Conn.Open(); }), "DTR/DSR flow control is not supported on this system");
+  EXPECT_EQ(ErrorText([&] { Conn.Open(); }),
+            "DTR/DSR flow control is not supported on this system");
   EXPECT_EQ(OpenDescriptorCount(), Before);
 
   Conn.SetFlowControl(fcNone);
@@ -340,7 +359,8 @@ TEST(ConnectionRegistry, ClientsAreListedOnceAndToldWhenTheConnectionGoes) {
 TEST(ConnectionQueue, EnqueueOnAClosedConnectionLeavesTheTransactionWithTheCaller) {
   TModbusConnection Conn;
   auto Transaction = std::make_unique<TModbusTransaction>(Conn.DetermineMaximumFrameSize());
-  EXPECT_EQ(ErrorText([&] { Conn.EnqueueTransaction(std::move(Transaction), nullptr); }), MustBeOpen);
+  EXPECT_EQ(ErrorText([&] { Conn.EnqueueTransaction(std::move(Transaction), nullptr); }),
+            MustBeOpen);
   EXPECT_NE(Transaction, nullptr);
   Conn.DiscardPendingTransactions(nullptr);  // closed: nothing to do
 }

@@ -21,7 +21,9 @@ namespace {
 using namespace serialtest;
 using TClock = std::chrono::steady_clock;
 
-void SleepMs(int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); }
+void SleepMs(int Ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
 
 long long ElapsedMs(TClock::time_point Start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - Start).count();
@@ -30,7 +32,7 @@ long long ElapsedMs(TClock::time_point Start) {
 // An open connection on a pty. The worker purges the device once when it starts; the
 // settle pause keeps that purge away from the bytes a test writes.
 class LinkExchange : public ::testing::Test {
-protected:
+ protected:
   void OpenLink(TTransmissionMode Mode = tmRTU) {
     Conn.SetPort(Pty.Path());
     Conn.SetTransmissionMode(Mode);
@@ -133,7 +135,8 @@ TEST_F(LinkExchange, AsciiFrameStartsAtTheLastColonSeen) {
   });
   int Size = Receive(2000);
   Peer.join();
-  EXPECT_EQ(Received(Size), TBytes({':', '0', '1', '0', '3', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'B', '\r', '\n'}));
+  EXPECT_EQ(Received(Size), TBytes({':', '0', '1', '0', '3', '0', '0', '0', '0', '0', '0', '0', '1',
+                                    'F', 'B', '\r', '\n'}));
   EXPECT_TRUE(Conn.DecodeFrame(Area.data(), Decoded, Size));
 
   Pty.Write(std::string("::010300000001FB\r\n"));
@@ -231,7 +234,8 @@ TEST_F(LinkExchange, RtsToggleReportsTheMissingModemLine) {
 }
 
 TEST_F(LinkExchange, PreprocessHandlerMayShortenTheFrame) {
-  Conn.OnPreprocessIncomingFrame = [](TModbusConnection&, std::uint8_t* Buffer, int Capacity, int& DataSize) {
+  Conn.OnPreprocessIncomingFrame = [](TModbusConnection&, std::uint8_t* Buffer, int Capacity,
+                                      int& DataSize) {
     EXPECT_EQ(Capacity, 513);
     EXPECT_EQ(Buffer[0], 0xAA);
     DataSize -= 1;  // strip a trailing byte

@@ -19,14 +19,16 @@ using namespace serialtest;
 
 namespace {
 
-void SleepMs(int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); }
+void SleepMs(int Ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
 
 struct TSplitRow {
   const char* Name;
-  TBytes First;         // the frame that arrives first, CRC included
-  TBytes Next;          // the one right behind it
+  TBytes First;  // the frame that arrives first, CRC included
+  TBytes Next;   // the one right behind it
   TQueryShape LastQuery;
-  bool Splits;          // false: the silence has to end the frame
+  bool Splits;  // false: the silence has to end the frame
 };
 
 class PredictedFrameEnd : public ::testing::TestWithParam<TSplitRow> {};
@@ -61,13 +63,21 @@ INSTANTIATE_TEST_SUITE_P(
         TSplitRow{"ReadQueryThenReply", ReadQuery, ReadReply, {}, true},
         TSplitRow{"ReadReplyThenNextQuery", ReadReply, ReadQuery, {3, 8}, true},
         TSplitRow{"ExceptionReply", Rtu({1, 0x83, 2}), ReadQuery, {}, true},
-        TSplitRow{"WriteRegistersQuery", Rtu({1, 16, 0, 1, 0, 2, 4, 0, 10, 1, 2}),
-                  Rtu({1, 16, 0, 1, 0, 2}), {}, true},
-        TSplitRow{"ReadWriteRegistersQuery", Rtu({1, 23, 0, 0, 0, 1, 0, 5, 0, 1, 2, 0, 9}),
-                  Rtu({1, 23, 2, 0, 7}), {}, true},
+        TSplitRow{"WriteRegistersQuery",
+                  Rtu({1, 16, 0, 1, 0, 2, 4, 0, 10, 1, 2}),
+                  Rtu({1, 16, 0, 1, 0, 2}),
+                  {},
+                  true},
+        TSplitRow{"ReadWriteRegistersQuery",
+                  Rtu({1, 23, 0, 0, 0, 1, 0, 5, 0, 1, 2, 0, 9}),
+                  Rtu({1, 23, 2, 0, 7}),
+                  {},
+                  true},
         TSplitRow{"FifoReply", Rtu({1, 24, 0, 6, 0, 2, 0, 1, 0, 2}), ReadQuery, {}, true},
-        TSplitRow{"DiagnosticsEchoOfItsQuery", Rtu({1, 8, 0, 0, 1, 2, 3, 4}), ReadQuery, {8, 10}, true},
-        TSplitRow{"DiagnosticsEchoOfAnUnseenQuery", Rtu({1, 8, 0, 0, 1, 2, 3, 4}), ReadQuery, {}, false},
+        TSplitRow{
+            "DiagnosticsEchoOfItsQuery", Rtu({1, 8, 0, 0, 1, 2, 3, 4}), ReadQuery, {8, 10}, true},
+        TSplitRow{
+            "DiagnosticsEchoOfAnUnseenQuery", Rtu({1, 8, 0, 0, 1, 2, 3, 4}), ReadQuery, {}, false},
         TSplitRow{"UnpredictableFunction", Rtu({1, 43, 14, 1, 0}), ReadQuery, {}, false},
         TSplitRow{"WrongCrcAtThePredictedLength", Corrupt(ReadQuery), ReadReply, {}, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
@@ -108,7 +118,9 @@ class FrameEndByLengthLine : public ::testing::Test {
 TEST_F(FrameEndByLengthLine, AMonitorSeesAQueryAndItsReplyAsTwoFrames) {
   std::vector<std::pair<std::uint8_t, TBytes>> Captured;
   Connection.OnInspectCapturedFrame = [&](TModbusConnection&, std::uint8_t, std::uint8_t Command,
-                                          const TFrameData& Data) { Captured.emplace_back(Command, Data); };
+                                          const TFrameData& Data) {
+    Captured.emplace_back(Command, Data);
+  };
   Open(cmMonitor);
   const int Invalid = InvalidFrames;
   WriteQueryAndReply();

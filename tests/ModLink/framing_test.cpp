@@ -24,7 +24,9 @@ TBytes Hex(const std::string& Text) {
   return Result;
 }
 
-TBytes Text(const std::string& Value) { return TBytes(Value.begin(), Value.end()); }
+TBytes Text(const std::string& Value) {
+  return TBytes(Value.begin(), Value.end());
+}
 
 void Fill(TModbusBuffer& Buffer, const TBytes& Bytes) {
   Buffer.SetSize(0);
@@ -166,7 +168,8 @@ TEST_P(DecodeTable, GivesTheFrameOrRejectsIt) {
   TModbusBuffer Buffer(Framing.MaximumFrameSize());
   TDecoded Got{TDecoded::TooLarge, {}};
   try {
-    const TDecodeResult Result = Framing.Decode(Row.Raw.data(), Buffer, static_cast<int>(Row.Raw.size()));
+    const TDecodeResult Result =
+        Framing.Decode(Row.Raw.data(), Buffer, static_cast<int>(Row.Raw.size()));
     Got.Kind = Result == TDecodeResult::drOk         ? TDecoded::Ok
                : Result == TDecodeResult::drBadCheck ? TDecoded::BadCheck
                                                      : TDecoded::Malformed;
@@ -183,23 +186,54 @@ const TDecoded TooLarge{TDecoded::TooLarge, {}};
 INSTANTIATE_TEST_SUITE_P(
     Rows, DecodeTable,
     ::testing::Values(
-        TDecodeRow{"AsciiUpperCase", tmASCII, cmClient, Text(":010300000001FB\r\n"), {TDecoded::Ok, Hex("010300000001FB")}},
+        TDecodeRow{"AsciiUpperCase",
+                   tmASCII,
+                   cmClient,
+                   Text(":010300000001FB\r\n"),
+                   {TDecoded::Ok, Hex("010300000001FB")}},
         // The line decoder does not validate digits: a lower-case letter is right as the high
         // digit of a pair, and as the low digit only where bit 5 is already set.
-        TDecodeRow{"AsciiLowerCaseDigits", tmASCII, cmClient, Text(":010300000001fb\r\n"), {TDecoded::Ok, Hex("010300000001FB")}},
-        TDecodeRow{"AsciiLowerCaseLowDigitSetsBit5", tmASCII, cmClient, Text(":0a0300000001FB\r\n"), {TDecoded::BadCheck, Hex("2A0300000001FB")}},
-        TDecodeRow{"AsciiWrongLrc", tmASCII, cmClient, Text(":010300000001FC\r\n"), {TDecoded::BadCheck, Hex("010300000001FC")}},
+        TDecodeRow{"AsciiLowerCaseDigits",
+                   tmASCII,
+                   cmClient,
+                   Text(":010300000001fb\r\n"),
+                   {TDecoded::Ok, Hex("010300000001FB")}},
+        TDecodeRow{"AsciiLowerCaseLowDigitSetsBit5",
+                   tmASCII,
+                   cmClient,
+                   Text(":0a0300000001FB\r\n"),
+                   {TDecoded::BadCheck, Hex("2A0300000001FB")}},
+        TDecodeRow{"AsciiWrongLrc",
+                   tmASCII,
+                   cmClient,
+                   Text(":010300000001FC\r\n"),
+                   {TDecoded::BadCheck, Hex("010300000001FC")}},
         TDecodeRow{"AsciiCrWithoutLf", tmASCII, cmClient, Text(":010300000001FB\r"), Malformed},
         TDecodeRow{"AsciiLfBeforeCr", tmASCII, cmClient, Text(":010300000001FB\n\r"), Malformed},
         TDecodeRow{"AsciiNoColon", tmASCII, cmClient, Text("010300000001FB\r\n!"), Malformed},
-        TDecodeRow{"AsciiWrongCharacterAfterCr", tmASCII, cmClient, Text(":010300000001FB\rX"), Malformed},
+        TDecodeRow{"AsciiWrongCharacterAfterCr", tmASCII, cmClient, Text(":010300000001FB\rX"),
+                   Malformed},
         TDecodeRow{"AsciiTooShort", tmASCII, cmClient, Text(":0103\r\n"), Malformed},
-        TDecodeRow{"AsciiServerMinimum", tmASCII, cmServer, Text(":0107F8\r\n"), {TDecoded::Ok, Hex("0107F8")}},
+        TDecodeRow{"AsciiServerMinimum",
+                   tmASCII,
+                   cmServer,
+                   Text(":0107F8\r\n"),
+                   {TDecoded::Ok, Hex("0107F8")}},
         TDecodeRow{"AsciiUnderTheClientMinimum", tmASCII, cmClient, Text(":0107F8\r\n"), Malformed},
-        TDecodeRow{"AsciiLargerThanTheBuffer", tmASCII, cmClient, Repeat("00", 256, ":", "\r\n"), TooLarge},
-        TDecodeRow{"RtuQuery", tmRTU, cmServer, Hex("010300000001840A"), {TDecoded::Ok, Hex("010300000001840A")}},
-        TDecodeRow{"RtuSwappedCrcBytes", tmRTU, cmServer, Hex("0103000000010A84"), {TDecoded::BadCheck, Hex("0103000000010A84")}},
-        TDecodeRow{"RtuServerMinimum", tmRTU, cmServer, Hex("010741E2"), {TDecoded::Ok, Hex("010741E2")}},
+        TDecodeRow{"AsciiLargerThanTheBuffer", tmASCII, cmClient, Repeat("00", 256, ":", "\r\n"),
+                   TooLarge},
+        TDecodeRow{"RtuQuery",
+                   tmRTU,
+                   cmServer,
+                   Hex("010300000001840A"),
+                   {TDecoded::Ok, Hex("010300000001840A")}},
+        TDecodeRow{"RtuSwappedCrcBytes",
+                   tmRTU,
+                   cmServer,
+                   Hex("0103000000010A84"),
+                   {TDecoded::BadCheck, Hex("0103000000010A84")}},
+        TDecodeRow{
+            "RtuServerMinimum", tmRTU, cmServer, Hex("010741E2"), {TDecoded::Ok, Hex("010741E2")}},
         TDecodeRow{"RtuUnderTheServerMinimum", tmRTU, cmServer, Hex("010741"), Malformed},
         TDecodeRow{"RtuUnderTheClientMinimum", tmRTU, cmClient, Hex("01830241"), Malformed},
         TDecodeRow{"RtuLargerThanTheBuffer", tmRTU, cmMonitor, TBytes(257, 0x11), TooLarge}),
@@ -232,7 +266,8 @@ TEST(Framing, GeneratedGarbageIsDecodedOrRejectedNeverMisread) {
           }
         }
         try {
-          if (Conn.Decode(Input.data(), Buffer, static_cast<int>(Input.size())) == TDecodeResult::drOk) {
+          if (Conn.Decode(Input.data(), Buffer, static_cast<int>(Input.size())) ==
+              TDecodeResult::drOk) {
             ASSERT_GE(Buffer.Size(), Conn.MinimumQuerySize());
           }
           ASSERT_LE(Buffer.Size(), Buffer.Capacity());
@@ -259,7 +294,8 @@ TEST(Framing, RandomFramesSurviveEncodeAndDecode) {
       const int RawSize = Conn.Encode(Frame, Raw.data(), static_cast<int>(Raw.size()));
       ASSERT_EQ(Conn.Decode(Raw.data(), Decoded, RawSize), TDecodeResult::drOk);
       ASSERT_EQ(Decoded.Size(), Frame.Size());
-      ASSERT_EQ(0, std::memcmp(Decoded.StartPtr(), Frame.StartPtr(), static_cast<std::size_t>(Frame.Size())));
+      ASSERT_EQ(0, std::memcmp(Decoded.StartPtr(), Frame.StartPtr(),
+                               static_cast<std::size_t>(Frame.Size())));
     }
   }
 }

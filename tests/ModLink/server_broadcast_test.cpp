@@ -48,13 +48,18 @@ TEST_F(BroadcastWriteTest, MultipleWritesCheckTheirArguments) {
             "Discrete i/o count must be between 1 and 1976");
   EXPECT_EQ(MessageOf([&] { Connection.WriteMultipleCoils(0, std::vector<bool>(1977)); }),
             "Discrete i/o count must be between 1 and 1976");
-  EXPECT_EQ(MessageOf([&] { Connection.WriteMultipleCoils(65535, {true, false}); }),
+  EXPECT_EQ(MessageOf([&] {
+              Connection.WriteMultipleCoils(65535, {true, false});
+            }),
             "Starting discrete i/o index is invalid (65535)");
   EXPECT_EQ(MessageOf([&] { Connection.WriteMultipleRegisters(0, {}); }),
             "Register count must be between 1 and 123");
-  EXPECT_EQ(MessageOf([&] { Connection.WriteMultipleRegisters(0, std::vector<std::uint16_t>(124)); }),
-            "Register count must be between 1 and 123");
-  EXPECT_EQ(MessageOf([&] { Connection.WriteMultipleRegisters(65534, {1, 2, 3}); }),
+  EXPECT_EQ(
+      MessageOf([&] { Connection.WriteMultipleRegisters(0, std::vector<std::uint16_t>(124)); }),
+      "Register count must be between 1 and 123");
+  EXPECT_EQ(MessageOf([&] {
+              Connection.WriteMultipleRegisters(65534, {1, 2, 3});
+            }),
             "Starting register index is invalid (65534)");
   EXPECT_EQ(Connection.CountPendingTransactions(nullptr), 0);
 }
@@ -67,7 +72,8 @@ TEST_F(BroadcastWriteTest, FramesOnTheLineAndIdentifiers) {
   EXPECT_EQ(PumpAndRead(Pty), Rtu({0, 5, 0, 3, 0, 0}));
   Connection.WriteSingleRegister(7, 0xBEEF);
   EXPECT_EQ(PumpAndRead(Pty), Rtu({0, 6, 0, 7, 0xBE, 0xEF}));
-  Connection.WriteMultipleCoils(10, {true, false, true, true, false, false, true, true, true, false});
+  Connection.WriteMultipleCoils(10,
+                                {true, false, true, true, false, false, true, true, true, false});
   EXPECT_EQ(PumpAndRead(Pty), Rtu({0, 15, 0, 10, 0, 10, 2, 0xCD, 0x01}));
   Connection.WriteMultipleRegisters(65534, {0x1234, 0x5678});
   EXPECT_EQ(PumpAndRead(Pty), Rtu({0, 16, 0xFF, 0xFE, 0, 2, 4, 0x12, 0x34, 0x56, 0x78}));

@@ -9,12 +9,12 @@
 #include <random>
 #include <string>
 
+#include "FrameBytes.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
-#include "ServerTestApplication.h"
-#include "FrameBytes.h"
 #include "PtyPair.h"
+#include "ServerTestApplication.h"
 
 using namespace serialtest;
 
@@ -62,7 +62,9 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
   TBytes GenerateQuery() {
     static const std::uint8_t Commands[] = {1, 2, 3, 4, 5, 6, 15, 16, 7, 0x83, 23};
     const int AddressChoice = Pick(0, 9);
-    TBytes Query{static_cast<std::uint8_t>(AddressChoice < 7 ? OurAddress : AddressChoice == 7 ? 0 : Pick(2, 255)),
+    TBytes Query{static_cast<std::uint8_t>(AddressChoice < 7    ? OurAddress
+                                           : AddressChoice == 7 ? 0
+                                                                : Pick(2, 255)),
                  Commands[Pick(0, sizeof Commands - 1)]};
     const int Start = Pick(0, 3) == 0 ? Pick(65000, 65535) : Pick(90, 140);
     const int Count = Pick(0, 3) == 0 ? Pick(0, 2100) : Pick(1, 20);
@@ -77,7 +79,8 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
       Query.insert(Query.end(), Values.begin(), Values.end());
     }
     // Sometimes cut the query short.
-    if (Pick(0, 4) == 0) Query.resize(static_cast<std::size_t>(Pick(0, static_cast<int>(Query.size()))));
+    if (Pick(0, 4) == 0)
+      Query.resize(static_cast<std::size_t>(Pick(0, static_cast<int>(Query.size()))));
     return Query;
   }
 
@@ -88,12 +91,16 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
     const bool GoodCheck = Pick(0, 9) != 0;
     if (GetParam() == tmRTU) {
       TBytes Raw = GoodCheck ? Rtu(Query) : Query;
-      Raw.resize(std::min<std::size_t>(Raw.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
+      Raw.resize(std::min<std::size_t>(
+          Raw.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
       return Raw;
     }
     TBytes Text = Ascii(Query);
-    if (!GoodCheck) Text[static_cast<std::size_t>(Pick(0, static_cast<int>(Text.size()) - 1))] = static_cast<std::uint8_t>(Random());
-    Text.resize(std::min<std::size_t>(Text.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
+    if (!GoodCheck)
+      Text[static_cast<std::size_t>(Pick(0, static_cast<int>(Text.size()) - 1))] =
+          static_cast<std::uint8_t>(Random());
+    Text.resize(std::min<std::size_t>(
+        Text.size(), static_cast<std::size_t>(Connection.DetermineInterimBufferSize())));
     return Text;
   }
 
@@ -129,7 +136,8 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
     if (Reply.empty()) return "";
     const int CheckSize = Connection.DetermineErrorCheckSize();
     TBytes Body(Reply.begin(), Reply.end() - CheckSize);
-    if (GetParam() == tmRTU ? Rtu(Body) != Reply : Reply.back() != ReferenceLrc(Body)) return "bad error check";
+    if (GetParam() == tmRTU ? Rtu(Body) != Reply : Reply.back() != ReferenceLrc(Body))
+      return "bad error check";
     if (Body[0] != OurAddress) return "wrong address";
     const std::uint8_t Command = Query.StartPtr()[1];
     if (Body[1] == (Command | 0x80)) {
@@ -140,12 +148,24 @@ class ServerFuzzTest : public ::testing::TestWithParam<TTransmissionMode> {
     const std::uint8_t* Q = Query.StartPtr();
     const int Count = Q[4] << 8 | Q[5];
     switch (Command) {
-      case 1: case 2:
-        return Body.size() == 3u + static_cast<std::size_t>((Count + 7) / 8) && Body[2] == (Count + 7) / 8 ? "" : "bad bit read reply";
-      case 3: case 4:
-        return Body.size() == 3u + 2u * static_cast<std::size_t>(Count) && Body[2] == 2 * Count ? "" : "bad register read reply";
-      case 5: case 6: case 15: case 16:
-        return Body.size() == 6 && std::equal(Body.begin() + 2, Body.end(), Q + 2) ? "" : "bad write reply";
+      case 1:
+      case 2:
+        return Body.size() == 3u + static_cast<std::size_t>((Count + 7) / 8) &&
+                       Body[2] == (Count + 7) / 8
+                   ? ""
+                   : "bad bit read reply";
+      case 3:
+      case 4:
+        return Body.size() == 3u + 2u * static_cast<std::size_t>(Count) && Body[2] == 2 * Count
+                   ? ""
+                   : "bad register read reply";
+      case 5:
+      case 6:
+      case 15:
+      case 16:
+        return Body.size() == 6 && std::equal(Body.begin() + 2, Body.end(), Q + 2)
+                   ? ""
+                   : "bad write reply";
       default:
         return "normal reply to an unsupported command";
     }
@@ -171,8 +191,9 @@ TEST_P(ServerFuzzTest, EveryReplyIsValidAndNothingIsReadBeyondTheFrame) {
     TModbusBuffer Query(Connection.DetermineMaximumFrameSize());
     ASSERT_TRUE(Connection.DecodeFrame(Raw.data(), Query, static_cast<int>(Raw.size())));
     const std::string Verdict = Judge(Query, First.Reply);
-    ASSERT_EQ(Verdict, "") << "iteration " << Iteration << ", query " << ::testing::PrintToString(Raw)
-                           << ", reply " << ::testing::PrintToString(First.Reply);
+    ASSERT_EQ(Verdict, "") << "iteration " << Iteration << ", query "
+                           << ::testing::PrintToString(Raw) << ", reply "
+                           << ::testing::PrintToString(First.Reply);
     if (!First.Reply.empty()) ++Answered;
 
     // A query whose fields are incomplete, or whose byte count disagrees with its count or

@@ -129,10 +129,11 @@ TEST_F(ServerLineTest, InvalidFramesAreReportedAndNeverAnswered) {
   ASSERT_TRUE(PumpUntil([&] { return Log.Count() == 4; }));
   using D = TFrameDirection;
   using O = TFrameOutcome;
-  EXPECT_EQ(Log.Entries(), (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, BadCrc},
-                                                           {D::fdReceived, O::foLengthError, {17, 3, 0}},
-                                                           {D::fdReceived, O::foOk, ReadTwo},
-                                                           {D::fdSent, O::foOk, ReadTwoReply}}));
+  EXPECT_EQ(Log.Entries(),
+            (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, BadCrc},
+                                            {D::fdReceived, O::foLengthError, {17, 3, 0}},
+                                            {D::fdReceived, O::foOk, ReadTwo},
+                                            {D::fdSent, O::foOk, ReadTwoReply}}));
 }
 
 TEST_F(ServerLineTest, AFailingHandlerIsReportedAndTheLoopGoesOn) {
@@ -197,7 +198,8 @@ TEST_F(ServerLineTest, ClosingWhileAQueryWaitsForTheMainThreadRunsNoHandler) {
   Pty.Write(ReadTwo);
   // The query has been received and handed to the main thread, which has not run it yet.
   const auto Deadline = TSteadyClock::now() + std::chrono::seconds(5);
-  while ((Log.Count() == 0 || DefaultMainThread().PendingCount() == 0) && TSteadyClock::now() < Deadline)
+  while ((Log.Count() == 0 || DefaultMainThread().PendingCount() == 0) &&
+         TSteadyClock::now() < Deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_GT(DefaultMainThread().PendingCount(), 0u);
   Connection.Close();

@@ -50,7 +50,8 @@ class ServerMonitorTest : public ::testing::Test {
   void Feed(const TBytes& Frame) {
     const std::size_t Reports = Captured.size() + static_cast<std::size_t>(InvalidFrames);
     Pty.Write(Frame);
-    ASSERT_TRUE(PumpUntil([&] { return Captured.size() + static_cast<std::size_t>(InvalidFrames) > Reports; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return Captured.size() + static_cast<std::size_t>(InvalidFrames) > Reports; }));
   }
   void Feed(const std::string& Text) { Feed(TBytes(Text.begin(), Text.end())); }
 
@@ -67,9 +68,8 @@ TEST_F(ServerMonitorTest, CapturesQueriesAndRepliesInOrder) {
   Feed(Rtu({5, 3, 0, 0x10, 0, 2}));
   Feed(Rtu({5, 3, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
   Feed(Rtu({5, 0x83, 2}));
-  const std::vector<TCaptured> Expected{{5, 3, {0, 0x10, 0, 2}},
-                                        {5, 3, {4, 0xDE, 0xAD, 0xBE, 0xEF}},
-                                        {5, 0x83, {2}}};
+  const std::vector<TCaptured> Expected{
+      {5, 3, {0, 0x10, 0, 2}}, {5, 3, {4, 0xDE, 0xAD, 0xBE, 0xEF}}, {5, 0x83, {2}}};
   EXPECT_EQ(Captured, Expected);
   EXPECT_EQ(InvalidFrames, 0);
   EXPECT_TRUE(PumpAndRead(Pty, 200).empty()) << "a monitor never transmits";
@@ -96,9 +96,10 @@ TEST_F(ServerMonitorTest, InvalidFramesAreReported) {
   // Every frame seen reaches the frame hook, valid or not.
   using D = TFrameDirection;
   using O = TFrameOutcome;
-  EXPECT_EQ(Log.Entries(), (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, Bad},
-                                                           {D::fdReceived, O::foLengthError, {5, 3, 0}},
-                                                           {D::fdReceived, O::foOk, Rtu({5, 6, 0, 1, 0, 2})}}));
+  EXPECT_EQ(Log.Entries(),
+            (std::vector<TFrameLog::TEntry>{{D::fdReceived, O::foChecksumError, Bad},
+                                            {D::fdReceived, O::foLengthError, {5, 3, 0}},
+                                            {D::fdReceived, O::foOk, Rtu({5, 6, 0, 1, 0, 2})}}));
 }
 
 TEST_F(ServerMonitorTest, CapturesAsciiFrames) {
@@ -106,7 +107,8 @@ TEST_F(ServerMonitorTest, CapturesAsciiFrames) {
   Feed(Ascii({0x11, 0x10, 0, 1, 0, 1, 2, 0x12, 0x34}));
   Feed(Ascii({0x11, 0x01}));
   Feed(std::string(":1103000000"));  // no CR LF: cut short by silence
-  const std::vector<TCaptured> Expected{{0x11, 0x10, {0, 1, 0, 1, 2, 0x12, 0x34}}, {0x11, 0x01, {}}};
+  const std::vector<TCaptured> Expected{{0x11, 0x10, {0, 1, 0, 1, 2, 0x12, 0x34}},
+                                        {0x11, 0x01, {}}};
   EXPECT_EQ(Captured, Expected);
   EXPECT_EQ(InvalidFrames, 1);
 }

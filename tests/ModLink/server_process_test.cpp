@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "FrameBytes.h"
 #include "ModLinkError.h"
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
-#include "ServerTestApplication.h"
-#include "FrameBytes.h"
 #include "PtyPair.h"
+#include "ServerTestApplication.h"
 
 using namespace serialtest;
 
@@ -140,16 +140,19 @@ TEST_F(ServerProcessTest, FailingValueHandlerGivesServerFailure) {
   EXPECT_EQ(Process(Frame(1, 3, Words({10, 5}))), ExceptionReply(1, 3, 4));
   EXPECT_EQ(Process(Frame(1, 2, Words({10, 5}))), ExceptionReply(1, 2, 4));
   ASSERT_FALSE(App.HandlerExceptions.empty());
-  EXPECT_EQ(App.HandlerExceptions.back(), std::make_tuple(std::uint8_t{2}, seServerFailure, std::uint8_t{4}));
+  EXPECT_EQ(App.HandlerExceptions.back(),
+            std::make_tuple(std::uint8_t{2}, seServerFailure, std::uint8_t{4}));
 }
 
 TEST_F(ServerProcessTest, HandlerEmittedExceptionReplacesTheNormalReply) {
-  Server.OnGetHoldingRegisterValue = [](TModbusServer& Sender, std::uint16_t Item, std::uint16_t& Value) {
+  Server.OnGetHoldingRegisterValue = [](TModbusServer& Sender, std::uint16_t Item,
+                                        std::uint16_t& Value) {
     if (Item == 1) Sender.EmitExceptionReply(seServerBusy);
     Value = 0x5555;
   };
   EXPECT_EQ(Process(Frame(1, 3, Words({0, 3}))), ExceptionReply(1, 3, 6));
-  EXPECT_EQ(App.HandlerExceptions.back(), std::make_tuple(std::uint8_t{3}, seServerBusy, std::uint8_t{6}));
+  EXPECT_EQ(App.HandlerExceptions.back(),
+            std::make_tuple(std::uint8_t{3}, seServerBusy, std::uint8_t{6}));
 }
 
 TEST_F(ServerProcessTest, WriteSingleCoil) {
@@ -185,14 +188,15 @@ TEST_F(ServerProcessTest, WriteMultipleRegistersAsksAboutEveryItemBeforeWriting)
 
   App.WriteRefusals.clear();
   EXPECT_EQ(Process(Query), Rtu(Frame(1, 16, Words({20, 4}))));
-  EXPECT_EQ(App.RegisterWrites,
-            (std::vector<std::pair<std::uint16_t, std::uint16_t>>{{20, 1}, {21, 2}, {22, 3}, {23, 4}}));
+  EXPECT_EQ(App.RegisterWrites, (std::vector<std::pair<std::uint16_t, std::uint16_t>>{
+                                    {20, 1}, {21, 2}, {22, 3}, {23, 4}}));
 }
 
 TEST_F(ServerProcessTest, FailingStoreEndsAMultipleWriteWithEarlierItemsWritten) {
   App.FailingItems = {22};
   EXPECT_EQ(Process(Frame(1, 16, {0, 20, 0, 3, 6, 0, 1, 0, 2, 0, 3})), ExceptionReply(1, 16, 4));
-  EXPECT_EQ(App.RegisterWrites, (std::vector<std::pair<std::uint16_t, std::uint16_t>>{{20, 1}, {21, 2}}));
+  EXPECT_EQ(App.RegisterWrites,
+            (std::vector<std::pair<std::uint16_t, std::uint16_t>>{{20, 1}, {21, 2}}));
 }
 
 TEST_F(ServerProcessTest, WriteMultipleCoilsLimitsAndValues) {
@@ -200,7 +204,8 @@ TEST_F(ServerProcessTest, WriteMultipleCoilsLimitsAndValues) {
   EXPECT_EQ(Process(Frame(1, 15, {0xFF, 0xFF, 0, 2, 1, 3})), ExceptionReply(1, 15, 2));
   EXPECT_TRUE(App.CoilWrites.empty());
 
-  EXPECT_EQ(Process(Frame(1, 15, {0, 100, 0, 10, 2, 0xCD, 0x01})), Rtu(Frame(1, 15, Words({100, 10}))));
+  EXPECT_EQ(Process(Frame(1, 15, {0, 100, 0, 10, 2, 0xCD, 0x01})),
+            Rtu(Frame(1, 15, Words({100, 10}))));
   const std::vector<bool> Expected{true, false, true, true, false, false, true, true, true, false};
   ASSERT_EQ(App.CoilWrites.size(), 10u);
   for (std::size_t I = 0; I < Expected.size(); ++I) {
@@ -214,7 +219,7 @@ TEST_F(ServerProcessTest, WriteMultipleCoilsLimitsAndValues) {
 TEST_F(ServerProcessTest, MultipleWritesWithAWrongByteCountWriteNothing) {
   // Stale bytes of an earlier, longer query lie in the buffer behind the short one.
   const TBytes Cases[] = {
-      Frame(1, 16, {0, 0, 0, 2, 2, 0, 1}),             // byte count too small for 2 registers
+      Frame(1, 16, {0, 0, 0, 2, 2, 0, 1}),              // byte count too small for 2 registers
       Frame(1, 16, {0, 0, 0, 2, 6, 0, 1, 0, 2, 0, 3}),  // byte count too large, extra data
       Frame(1, 16, {0, 0, 0, 2, 4, 0, 1}),              // byte count right, data missing
       Frame(1, 16, {0, 0, 0, 2}),                       // no byte count at all
@@ -224,7 +229,8 @@ TEST_F(ServerProcessTest, MultipleWritesWithAWrongByteCountWriteNothing) {
       Frame(1, 15, {0, 0, 0, 8, 2, 0xFF, 0xFF}),        // 8 coils with 2 bytes
   };
   for (const TBytes& Query : Cases) {
-    EXPECT_EQ(Process(Query), ExceptionReply(1, Query[1], 3)) << "query of " << Query.size() << " bytes";
+    EXPECT_EQ(Process(Query), ExceptionReply(1, Query[1], 3))
+        << "query of " << Query.size() << " bytes";
   }
   EXPECT_TRUE(App.RegisterWrites.empty());
   EXPECT_TRUE(App.CoilWrites.empty());
@@ -251,13 +257,16 @@ TEST_F(ServerProcessTest, BroadcastWritesReachEveryServerAndAreNeverAnswered) {
   Second.SetAddress(2);
   Second.SetConnection(&Connection);
   std::vector<int> Order;
-  Server.OnCanWriteHoldingRegister = [&](TModbusServer&, std::uint16_t, std::uint16_t, TItemWriteStatus& S) {
-    S = iwsAllowWrite;
+  Server.OnCanWriteHoldingRegister = [&](TModbusServer&, std::uint16_t, std::uint16_t,
+                                         TItemWriteStatus& S) { S = iwsAllowWrite; };
+  Server.OnSetHoldingRegisterValue = [&](TModbusServer&, std::uint16_t, std::uint16_t) {
+    Order.push_back(1);
   };
-  Server.OnSetHoldingRegisterValue = [&](TModbusServer&, std::uint16_t, std::uint16_t) { Order.push_back(1); };
   Second.OnAcceptCommand = [](TModbusServer&, std::uint8_t, bool& Accept) { Accept = true; };
   Second.OnCanWriteHoldingRegister = Server.OnCanWriteHoldingRegister;
-  Second.OnSetHoldingRegisterValue = [&](TModbusServer&, std::uint16_t, std::uint16_t) { Order.push_back(2); };
+  Second.OnSetHoldingRegisterValue = [&](TModbusServer&, std::uint16_t, std::uint16_t) {
+    Order.push_back(2);
+  };
 
   EXPECT_TRUE(Process(Frame(0, 6, Words({1, 2}))).empty());
   EXPECT_EQ(Order, (std::vector<int>{1, 2}));
@@ -278,7 +287,8 @@ TEST_F(ServerProcessTest, BroadcastReadRefusalIsBuiltButNotAnswered) {
   App.UnreadableItems = {0};
   Process(Frame(0, 3, Words({0, 1})));
   ASSERT_EQ(App.HandlerExceptions.size(), 1u);
-  EXPECT_EQ(App.HandlerExceptions[0], std::make_tuple(std::uint8_t{3}, seIllegalDataAddress, std::uint8_t{2}));
+  EXPECT_EQ(App.HandlerExceptions[0],
+            std::make_tuple(std::uint8_t{3}, seIllegalDataAddress, std::uint8_t{2}));
 }
 
 TEST_F(ServerProcessTest, OnlyTheFirstServerWithAnAddressAnswers) {

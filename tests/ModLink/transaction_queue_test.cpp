@@ -26,7 +26,7 @@ class TransactionQueue : public ::testing::Test {
     ASSERT_TRUE(TClientRig::RunUntil([this] { return Sent == 1; }));
   }
 
-  TClientRig Rig;     // Rig.Client talks to server 1
+  TClientRig Rig;      // Rig.Client talks to server 1
   TModbusClient Same;  // another client of server 1
   TModbusClient Other;
   int Sent = 0;
@@ -65,7 +65,8 @@ TEST_F(TransactionQueue, NewServerAddressDropsQueuedRequests) {
 
 TEST_F(TransactionQueue, AddressChangedWhileRunningDropsTheCompletion) {
   Other.SetServerAddress(5);
-  ASSERT_TRUE(TClientRig::RunUntil([this] { return Rig.Connection.CountPendingTransactions(nullptr) == 0; }));
+  ASSERT_TRUE(TClientRig::RunUntil(
+      [this] { return Rig.Connection.CountPendingTransactions(nullptr) == 0; }));
   Rig.Client.ReadHoldingRegisters(0, 1);  // queued behind the running one, completes after it
   ASSERT_TRUE(TClientRig::RunUntil([this] { return Events == 1 && Sent == 2; }, 5s));
   TClientRig::RunUntil([] { return false; }, 100ms);

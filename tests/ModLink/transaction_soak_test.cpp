@@ -17,7 +17,9 @@ using namespace serialtest;
 constexpr int TransactionCount = 10000;
 constexpr int BatchSize = 100;
 
-std::uint16_t ValueAt(int Register) { return static_cast<std::uint16_t>(Register * 7 + 1); }
+std::uint16_t ValueAt(int Register) {
+  return static_cast<std::uint16_t>(Register * 7 + 1);
+}
 
 // The answer to one holding-register query, chosen at random.
 std::vector<TChunk> Answer(const TBytes& Raw, std::mt19937& Random) {
@@ -33,25 +35,26 @@ std::vector<TChunk> Answer(const TBytes& Raw, std::mt19937& Random) {
   // Per mille: a frame cut off before CR LF waits out the one-second gap ASCII allows
   // between characters, so it is the rarest fault.
   const int Dice = static_cast<int>(Random() % 1000);
-  if (Dice < 10) return {};                                      // silence
-  if (Dice < 40) {                                                // bad LRC
+  if (Dice < 10) return {};  // silence
+  if (Dice < 40) {           // bad LRC
     TBytes Bad = Ascii(Reply);
     std::uint8_t& LrcDigit = Bad.at(Bad.size() - 3);
     LrcDigit = LrcDigit == '0' ? '1' : '0';
     return {{0, Bad}};
   }
   if (Dice < 60) return {{0, TBytes{'x', 0x00, 0xFF, '\r', '\n'}}};  // noise without a colon
-  if (Dice < 61) {                                                 // cut off before CR LF
+  if (Dice < 61) {                                                   // cut off before CR LF
     TBytes Cut = Ascii(Reply);
     Cut.resize(Cut.size() / 2);
     return {{0, Cut}};
   }
-  if (Dice < 101) {                                                // another server first
+  if (Dice < 101) {  // another server first
     TBytes Other = {static_cast<std::uint8_t>(Query[0] + 1)};
     Other.insert(Other.end(), Reply.begin() + 1, Reply.end());
     return {{0, Ascii(Other)}, {0, Ascii(Reply)}};
   }
-  if (Dice < 151) return {{0, Ascii({Query[0], 0x83, static_cast<std::uint8_t>(1 + Random() % 8)})}};
+  if (Dice < 151)
+    return {{0, Ascii({Query[0], 0x83, static_cast<std::uint8_t>(1 + Random() % 8)})}};
   return {{0, Ascii(Reply)}};
 }
 
@@ -61,7 +64,8 @@ TEST(TransactionSoak, EveryTransactionReportedExactlyOnce) {
   Rig.Connection.SetSilentInterval(16);
   Rig.Connection.SetMaxRetries(2);
   std::mt19937 Random(20261208);
-  TScriptedSlave Slave(Rig.Pty.Master(), true, [&Random](const TBytes& Q) { return Answer(Q, Random); });
+  TScriptedSlave Slave(Rig.Pty.Master(), true,
+                       [&Random](const TBytes& Q) { return Answer(Q, Random); });
 
   std::map<std::uint32_t, int> Reports;
   std::map<TServerReply, int> Outcomes;
@@ -81,7 +85,8 @@ TEST(TransactionSoak, EveryTransactionReportedExactlyOnce) {
   int Made = 0;
   while (Made < TransactionCount) {
     for (int i = 0; i < BatchSize; ++i, ++Made)
-      Rig.Client.ReadHoldingRegisters(static_cast<std::uint16_t>(Made % 1000), static_cast<std::uint16_t>(1 + Made % 125));
+      Rig.Client.ReadHoldingRegisters(static_cast<std::uint16_t>(Made % 1000),
+                                      static_cast<std::uint16_t>(1 + Made % 125));
     const auto Reported = [&] { return Reports.size() == static_cast<std::size_t>(Made); };
     ASSERT_TRUE(TClientRig::RunUntil(Reported, 60s)) << "lost after " << Reports.size();
   }

@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "FrameBytes.h"
-#include "PtyPair.h"
 #include "ModLinkConsts.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
+#include "PtyPair.h"
 #include "TransactionThread.h"
 
 namespace {
@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // Collects what reaches the application's exception handler during one test.
 class TReportedErrors {
-public:
+ public:
   TReportedErrors() {
     SetApplicationExceptionHandler([this](std::exception_ptr E) {
       try {
@@ -98,7 +98,7 @@ TEST(QueuedMainThread, CheckSynchronizeServesOnlyWaitingWorkers) {
 }
 
 class InternalWindow : public ::testing::Test {
-protected:
+ protected:
   InternalWindow() {
     Conn = std::make_unique<TModbusConnection>();
     Conn->SetMainThread(Main);
@@ -107,7 +107,8 @@ protected:
   TModbusTransactionPtr Completed(std::uint8_t Address) {
     auto T = std::make_unique<TModbusTransaction>(Conn->DetermineMaximumFrameSize());
     T->Info.Address = Address;
-    for (std::uint8_t b : {Address, Cmd_ReadHoldingRegisters, std::uint8_t(0), std::uint8_t(0), std::uint8_t(0), std::uint8_t(1)})
+    for (std::uint8_t b : {Address, Cmd_ReadHoldingRegisters, std::uint8_t(0), std::uint8_t(0),
+                           std::uint8_t(0), std::uint8_t(1)})
       T->QueryBuffer.PutByte(b);
     Conn->EmitErrorCheck(T->QueryBuffer);
     T->Originator = &Client;
@@ -123,8 +124,12 @@ protected:
 TEST_F(InternalWindow, FrameCopiesReachTheirEventAndAreFreedEvenWhenItRaises) {
   TReportedErrors Errors;
   std::vector<std::string> Seen;
-  Conn->OnFrameSend = [&](TModbusConnection&, const TFrameData& Data) { Seen.push_back("send " + std::to_string(Data.size())); };
-  Conn->OnFrameReceive = [&](TModbusConnection&, const TFrameData&) { throw std::runtime_error("handler failed"); };
+  Conn->OnFrameSend = [&](TModbusConnection&, const TFrameData& Data) {
+    Seen.push_back("send " + std::to_string(Data.size()));
+  };
+  Conn->OnFrameReceive = [&](TModbusConnection&, const TFrameData&) {
+    throw std::runtime_error("handler failed");
+  };
   PFrameData Sent = CreateFrameBuffer(8);
   Conn->PostFrameData(Sent, true);
   Conn->PostFrameData(CreateFrameBuffer(5), false);
@@ -136,8 +141,10 @@ TEST_F(InternalWindow, FrameCopiesReachTheirEventAndAreFreedEvenWhenItRaises) {
   Args->ServerAddress = 7;
   Args->CommandCode = 3;
   Args->CommandData = {1, 2};
-  Conn->OnInspectCapturedFrame = [&](TModbusConnection&, std::uint8_t Address, std::uint8_t Code, const TFrameData& Data) {
-    Seen.push_back("inspect " + std::to_string(Address) + " " + std::to_string(Code) + " " + std::to_string(Data.size()));
+  Conn->OnInspectCapturedFrame = [&](TModbusConnection&, std::uint8_t Address, std::uint8_t Code,
+                                     const TFrameData& Data) {
+    Seen.push_back("inspect " + std::to_string(Address) + " " + std::to_string(Code) + " " +
+                   std::to_string(Data.size()));
   };
   Conn->PostInspectCapturedFrame(std::move(Args));
   Main.ProcessMessages();
@@ -166,7 +173,8 @@ TEST_F(InternalWindow, MessagesThatOutliveTheConnectionOnlyFreeWhatTheyCarry) {
 
 TEST_F(InternalWindow, CompletionsReachOnlyAnAttachedClientWithTheSameAddressWhileOpen) {
   int Processed = 0;
-  Client.OnTransactionProcessed = [&](TModbusClient&, const TTransactionInfo&, std::uint8_t Command, bool) {
+  Client.OnTransactionProcessed = [&](TModbusClient&, const TTransactionInfo&, std::uint8_t Command,
+                                      bool) {
     EXPECT_EQ(Command, Cmd_ReadHoldingRegisters);
     ++Processed;
   };

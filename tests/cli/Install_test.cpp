@@ -30,8 +30,8 @@ TEST(InstalledTree, HasTheDebianLayoutAndRunsFromAnyFolder) {
       RunChild({KQ_CMAKE_COMMAND, "--install", KQ_BUILD_DIR, "--prefix", prefix.string()}, "/",
                std::chrono::seconds(120));
   ASSERT_EQ(install.ExitStatus, 0) << install.Out << install.Err;
-  std::vector<fs::path> expected = {"bin/kq517poll", "bin/kq517sim", "bin/kq517mon", "share/kq517/map.cfg",
-                                    "share/kq517/qvztmap.cfg"};
+  std::vector<fs::path> expected = {"bin/kq517poll", "bin/kq517sim", "bin/kq517mon",
+                                    "share/kq517/map.cfg", "share/kq517/qvztmap.cfg"};
   if (KQ_WITH_WINDOW)
     expected.insert(expected.end(), {"bin/Test_KQ517T", "share/applications/kq517.desktop",
                                      "share/icons/hicolor/scalable/apps/kq517.svg"});

@@ -4,7 +4,9 @@
 
 namespace {
 
-TParsedCommandLine Parse(std::vector<std::string> Arguments) { return ParsePollCommandLine(Arguments); }
+TParsedCommandLine Parse(std::vector<std::string> Arguments) {
+  return ParsePollCommandLine(Arguments);
+}
 
 TEST(PollOptions, DefaultsAndEveryOption) {
   auto plain = Parse({"--tcp", "meter.local"});
@@ -22,9 +24,9 @@ TEST(PollOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(plain.Options.Format, EOutputFormat::ofTable);
   EXPECT_FALSE(plain.Options.ByteSequenceIndex.has_value());
 
-  auto all = Parse({"--tcp=10.0.0.9:1502", "--meter", "5", "--float32", "--byte-order", "3-2-1-0",
-                    "--map", "other.cfg", "--leave-open", "--interval=0.25", "--count", "7",
-                    "--format", "json"});
+  auto all =
+      Parse({"--tcp=10.0.0.9:1502", "--meter", "5", "--float32", "--byte-order", "3-2-1-0", "--map",
+             "other.cfg", "--leave-open", "--interval=0.25", "--count", "7", "--format", "json"});
   ASSERT_EQ(all.Action, TParsedCommandLine::TAction::Poll) << all.Error;
   EXPECT_EQ(all.Options.Tcp.Port, 1502);
   EXPECT_EQ(all.Options.MeterInstanceIndex, 4);
@@ -36,8 +38,9 @@ TEST(PollOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(all.Options.Count, 7);
   EXPECT_EQ(all.Options.Format, EOutputFormat::ofJson);
 
-  auto machine = Parse({"--tcp", "h", "--unit", "255", "--timeout", "0.5", "--connect-timeout", "0",
-                        "--keep-going", "--format", "csv", "--timestamps", "--bom", "--log", "x.csv"});
+  auto machine =
+      Parse({"--tcp", "h", "--unit", "255", "--timeout", "0.5", "--connect-timeout", "0",
+             "--keep-going", "--format", "csv", "--timestamps", "--bom", "--log", "x.csv"});
   ASSERT_EQ(machine.Action, TParsedCommandLine::TAction::Poll) << machine.Error;
   EXPECT_EQ(machine.Options.Tcp.UnitId, 255);
   EXPECT_EQ(machine.Options.Tcp.ReplyTimeoutSeconds, 0.5);
@@ -75,7 +78,7 @@ TEST(PollOptions, BadArgumentsAreErrorsThatNameTheOption) {
       {{"--tcp", "h", "--timeout", "0"}, "--timeout"},
       {{"--tcp", "h", "--connect-timeout", "-1"}, "--connect-timeout"},
       {{"--tcp", "h", "--format", "xml"}, "--format"},
-      {{"--tcp", "h", "--bom"}, "--bom"},                        // csv only
+      {{"--tcp", "h", "--bom"}, "--bom"},  // csv only
       {{"--tcp", "h", "--format", "json", "--timestamps"}, "--timestamps"},
       {{"--tcp", "h", "--serve-metrics", "h"}, "--serve-metrics"},  // no port
       {{"--serial", "p", "--unit", "1"}, "--unit"},
@@ -87,25 +90,35 @@ TEST(PollOptions, BadArgumentsAreErrorsThatNameTheOption) {
   }
 
   const std::vector<std::vector<std::string>> bad = {
-      {},                                         // no device
-      {"--meter", "2"},                           // still no device
-      {"--tcp"},                                  // missing value
-      {"--tcp", ""},                              // empty host
-      {"--tcp", "h:"},                            // empty port
-      {"--tcp", "h:0"}, {"--tcp", "h:65536"}, {"--tcp", "h:5o2"},
-      {"--tcp", "[::1"}, {"--tcp", "[::1]x"},
-      {"--tcp", "a", "--tcp", "b"},               // two devices
-      {"--tcp", "h", "--meter", "0"}, {"--tcp", "h", "--meter", "6"}, {"--tcp", "h", "--meter", "1.5"},
-      {"--tcp", "h", "--count", "0"}, {"--tcp", "h", "--count", "-3"}, {"--tcp", "h", "--count", "99999999999"},
-      {"--tcp", "h", "--interval", "-1"}, {"--tcp", "h", "--interval", "abc"}, {"--tcp", "h", "--interval", "nan"},
+      {},                // no device
+      {"--meter", "2"},  // still no device
+      {"--tcp"},         // missing value
+      {"--tcp", ""},     // empty host
+      {"--tcp", "h:"},   // empty port
+      {"--tcp", "h:0"},
+      {"--tcp", "h:65536"},
+      {"--tcp", "h:5o2"},
+      {"--tcp", "[::1"},
+      {"--tcp", "[::1]x"},
+      {"--tcp", "a", "--tcp", "b"},  // two devices
+      {"--tcp", "h", "--meter", "0"},
+      {"--tcp", "h", "--meter", "6"},
+      {"--tcp", "h", "--meter", "1.5"},
+      {"--tcp", "h", "--count", "0"},
+      {"--tcp", "h", "--count", "-3"},
+      {"--tcp", "h", "--count", "99999999999"},
+      {"--tcp", "h", "--interval", "-1"},
+      {"--tcp", "h", "--interval", "abc"},
+      {"--tcp", "h", "--interval", "nan"},
       {"--tcp", "h", "--interval", ""},
       {"--tcp", "h", "--byte-order", "1-2-3-4"},
       {"--tcp", "h", "--format", "xml"},
       {"--tcp", "h", "--map", ""},
-      {"--tcp", "h", "--float32=yes"},            // a flag takes no value
-      {"--tcp", "h", "--qvzt", "--float32"},      // the QVZT map has no float32 layout
+      {"--tcp", "h", "--float32=yes"},        // a flag takes no value
+      {"--tcp", "h", "--qvzt", "--float32"},  // the QVZT map has no float32 layout
       {"--tcp", "h", "--qvzt", "--byte-order", "1-0-3-2"},
-      {"--tcp", "h", "--verbose"}, {"--tcp", "h", "extra"},
+      {"--tcp", "h", "--verbose"},
+      {"--tcp", "h", "extra"},
   };
   for (const auto& arguments : bad) {
     std::string joined;
@@ -117,15 +130,17 @@ TEST(PollOptions, BadArgumentsAreErrorsThatNameTheOption) {
 }
 
 TEST(PollOptions, HelpAndVersionWinOverEverythingElse) {
-  EXPECT_EQ(Parse({"--bogus", "--help"}).Action, TParsedCommandLine::TAction::Error);  // read in order
+  EXPECT_EQ(Parse({"--bogus", "--help"}).Action,
+            TParsedCommandLine::TAction::Error);  // read in order
   EXPECT_EQ(Parse({"--tcp", "h", "--help"}).Action, TParsedCommandLine::TAction::Help);
   EXPECT_EQ(Parse({"-h"}).Action, TParsedCommandLine::TAction::Help);
   EXPECT_EQ(Parse({"--version"}).Action, TParsedCommandLine::TAction::Version);
   const std::string usage = PollUsage("kq517poll");
-  for (const char* option : {"--tcp", "--meter", "--float32", "--qvzt", "--byte-order", "--map",
-                             "--leave-open", "--interval", "--count", "--format", "--unit",
-                             "--timeout", "--connect-timeout", "--keep-going", "--timestamps",
-                             "--bom", "--log", "--serve-metrics", "jsonl", "Exit status"})
+  for (const char* option :
+       {"--tcp",  "--meter",      "--float32",         "--qvzt",       "--byte-order",
+        "--map",  "--leave-open", "--interval",        "--count",      "--format",
+        "--unit", "--timeout",    "--connect-timeout", "--keep-going", "--timestamps",
+        "--bom",  "--log",        "--serve-metrics",   "jsonl",        "Exit status"})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -1,18 +1,17 @@
 // kq517poll against an independent Modbus TCP server: pymodbus.
-#include "ChildProcess.h"
-#include "LoopbackPorts.h"
-#include "RequirePeer.h"
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include "ChildProcess.h"
+#include "LoopbackPorts.h"
+#include "RequirePeer.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ bool PymodbusInstalled() {
 
 // The pymodbus server as a child process, killed at the end of the test.
 class TPymodbusServer {
-public:
+ public:
   explicit TPymodbusServer(const std::vector<std::string>& Registers) : FPort(FreePort()) {
     FChild = fork();
     if (FChild == 0) {
@@ -45,13 +44,14 @@ public:
   }
   uint16_t Port() const { return FPort; }
 
-private:
+ private:
   uint16_t FPort;
   pid_t FChild = -1;
 };
 
 TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses) {
-  KQ_REQUIRE_PEER(PymodbusInstalled(), "pymodbus server", "python3-pymodbus python3-serial-asyncio");
+  KQ_REQUIRE_PEER(PymodbusInstalled(), "pymodbus server",
+                  "python3-pymodbus python3-serial-asyncio");
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_pymodbus_XXXXXX";
   const std::string folder = mkdtemp(folderName);
@@ -63,10 +63,12 @@ TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses)
 
   TPymodbusServer server({"0=0x0105", "4=0xBFF4", "140=0x1234"});
   const std::string device = "127.0.0.1:" + std::to_string(server.Port());
-  const auto run = RunChild({KQ517POLL_PATH, "--tcp", device, "--format", "csv", "--byte-order", "1-0-3-2"}, folder);
+  const auto run = RunChild(
+      {KQ517POLL_PATH, "--tcp", device, "--format", "csv", "--byte-order", "1-0-3-2"}, folder);
   EXPECT_EQ(run.ExitStatus, 0) << run.Err;
   EXPECT_NE(run.Out.find("\r\n0,INT16,,261,0501,"), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("\r\n1,FLOAT64,1-0:1.8.0,-1.25,F4BF000000000000,"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\r\n1,FLOAT64,1-0:1.8.0,-1.25,F4BF000000000000,"), std::string::npos)
+      << run.Out;
   EXPECT_NE(run.Out.find("\r\n140,INT16,0-0:96.1.0,4660,3412,"), std::string::npos) << run.Out;
 
   // --meter 2 starts at register 1000, beyond what the server holds.

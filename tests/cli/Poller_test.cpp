@@ -1,18 +1,17 @@
 // kq517poll run as a program against the scripted loopback server.
-#include "ChildProcess.h"
-#include "LoopbackModbusServer.h"
-#include "ScriptedTcpServer.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <sstream>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ChildProcess.h"
+#include "LoopbackModbusServer.h"
+#include "ScriptedTcpServer.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ constexpr char CSV_ROWS[] =
     "3,INT32,1-0:1.8.0,305419896,34127856,Energia\r\n";
 
 class PollerTest : public ::testing::Test {
-protected:
+ protected:
   PollerTest() {
     setenv("LC_ALL", "C", 1);  // "." as decimal separator in the child
     char folder[] = "/tmp/kq517poll_test_XXXXXX";
@@ -93,8 +92,10 @@ TEST_F(PollerTest, JsonIsOneDocumentForTheWholeRun) {
 // user's, as the window does.
 TEST_F(PollerTest, OnlyTheTableUsesTheLocalesDecimalSeparator) {
   setenv("LC_ALL", "it_IT.UTF-8", 1);
-  const std::pair<const char*, const char*> formats[] = {
-      {"table", "  2,5  "}, {"csv", ",2.5,"}, {"jsonl", "\"value\":2.5,"}, {"json", "\"text\":\"2.5\""}};
+  const std::pair<const char*, const char*> formats[] = {{"table", "  2,5  "},
+                                                         {"csv", ",2.5,"},
+                                                         {"jsonl", "\"value\":2.5,"},
+                                                         {"json", "\"text\":\"2.5\""}};
   for (const auto& [format, expected] : formats) {
     const auto run = Poll({"--tcp", Device(), "--format", format});
     EXPECT_EQ(run.ExitStatus, 0) << run.Err;
@@ -105,11 +106,12 @@ TEST_F(PollerTest, OnlyTheTableUsesTheLocalesDecimalSeparator) {
 TEST_F(PollerTest, TableIsTheDefault) {
   const auto run = Poll({"--tcp", Device()});
   EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out,
-            "Indirizzo  Tipo     OBIS        Valore     Valore Registri  Descrizione\n"
-            "        0  INT16                263        0701             Versione Firmware VIVAR517\n"
-            "        1  FLOAT32  1-0:32.7.0  2.5        20400000         Tensione, L1\n"
-            "        3  INT32    1-0:1.8.0   305419896  34127856         Energia\n");
+  EXPECT_EQ(
+      run.Out,
+      "Indirizzo  Tipo     OBIS        Valore     Valore Registri  Descrizione\n"
+      "        0  INT16                263        0701             Versione Firmware VIVAR517\n"
+      "        1  FLOAT32  1-0:32.7.0  2.5        20400000         Tensione, L1\n"
+      "        3  INT32    1-0:1.8.0   305419896  34127856         Energia\n");
 }
 
 TEST_F(PollerTest, CyclesRepeatAndLeaveOpenKeepsOneConnection) {
@@ -118,7 +120,8 @@ TEST_F(PollerTest, CyclesRepeatAndLeaveOpenKeepsOneConnection) {
   EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS + CSV_ROWS);
   EXPECT_EQ(Server.Connections(), 2);
 
-  run = Poll({"--tcp", Device(), "--format", "csv", "--count", "3", "--interval", "0.01", "--leave-open"});
+  run = Poll(
+      {"--tcp", Device(), "--format", "csv", "--count", "3", "--interval", "0.01", "--leave-open"});
   EXPECT_EQ(run.ExitStatus, 0) << run.Err;
   EXPECT_EQ(Server.Connections(), 3);
   EXPECT_EQ(Server.Requests().size(), 5u);
@@ -133,7 +136,9 @@ TEST_F(PollerTest, ExceptionReplyExitsWithOneButKeepsPolling) {
             "kq517poll: cycle 2 of 2: Eccezione Server: Indirizzo Illegale\n");
   EXPECT_EQ(Server.Requests().size(), 2u);
   // Nothing came back: "<N/A>", as in the window.
-  EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"),
+            std::string::npos)
+      << run.Out;
 }
 
 TEST_F(PollerTest, SwitchedOffMeterInstanceIsReportedNotDecoded) {
@@ -141,20 +146,24 @@ TEST_F(PollerTest, SwitchedOffMeterInstanceIsReportedNotDecoded) {
   const auto run = Poll({"--tcp", Device(), "--format", "csv", "--meter", "2"});
   EXPECT_EQ(run.ExitStatus, 1);
   EXPECT_EQ(run.Err, "kq517poll: cycle 1 of 1: meter instance 2 not present\n");
-  EXPECT_NE(run.Out.find("\r\n1000,INT16,,<N/A>,FFFF,Versione Firmware VIVAR517\r\n"), std::string::npos)
+  EXPECT_NE(run.Out.find("\r\n1000,INT16,,<N/A>,FFFF,Versione Firmware VIVAR517\r\n"),
+            std::string::npos)
       << run.Out;
-  EXPECT_NE(run.Out.find("\r\n1001,FLOAT32,1-0:32.7.0,<N/A>,00000000,"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\r\n1001,FLOAT32,1-0:32.7.0,<N/A>,00000000,"), std::string::npos)
+      << run.Out;
 }
 
 TEST_F(PollerTest, KeepGoingRunsEveryCycleAndReconnectsAfterALostConnection) {
   // The second request closes the kept-open connection.
-  Server.SetScript([](const auto&, int Index) { return TReply{Index == 1 ? TAction::Close : TAction::Answer}; });
+  Server.SetScript(
+      [](const auto&, int Index) { return TReply{Index == 1 ? TAction::Close : TAction::Answer}; });
   const auto run = Poll({"--tcp", Device(), "--format", "jsonl", "--count", "3", "--interval", "0",
                          "--leave-open", "--keep-going"});
   EXPECT_EQ(run.ExitStatus, 1);
   std::istringstream lines(run.Out);
   std::vector<bool> ok;
-  for (std::string line; std::getline(lines, line);) ok.push_back(nlohmann::json::parse(line)["ok"]);
+  for (std::string line; std::getline(lines, line);)
+    ok.push_back(nlohmann::json::parse(line)["ok"]);
   EXPECT_EQ(ok, (std::vector<bool>{true, false, true})) << run.Out << run.Err;
   EXPECT_EQ(run.Err.rfind("kq517poll: cycle 2 of 3: ", 0), 0u) << run.Err;
 }
@@ -167,7 +176,8 @@ TEST_F(PollerTest, ReplyTimeoutIsTheOnesGiven) {
                             FFolder, std::chrono::seconds(20));
   EXPECT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_NE(run.Err.find("cycle 3 of 3: Nessuna risposta dal dispositivo entro 0.2 s"), std::string::npos)
+  EXPECT_NE(run.Err.find("cycle 3 of 3: Nessuna risposta dal dispositivo entro 0.2 s"),
+            std::string::npos)
       << run.Err;
 }
 
@@ -219,8 +229,9 @@ TEST_F(PollerTest, MapProblemsExitWithOne) {
 }
 
 TEST_F(PollerTest, BadArgumentsExitWithTwoAndTheUsage) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, {"--tcp", Device(), "--format", "xml"}, {"--tcp", Device(), "--meter", "9"}}) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
+                                                    {"--tcp", Device(), "--format", "xml"},
+                                                    {"--tcp", Device(), "--meter", "9"}}) {
     const auto run = Poll(arguments);
     EXPECT_EQ(run.ExitStatus, 2);
     EXPECT_NE(run.Err.find("Usage: kq517poll --tcp HOST[:PORT]"), std::string::npos) << run.Err;
@@ -236,16 +247,17 @@ TEST_F(PollerTest, BadArgumentsExitWithTwoAndTheUsage) {
 }  // namespace
 
 TEST(PollerShortReply, ReplyOneRegisterShortExitsWithOne) {
-  TScriptedTcpServer server(TScriptedTcpServer::Always([](const TScriptedTcpServer::TFrame& Request) {
-    const uint16_t count = static_cast<uint16_t>((Request[10] << 8) | Request[11]);
-    return TScriptedTcpServer::RegistersReply(Request, std::vector<uint16_t>(count - 1, 7));
-  }));
+  TScriptedTcpServer server(
+      TScriptedTcpServer::Always([](const TScriptedTcpServer::TFrame& Request) {
+        const uint16_t count = static_cast<uint16_t>((Request[10] << 8) | Request[11]);
+        return TScriptedTcpServer::RegistersReply(Request, std::vector<uint16_t>(count - 1, 7));
+      }));
   char folder[] = "/tmp/kq517poll_short_XXXXXX";
   const std::string dir = mkdtemp(folder);
   std::ofstream(dir + "/map.cfg") << MAP;
-  const auto run = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()),
-                             "--format", "csv"},
-                            dir);
+  const auto run = RunChild(
+      {KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()), "--format", "csv"},
+      dir);
   std::filesystem::remove_all(dir);
   EXPECT_EQ(run.ExitStatus, 1) << run.Out;
   EXPECT_EQ(run.Err.rfind("kq517poll: cycle 1 of 1: ", 0), 0u) << run.Err;
@@ -267,7 +279,8 @@ TEST_F(PollerTest, TraceAndStatsDescribeTheTrafficOnStandardError) {
     if (line.size() > 13 && line[2] == ':' && line[8] == '.') trace.push_back(line.substr(12));
   ASSERT_EQ(trace.size(), 4u) << run.Err;
   EXPECT_TRUE(trace[0].starts_with(" TX ")) << trace[0];
-  EXPECT_TRUE(trace[0].ends_with(" 00 00 00 06 00 03 00 00 00 05  read holding registers 0+5")) << trace[0];
+  EXPECT_TRUE(trace[0].ends_with(" 00 00 00 06 00 03 00 00 00 05  read holding registers 0+5"))
+      << trace[0];
   EXPECT_NE(trace[1].find(" RX "), std::string::npos) << trace[1];
   EXPECT_NE(trace[1].find("  reply 5 registers  "), std::string::npos) << trace[1];
   EXPECT_TRUE(trace[3].ends_with(" 00 83 02  exception 2 illegal data address") ||

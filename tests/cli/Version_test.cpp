@@ -1,6 +1,6 @@
-#include "Commons.h"
-
 #include <gtest/gtest.h>
+
+#include "Commons.h"
 
 namespace {
 
@@ -12,7 +12,8 @@ TEST(EmbeddedVersion, ProgramsCarryTheProjectVersion) {
 }
 
 TEST(EmbeddedVersion, FlagsGivenToTheCMakeFunctionAreShown) {
-  EXPECT_EQ(GetVersionStr(FLAGGED_PROGRAM_PATH), std::string(KQ_PROJECT_VERSION) + " Pre Release Private Build");
+  EXPECT_EQ(GetVersionStr(FLAGGED_PROGRAM_PATH),
+            std::string(KQ_PROJECT_VERSION) + " Pre Release Private Build");
   const auto info = ReadFixedFileInfo(FLAGGED_PROGRAM_PATH);
   ASSERT_TRUE(info.has_value());
   EXPECT_EQ(info->dwFileFlagsMask, 0x3Fu);

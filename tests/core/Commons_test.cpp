@@ -1,20 +1,20 @@
 #include "Commons.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // A scratch file removed at the end of the test.
 class TTempFile {
-public:
+ public:
   explicit TTempFile(const std::string& Contents) {
     char name[] = "/tmp/kq_commons_XXXXXX";
     const int fd = mkstemp(name);
@@ -26,7 +26,7 @@ public:
   ~TTempFile() { std::remove(FName.c_str()); }
   const std::string& Name() const { return FName; }
 
-private:
+ private:
   std::string FName;
 };
 
@@ -98,7 +98,9 @@ TEST(VersionRecord, NamesThatAreNoRegularFileGiveTheEmptyTextWithoutWaiting) {
 }
 
 TEST(VersionRecord, DamagedElfHeadersNeitherCrashNorFindAnything) {
-  std::string elf = "\x7F" "ELF";
+  std::string elf =
+      "\x7F"
+      "ELF";
   elf += std::string("\x02\x01\x01", 3) + std::string(64 - 7, '\xFF');  // offsets far past the end
   const TTempFile damaged(elf + RecordBytes(0x00010000, 0, 0));
   EXPECT_EQ(GetVersionStr(damaged.Name()), "");
@@ -109,13 +111,20 @@ TEST(OperatingSystem, WindowsVersionTable) {
     TWindowsVersion Version;
     const char* Name;
   } cases[] = {
-      {{5, 0, 1, 0}, "Windows 2000"},          {{5, 1, 3, 0}, "Windows XP"},
-      {{5, 2, 1, 0}, "Windows Server 2003"},   {{5, 2, 3, 1}, "Windows Server 2003 R2"},
-      {{6, 0, 1, 0}, "Windows Vista"},         {{6, 0, 2, 0}, "Windows Server 2008"},
-      {{6, 1, 1, 0}, "Windows 7"},             {{6, 1, 3, 0}, "Windows Server 2008 R2"},
-      {{6, 2, 1, 0}, "Windows 8"},             {{6, 3, 3, 0}, "Windows Server 2012 R2"},
-      {{10, 0, 1, 0}, "Windows 10"},           {{10, 0, 3, 0}, "Windows Server 2016 T.P."},
-      {{6, 4, 1, 0}, ""},                      {{4, 0, 1, 0}, ""},
+      {{5, 0, 1, 0}, "Windows 2000"},
+      {{5, 1, 3, 0}, "Windows XP"},
+      {{5, 2, 1, 0}, "Windows Server 2003"},
+      {{5, 2, 3, 1}, "Windows Server 2003 R2"},
+      {{6, 0, 1, 0}, "Windows Vista"},
+      {{6, 0, 2, 0}, "Windows Server 2008"},
+      {{6, 1, 1, 0}, "Windows 7"},
+      {{6, 1, 3, 0}, "Windows Server 2008 R2"},
+      {{6, 2, 1, 0}, "Windows 8"},
+      {{6, 3, 3, 0}, "Windows Server 2012 R2"},
+      {{10, 0, 1, 0}, "Windows 10"},
+      {{10, 0, 3, 0}, "Windows Server 2016 T.P."},
+      {{6, 4, 1, 0}, ""},
+      {{4, 0, 1, 0}, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(WindowsVersionName(c.Version), c.Name)
@@ -124,11 +133,14 @@ TEST(OperatingSystem, WindowsVersionTable) {
 }
 
 TEST(OperatingSystem, OsReleaseNames) {
-  EXPECT_EQ(OsReleasePrettyName("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"),
+  EXPECT_EQ(OsReleasePrettyName(
+                "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"),
             "Debian GNU/Linux 12 (bookworm)");
-  EXPECT_EQ(OsReleasePrettyName("# comment\r\nPRETTY_NAME='Single \\ Quoted'\r\n"), "Single \\ Quoted");
+  EXPECT_EQ(OsReleasePrettyName("# comment\r\nPRETTY_NAME='Single \\ Quoted'\r\n"),
+            "Single \\ Quoted");
   EXPECT_EQ(OsReleasePrettyName("PRETTY_NAME=\"Say \\\"hi\\\" \\$HOME\"\n"), "Say \"hi\" $HOME");
-  EXPECT_EQ(OsReleasePrettyName("NAME=Fedora\nVERSION=\"39 (Workstation)\"\n"), "Fedora 39 (Workstation)");
+  EXPECT_EQ(OsReleasePrettyName("NAME=Fedora\nVERSION=\"39 (Workstation)\"\n"),
+            "Fedora 39 (Workstation)");
   EXPECT_EQ(OsReleasePrettyName(""), "Linux");
   EXPECT_FALSE(GetOSString().empty());
 }
@@ -137,7 +149,8 @@ TEST(Memory, KilobytesGroupedByTheGivenSeparator) {
   const uint64_t eightGiB = 8ull * 1024 * 1024 * 1024;
   EXPECT_EQ(FormatMemoryKB(eightGiB, ","), "8,388,608 KB");
   EXPECT_EQ(FormatMemoryKB(eightGiB, "."), "8.388.608 KB");
-  EXPECT_EQ(FormatMemoryKB(eightGiB, "\u202F"), "8\u202F388\u202F608 KB");  // a multi-byte separator
+  EXPECT_EQ(FormatMemoryKB(eightGiB, "\u202F"),
+            "8\u202F388\u202F608 KB");  // a multi-byte separator
   EXPECT_EQ(FormatMemoryKB(1024 * 999, ","), "999 KB");
   EXPECT_EQ(FormatMemoryKB(1024 * 1000 + 1023, ","), "1,000 KB");  // whole kilobytes only
   EXPECT_EQ(FormatMemoryKB(1024ull * 123456789012, "."), "123.456.789.012 KB");  // beyond 32 bits
@@ -149,7 +162,8 @@ TEST(Conversion, StrToIntAcceptsOnlyWholeDecimalIntegers) {
   EXPECT_EQ(StrToInt(" -12 "), -12);
   EXPECT_EQ(StrToInt("+7"), 7);
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
-  for (const char* bad : {"", " ", "abc", "12a", "1 2", "-", "0x10", "2147483648", "99999999999999999999"}) {
+  for (const char* bad :
+       {"", " ", "abc", "12a", "1 2", "-", "0x10", "2147483648", "99999999999999999999"}) {
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
   }
   try {

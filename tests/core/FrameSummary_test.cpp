@@ -136,7 +136,9 @@ const TSummaryRow ROWS[] = {
 };
 
 // Test names in CTest's listing show the row's name, not its bytes in memory.
-void PrintTo(const TSummaryRow& Row, std::ostream* Out) { *Out << Row.Name; }
+void PrintTo(const TSummaryRow& Row, std::ostream* Out) {
+  *Out << Row.Name;
+}
 
 class FrameSummaryTest : public ::testing::TestWithParam<TSummaryRow> {};
 

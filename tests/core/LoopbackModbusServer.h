@@ -24,7 +24,7 @@
 #include <vector>
 
 class TLoopbackModbusServer {
-public:
+ public:
   struct TRequest {
     uint8_t Function;
     uint16_t Address;
@@ -113,7 +113,7 @@ public:
     return true;
   }
 
-private:
+ private:
   void CloseClient() {
     if (FClient >= 0) close(FClient);
     FClient = -1;
@@ -171,8 +171,10 @@ private:
   // Answers one request frame; false when the connection was closed.
   bool Serve(const std::vector<uint8_t>& Frame) {
     const uint8_t function = Frame[7];
-    const uint16_t address = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[8] << 8 | Frame[9]) : 0;
-    const uint16_t count = Frame.size() >= 12 ? static_cast<uint16_t>(Frame[10] << 8 | Frame[11]) : 0;
+    const uint16_t address =
+        Frame.size() >= 12 ? static_cast<uint16_t>(Frame[8] << 8 | Frame[9]) : 0;
+    const uint16_t count =
+        Frame.size() >= 12 ? static_cast<uint16_t>(Frame[10] << 8 | Frame[11]) : 0;
     TReply reply;
     // Header and function code as in the request, then at most 1 + 250 data bytes.
     std::array<uint8_t, 8 + 1 + 250> answer{};
@@ -183,8 +185,8 @@ private:
       const TRequest request{function, address, count};
       FRequests.push_back(request);
       if (FScript) reply = FScript(request, static_cast<int>(FRequests.size()) - 1);
-      if (reply.Action == TAction::Answer && (function != 3 || count < 1 || count > 125 ||
-                                              address + count > 65536)) {
+      if (reply.Action == TAction::Answer &&
+          (function != 3 || count < 1 || count > 125 || address + count > 65536)) {
         reply = {TAction::Exception, static_cast<uint8_t>(function != 3 ? 1 : 2)};
       }
       if (reply.Action == TAction::Answer || reply.Action == TAction::OtherFunction) {
@@ -196,19 +198,26 @@ private:
       }
     }
     switch (reply.Action) {
-      case TAction::Silent: return true;
-      case TAction::Close: CloseClient(); return false;
+      case TAction::Silent:
+        return true;
+      case TAction::Close:
+        CloseClient();
+        return false;
       case TAction::Exception:
         answer[7] = static_cast<uint8_t>(function | 0x80);
         answer[size++] = reply.ExceptionCode;
         break;
-      case TAction::OtherFunction: answer[7] = 4; break;
-      case TAction::Answer: break;
+      case TAction::OtherFunction:
+        answer[7] = 4;
+        break;
+      case TAction::Answer:
+        break;
     }
     const size_t length = size - 6;
     answer[4] = static_cast<uint8_t>(length >> 8);
     answer[5] = static_cast<uint8_t>(length & 0xFF);
-    if (send(FClient, answer.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) CloseClient();
+    if (send(FClient, answer.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size))
+      CloseClient();
     return FClient >= 0;
   }
 

@@ -1,9 +1,9 @@
 #include "ManualRead.h"
 
+#include <gtest/gtest.h>
+
 #include "Commons.h"
 #include "LoopbackModbusServer.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -11,7 +11,7 @@ using TReply = TLoopbackModbusServer::TReply;
 using TAction = TLoopbackModbusServer::TAction;
 
 class ManualReadTest : public ::testing::Test {
-protected:
+ protected:
   ManualReadTest() {
     Client.SetPort(Server.Port());
     Client.SetAutoConnect(false);
@@ -20,9 +20,8 @@ protected:
   }
   // The server has seen Connections connections, and none is open any more.
   bool ClosedAgain(int Connections = 1) {
-    return TLoopbackModbusServer::WaitFor([&] {
-             return Server.Connections() == Connections && !Server.ClientOpen();
-           }) &&
+    return TLoopbackModbusServer::WaitFor(
+               [&] { return Server.Connections() == Connections && !Server.ClientOpen(); }) &&
            !Client.Connected();
   }
   TLoopbackModbusServer Server;

@@ -1,15 +1,15 @@
 #include "TcpCollectionCycle.h"
 
-#include "Commons.h"
-#include "LoopbackModbusServer.h"
-#include "RegisterTypes.h"
-#include "TcpFailureTexts.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "Commons.h"
+#include "LoopbackModbusServer.h"
+#include "RegisterTypes.h"
+#include "TcpFailureTexts.h"
 
 namespace {
 
@@ -22,12 +22,13 @@ using TBlocks = std::vector<std::pair<uint16_t, uint16_t>>;
 // spans exactly Count registers from the base address.
 std::string WordMap(int Count) {
   std::string text;
-  for (int i = 0; i < Count; ++i) text += "1-0:" + std::to_string(i) + ".7.0|i|word " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < Count; ++i)
+    text += "1-0:" + std::to_string(i) + ".7.0|i|word " + std::to_string(i) + "\r\n";
   return text;
 }
 
 class TcpCycleTest : public ::testing::Test {
-protected:
+ protected:
   void LoadMap(EMapType Type, const std::string& Text, bool Float32 = false) {
     ASSERT_EQ(Map.LoadConfigFromBytes(Type, Text, TMapSettings{Float32, 0}), TLoadResult::lrOk);
     Map.UpdateGridStruct();
@@ -49,7 +50,8 @@ protected:
   TIdModBusClient Client;
   TRegisterMap Map;
   std::vector<std::string> ErrorBar;
-  TTcpCollectionCycle Cycle{Client, Map, [this](const std::string& Text) { ErrorBar.push_back(Text); }};
+  TTcpCollectionCycle Cycle{Client, Map,
+                            [this](const std::string& Text) { ErrorBar.push_back(Text); }};
 };
 
 TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
@@ -63,7 +65,8 @@ TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Registers);
-    for (int i = 0; i < c.Registers; ++i) Server.SetRegister(static_cast<uint16_t>(i), static_cast<uint16_t>(i * 3));
+    for (int i = 0; i < c.Registers; ++i)
+      Server.SetRegister(static_cast<uint16_t>(i), static_cast<uint16_t>(i * 3));
     LoadMap(mpQVZT, WordMap(c.Registers));
     const size_t before = Server.Requests().size();
     ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
@@ -109,7 +112,9 @@ struct TFailedBlock {
   const char* Text;
 };
 
-void PrintTo(const TFailedBlock& Row, std::ostream* Out) { *Out << Row.Name; }
+void PrintTo(const TFailedBlock& Row, std::ostream* Out) {
+  *Out << Row.Name;
+}
 
 class FailedBlock : public TcpCycleTest, public ::testing::WithParamInterface<TFailedBlock> {};
 
@@ -124,7 +129,8 @@ TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {
   Server.SetRegister(0, 0x0200);
   const TAction action = GetParam().Action;
   Server.SetScript([action](const TRequest& r, int) {
-    return r.Address == 124 ? TLoopbackModbusServer::TReply{action, 2} : TLoopbackModbusServer::TReply{};
+    return r.Address == 124 ? TLoopbackModbusServer::TReply{action, 2}
+                            : TLoopbackModbusServer::TReply{};
   });
   EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
   EXPECT_FALSE(Cycle.Decoded());
@@ -146,9 +152,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TcpCycleTest, ExceptionCodesWithoutTextOfTheirOwn) {
   LoadMap(mpQVZT, WordMap(4));
-  for (const auto& [code, text] : {std::pair<uint8_t, const char*>{9, "Eccezione Server: Sconosciuta"},
-                                   {11, "Eccezione Server: Nessuna risposta dal gateway"}}) {
-    Server.SetScript([code = code](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Exception, code}; });
+  for (const auto& [code, text] :
+       {std::pair<uint8_t, const char*>{9, "Eccezione Server: Sconosciuta"},
+        {11, "Eccezione Server: Nessuna risposta dal gateway"}}) {
+    Server.SetScript([code = code](const TRequest&, int) {
+      return TLoopbackModbusServer::TReply{TAction::Exception, code};
+    });
     EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
     EXPECT_EQ(ErrorBar.back(), text);
   }
@@ -156,7 +165,8 @@ TEST_F(TcpCycleTest, ExceptionCodesWithoutTextOfTheirOwn) {
 
 TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleAndSaysWhy) {
   LoadMap(mpQVZT, WordMap(4));
-  EXPECT_EQ(Client.ConnectTimeout(), TCP_CYCLE_CONNECT_TIMEOUT) << "a connect never waits for the kernel";
+  EXPECT_EQ(Client.ConnectTimeout(), TCP_CYCLE_CONNECT_TIMEOUT)
+      << "a connect never waits for the kernel";
   TTcpCycleSettings settings = Settings();
   {
     TLoopbackModbusServer closed;  // a port that was free a moment ago
@@ -170,10 +180,12 @@ TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleAndSaysWhy) {
 
 TEST_F(TcpCycleTest, ConnectionBrokenDuringABlockFailsTheCycle) {
   LoadMap(mpQVZT, WordMap(4));
-  Server.SetScript([](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Close}; });
+  Server.SetScript(
+      [](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Close}; });
   EXPECT_FALSE(Cycle.CollectDataTCP(Settings()));
   EXPECT_FALSE(Cycle.LastError().empty());
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Connessione col dispositivo persa: chiusa dal dispositivo"});
+  EXPECT_EQ(ErrorBar,
+            std::vector<std::string>{"Connessione col dispositivo persa: chiusa dal dispositivo"});
   EXPECT_FALSE(Client.Connected());
 }
 

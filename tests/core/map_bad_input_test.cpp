@@ -1,14 +1,14 @@
 // Map files of any content: every input gives a map or the invalid-map
 // outcome, never a crash, a hang or a read past the input. Run this under
 // -DKQ_SANITIZE=ON to have over-reads reported.
-#include "RegisterMap.h"
-#include "ValueDecoding.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include "RegisterMap.h"
+#include "ValueDecoding.h"
 
 namespace {
 
@@ -86,13 +86,13 @@ TEST(MapBadInput, StructuralExtremes) {
   Exercise("|");
   Exercise(std::string(1, '\0'));
   Exercise("\xFF\xFE");
-  Exercise("\xFF\xFE\x00");                      // BOM plus an odd byte
-  Exercise(std::string("\xFE\xFF\xD8\x00\xD8\x00", 6));  // high surrogates only
-  Exercise(std::string("\xFF\xFE\x00\xDC|\x00", 6));     // lone low surrogate
-  Exercise("\xEF\xBB\xBF\xF4\x90\x80\x80|i|\xC0");       // invalid UTF-8 after the mark
-  Exercise("a|i|b\rc|F|d\r");                            // CR-only file
-  Exercise(std::string(10 * 1024 * 1024, 'x'));          // one 10 MB line
-  Exercise("o|u|" + std::string(10 * 1024 * 1024, 'y')); // a valid 10 MB description
+  Exercise("\xFF\xFE\x00");                               // BOM plus an odd byte
+  Exercise(std::string("\xFE\xFF\xD8\x00\xD8\x00", 6));   // high surrogates only
+  Exercise(std::string("\xFF\xFE\x00\xDC|\x00", 6));      // lone low surrogate
+  Exercise("\xEF\xBB\xBF\xF4\x90\x80\x80|i|\xC0");        // invalid UTF-8 after the mark
+  Exercise("a|i|b\rc|F|d\r");                             // CR-only file
+  Exercise(std::string(10 * 1024 * 1024, 'x'));           // one 10 MB line
+  Exercise("o|u|" + std::string(10 * 1024 * 1024, 'y'));  // a valid 10 MB description
   Exercise(std::string(1 << 20, '|'));
 }
 

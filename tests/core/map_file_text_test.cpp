@@ -1,13 +1,12 @@
 // Reading map files as text: code pages, byte-order marks, lines and fields.
-#include "MapFileText.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "MapFileText.h"
 
 namespace {
 
@@ -31,9 +30,9 @@ TEST(MapFileLines, EveryLineBreakStyleEndsALineButTheLastBreakAddsNone) {
   EXPECT_EQ(Lines("a\n"), V{"a"});
   EXPECT_EQ(Lines("a\r\nb\r\n"), (V{"a", "b"}));
   EXPECT_EQ(Lines("a\rb\nc"), (V{"a", "b", "c"}));
-  EXPECT_EQ(Lines("\r"), V{""});               // a lone CR is one empty line
+  EXPECT_EQ(Lines("\r"), V{""});  // a lone CR is one empty line
   EXPECT_EQ(Lines("a\n\nb"), (V{"a", "", "b"}));
-  EXPECT_EQ(Lines("a\n\r"), (V{"a", ""}));     // LF CR is two breaks
+  EXPECT_EQ(Lines("a\n\r"), (V{"a", ""}));  // LF CR is two breaks
   EXPECT_EQ(Lines("a\r\n\r\n"), (V{"a", ""}));
 }
 
@@ -65,12 +64,21 @@ TEST(MapFileEncoding, ByteOrderMarksSelectTheEncodingAndWindows1252IsTheDefault)
 TEST(MapFileEncoding, MalformedInputBecomesReplacementCharacters) {
   const std::string fffd = "\xEF\xBF\xBD";
   // Lone high surrogate, lone low surrogate, odd trailing byte.
-  EXPECT_EQ(MapFileTextToUtf8(std::string("\xFF\xFE\x3D\xD8" "a\x00", 6)), fffd + "a");
+  EXPECT_EQ(MapFileTextToUtf8(std::string("\xFF\xFE\x3D\xD8"
+                                          "a\x00",
+                                          6)),
+            fffd + "a");
   EXPECT_EQ(MapFileTextToUtf8(std::string("\xFF\xFE\x00\xDE", 4)), fffd);
-  EXPECT_EQ(MapFileTextToUtf8(std::string("\xFE\xFF\x00" "a" "b", 5)), "a" + fffd);
+  EXPECT_EQ(MapFileTextToUtf8(std::string("\xFE\xFF\x00"
+                                          "a"
+                                          "b",
+                                          5)),
+            "a" + fffd);
   // Overlong, truncated and surrogate UTF-8 after a UTF-8 mark.
   EXPECT_EQ(MapFileTextToUtf8("\xEF\xBB\xBF\xC0\xAF"), fffd + fffd);
-  EXPECT_EQ(MapFileTextToUtf8("\xEF\xBB\xBF" "a\xE2\x82"), "a" + fffd + fffd);
+  EXPECT_EQ(MapFileTextToUtf8("\xEF\xBB\xBF"
+                              "a\xE2\x82"),
+            "a" + fffd + fffd);
   EXPECT_EQ(MapFileTextToUtf8("\xEF\xBB\xBF\xED\xA0\x80"), fffd + fffd + fffd);
 }
 

@@ -1,6 +1,4 @@
 // Loading register maps, counters, addresses and the grid texts.
-#include "RegisterMap.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +6,8 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "RegisterMap.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ TEST(RegisterMapLoad, EntryOffsetsFollowTheLayoutAndCalcAddressRecomputesThem) {
   TRegisterMap map;
   ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nb|i|q\n", kInstance1), TLoadResult::lrOk);
   EXPECT_EQ(Addresses(map), (V{"0", "1", "5"}));
-  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nb|i|q\n", kInstance1Float32), TLoadResult::lrOk);
+  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nb|i|q\n", kInstance1Float32),
+            TLoadResult::lrOk);
   EXPECT_EQ(Addresses(map), (V{"200", "201", "203"}));
 
   map.CalcAddress({false, 4});
@@ -94,24 +95,27 @@ TEST_P(RegisterMapLine, OnlyThreeFieldsWithAnExactMapCodeAreValid) {
   EXPECT_EQ(map.Regs().size(), GetParam().valid ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, RegisterMapLine,
-    testing::Values(TLineCase{"x|F|y", true}, TLineCase{"x|F|y|", true}, TLineCase{"x|F|", false},
-                    TLineCase{"x|F||", true}, TLineCase{"x|F|y|z", false}, TLineCase{"x|F|y||", false},
-                    TLineCase{"a|b|F|y", false}, TLineCase{"x|F|a|b", false}, TLineCase{"|F|", false},
-                    TLineCase{"|F||", true}, TLineCase{"x|F ", false}, TLineCase{"x|F |y", false},
-                    TLineCase{"x|X|y", false}, TLineCase{"x||y", false}, TLineCase{"x|FF|y", false},
-                    TLineCase{"\n", false}, TLineCase{"x|F|y\n\n", false},
-                    TLineCase{"x|F|y\r\n", true}, TLineCase{"x|F|y\r", true}));
+INSTANTIATE_TEST_SUITE_P(Lines, RegisterMapLine,
+                         testing::Values(TLineCase{"x|F|y", true}, TLineCase{"x|F|y|", true},
+                                         TLineCase{"x|F|", false}, TLineCase{"x|F||", true},
+                                         TLineCase{"x|F|y|z", false}, TLineCase{"x|F|y||", false},
+                                         TLineCase{"a|b|F|y", false}, TLineCase{"x|F|a|b", false},
+                                         TLineCase{"|F|", false}, TLineCase{"|F||", true},
+                                         TLineCase{"x|F ", false}, TLineCase{"x|F |y", false},
+                                         TLineCase{"x|X|y", false}, TLineCase{"x||y", false},
+                                         TLineCase{"x|FF|y", false}, TLineCase{"\n", false},
+                                         TLineCase{"x|F|y\n\n", false},
+                                         TLineCase{"x|F|y\r\n", true}, TLineCase{"x|F|y\r", true}));
 
 TEST(RegisterMapLoad, MapCodesAreCaseSensitive) {
   const std::pair<const char*, ERegisterType> codes[] = {
-      {"i", eWord}, {"I", eInteger}, {"f", eFloat}, {"F", eDouble}, {"D", eDate},
+      {"i", eWord}, {"I", eInteger}, {"f", eFloat}, {"F", eDouble},     {"D", eDate},
       {"T", eTime}, {"t", eTime3},   {"d", eDate3}, {"u", eTimeStamp12}};
   for (const auto& [code, type] : codes) {
     TRegisterMap map;
     ASSERT_EQ(map.LoadConfigFromBytes(mpQVZT, std::string("o|") + code + "|d", kInstance1),
-              TLoadResult::lrOk) << code;
+              TLoadResult::lrOk)
+        << code;
     EXPECT_EQ(map.Regs()[0].regType, type) << code;
   }
   TRegisterMap map;
@@ -127,7 +131,8 @@ TEST(RegisterMapLoad, InvalidLineEmptiesTheMapKeepsPartialCountsAndStopsReading)
   EXPECT_EQ(map.MBFPRegSingleDelta(), 2);
 
   // An empty line in the middle ends the map the same way.
-  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|f|p\n\nc|u|r\n", kInstance1), TLoadResult::lrInvalidMap);
+  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|f|p\n\nc|u|r\n", kInstance1),
+            TLoadResult::lrInvalidMap);
   EXPECT_EQ(map.MBRegCount(), 3);
 }
 
@@ -161,7 +166,8 @@ TEST(RegisterMapLoad, ReadsAUtf16FileFromDiskIntoUtf8Texts) {
 
 TEST(RegisterGrid, StructSizesTheTextsAndDataFillsEveryColumn) {
   TRegisterMap map;
-  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "1-0:1.8.0|F|Energia\n", kInstance1), TLoadResult::lrOk);
+  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "1-0:1.8.0|F|Energia\n", kInstance1),
+            TLoadResult::lrOk);
   map.UpdateGridStruct();
   EXPECT_EQ(map.RegData(), (V{"", ""}));
   EXPECT_EQ(map.RegRawData(), (V{"", ""}));
@@ -187,7 +193,8 @@ TEST(RegisterGrid, InvalidMapLeavesOnlyTheHeaderRow) {
   ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nb|F|q\n", kInstance1), TLoadResult::lrOk);
   map.UpdateGridStruct();
   map.UpdateGridData(true, false);
-  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nbad\n", kInstance1), TLoadResult::lrInvalidMap);
+  ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|F|p\nbad\n", kInstance1),
+            TLoadResult::lrInvalidMap);
   // Even before the grid is rebuilt, filling it never reads past the map.
   map.UpdateGridData(true, false);
   EXPECT_EQ(map.Grid().RowCount(), 0u);

@@ -1,10 +1,10 @@
 // The map files shipped beside the program load, use every data type, fit in
 // one serial request, and keep their accented descriptions.
-#include "RegisterMap.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include "RegisterMap.h"
 
 namespace {
 
@@ -37,6 +37,8 @@ TEST(SampleMaps, NormalMap) {
   EXPECT_TRUE(hasVoltageL1);
 }
 
-TEST(SampleMaps, QvztMap) { CheckSampleMap(mpQVZT, QVZT_MAP_FILE); }
+TEST(SampleMaps, QvztMap) {
+  CheckSampleMap(mpQVZT, QVZT_MAP_FILE);
+}
 
 }  // namespace

@@ -1,6 +1,4 @@
 // Byte sequences, number/date/time texts and the decoding pass of both cycles.
-#include "ValueDecoding.h"
-
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,6 +8,8 @@
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "ValueDecoding.h"
 
 namespace {
 
@@ -23,7 +23,9 @@ std::vector<std::uint8_t> Wire(const std::vector<std::uint16_t>& regs) {
   return b;
 }
 
-std::uint16_t ByteSwap(std::uint16_t r) { return static_cast<std::uint16_t>((r << 8) | (r >> 8)); }
+std::uint16_t ByteSwap(std::uint16_t r) {
+  return static_cast<std::uint16_t>((r << 8) | (r >> 8));
+}
 
 // Reference: the value as the operator reads it from registers R0..Rn-1.
 // "Low word first" sequences put R0 in the least significant word; the
@@ -168,26 +170,42 @@ TRegisterMap MapOf(const char* lines, EMapType type = mpQVZT, bool float32 = fal
 }
 
 TEST(DecodePass, EveryTypeUnderTheDefaultSequence) {
-  TRegisterMap map = MapOf("w|i|d\nn|I|d\nf|f|d\nF|F|d\nD|D|d\nT|T|d\nt|t|d\nd|d|d\nu|u|d\nw|i|d\n");
+  TRegisterMap map =
+      MapOf("w|i|d\nn|I|d\nf|f|d\nF|F|d\nD|D|d\nT|T|d\nt|t|d\nd|d|d\nu|u|d\nw|i|d\n");
   const double d = 1234.5678;
   const auto dbits = std::bit_cast<std::uint64_t>(d);
   const auto fbits = std::bit_cast<std::uint32_t>(-2.5f);
-  const std::vector<std::uint16_t> words = {
-      0x0102,                                                  // i
-      0xFFFE, 0xFFFF,                                          // I = -2, low word first
-      static_cast<std::uint16_t>(fbits), static_cast<std::uint16_t>(fbits >> 16),
-      static_cast<std::uint16_t>(dbits), static_cast<std::uint16_t>(dbits >> 16),
-      static_cast<std::uint16_t>(dbits >> 32), static_cast<std::uint16_t>(dbits >> 48),
-      static_cast<std::uint16_t>(20200131 & 0xFFFF), static_cast<std::uint16_t>(20200131 >> 16),
-      static_cast<std::uint16_t>(93005 & 0xFFFF), static_cast<std::uint16_t>(93005 >> 16),
-      23, 59, 7,                                               // t
-      2020, 1, 31,                                             // d
-      1, 2, 3, 4, 5, 6,                                        // u
-      0xFFFF};
+  const std::vector<std::uint16_t> words = {0x0102,  // i
+                                            0xFFFE,
+                                            0xFFFF,  // I = -2, low word first
+                                            static_cast<std::uint16_t>(fbits),
+                                            static_cast<std::uint16_t>(fbits >> 16),
+                                            static_cast<std::uint16_t>(dbits),
+                                            static_cast<std::uint16_t>(dbits >> 16),
+                                            static_cast<std::uint16_t>(dbits >> 32),
+                                            static_cast<std::uint16_t>(dbits >> 48),
+                                            static_cast<std::uint16_t>(20200131 & 0xFFFF),
+                                            static_cast<std::uint16_t>(20200131 >> 16),
+                                            static_cast<std::uint16_t>(93005 & 0xFFFF),
+                                            static_cast<std::uint16_t>(93005 >> 16),
+                                            23,
+                                            59,
+                                            7,  // t
+                                            2020,
+                                            1,
+                                            31,  // d
+                                            1,
+                                            2,
+                                            3,
+                                            4,
+                                            5,
+                                            6,  // u
+                                            0xFFFF};
   map.SetBaseAddress(3000);
   DecodeRegisters(map, words, {BS_1_0_3_2, false, EDecodePath::dpTCP, "."});
-  EXPECT_EQ(map.RegData(), (std::vector<std::string>{"258", "-2", "-2.5", "1234.57", "31/01/2020",
-                                                     "09:30:05", "23:59:07", "31/01/2020", "", "65535"}));
+  EXPECT_EQ(map.RegData(),
+            (std::vector<std::string>{"258", "-2", "-2.5", "1234.57", "31/01/2020", "09:30:05",
+                                      "23:59:07", "31/01/2020", "", "65535"}));
   EXPECT_EQ(map.RegRawData()[0], "0201");
   EXPECT_EQ(map.RegRawData()[1], "FFFFFEFF");
   EXPECT_EQ(map.RegRawData()[6], "07003B001700");

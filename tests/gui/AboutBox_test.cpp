@@ -1,35 +1,36 @@
 // The about box, the visual style and the menu's about item.
 
 #include "AboutBox.h"
-#include "CarbonStyle.h"
-#include "Commons.h"
-#include "Form1.h"
-#include "GuiTestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLocale>
-#include <QTextEdit>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
 
-#include <gtest/gtest.h>
+#include "CarbonStyle.h"
+#include "Commons.h"
+#include "Form1.h"
+#include "GuiTestSupport.h"
 
 namespace {
 
 class TUrlCatcher : public QObject {
   Q_OBJECT
-public:
+ public:
   QList<QUrl> Urls;
-public slots:
+ public slots:
   void Open(const QUrl& url) { Urls << url; }
 };
 
 class AboutBoxTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { EnsureApplication(); }
   void TearDown() override { QLocale::setDefault(QLocale::c()); }
 };
@@ -65,7 +66,8 @@ TEST_F(AboutBoxTest, MailLinkOpensAMailtoAddress) {
   box.lblSendEmailClick();
   QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
   ASSERT_EQ(catcher.Urls.size(), 1);
-  EXPECT_EQ(catcher.Urls[0].toString(), QStringLiteral("mailto:") + QString::fromLatin1(SUPPORT_EMAIL));
+  EXPECT_EQ(catcher.Urls[0].toString(),
+            QStringLiteral("mailto:") + QString::fromLatin1(SUPPORT_EMAIL));
 }
 
 TEST_F(AboutBoxTest, AboutItemOpensAModalBoxThatOkCloses) {

@@ -3,14 +3,11 @@
 
 #include "Form1.h"
 
-#include "BusyBar.h"
-#include "Commons.h"
-#include "GuiTestSupport.h"
-#include "LoopbackModbusServer.h"
-#include "LoopbackPorts.h"
-#include "SerialPortCombo.h"
-#include "SerialSettingsItems.h"
-#include "WindowSettings.h"
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,16 +20,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
-
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <memory>
+
+#include "BusyBar.h"
+#include "Commons.h"
+#include "GuiTestSupport.h"
+#include "LoopbackModbusServer.h"
+#include "LoopbackPorts.h"
+#include "SerialPortCombo.h"
+#include "SerialSettingsItems.h"
+#include "WindowSettings.h"
 
 namespace {
 
@@ -55,7 +53,9 @@ const QStringList QVZT_MAP = {
 enum Column { cAddress = 0, cType, cObis, cValue, cRaw, cDesc };
 
 // A port on 127.0.0.1 on which nothing listens.
-uint16_t ClosedPort() { return FreePort(); }
+uint16_t ClosedPort() {
+  return FreePort();
+}
 
 // A 32-bit value with the least significant word first (byte sequence 1-0-3-2).
 void Put32(TLoopbackModbusServer& server, uint16_t address, uint32_t value) {
@@ -77,7 +77,7 @@ uint32_t FloatBits(float value) {
 }
 
 class Form1Test : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     EnsureApplication();
     QLocale::setDefault(QLocale::c());
@@ -126,12 +126,13 @@ protected:
   }
 
   void ExpectTcpSettingsEnabled(bool enabled) const {
-    for (QWidget* w : {static_cast<QWidget*>(Form->edtIPAddress), static_cast<QWidget*>(Form->PortEdit),
-                       static_cast<QWidget*>(Form->PollIntervalEdit),
-                       static_cast<QWidget*>(Form->chkLeaveConnectionOpen),
-                       static_cast<QWidget*>(Form->QvztModeCheckBox), static_cast<QWidget*>(Form->Label2),
-                       static_cast<QWidget*>(Form->SerialPortEdit), static_cast<QWidget*>(Form->BaudRateCombo),
-                       static_cast<QWidget*>(Form->chkFrameEndByLength)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Form->edtIPAddress), static_cast<QWidget*>(Form->PortEdit),
+          static_cast<QWidget*>(Form->PollIntervalEdit),
+          static_cast<QWidget*>(Form->chkLeaveConnectionOpen),
+          static_cast<QWidget*>(Form->QvztModeCheckBox), static_cast<QWidget*>(Form->Label2),
+          static_cast<QWidget*>(Form->SerialPortEdit), static_cast<QWidget*>(Form->BaudRateCombo),
+          static_cast<QWidget*>(Form->chkFrameEndByLength)})
       EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
   }
 
@@ -247,7 +248,8 @@ TEST_F(Form1Test, UnusableMapFilesLeaveAnEmptyGridAndAWorkingWindow) {
   QFile::remove(QStringLiteral("map.cfg"));
   CreateForm();
   ASSERT_EQ(Boxes.Messages.size(), 1u);
-  EXPECT_TRUE(Boxes.Messages[0].text.contains(QStringLiteral("map.cfg"))) << Boxes.Messages[0].text.toStdString();
+  EXPECT_TRUE(Boxes.Messages[0].text.contains(QStringLiteral("map.cfg")))
+      << Boxes.Messages[0].text.toStdString();
   EXPECT_EQ(Form->MBGrid->rowCount(), 0);
   EXPECT_EQ(Form->ParityCombo->currentText(), QStringLiteral("None"));
   EXPECT_TRUE(Form->windowTitle().startsWith(QStringLiteral("Test VIVAR517 (")));
@@ -276,7 +278,8 @@ TEST_F(Form1Test, TcpPollShowsValuesFreezesSettingsAndFollowsTheByteSequence) {
   EXPECT_EQ(Server.Requests()[0].Count, 11);
   EXPECT_EQ(Column(cValue), QStringList({"261", "230.5", "50", "123456", "31/01/2020"}));
   EXPECT_EQ(Cell(0, cRaw), QStringLiteral("0501"));
-  EXPECT_EQ(Cell(3, cRaw), QStringLiteral("0100"  "40E2"));
+  EXPECT_EQ(Cell(3, cRaw), QStringLiteral("0100"
+                                          "40E2"));
 
   // A tick runs the next cycle.
   Tick();
@@ -348,8 +351,9 @@ TEST_F(Form1Test, RefusedConnectionStopsThePollAndSaysWhy) {
   EXPECT_EQ(Form->PollButton->text(), QStringLiteral("Start Poll"));
   EXPECT_EQ(Column(cValue), QStringList(5, QStringLiteral("<N/A>")));
   ExpectTcpSettingsEnabled(true);
-  EXPECT_EQ(Form->ErrorPanel->text(),
-            QStringLiteral("Impossibile connettersi a 127.0.0.1:%1: connessione rifiutata").arg(port));
+  EXPECT_EQ(
+      Form->ErrorPanel->text(),
+      QStringLiteral("Impossibile connettersi a 127.0.0.1:%1: connessione rifiutata").arg(port));
   EXPECT_FALSE(Form->ErrorPanel->isHidden());
   EXPECT_TRUE(Boxes.Messages.empty());
 }
@@ -395,12 +399,13 @@ TEST_F(Form1Test, PollIntervalTakesDecimalsAndNamesTheFieldWhenItCannot) {
     Form->PollButtonClick();
   }
   const std::pair<QLineEdit*, const char*> refused[] = {{Form->PollIntervalEdit, "0,05"},
-                                                          {Form->PortEdit, "50x"}};
+                                                        {Form->PortEdit, "50x"}};
   for (const auto& [field, text] : refused) {
     field->setText(QString::fromLatin1(text));
     Form->PollButtonClick();
     EXPECT_FALSE(Form->TcpPollOn()) << text;
-    const QString name = field == Form->PortEdit ? QStringLiteral("\"Port\"") : QStringLiteral("\"Poll Interval\"");
+    const QString name =
+        field == Form->PortEdit ? QStringLiteral("\"Port\"") : QStringLiteral("\"Poll Interval\"");
     EXPECT_TRUE(Form->ErrorPanel->text().contains(name)) << Form->ErrorPanel->text().toStdString();
     EXPECT_FALSE(Form->ErrorPanel->isHidden()) << text;
     Form->PollIntervalEdit->setText(QStringLiteral("2"));

@@ -26,14 +26,18 @@ void EnsureApplication() {
 }
 
 TScratchFolder::TScratchFolder() : FPrevious(QDir::currentPath()) {
-  if (!FDir.isValid() || !QDir::setCurrent(FDir.path())) throw std::runtime_error("no scratch folder");
+  if (!FDir.isValid() || !QDir::setCurrent(FDir.path()))
+    throw std::runtime_error("no scratch folder");
 }
 
-TScratchFolder::~TScratchFolder() { QDir::setCurrent(FPrevious); }
+TScratchFolder::~TScratchFolder() {
+  QDir::setCurrent(FPrevious);
+}
 
 void TScratchFolder::Write(const QString& name, const QStringList& lines) const {
   QFile file(FDir.filePath(name));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw std::runtime_error("cannot write map");
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    throw std::runtime_error("cannot write map");
   for (const QString& line : lines) file.write((line + QStringLiteral("\r\n")).toUtf8());
 }
 
@@ -59,4 +63,6 @@ void ProcessEventsFor(int milliseconds) {
 
 // Fontconfig keeps a cache for the life of the process that LeakSanitizer
 // reports at exit in sanitizer builds; it is not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

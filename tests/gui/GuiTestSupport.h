@@ -3,15 +3,14 @@
 // message-box seam that records instead of blocking, and a scratch folder with
 // map files that becomes the current directory.
 
-#include "MessageBoxes.h"
-
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "MessageBoxes.h"
 
 // Creates the application once per test process (offscreen unless the
 // environment names a platform) with the C locale as the default locale, and
@@ -19,7 +18,7 @@
 void EnsureApplication();
 
 class TRecordingMessageBoxes final : public TMessageBoxes {
-public:
+ public:
   struct TMessage {
     bool error;
     QString text;
@@ -30,7 +29,7 @@ public:
   // Runs while a box would be on screen, as events do during a modal box.
   std::function<void()> WhileShown;
 
-private:
+ private:
   void Record(bool error, const QString& text) {
     Messages.push_back({error, text});
     if (WhileShown) WhileShown();
@@ -39,7 +38,7 @@ private:
 
 // A temporary folder that is the current directory while the object lives.
 class TScratchFolder {
-public:
+ public:
   TScratchFolder();
   ~TScratchFolder();
   TScratchFolder(const TScratchFolder&) = delete;
@@ -49,7 +48,7 @@ public:
   void Write(const QString& name, const QStringList& lines) const;
   QString Path() const { return FDir.path(); }
 
-private:
+ private:
   QTemporaryDir FDir;
   QString FPrevious;
 };

@@ -3,36 +3,41 @@
 // Run from a folder holding map.cfg, on a display (docs/make-screenshot.sh
 // uses Xvfb):  gui_window_screenshot WINDOW.png [ABOUT.png]
 
-#include "AboutBox.h"
-#include "CarbonStyle.h"
-#include "Form1.h"
-#include "GuiTestSupport.h"
-#include "LoopbackModbusServer.h"
-
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
-
 #include <cstdio>
 #include <cstring>
+
+#include "AboutBox.h"
+#include "CarbonStyle.h"
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "LoopbackModbusServer.h"
 
 namespace {
 
 class TPrintingBoxes final : public TMessageBoxes {
-public:
-  void ShowError(QWidget*, const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
-  void ShowMessage(QWidget*, const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+ public:
+  void ShowError(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "error: %s\n", qPrintable(text));
+  }
+  void ShowMessage(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+  }
 };
 
 // A reading that suits the description of the entry.
 double ReadingFor(const std::string& desc, int index) {
   const std::pair<const char*, double> readings[] = {
-      {"Tensione", 230.4}, {"Corrente di neutro", 0.12}, {"Corrente", 5.21}, {"Fattore", 0.97},
-      {"Frequenza", 50.01}, {"Potenza reattiva", 0.42}, {"Potenza apparente", 3.61},
-      {"Potenza", 3.48},    {"Energia", 12873.35},       {"Massima", 6.27}};
+      {"Tensione", 230.4},         {"Corrente di neutro", 0.12},
+      {"Corrente", 5.21},          {"Fattore", 0.97},
+      {"Frequenza", 50.01},        {"Potenza reattiva", 0.42},
+      {"Potenza apparente", 3.61}, {"Potenza", 3.48},
+      {"Energia", 12873.35},       {"Massima", 6.27}};
   for (const auto& [word, value] : readings)
     if (desc.find(word) != std::string::npos) return value + 0.13 * (index % 3);
   return 1.0 + index;
@@ -50,15 +55,44 @@ void FillMeter(TLoopbackModbusServer& server, const TRegisterMap& map) {
     uint32_t address = static_cast<uint32_t>(std::stoul(entry.regAddress));
     const double reading = ReadingFor(entry.desc, index++);
     switch (entry.regType) {
-      case eWord: server.SetRegister(static_cast<uint16_t>(address), entry.obis.empty() ? 0x0107 : 3); break;
-      case eInteger: { const int32_t v = 17051234; put(address, &v, 2); break; }
-      case eFloat: { const float v = static_cast<float>(reading); put(address, &v, 2); break; }
-      case eDouble: { const double v = reading; put(address, &v, 4); break; }
-      case eDate: { const int32_t v = 20261208; put(address, &v, 2); break; }
-      case eTime: { const int32_t v = 214512; put(address, &v, 2); break; }
-      case eDate3: for (uint16_t v : {uint16_t{2026}, uint16_t{11}, uint16_t{27}}) server.SetRegister(static_cast<uint16_t>(address++), v); break;
-      case eTime3: for (uint16_t v : {uint16_t{18}, uint16_t{30}, uint16_t{0}}) server.SetRegister(static_cast<uint16_t>(address++), v); break;
-      case eTimeStamp12: break;
+      case eWord:
+        server.SetRegister(static_cast<uint16_t>(address), entry.obis.empty() ? 0x0107 : 3);
+        break;
+      case eInteger: {
+        const int32_t v = 17051234;
+        put(address, &v, 2);
+        break;
+      }
+      case eFloat: {
+        const float v = static_cast<float>(reading);
+        put(address, &v, 2);
+        break;
+      }
+      case eDouble: {
+        const double v = reading;
+        put(address, &v, 4);
+        break;
+      }
+      case eDate: {
+        const int32_t v = 20261208;
+        put(address, &v, 2);
+        break;
+      }
+      case eTime: {
+        const int32_t v = 214512;
+        put(address, &v, 2);
+        break;
+      }
+      case eDate3:
+        for (uint16_t v : {uint16_t{2026}, uint16_t{11}, uint16_t{27}})
+          server.SetRegister(static_cast<uint16_t>(address++), v);
+        break;
+      case eTime3:
+        for (uint16_t v : {uint16_t{18}, uint16_t{30}, uint16_t{0}})
+          server.SetRegister(static_cast<uint16_t>(address++), v);
+        break;
+      case eTimeStamp12:
+        break;
     }
   }
 }

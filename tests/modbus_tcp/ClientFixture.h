@@ -10,12 +10,12 @@
 
 // Opens SendCommand to the tests that drive it directly.
 class TTestableClient : public TIdModBusClient {
-public:
+ public:
   using TIdModBusClient::SendCommand;
 };
 
 class ClientFixture : public testing::Test {
-protected:
+ protected:
   void Start(TScriptedTcpServer::THandler Handler, bool AutoConnect = false) {
     Server = std::make_unique<TScriptedTcpServer>(std::move(Handler));
     Client.SetHost("127.0.0.1");

@@ -1,11 +1,11 @@
 // Packing of coils and registers between frame bytes and value arrays.
 
+#include "ModbusUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
-
-#include "ModbusUtils.h"
 
 TEST(ModbusUtils, Swap16ExchangesTheBytes) {
   EXPECT_EQ(Swap16(0x1234), 0x3412);
@@ -44,8 +44,7 @@ TEST(ModbusUtils, CoilsPackEightPerByteAndClearUnusedBits) {
 
 TEST(ModbusUtils, CoilPackingNeverWritesPastTheBuffer) {
   std::array<uint8_t, 2> storage{0x00, 0x77};
-  PutCoilsIntoBuffer(std::span<uint8_t>(storage).first(1), 16,
-                     std::vector<uint16_t>(16, 1));
+  PutCoilsIntoBuffer(std::span<uint8_t>(storage).first(1), 16, std::vector<uint16_t>(16, 1));
   EXPECT_EQ(storage[0], 0xFF);
   EXPECT_EQ(storage[1], 0x77);
 }

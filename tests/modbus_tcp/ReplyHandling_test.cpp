@@ -22,9 +22,10 @@ struct MismatchEvent {
 };
 
 class ReplyHandling : public ClientFixture {
-protected:
+ protected:
   void Watch() {
-    Client.OnResponseError = [this](uint8_t Function, uint8_t Code, const TModBusResponseBuffer& R) {
+    Client.OnResponseError = [this](uint8_t Function, uint8_t Code,
+                                    const TModBusResponseBuffer& R) {
       Errors.push_back({Function, Code, R.FunctionCode});
     };
     Client.OnResponseMismatch = [this](uint8_t Requested, uint8_t Received,
@@ -156,8 +157,8 @@ TEST_F(ReplyHandling, LateReplyIsNeverTakenForTheNextRequest) {
   std::atomic<int> request{0};
   Start([&](const TFrame& Request) {
     if (request++ == 0)  // answers only after the client gave up
-      return TServer::TScript{TServer::Pause(500ms),
-                              TServer::Send(TServer::RegistersReply(Request, {111, 111, 111, 111}))};
+      return TServer::TScript{TServer::Pause(500ms), TServer::Send(TServer::RegistersReply(
+                                                         Request, {111, 111, 111, 111}))};
     return TServer::TScript{TServer::Send(TServer::RegistersReply(Request, {222, 222, 222, 222}))};
   });
   Client.SetTimeOut(200);
@@ -185,7 +186,8 @@ TEST_F(ReplyHandling, BytesBeyondTheFrameStayForTheNextReply) {
   std::atomic<int> request{0};
   Start([&](const TFrame& Request) {
     // With the first reply comes the start of the second one (identifier 2).
-    const TFrame second = WithTransaction(TServer::RegistersReply(Request, {5, 6, 7, 8}), 0x02, 0x00);
+    const TFrame second =
+        WithTransaction(TServer::RegistersReply(Request, {5, 6, 7, 8}), 0x02, 0x00);
     if (request++ == 0) {
       TFrame bytes = TServer::RegistersReply(Request, {1, 2, 3, 4});
       bytes.insert(bytes.end(), second.begin(), second.begin() + 9);
@@ -286,10 +288,12 @@ TEST_F(ReplyHandling, ReplyFollowedByACloseIsStillTaken) {
 
 TEST_F(ReplyHandling, AutoConnectClosesItsConnectionAlsoAfterAFailure) {
   std::atomic<int> request{0};
-  Start([&](const TFrame& Request) {
-    if (request++ == 0) return TServer::TScript{TServer::Close()};
-    return TServer::TScript{TServer::Send(TServer::ExceptionReply(Request, 2))};
-  }, /*AutoConnect=*/true);
+  Start(
+      [&](const TFrame& Request) {
+        if (request++ == 0) return TServer::TScript{TServer::Close()};
+        return TServer::TScript{TServer::Send(TServer::ExceptionReply(Request, 2))};
+      },
+      /*AutoConnect=*/true);
   std::vector<uint16_t> values;
   EXPECT_THROW(ReadFour(values), ETcpConnectionError);
   EXPECT_FALSE(Client.Connected());
@@ -305,7 +309,10 @@ TEST_F(ReplyHandling, ArbitraryReplyContentNeverReachesPastWhatWasReceived) {
   std::atomic<uint32_t> seed{12345};
   Start([&](const TFrame& Request) {
     uint32_t s = seed.load();
-    auto next = [&s] { s = s * 1103515245u + 12345u; return static_cast<uint8_t>(s >> 16); };
+    auto next = [&s] {
+      s = s * 1103515245u + 12345u;
+      return static_cast<uint8_t>(s >> 16);
+    };
     const uint8_t functions[] = {3, 0x83, 4, 3, 3};
     std::vector<uint8_t> pdu{functions[next() % 5], next()};
     const std::size_t more = next() % 24;

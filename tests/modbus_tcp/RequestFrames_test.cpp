@@ -17,62 +17,118 @@ struct FrameCase {
   TFrame Expected;  // the whole frame, transaction identifier 1, unit 255
 };
 
-std::ostream& operator<<(std::ostream& Out, const FrameCase& Case) { return Out << Case.Name; }
+std::ostream& operator<<(std::ostream& Out, const FrameCase& Case) {
+  return Out << Case.Name;
+}
 
 std::vector<FrameCase> FrameCases() {
   return {
-      {"ReadCoils", [](TIdModBusClient& c) { std::vector<bool> v; c.ReadCoils(11, 10, v); },
+      {"ReadCoils",
+       [](TIdModBusClient& c) {
+         std::vector<bool> v;
+         c.ReadCoils(11, 10, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x01, 0x00, 0x0A, 0x00, 0x0A}},
-      {"ReadCoilsCappedAt250", [](TIdModBusClient& c) { std::vector<bool> v; c.ReadCoils(1, 300, v); },
+      {"ReadCoilsCappedAt250",
+       [](TIdModBusClient& c) {
+         std::vector<bool> v;
+         c.ReadCoils(1, 300, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x01, 0x00, 0x00, 0x00, 0xFA}},
-      {"ReadCoil", [](TIdModBusClient& c) { bool v; c.ReadCoil(1, v); },
+      {"ReadCoil",
+       [](TIdModBusClient& c) {
+         bool v;
+         c.ReadCoil(1, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x01}},
-      {"ReadInputBits", [](TIdModBusClient& c) { std::vector<bool> v; c.ReadInputBits(0x0101, 16, v); },
+      {"ReadInputBits",
+       [](TIdModBusClient& c) {
+         std::vector<bool> v;
+         c.ReadInputBits(0x0101, 16, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x02, 0x01, 0x00, 0x00, 0x10}},
       {"ReadHoldingRegistersCappedAt125",
-       [](TIdModBusClient& c) { std::vector<uint16_t> v; c.ReadHoldingRegisters(1, 300, v); },
+       [](TIdModBusClient& c) {
+         std::vector<uint16_t> v;
+         c.ReadHoldingRegisters(1, 300, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x7D}},
-      {"RegisterZeroWrapsToFFFF", [](TIdModBusClient& c) { uint16_t v; c.ReadHoldingRegister(0, v); },
+      {"RegisterZeroWrapsToFFFF",
+       [](TIdModBusClient& c) {
+         uint16_t v;
+         c.ReadHoldingRegister(0, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0xFF, 0xFF, 0x00, 0x01}},
       {"ReadInputRegisters",
-       [](TIdModBusClient& c) { std::vector<uint16_t> v; c.ReadInputRegisters(0x1235, 2, v); },
+       [](TIdModBusClient& c) {
+         std::vector<uint16_t> v;
+         c.ReadInputRegisters(0x1235, 2, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x04, 0x12, 0x34, 0x00, 0x02}},
-      {"ReadInputRegister", [](TIdModBusClient& c) { uint16_t v; c.ReadInputRegister(2, v); },
+      {"ReadInputRegister",
+       [](TIdModBusClient& c) {
+         uint16_t v;
+         c.ReadInputRegister(2, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x04, 0x00, 0x01, 0x00, 0x01}},
-      {"ReadDWord", [](TIdModBusClient& c) { uint32_t v; c.ReadDWord(1, v); },
+      {"ReadDWord",
+       [](TIdModBusClient& c) {
+         uint32_t v;
+         c.ReadDWord(1, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x02}},
-      {"ReadSingle", [](TIdModBusClient& c) { float v; c.ReadSingle(1, v); },
+      {"ReadSingle",
+       [](TIdModBusClient& c) {
+         float v;
+         c.ReadSingle(1, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x02}},
-      {"ReadDouble", [](TIdModBusClient& c) { double v; c.ReadDouble(1, v); },
+      {"ReadDouble",
+       [](TIdModBusClient& c) {
+         double v;
+         c.ReadDouble(1, v);
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x04}},
-      {"ReadStringOfFiveReadsThreeRegisters", [](TIdModBusClient& c) { c.ReadString(1, 5); },
+      {"ReadStringOfFiveReadsThreeRegisters",
+       [](TIdModBusClient& c) { c.ReadString(1, 5); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x03}},
-      {"ReadStringOfZeroReadsZeroRegisters", [](TIdModBusClient& c) { c.ReadString(1, 0); },
+      {"ReadStringOfZeroReadsZeroRegisters",
+       [](TIdModBusClient& c) { c.ReadString(1, 0); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x00}},
-      {"WriteCoilOn", [](TIdModBusClient& c) { c.WriteCoil(5, true); },
+      {"WriteCoilOn",
+       [](TIdModBusClient& c) { c.WriteCoil(5, true); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x05, 0x00, 0x04, 0xFF, 0x00}},
-      {"WriteCoilOff", [](TIdModBusClient& c) { c.WriteCoil(5, false); },
+      {"WriteCoilOff",
+       [](TIdModBusClient& c) { c.WriteCoil(5, false); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x05, 0x00, 0x04, 0x00, 0x00}},
-      {"WriteRegister", [](TIdModBusClient& c) { c.WriteRegister(2, 0xBEEF); },
+      {"WriteRegister",
+       [](TIdModBusClient& c) { c.WriteRegister(2, 0xBEEF); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x06, 0xFF, 0x06, 0x00, 0x01, 0xBE, 0xEF}},
       {"WriteCoilsSendsWhatTheArrayHolds",
        [](TIdModBusClient& c) {
          c.WriteCoils(1, 3, {true, false, true, false, false, false, false, false, false, true});
        },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x09, 0xFF, 0x0F, 0x00, 0x00, 0x00, 0x0A, 0x02, 0x05, 0x02}},
-      {"WriteRegisters", [](TIdModBusClient& c) { c.WriteRegisters(1, {0x0001, 0xA0B0}); },
+      {"WriteRegisters",
+       [](TIdModBusClient& c) {
+         c.WriteRegisters(1, {0x0001, 0xA0B0});
+       },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x0B, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x01,
         0xA0, 0xB0}},
-      {"WriteDWordHighWordFirst", [](TIdModBusClient& c) { c.WriteDWord(1, 305419896); },
+      {"WriteDWordHighWordFirst",
+       [](TIdModBusClient& c) { c.WriteDWord(1, 305419896); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x0B, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x12, 0x34,
         0x56, 0x78}},
-      {"WriteSingleLowWordFirst", [](TIdModBusClient& c) { c.WriteSingle(1, 1.0f); },
+      {"WriteSingleLowWordFirst",
+       [](TIdModBusClient& c) { c.WriteSingle(1, 1.0f); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x0B, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x00,
         0x3F, 0x80}},
-      {"WriteDoubleLowestWordFirst", [](TIdModBusClient& c) { c.WriteDouble(1, 1.0); },
-       {0x01, 0x00, 0x00, 0x00, 0x00, 0x0F, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x04, 0x08, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x3F, 0xF0}},
-      {"WriteStringPadsTheLastRegister", [](TIdModBusClient& c) { c.WriteString(1, "ABC"); },
+      {"WriteDoubleLowestWordFirst",
+       [](TIdModBusClient& c) { c.WriteDouble(1, 1.0); },
+       {0x01, 0x00, 0x00, 0x00, 0x00, 0x0F, 0xFF, 0x10, 0x00, 0x00, 0x00,
+        0x04, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3F, 0xF0}},
+      {"WriteStringPadsTheLastRegister",
+       [](TIdModBusClient& c) { c.WriteString(1, "ABC"); },
        {0x01, 0x00, 0x00, 0x00, 0x00, 0x0B, 0xFF, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x41, 0x42,
         0x43, 0x00}},
   };

@@ -1,17 +1,17 @@
 #include "ScriptedTcpServer.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <stdexcept>
-#include <string>
-#include <system_error>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -48,7 +48,8 @@ TScriptedTcpServer::TScriptedTcpServer(THandler Handler) : FHandler(std::move(Ha
 
 TScriptedTcpServer::~TScriptedTcpServer() {
   const uint64_t one = 1;
-  if (::write(FStopEvent, &one, sizeof(one)) < 0) { /* the thread still ends on close below */ }
+  if (::write(FStopEvent, &one, sizeof(one)) < 0) { /* the thread still ends on close below */
+  }
   if (FThread.joinable()) FThread.join();
   ::close(FListener);
   ::close(FStopEvent);
@@ -161,8 +162,8 @@ TScriptedTcpServer::TFrame TScriptedTcpServer::Reply(const TFrame& Request,
   return reply;
 }
 
-TScriptedTcpServer::TFrame TScriptedTcpServer::RegistersReply(
-    const TFrame& Request, const std::vector<uint16_t>& Values) {
+TScriptedTcpServer::TFrame TScriptedTcpServer::RegistersReply(const TFrame& Request,
+                                                              const std::vector<uint16_t>& Values) {
   std::vector<uint8_t> pdu{Request.at(7), static_cast<uint8_t>(2 * Values.size())};
   for (const uint16_t value : Values) {
     pdu.push_back(static_cast<uint8_t>(value >> 8));
@@ -192,9 +193,8 @@ TScriptedTcpServer::TFrame TScriptedTcpServer::WriteReply(const TFrame& Request)
 
 TScriptedTcpServer::THandler TScriptedTcpServer::Always(
     std::function<TFrame(const TFrame&)> Reply) {
-  return [Reply = std::move(Reply)](const TFrame& Request) {
-    return TScript{Send(Reply(Request))};
-  };
+  return
+      [Reply = std::move(Reply)](const TFrame& Request) { return TScript{Send(Reply(Request))}; };
 }
 
 // ---------------------------------------------------------------------------
@@ -232,16 +232,16 @@ TScriptedTcpServer::TFrame TModbusMemory::Answer(const TScriptedTcpServer::TFram
     case 2: {
       if (count < 1 || count > 2000) return Server::ExceptionReply(Request, 3);
       if (address + count > FCoils.size()) return Server::ExceptionReply(Request, 2);
-      return Server::CoilsReply(Request, std::vector<bool>(FCoils.begin() + address,
-                                                           FCoils.begin() + address + count));
+      return Server::CoilsReply(
+          Request, std::vector<bool>(FCoils.begin() + address, FCoils.begin() + address + count));
     }
     case 3:
     case 4: {
       if (count < 1 || count > 125) return Server::ExceptionReply(Request, 3);
       if (address + count > FRegisters.size()) return Server::ExceptionReply(Request, 2);
-      return Server::RegistersReply(
-          Request, std::vector<uint16_t>(FRegisters.begin() + address,
-                                         FRegisters.begin() + address + count));
+      return Server::RegistersReply(Request,
+                                    std::vector<uint16_t>(FRegisters.begin() + address,
+                                                          FRegisters.begin() + address + count));
     }
     case 5:
       if (count != 0xFF00 && count != 0) return Server::ExceptionReply(Request, 3);

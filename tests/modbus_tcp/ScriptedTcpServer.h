@@ -20,7 +20,7 @@
 #include <vector>
 
 class TScriptedTcpServer {
-public:
+ public:
   using TFrame = std::vector<uint8_t>;
 
   struct TStep {
@@ -62,7 +62,7 @@ public:
   // A handler that answers every request at once with Reply.
   static THandler Always(std::function<TFrame(const TFrame&)> Reply);
 
-private:
+ private:
   void Run();
   void Serve(int Connection);
   // Reads exactly Count bytes; false when the peer closed or the server stops.
@@ -87,7 +87,7 @@ private:
 // and input register reads, the same bits coil and discrete-input reads.
 // Illegal counts get exception 3, other function codes exception 1.
 class TModbusMemory {
-public:
+ public:
   uint16_t Register(uint16_t Address) const;
   void SetRegister(uint16_t Address, uint16_t Value);
   bool Coil(uint16_t Address) const;
@@ -97,7 +97,7 @@ public:
   // A handler serving this bank; the bank must outlive the server.
   TScriptedTcpServer::THandler Handler();
 
-private:
+ private:
   mutable std::mutex FLock;
   std::vector<uint16_t> FRegisters = std::vector<uint16_t>(65536, 0);
   std::vector<bool> FCoils = std::vector<bool>(65536, false);

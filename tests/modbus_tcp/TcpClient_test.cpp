@@ -1,7 +1,13 @@
 // The TCP connection layer: connect failures and their messages, host names,
 // the input buffer, a peer that goes away, and SIGPIPE.
 
+#include "TcpClient.h"
+
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -9,12 +15,6 @@
 #include <vector>
 
 #include "ScriptedTcpServer.h"
-#include "TcpClient.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 using TFrame = TScriptedTcpServer::TFrame;
@@ -146,9 +146,8 @@ TEST(TcpClient, HostNamesResolveAndTheInputBufferHandsOutBytesInOrder) {
 }
 
 TEST(TcpClient, PeerThatClosesIsNoticedAndWritingToItNeverRaisesSIGPIPE) {
-  TScriptedTcpServer server([](const TFrame&) {
-    return TScriptedTcpServer::TScript{TScriptedTcpServer::Close()};
-  });
+  TScriptedTcpServer server(
+      [](const TFrame&) { return TScriptedTcpServer::TScript{TScriptedTcpServer::Close()}; });
   TTcpClient client;
   client.SetHost("127.0.0.1");
   client.SetPort(server.Port());
@@ -171,9 +170,8 @@ TEST(TcpClient, PeerThatClosesIsNoticedAndWritingToItNeverRaisesSIGPIPE) {
 }
 
 TEST(TcpClient, GracefulDisconnectCheckRaisesOnceThePeerHasClosed) {
-  TScriptedTcpServer server([](const TFrame&) {
-    return TScriptedTcpServer::TScript{TScriptedTcpServer::Close()};
-  });
+  TScriptedTcpServer server(
+      [](const TFrame&) { return TScriptedTcpServer::TScript{TScriptedTcpServer::Close()}; });
   TTcpClient client;
   client.SetHost("127.0.0.1");
   client.SetPort(server.Port());

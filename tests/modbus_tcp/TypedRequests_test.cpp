@@ -15,7 +15,7 @@ using TServer = TScriptedTcpServer;
 namespace {
 
 class TypedRequests : public ClientFixture {
-protected:
+ protected:
   void SetUp() override { Start(Memory.Handler()); }
 
   // With BaseRegister 1, register number n is address n - 1.
@@ -28,9 +28,10 @@ protected:
 };
 
 class FailingRequests : public ClientFixture {
-protected:
+ protected:
   void SetUp() override {
-    Start(TServer::Always([](const TFrame& Request) { return TServer::ExceptionReply(Request, 2); }));
+    Start(
+        TServer::Always([](const TFrame& Request) { return TServer::ExceptionReply(Request, 2); }));
   }
 };
 
@@ -74,7 +75,8 @@ TEST_F(TypedRequests, StringsCarryTwoCharactersPerRegisterHighByteFirst) {
 }
 
 TEST_F(TypedRequests, CoilsRoundTripBitByBit) {
-  const std::vector<bool> pattern{true, false, true, false, false, false, false, false, false, true};
+  const std::vector<bool> pattern{true,  false, true,  false, false,
+                                  false, false, false, false, true};
   EXPECT_TRUE(Client.WriteCoils(1, 0, pattern));
   std::vector<bool> coils;
   EXPECT_TRUE(Client.ReadCoils(1, 10, coils));

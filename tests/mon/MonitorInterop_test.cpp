@@ -49,7 +49,9 @@ serialtest::TBytes Noise(const std::string& Mode) {
   return {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCE};
 }
 
-void PrintTo(const TMonitorRun& Run, std::ostream* Out) { *Out << Run.Mode << ' ' << Run.Format; }
+void PrintTo(const TMonitorRun& Run, std::ostream* Out) {
+  *Out << Run.Mode << ' ' << Run.Format;
+}
 
 class MonitorInteropTest : public ::testing::TestWithParam<TMonitorRun> {};
 

@@ -11,10 +11,10 @@ namespace {
 
 TEST(MonitorOptionsTest, ReadsTheLineSettingsAndRefusesWhatNoLineHas) {
   TMonitorOptions o;
-  const auto parsed =
-      ParseMonitorOptions({"--serial", "ttyUSB0", "--baud", "9600", "--parity", "even",
-                           "--stop-bits", "2", "--mode", "ascii", "--format", "jsonl", "--fast-framing"},
-                          o);
+  const auto parsed = ParseMonitorOptions(
+      {"--serial", "ttyUSB0", "--baud", "9600", "--parity", "even", "--stop-bits", "2", "--mode",
+       "ascii", "--format", "jsonl", "--fast-framing"},
+      o);
   ASSERT_EQ(parsed.Action, TCommandLine::TAction::Run) << parsed.Text;
   EXPECT_EQ(o.BaudRate, 9600u);
   EXPECT_EQ(o.Parity, psEven);

@@ -3,23 +3,21 @@
 // waits for a worker without running its event loop still serves that
 // worker's synchronized calls.
 
-#include "QtMainThread.h"
-
-#include "GuiTestSupport.h"
-
-#include <QThread>
-
 #include <gtest/gtest.h>
 
+#include <QThread>
 #include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "GuiTestSupport.h"
+#include "QtMainThread.h"
+
 namespace {
 
 class QtMainThreadTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { EnsureApplication(); }
   TQtMainThread mainThread;
 };

@@ -2,15 +2,14 @@
 // request it queues, and what it does with replies that no longer fit the
 // settings, against a scripted RTU slave on a pseudo-terminal.
 
-#include "SerialCollectionCycle.h"
-
-#include "ScriptedRtuSlave.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
+
+#include "ScriptedRtuSlave.h"
+#include "SerialCollectionCycle.h"
 
 namespace {
 
@@ -28,9 +27,9 @@ TEST(SerialReplyText, EveryReplyAndExceptionHasItsItalianText) {
   EXPECT_EQ(text(srUnexpectedReply), "Risposta non attesa");
   EXPECT_EQ(text(srUnmatchedReply), "Risposta fuori sequenza");
   EXPECT_EQ(text(srNormalReply), "");
-  const char* exceptions[] = {"Sconosciuta",         "Comando Illegale",      "Indirizzo Illegale",
-                              "Valore Illegale",     "Fallimento del Server", "Acknowledge",
-                              "Server Occupato",     "Acknowledge negativo",  "Errore di Parità"};
+  const char* exceptions[] = {"Sconosciuta",     "Comando Illegale",      "Indirizzo Illegale",
+                              "Valore Illegale", "Fallimento del Server", "Acknowledge",
+                              "Server Occupato", "Acknowledge negativo",  "Errore di Parità"};
   for (int e = seUnknown; e <= seMemoryParityError; ++e)
     EXPECT_EQ(text(srExceptionReply, static_cast<TServerException>(e)),
               std::string("Eccezione Server: ") + exceptions[e])
@@ -42,7 +41,7 @@ TEST(SerialReplyText, EveryReplyAndExceptionHasItsItalianText) {
 // The cycle with its own connection, client and map, and the library's
 // results drained from the default main-thread queue.
 class SerialCycleTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     settings.Port = slave.Path();
     cycle.OnShowError = [this](const std::string& text) { errorBar = text; };
@@ -50,13 +49,14 @@ protected:
     cycle.OnReplyHandled = [this](const TTransactionInfo&) { ++replies; };
   }
   void Load(const std::string& mapText) {
-    ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, mapText, TMapSettings{settings.Float32, settings.MeterInstanceIndex}),
+    ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, mapText,
+                                      TMapSettings{settings.Float32, settings.MeterInstanceIndex}),
               TLoadResult::lrOk);
     map.UpdateGridStruct();
   }
   bool WaitForReplies(int count) {
     return DefaultMainThread().ProcessMessagesUntil([&] { return replies >= count; },
-                                                     std::chrono::seconds(5));
+                                                    std::chrono::seconds(5));
   }
   const std::string& Value(std::size_t row) const { return map.Grid().Cell(row, gcValue); }
 
@@ -73,7 +73,7 @@ protected:
 TEST_F(SerialCycleTest, MeterInstanceFiveWithFloat32ReadsFromRegister4200) {
   settings.Float32 = true;
   settings.MeterInstanceIndex = 4;
-  settings.FrameEndByLength = true;  // "Fine frame per lunghezza" reaches the connection
+  settings.FrameEndByLength = true;    // "Fine frame per lunghezza" reaches the connection
   Load("1-0:14.7.0|F|Frequenza\r\n");  // a single in the 32-bit-float layout
   slave.SetRegister(4200, 0x0007);
   slave.SetRegister(4201, 0x0000);

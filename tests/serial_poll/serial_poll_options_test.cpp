@@ -1,12 +1,12 @@
 // The poller's serial options: defaults, accepted values, and the
 // combinations that are refused.
 
-#include "PollOptions.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "PollOptions.h"
 
 namespace {
 
@@ -26,8 +26,9 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   EXPECT_FALSE(target.FrameEndByLength);
 
   // The serial settings may come before --serial too.
-  const auto full = Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
-                           "--fast-framing", "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
+  const auto full =
+      Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
+             "--fast-framing", "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
   ASSERT_EQ(full.Action, TParsedCommandLine::TAction::Poll) << full.Error;
   const TSerialTarget& set = full.Options.Serial;
   EXPECT_EQ(set.Port, "ttyS1");
@@ -51,7 +52,7 @@ TEST(SerialPollOptions, BadValuesAndCombinationsAreUsageErrors) {
       {"--serial", "p", "--baud", "1200"},
       {"--serial", "p", "--baud", ""},
       {"--serial", "p", "--parity", "mark"},
-      {"--serial", "p", "--slave", "0"},    // a broadcast gets no reply
+      {"--serial", "p", "--slave", "0"},  // a broadcast gets no reply
       {"--serial", "p", "--slave", "256"},
       {"--serial", "p", "--slave", "-1"},
       {"--serial", ""},

@@ -2,18 +2,12 @@
 // a pseudo-terminal), checked against the same registers read over Modbus TCP
 // from pymodbus's TCP server.
 
-#include "ChildProcess.h"
-#include "LoopbackPorts.h"
-#include "RequirePeer.h"
-#include "PtyBridge.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
@@ -23,6 +17,11 @@
 #include <fstream>
 #include <system_error>
 #include <thread>
+
+#include "ChildProcess.h"
+#include "LoopbackPorts.h"
+#include "PtyBridge.h"
+#include "RequirePeer.h"
 
 namespace {
 
@@ -34,7 +33,7 @@ bool PymodbusSerialInstalled() {
 
 // A Python server as a child process, ended at the end of the test.
 class TPythonServer {
-public:
+ public:
   explicit TPythonServer(const std::vector<std::string>& ScriptAndArguments) {
     std::vector<std::string> Arguments{PYTHON};
     Arguments.insert(Arguments.end(), ScriptAndArguments.begin(), ScriptAndArguments.end());
@@ -52,12 +51,13 @@ public:
     waitpid(FChild, nullptr, 0);
   }
 
-private:
+ private:
   pid_t FChild = -1;
 };
 
 TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
-  KQ_REQUIRE_PEER(PymodbusSerialInstalled(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
+  KQ_REQUIRE_PEER(PymodbusSerialInstalled(), "pymodbus serial server",
+                  "python3-pymodbus python3-serial python3-serial-asyncio");
   setenv("LC_ALL", "C", 1);
   char folderName[] = "/tmp/kq517poll_serial_XXXXXX";
   const std::string folder = mkdtemp(folderName);
@@ -69,7 +69,7 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
                                         "0-0:96.1.0|i|Stato\n";
   // Firmware 0x0105, 230.5 as a double, 50.0f, -1234, 20240131, 235907, 0xBEEF.
   const std::vector<std::string> registers = {
-      "0=0x0105", "1=0",      "2=0",      "3=0xD000", "4=0x406C", "5=0",      "6=0x4248",
+      "0=0x0105", "1=0",      "2=0",      "3=0xD000",  "4=0x406C",  "5=0",       "6=0x4248",
       "7=0xFB2E", "8=0xFFFF", "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"};
 
   serialtest::TPtyBridge line;  // the poller opens one end, pymodbus the other
@@ -80,9 +80,11 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
   std::vector<std::string> tcpArguments = {PYMODBUS_TCP_SERVER, std::to_string(port)};
   tcpArguments.insert(tcpArguments.end(), registers.begin(), registers.end());
   TPythonServer tcp(tcpArguments);
-  for (int i = 0; i < 200 && !Accepting(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 200 && !Accepting(port); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-  const std::vector<std::string> serialPoll = {KQ517POLL_PATH, "--serial", line.PathA(), "--format", "csv"};
+  const std::vector<std::string> serialPoll = {KQ517POLL_PATH, "--serial", line.PathA(), "--format",
+                                               "csv"};
   // pymodbus needs a moment to start listening on its end of the line.
   TChildResult serial;
   for (int attempt = 0; attempt < 30; ++attempt) {
@@ -91,7 +93,8 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   ASSERT_EQ(serial.ExitStatus, 0) << serial.Err;
-  const auto overTcp = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--format", "csv"}, folder);
+  const auto overTcp = RunChild(
+      {KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--format", "csv"}, folder);
   ASSERT_EQ(overTcp.ExitStatus, 0) << overTcp.Err;
   EXPECT_EQ(serial.Out, overTcp.Out);
   EXPECT_NE(serial.Out.find("\r\n1,FLOAT64,1-0:32.7.0,230.5,"), std::string::npos) << serial.Out;
@@ -101,10 +104,14 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
 
   // Another byte sequence and a second cycle give the same over both paths (CSV:
   // the JSON formats carry the time of each cycle).
-  const auto serialSwapped = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--byte-order", "3-2-1-0",
-                                       "--count", "2", "--interval", "0", "--format", "csv"}, folder);
-  const auto tcpSwapped = RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--byte-order",
-                                    "3-2-1-0", "--count", "2", "--interval", "0", "--format", "csv"}, folder);
+  const auto serialSwapped =
+      RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--byte-order", "3-2-1-0", "--count", "2",
+                "--interval", "0", "--format", "csv"},
+               folder);
+  const auto tcpSwapped =
+      RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--byte-order",
+                "3-2-1-0", "--count", "2", "--interval", "0", "--format", "csv"},
+               folder);
   EXPECT_EQ(serialSwapped.ExitStatus, 0) << serialSwapped.Err;
   EXPECT_EQ(serialSwapped.Out, tcpSwapped.Out);
 
@@ -115,12 +122,16 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
   EXPECT_NE(beyond.Out.find("<N/A>"), std::string::npos);
 
   // A slave address nobody answers: the poll reports the silence and goes on.
-  const auto silent = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--slave", "9", "--count", "2",
-                                "--interval", "0"}, folder);
+  const auto silent = RunChild(
+      {KQ517POLL_PATH, "--serial", line.PathA(), "--slave", "9", "--count", "2", "--interval", "0"},
+      folder);
   EXPECT_EQ(silent.ExitStatus, 1);
-  EXPECT_EQ(silent.Err, "kq517poll: cycle 1 of 2: Nessuna Risposta\nkq517poll: cycle 2 of 2: Nessuna Risposta\n");
+  EXPECT_EQ(
+      silent.Err,
+      "kq517poll: cycle 1 of 2: Nessuna Risposta\nkq517poll: cycle 2 of 2: Nessuna Risposta\n");
 
-  const auto missing = RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
+  const auto missing =
+      RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
   EXPECT_EQ(missing.ExitStatus, 1);
   EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
                              "/no-such-tty: " + std::strerror(ENOENT) + "\n");

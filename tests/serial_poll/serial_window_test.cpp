@@ -2,14 +2,7 @@
 // slave on a pseudo-terminal, with the serial library's results delivered
 // through the Qt main thread.
 
-#include "Form1.h"
-
-#include "GuiTestSupport.h"
-#include "ModbusConnection.h"
-#include "QtMainThread.h"
-#include "ScriptedRtuSlave.h"
-#include "SerialPortCombo.h"
-#include "WindowSettings.h"
+#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,12 +10,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include "Form1.h"
+#include "GuiTestSupport.h"
+#include "ModbusConnection.h"
+#include "QtMainThread.h"
+#include "ScriptedRtuSlave.h"
+#include "SerialPortCombo.h"
+#include "WindowSettings.h"
 
 namespace {
 
@@ -55,7 +53,7 @@ void Put32(TScriptedRtuSlave& slave, uint16_t address, uint32_t value) {
 }
 
 class SerialWindowTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     EnsureApplication();
     OpenWindowSettings()->clear();  // every test is a first start
@@ -63,8 +61,9 @@ protected:
     folder.Write(QStringLiteral("qvztmap.cfg"), QVZT_MAP);
     form = std::make_unique<TForm1>(boxes);
     form->SerialPortEdit->setText(QString::fromStdString(slave.Path()));
-    form->SerialPollIntervalEdit->setText(QStringLiteral("0"));  // one cycle per start unless a test ticks
-    slave.SetRegister(0, 0x0102);                                  // firmware version
+    form->SerialPollIntervalEdit->setText(
+        QStringLiteral("0"));      // one cycle per start unless a test ticks
+    slave.SetRegister(0, 0x0102);  // firmware version
     Put32(slave, 1, FloatBits(50.0f));
     Put32(slave, 3, 123456);
   }
@@ -82,7 +81,9 @@ protected:
   bool WaitUntilClosed(int timeoutMs = 5000) {
     return ProcessEventsUntil([this] { return !PortOpen(); }, timeoutMs);
   }
-  QString ErrorBar() const { return form->ErrorPanel->isHidden() ? QString() : form->ErrorPanel->text(); }
+  QString ErrorBar() const {
+    return form->ErrorPanel->isHidden() ? QString() : form->ErrorPanel->text();
+  }
 
   TScratchFolder folder;
   TRecordingMessageBoxes boxes;
@@ -122,8 +123,9 @@ TEST_F(SerialWindowTest, NormalReplyIsDecodedWithTheSerialByteSequenceAndClosesT
   form->SerialBytesSequenceComboChange();
   ASSERT_TRUE(ProcessEventsUntil([this] { return slave.RequestCount() == 2 && !PortOpen(); }));
   EXPECT_EQ(Cell(0, cValue), QStringLiteral("258"));
-  EXPECT_EQ(Cell(2, cValue), QStringLiteral("-499122175"));  // 0xE2400001: first word most significant
-  EXPECT_EQ(Cell(2, cRaw), QStringLiteral("010040E2"));      // raw bytes do not follow the sequence
+  EXPECT_EQ(Cell(2, cValue),
+            QStringLiteral("-499122175"));               // 0xE2400001: first word most significant
+  EXPECT_EQ(Cell(2, cRaw), QStringLiteral("010040E2"));  // raw bytes do not follow the sequence
   EXPECT_TRUE(boxes.Messages.empty());
 }
 
@@ -155,7 +157,8 @@ TEST_F(SerialWindowTest, FailedRepliesShowTheirTextAndThePollGoesOn) {
 
   // Then a normal reply hides the bar again.
   slave.SetMode(TMode::Normal);
-  ASSERT_TRUE(ProcessEventsUntil([this] { return Cell(2, cValue) == QStringLiteral("123456"); }, 8000));
+  ASSERT_TRUE(
+      ProcessEventsUntil([this] { return Cell(2, cValue) == QStringLiteral("123456"); }, 8000));
   EXPECT_GT(slave.RequestCount(), asked);
   EXPECT_EQ(ErrorBar(), QString());
   form->SerialPollButtonClick();

@@ -1,15 +1,15 @@
 // The simulator's encoder must be the exact inverse of the tool's decoder:
 // every value it serves has to come back as the same text in the grid.
 
-#include "RegisterEncoding.h"
-#include "RegisterMap.h"
-#include "SimulatedMeter.h"
-#include "ValueDecoding.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "RegisterEncoding.h"
+#include "RegisterMap.h"
+#include "SimulatedMeter.h"
+#include "ValueDecoding.h"
 
 namespace {
 

@@ -1,18 +1,18 @@
 // The simulated meter's register layout and values, read back through the
 // tool's own map loading and decoding pass.
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "MeterQuantities.h"
 #include "MeterRegisters.h"
 #include "RegisterMap.h"
 #include "SimClock.h"
 #include "SimulatedMeter.h"
 #include "ValueDecoding.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 

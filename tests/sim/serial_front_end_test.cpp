@@ -2,17 +2,11 @@
 // (shared with the TCP front end), and whole RTU and ASCII exchanges on its
 // pseudo-terminal, driven from this thread as the main thread.
 
-#include "MeterRegisters.h"
-#include "PollableMainThread.h"
-#include "RegisterMap.h"
-#include "SerialFrontEnd.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,6 +14,11 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "MeterRegisters.h"
+#include "PollableMainThread.h"
+#include "RegisterMap.h"
+#include "SerialFrontEnd.h"
 
 namespace {
 
@@ -49,7 +48,9 @@ Bytes WithCrc(Bytes frame) {
   return frame;
 }
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string Text(const Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 // ":" + hex of the frame and its LRC + CR LF.
 std::string AsciiFrame(const Bytes& frame) {

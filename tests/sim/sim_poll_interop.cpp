@@ -3,28 +3,27 @@
 // must be exactly what the simulator says it served (--dump, same frozen
 // clock).
 
-#include "ChildProgram.h"
-#include "RequirePeer.h"
-
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <fstream>
-#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "ChildProgram.h"
+#include "RequirePeer.h"
 
 namespace {
 
@@ -39,7 +38,9 @@ const char* const BYTE_ORDERS[] = {"1-0-3-2", "0-1-2-3", "2-3-0-1", "3-2-1-0"};
 const std::string SIM = KQ517SIM;
 const std::string POLL = KQ517POLL;  // empty when the poller is not built
 
-std::string FolderOf(const std::string& program) { return fs::path(program).parent_path(); }
+std::string FolderOf(const std::string& program) {
+  return fs::path(program).parent_path();
+}
 
 // RFC 4180 records, one per line (no line breaks inside fields here).
 Table ParseCsv(const std::string& text) {
@@ -73,7 +74,9 @@ Table ParseCsv(const std::string& text) {
   return table;
 }
 
-bool HasProgram(const std::string& path) { return !path.empty() && fs::exists(path); }
+bool HasProgram(const std::string& path) {
+  return !path.empty() && fs::exists(path);
+}
 
 class SimInterop : public ::testing::Test {
  public:
@@ -142,8 +145,9 @@ class PollerReadsWhatWasServed : public SimInterop,
 // Polls every instance in both layouts through `poll` and compares with the
 // dump; instance 3 is switched off. Its firmware word reads 0xFFFF: over
 // either path the poller shows "<N/A>" for its values and fails the cycle.
-void ExpectEveryInstanceAsServed(SimInterop& test, const std::string& order,
-                                 const std::function<TProgramResult(std::vector<std::string>)>& poll) {
+void ExpectEveryInstanceAsServed(
+    SimInterop& test, const std::string& order,
+    const std::function<TProgramResult(std::vector<std::string>)>& poll) {
   for (int meter = 1; meter <= 5; ++meter) {
     for (bool float32 : {false, true}) {
       SCOPED_TRACE("meter " + std::to_string(meter) + (float32 ? " float32" : ""));
@@ -184,15 +188,14 @@ TEST_P(PollerReadsWhatWasServed, EveryInstanceInBothLayoutsOverThePseudoTerminal
   // Both ends with frames ended by their length (the serial poller's own interop test
   // covers the silence).
   StartSim({"--clock", CLOCK, "--byte-order", order, "--meters", "1,2,4,5", "--fast-framing"});
-  const std::vector<std::string> serial{"--serial", PtyPath(), "--baud", "115200", "--parity",
-                                        "none", "--slave", "1", "--fast-framing"};
-  ExpectEveryInstanceAsServed(*this, order, [&](std::vector<std::string> options) {
-    return PollOver(serial, options);
-  });
+  const std::vector<std::string> serial{"--serial", PtyPath(),  "--baud",
+                                        "115200",   "--parity", "none",
+                                        "--slave",  "1",        "--fast-framing"};
+  ExpectEveryInstanceAsServed(
+      *this, order, [&](std::vector<std::string> options) { return PollOver(serial, options); });
 }
 
-INSTANTIATE_TEST_SUITE_P(AllByteOrders, PollerReadsWhatWasServed,
-                         ::testing::ValuesIn(BYTE_ORDERS));
+INSTANTIATE_TEST_SUITE_P(AllByteOrders, PollerReadsWhatWasServed, ::testing::ValuesIn(BYTE_ORDERS));
 
 TEST_F(SimInterop, PollerReadsTheQvztMap) {
   ASSERT_TRUE(HasProgram(POLL)) << "kq517poll was not built";
@@ -263,8 +266,8 @@ void ExpectMbpollReadsWhatWasServed(SimInterop& test, const std::vector<std::str
     return RunProgram(argv, "/");
   };
   for (bool float32 : {false, true}) {
-    std::vector<std::string> dumpOptions{"--meter", "2", "--byte-order", "2-3-0-1", "--clock",
-                                         CLOCK};
+    std::vector<std::string> dumpOptions{"--meter", "2",       "--byte-order",
+                                         "2-3-0-1", "--clock", CLOCK};
     if (float32) dumpOptions.push_back("--float32");
     const Table served = test.Dump(dumpOptions);
     const unsigned base = float32 ? 1200 : 1000;
@@ -355,10 +358,17 @@ TEST_F(SimInterop, SurvivesMisbehavingClientsWithoutGrowing) {
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i] < 0) continue;
       switch (i % 4) {
-        case 0: break;                                                     // silent
-        case 1: ::send(fds[i], request, 5, MSG_NOSIGNAL); break;           // half a frame
-        case 2: ::send(fds[i], request, sizeof request, MSG_NOSIGNAL); break;  // never reads
-        case 3: ::send(fds[i], garbage, sizeof garbage, MSG_NOSIGNAL); break;  // not Modbus
+        case 0:
+          break;  // silent
+        case 1:
+          ::send(fds[i], request, 5, MSG_NOSIGNAL);
+          break;  // half a frame
+        case 2:
+          ::send(fds[i], request, sizeof request, MSG_NOSIGNAL);
+          break;  // never reads
+        case 3:
+          ::send(fds[i], garbage, sizeof garbage, MSG_NOSIGNAL);
+          break;  // not Modbus
       }
     }
     for (int fd : fds) {
@@ -433,9 +443,7 @@ TEST_F(SimInterop, TellsTheUserWhatIsWrong) {
 
   const fs::path folder = fs::temp_directory_path() / ("kq517sim_test_" + std::to_string(getpid()));
   fs::create_directories(folder);
-  {
-    std::ofstream(folder / "bad.cfg") << "1-0:1.8.0|X|energia\n";
-  }
+  { std::ofstream(folder / "bad.cfg") << "1-0:1.8.0|X|energia\n"; }
   const TProgramResult invalid = RunProgram({SIM, "--map", "bad.cfg"}, folder.string());
   EXPECT_EQ(invalid.exitStatus, 1);
   EXPECT_NE(invalid.err.find("File di configurazione non valido"), std::string::npos);

@@ -2,15 +2,12 @@
 // misbehave. The server runs on the test's own thread: each test pumps it
 // with ServeOnce while it plays the clients, so nothing races.
 
-#include "ModbusTcpFrontEnd.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +15,8 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#include "ModbusTcpFrontEnd.h"
 
 namespace {
 
@@ -34,9 +33,12 @@ std::size_t EchoHandler(const TTcpRequest& r, std::span<std::uint8_t> reply) {
 
 Bytes Frame(std::uint16_t tid, std::uint8_t unit, const Bytes& pdu, std::uint16_t protocol = 0) {
   const auto length = static_cast<std::uint16_t>(pdu.size() + 1);
-  Bytes f{static_cast<std::uint8_t>(tid >> 8),      static_cast<std::uint8_t>(tid),
-          static_cast<std::uint8_t>(protocol >> 8), static_cast<std::uint8_t>(protocol),
-          static_cast<std::uint8_t>(length >> 8),   static_cast<std::uint8_t>(length),
+  Bytes f{static_cast<std::uint8_t>(tid >> 8),
+          static_cast<std::uint8_t>(tid),
+          static_cast<std::uint8_t>(protocol >> 8),
+          static_cast<std::uint8_t>(protocol),
+          static_cast<std::uint8_t>(length >> 8),
+          static_cast<std::uint8_t>(length),
           unit};
   f.insert(f.end(), pdu.begin(), pdu.end());
   return f;
@@ -158,10 +160,10 @@ TEST_F(TcpFrontEnd, FramesSplitAnywhereOrSentTogetherAreAllAnswered) {
 TEST_F(TcpFrontEnd, HeadersThatAreNotModbusCloseOnlyThatConnection) {
   Start();
   Client good(Port());
-  for (const Bytes& bad : {Frame(1, 0, {3, 0, 0, 0, 1}, /*protocol=*/1),
-                           Bytes{0, 1, 0, 0, 0, 0, 0},       // length 0
-                           Bytes{0, 1, 0, 0, 0, 1, 0},       // length 1: no function code
-                           Bytes{0, 1, 0, 0, 0x01, 0x2C, 0}}) {  // length 300
+  for (const Bytes& bad :
+       {Frame(1, 0, {3, 0, 0, 0, 1}, /*protocol=*/1), Bytes{0, 1, 0, 0, 0, 0, 0},  // length 0
+        Bytes{0, 1, 0, 0, 0, 1, 0},           // length 1: no function code
+        Bytes{0, 1, 0, 0, 0x01, 0x2C, 0}}) {  // length 300
     Client c(Port());
     c.Send(bad);
     PumpUntilClosed(c);
@@ -208,10 +210,21 @@ TEST_F(TcpFrontEnd, ClientsThatVanishAreForgotten) {
       Client& c = *clients[static_cast<std::size_t>(i)];
       const Bytes f = Frame(static_cast<std::uint16_t>(i), 0, {3, 0, 0, 0, 1});
       switch (i % 4) {
-        case 0: c.Close(); break;                          // connects and vanishes
-        case 1: c.Send(f); c.Close(); break;               // asks and does not wait
-        case 2: c.Send(Bytes(f.begin(), f.begin() + 3)); c.Abort(); break;  // half frame, reset
-        case 3: c.Send(f); c.Abort(); break;
+        case 0:
+          c.Close();
+          break;  // connects and vanishes
+        case 1:
+          c.Send(f);
+          c.Close();
+          break;  // asks and does not wait
+        case 2:
+          c.Send(Bytes(f.begin(), f.begin() + 3));
+          c.Abort();
+          break;  // half frame, reset
+        case 3:
+          c.Send(f);
+          c.Abort();
+          break;
       }
     }
   }
@@ -307,8 +320,7 @@ TEST_F(TcpFrontEnd, ListensOnLoopbackOnlyAndSaysWhyNot) {
     second.Listen();
     FAIL() << "a second server on the same port";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(Port())),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(Port())), std::string::npos)
         << e.what();
   }
 }

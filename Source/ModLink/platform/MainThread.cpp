@@ -160,7 +160,9 @@ TMainThread& MainThread() {
   return DefaultMainThread();
 }
 
-void InstallMainThread(TMainThread* Thread) { GInstalledMainThread.store(Thread); }
+void InstallMainThread(TMainThread* Thread) {
+  GInstalledMainThread.store(Thread);
+}
 
 void SetApplicationExceptionHandler(TApplicationExceptionHandler Handler) {
   std::lock_guard Guard(GHandlerLock);

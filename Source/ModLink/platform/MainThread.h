@@ -14,7 +14,7 @@
 #include <thread>
 
 class TMainThread {
-public:
+ public:
   virtual ~TMainThread() = default;
   // Any thread; never blocks.
   virtual void Post(std::function<void()> Fn) = 0;
@@ -30,7 +30,7 @@ public:
 // The default implementation: a locked queue that the owning thread drains.
 // Tests and command-line tools use it; the GUI installs its own.
 class TQueuedMainThread : public TMainThread {
-public:
+ public:
   // The constructing thread is the main thread.
   TQueuedMainThread();
   ~TQueuedMainThread() override;
@@ -44,12 +44,13 @@ public:
   int ProcessMessages();
   // Processes calls as they come until Predicate holds or Timeout passes;
   // returns the last value of Predicate.
-  bool ProcessMessagesUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout);
+  bool ProcessMessagesUntil(const std::function<bool()>& Predicate,
+                            std::chrono::milliseconds Timeout);
   // Calls posted but not yet run.
   std::size_t PendingCount() const;
   void SetOwnerThread(std::thread::id Id);
 
-private:
+ private:
   struct TSyncCall;
   struct TItem {
     std::function<void()> Fn;         // a posted call

@@ -7,7 +7,7 @@
 #include "NativeHandle.h"
 
 class TOsEvent {
-public:
+ public:
   // Raises std::system_error when the system refuses the event.
   explicit TOsEvent(bool ManualReset = false);
   ~TOsEvent();
@@ -28,7 +28,7 @@ public:
 
   static constexpr std::uint32_t InfiniteTimeout = 0xFFFFFFFF;
 
-private:
+ private:
   TNativeHandle FHandle;
   bool FManualReset;
 };

@@ -16,9 +16,9 @@ class TOsEvent;
 
 struct TLineSettings {
   std::uint32_t BaudRate = 19200;
-  int DataBits = 8;            // 7 or 8
-  char Parity = 'E';           // 'N', 'O' or 'E'
-  int StopBits = 1;            // 1 or 2
+  int DataBits = 8;   // 7 or 8
+  char Parity = 'E';  // 'N', 'O' or 'E'
+  int StopBits = 1;   // 1 or 2
   bool RtsCtsFlowControl = false;
   // Only where SupportsDtrDsrFlowControl() holds.
   bool DtrDsrFlowControl = false;
@@ -31,7 +31,7 @@ struct TLineSettings {
 enum class TWaitResult { DataReady, Broken, TimedOut };
 
 class TSerialDevice {
-public:
+ public:
   TSerialDevice() = default;
   virtual ~TSerialDevice();
   TSerialDevice(const TSerialDevice&) = delete;
@@ -82,14 +82,14 @@ public:
   // instead of data that never comes.
   TWaitResult WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs);
 
-private:
+ private:
   [[noreturn]] void Fail(const char* What) const;
 
   TNativeHandle FHandle = InvalidNativeHandle;
   bool FOwned = false;
   std::string FName;
   std::uint32_t FCharacterTimeUs = 1042;  // one character at the programmed rate (9600 8E1)
-  mutable bool FHasLineStatus = true;      // the device tells when its last character has left
+  mutable bool FHasLineStatus = true;     // the device tells when its last character has left
   // What an implementation keeps between calls (Windows: the read in flight).
   struct TPlatformState;
   TPlatformState* FState = nullptr;

@@ -24,7 +24,9 @@ std::string FindMapFile(const std::string& Name, const fs::path& ProgramPath) {
   return Name;
 }
 
-fs::path ThisProgram() { return fs::path(ProgramFileName()); }
+fs::path ThisProgram() {
+  return fs::path(ProgramFileName());
+}
 
 std::string DescribeMapFileFolders(const fs::path& ProgramPath) {
   std::string text;

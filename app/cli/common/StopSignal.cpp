@@ -5,11 +5,17 @@
 #include "platform/ProcessSignals.h"
 #include "platform/Sockets.h"
 
-TStopSignal::TStopSignal() { InstallStopHandler(FChannel); }
+TStopSignal::TStopSignal() {
+  InstallStopHandler(FChannel);
+}
 
-TStopSignal::~TStopSignal() { RemoveStopHandler(); }
+TStopSignal::~TStopSignal() {
+  RemoveStopHandler();
+}
 
-bool TStopSignal::Requested() const { return WaitFor(std::chrono::milliseconds(0)); }
+bool TStopSignal::Requested() const {
+  return WaitFor(std::chrono::milliseconds(0));
+}
 
 bool TStopSignal::WaitFor(std::chrono::milliseconds Time) const {
   const auto deadline = std::chrono::steady_clock::now() + Time;

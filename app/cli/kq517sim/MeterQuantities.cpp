@@ -53,7 +53,9 @@ double Voltage(int instance, int phase, double s) {
 double Current(int instance, int phase, double s) {
   return 6.0 + instance + 3.0 * Wave(s, 83.0, phase / 5.0);
 }
-double PowerFactor(double s) { return 0.95 + 0.03 * Wave(s, 131.0, 0.0); }
+double PowerFactor(double s) {
+  return 0.95 + 0.03 * Wave(s, 131.0, 0.0);
+}
 
 // Sum over the three phases (phase 0) or one phase of a power derived from
 // voltage, current and power factor.
@@ -87,7 +89,7 @@ double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t)
       // Energy registers: a base of their own that grows at about the rate the
       // simulated load draws (5 to 10 kW), so the last digit moves every few seconds.
       const double base = 10000.0 * instance + 700.0 * quantity + SteadyNumber(obis) +
-                         (SteadyNumber(obis) % 97) / 100.0;
+                          (SteadyNumber(obis) % 97) / 100.0;
       const double ratePerHour = 4.0 + instance + 0.25 * quantity;
       return base + ratePerHour * t.elapsed / 3600.0;
     }
@@ -97,14 +99,22 @@ double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t)
     case 5:
     case 7:
       switch (quantity) {
-        case 12: return Voltage(instance, phase == 0 ? 1 : phase, s);
-        case 11: return PhaseSum(phase, [&](int p) { return Current(instance, p, s); });
-        case 1: return PhaseSum(phase, [&](int p) { return kva(p) * pf; });
-        case 3: return PhaseSum(phase, [&](int p) { return kva(p) * sinPhi; });
-        case 9: return PhaseSum(phase, kva);
-        case 13: return pf;
-        case 14: return 50.0 + 0.05 * Wave(s, 29.0, 0.0);
-        default: return 0.0;  // exported powers: this meter only imports
+        case 12:
+          return Voltage(instance, phase == 0 ? 1 : phase, s);
+        case 11:
+          return PhaseSum(phase, [&](int p) { return Current(instance, p, s); });
+        case 1:
+          return PhaseSum(phase, [&](int p) { return kva(p) * pf; });
+        case 3:
+          return PhaseSum(phase, [&](int p) { return kva(p) * sinPhi; });
+        case 9:
+          return PhaseSum(phase, kva);
+        case 13:
+          return pf;
+        case 14:
+          return 50.0 + 0.05 * Wave(s, 29.0, 0.0);
+        default:
+          return 0.0;  // exported powers: this meter only imports
       }
     default:  // event counters and the like
       return SteadyNumber(obis) % 20 + instance;

@@ -3,9 +3,9 @@
 // near 230 V, currents, powers that follow them, a mains frequency near 50 Hz,
 // and energy registers that grow while the simulator runs.
 
-#include "SimClock.h"
-
 #include <string_view>
+
+#include "SimClock.h"
 
 // Reading of the quantity named by `obis` on meter instance 1..5 at time `t`,
 // in the unit a meter shows (V, A, kW, kvar, kVA, Hz, kWh, kvarh). Codes the simulator

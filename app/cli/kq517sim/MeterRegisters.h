@@ -3,11 +3,11 @@
 // current time, re-rendered when the clock has moved on to another second so
 // that all registers of one second belong together.
 
-#include "SimClock.h"
-#include "SimulatedMeter.h"
-
 #include <cstdint>
 #include <optional>
+
+#include "SimClock.h"
+#include "SimulatedMeter.h"
 
 class TMeterRegisters {
  public:

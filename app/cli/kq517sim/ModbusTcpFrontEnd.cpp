@@ -13,7 +13,9 @@ constexpr std::size_t HEADER_SIZE = 7;  // transaction id, protocol id, length, 
 constexpr unsigned MIN_LENGTH = 2;      // unit id and function code
 constexpr unsigned MAX_LENGTH = 254;    // unit id and a 253-byte PDU
 
-unsigned WordAt(const std::uint8_t* p) { return static_cast<unsigned>(p[0] << 8 | p[1]); }
+unsigned WordAt(const std::uint8_t* p) {
+  return static_cast<unsigned>(p[0] << 8 | p[1]);
+}
 
 }  // namespace
 
@@ -150,16 +152,16 @@ void TModbusTcpFrontEnd::ProcessFrames(TClient& client) {
     }
     const std::size_t frameSize = 6 + length;
     if (client.inUsed - at < frameSize) break;
-    const TTcpRequest request{client.peer, static_cast<std::uint16_t>(WordAt(header)),
-                              header[6],
+    const TTcpRequest request{client.peer, static_cast<std::uint16_t>(WordAt(header)), header[6],
                               std::span<const std::uint8_t>(header + HEADER_SIZE, length - 1)};
     // The reply is written in place behind its header; the buffer keeps its
     // capacity between requests.
     const std::size_t replyAt = client.out.size();
     client.out.resize(replyAt + HEADER_SIZE + MaxPduSize);
-    const std::size_t replySize =
-        std::min(FHandler(request, std::span<std::uint8_t>(client.out.data() + replyAt + HEADER_SIZE, MaxPduSize)),
-                 MaxPduSize);
+    const std::size_t replySize = std::min(
+        FHandler(request,
+                 std::span<std::uint8_t>(client.out.data() + replyAt + HEADER_SIZE, MaxPduSize)),
+        MaxPduSize);
     if (replySize > 0) {
       const std::size_t replyLength = replySize + 1;
       std::uint8_t* replyHeader = client.out.data() + replyAt;

@@ -1,12 +1,11 @@
 #pragma once
 // A small Modbus TCP server: one listening socket on a loopback address, any
 // number of clients up to a limit, everything driven by one wait (poll, or
-// WSAPoll on Windows) on the calling thread. It cuts the byte stream into Modbus TCP frames (7-byte header, then
-// the request PDU), hands each PDU to a handler and sends back what the
-// handler answers under the request's header. Memory stays bounded: one frame
-// of input per client, a capped backlog of unsent replies (a client that does
-// not read its replies is not read from either), and a capped client count: a
-// connection beyond it closes the one that has been idle longest.
+// WSAPoll on Windows) on the calling thread. It cuts the byte stream into Modbus TCP frames (7-byte
+// header, then the request PDU), hands each PDU to a handler and sends back what the handler
+// answers under the request's header. Memory stays bounded: one frame of input per client, a capped
+// backlog of unsent replies (a client that does not read its replies is not read from either), and
+// a capped client count: a connection beyond it closes the one that has been idle longest.
 
 #include <chrono>
 #include <cstddef>

@@ -29,7 +29,9 @@ void TPollableMainThread::Enqueue(TItem Item) {
   FWake.Signal();
 }
 
-void TPollableMainThread::Post(std::function<void()> Fn) { Enqueue(TItem{std::move(Fn), nullptr}); }
+void TPollableMainThread::Post(std::function<void()> Fn) {
+  Enqueue(TItem{std::move(Fn), nullptr});
+}
 
 void TPollableMainThread::Synchronize(std::function<void()> Fn) {
   if (IsMainThread()) {

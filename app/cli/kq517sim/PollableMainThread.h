@@ -4,9 +4,6 @@
 // or a socket on Windows) becomes readable so that the loop wakes at once and
 // runs them.
 
-#include "platform/MainThread.h"
-#include "platform/WakeChannel.h"
-
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -14,6 +11,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/MainThread.h"
+#include "platform/WakeChannel.h"
 
 class TPollableMainThread : public TMainThread {
  public:

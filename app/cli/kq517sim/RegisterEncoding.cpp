@@ -12,20 +12,23 @@ constexpr std::array<std::uint8_t, 2> SOURCE_2[BYTE_SEQUENCE_COUNT] = {
     {1, 0}, {0, 1}, {0, 1}, {1, 0}};
 constexpr std::array<std::uint8_t, 4> SOURCE_4[BYTE_SEQUENCE_COUNT] = {
     {1, 0, 3, 2}, {0, 1, 2, 3}, {2, 3, 0, 1}, {3, 2, 1, 0}};
-constexpr std::array<std::uint8_t, 8> SOURCE_8[BYTE_SEQUENCE_COUNT] = {
-    {1, 0, 3, 2, 5, 4, 7, 6},
-    {0, 1, 2, 3, 4, 5, 6, 7},
-    {6, 7, 4, 5, 2, 3, 0, 1},
-    {7, 6, 5, 4, 3, 2, 1, 0}};
+constexpr std::array<std::uint8_t, 8> SOURCE_8[BYTE_SEQUENCE_COUNT] = {{1, 0, 3, 2, 5, 4, 7, 6},
+                                                                       {0, 1, 2, 3, 4, 5, 6, 7},
+                                                                       {6, 7, 4, 5, 2, 3, 0, 1},
+                                                                       {7, 6, 5, 4, 3, 2, 1, 0}};
 
 const std::uint8_t* SourceTable(EByteSequence sequence, std::size_t size) {
   const int s = static_cast<int>(sequence);
   if (s < 0 || s >= BYTE_SEQUENCE_COUNT) return nullptr;
   switch (size) {
-    case 2: return SOURCE_2[s].data();
-    case 4: return SOURCE_4[s].data();
-    case 8: return SOURCE_8[s].data();
-    default: return nullptr;
+    case 2:
+      return SOURCE_2[s].data();
+    case 4:
+      return SOURCE_4[s].data();
+    case 8:
+      return SOURCE_8[s].data();
+    default:
+      return nullptr;
   }
 }
 

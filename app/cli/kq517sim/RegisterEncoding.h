@@ -2,11 +2,11 @@
 // Laying typed values out as register words the way a meter does: the inverse
 // of the decoding the tool applies, for each of the four byte sequences.
 
-#include "RegisterTypes.h"
-
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "RegisterTypes.h"
 
 // Value bytes D[0..n-1] (least significant first, n = 2, 4 or 8) laid out as
 // n/2 register words under `sequence`: the words a reader decoding with the

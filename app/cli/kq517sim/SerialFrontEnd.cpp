@@ -1,10 +1,10 @@
 #include "SerialFrontEnd.h"
 
-#include "ModLinkError.h"
-#include "RequestLog.h"
-
 #include <cstring>
 #include <stdexcept>
+
+#include "ModLinkError.h"
+#include "RequestLog.h"
 
 namespace {
 
@@ -17,9 +17,12 @@ TBaudRate BaudRateOf(std::uint32_t rate) {
 
 TParityScheme ParityOf(char parity) {
   switch (parity) {
-    case 'E': return psEven;
-    case 'O': return psOdd;
-    default: return psNone;
+    case 'E':
+      return psEven;
+    case 'O':
+      return psOdd;
+    default:
+      return psNone;
   }
 }
 
@@ -40,7 +43,9 @@ TSerialFrontEnd::~TSerialFrontEnd() {
   }
 }
 
-std::string TSerialFrontEnd::Framing() const { return FSettings.ascii ? "ASCII" : "RTU"; }
+std::string TSerialFrontEnd::Framing() const {
+  return FSettings.ascii ? "ASCII" : "RTU";
+}
 
 void TSerialFrontEnd::Open() {
   const bool pty = FSettings.port.empty();
@@ -94,8 +99,7 @@ void TSerialFrontEnd::Close() {
 
 std::vector<std::uint8_t> TSerialFrontEnd::PduOfRawFrame(const TFrameData& raw) const {
   TModbusBuffer frame(FConnection.DetermineMaximumFrameSize());
-  if (raw.empty() ||
-      !FConnection.DecodeFrame(raw.data(), frame, static_cast<int>(raw.size()))) {
+  if (raw.empty() || !FConnection.DecodeFrame(raw.data(), frame, static_cast<int>(raw.size()))) {
     return {};
   }
   const int start = FConnection.DetermineHeaderSize();

@@ -5,17 +5,17 @@
 // open by its path. The same server also answers the TCP front end's requests, so
 // both paths follow one set of request rules.
 
-#include "MeterRegisters.h"
-#include "MeterServer.h"
-#include "ModbusConnection.h"
-#include "platform/PseudoTerminal.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "MeterRegisters.h"
+#include "MeterServer.h"
+#include "ModbusConnection.h"
+#include "platform/PseudoTerminal.h"
 
 struct TSerialSettings {
   std::string port;  // empty: a new pseudo-terminal

@@ -20,8 +20,7 @@ std::string CsvField(const std::string& text) {
 void WriteServedCsv(std::ostream& out, const std::vector<TServedEntry>& entries, bool float32) {
   out << "address,type,obis,value,raw\n";
   for (const auto& e : entries) {
-    out << e.address << ',' << CsvField(DataTypeName(e.type, float32)) << ','
-        << CsvField(e.obis) << ',' << CsvField(e.value) << ',' << ShownRawText(e)
-        << '\n';
+    out << e.address << ',' << CsvField(DataTypeName(e.type, float32)) << ',' << CsvField(e.obis)
+        << ',' << CsvField(e.value) << ',' << ShownRawText(e) << '\n';
   }
 }

@@ -20,11 +20,13 @@ std::int64_t DaysFromCivil(int y, int m, int d) {
 }
 
 double SecondsOf(const TSimTime& t) {
-  return static_cast<double>(DaysFromCivil(t.year, t.month, t.day)) * 86400.0 +
-         t.hour * 3600.0 + t.minute * 60.0 + t.second;
+  return static_cast<double>(DaysFromCivil(t.year, t.month, t.day)) * 86400.0 + t.hour * 3600.0 +
+         t.minute * 60.0 + t.second;
 }
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
   static constexpr int DAYS[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -76,8 +78,8 @@ std::optional<TSimTime> ParseSimTime(std::string_view text) {
   TSimTime t;
   char separator = 0;
   int consumed = 0;
-  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &t.year, &t.month, &t.day,
-                  &separator, &t.hour, &t.minute, &t.second, &consumed) != 7 ||
+  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &t.year, &t.month, &t.day, &separator,
+                  &t.hour, &t.minute, &t.second, &consumed) != 7 ||
       static_cast<std::size_t>(consumed) != s.size()) {
     return std::nullopt;
   }

@@ -1,13 +1,13 @@
 #include "SimulatedMeter.h"
 
-#include "MeterQuantities.h"
-#include "RegisterEncoding.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
+
+#include "MeterQuantities.h"
+#include "RegisterEncoding.h"
 
 namespace {
 
@@ -15,7 +15,9 @@ constexpr std::uint16_t OFF_WORD = 0xFFFF;
 
 // Values are kept to two decimals so that the text a reader shows does not
 // depend on how it rounds a value that lies half-way.
-double TwoDecimals(double value) { return std::round(value * 100.0) / 100.0; }
+double TwoDecimals(double value) {
+  return std::round(value * 100.0) / 100.0;
+}
 
 std::string PaddedNumber(int value, int digits) {
   char text[16];
@@ -24,8 +26,7 @@ std::string PaddedNumber(int value, int digits) {
 }
 
 std::string DateString(const TSimTime& t) {
-  return PaddedNumber(t.day, 2) + "/" + PaddedNumber(t.month, 2) + "/" +
-         PaddedNumber(t.year, 4);
+  return PaddedNumber(t.day, 2) + "/" + PaddedNumber(t.month, 2) + "/" + PaddedNumber(t.year, 4);
 }
 
 std::string TimeString(const TSimTime& t) {
@@ -33,7 +34,9 @@ std::string TimeString(const TSimTime& t) {
          PaddedNumber(t.second, 2);
 }
 
-std::uint16_t Field(int value) { return static_cast<std::uint16_t>(value); }
+std::uint16_t Field(int value) {
+  return static_cast<std::uint16_t>(value);
+}
 
 }  // namespace
 
@@ -85,8 +88,8 @@ TSimulatedMeter::TSimulatedMeter(std::vector<TConfigRecord> entries,
                                  const TSimulatedMeterSettings& settings)
     : FEntries(std::move(entries)), FSettings(settings) {
   if (FEntries.empty()) throw std::invalid_argument("the register map has no entries");
-  const int room = FSettings.mapType == mpNormal ? MB_FLOAT32_MAP_ADDRESS
-                                                 : MB_METER_INSTANCE_STRIDE;
+  const int room =
+      FSettings.mapType == mpNormal ? MB_FLOAT32_MAP_ADDRESS : MB_METER_INSTANCE_STRIDE;
   if (SpanOf(false) > room) {
     throw std::invalid_argument("the register map spans " + std::to_string(SpanOf(false)) +
                                 " registers; a meter instance has room for " +
@@ -138,8 +141,8 @@ void TSimulatedMeter::Render(const TSimTime& t, TRegisterBank& bank) const {
   }
 }
 
-TServedEntry TSimulatedMeter::Serve(const TConfigRecord& entry, bool firmwareEntry,
-                                    int instance, bool float32, const TSimTime& t) const {
+TServedEntry TSimulatedMeter::Serve(const TConfigRecord& entry, bool firmwareEntry, int instance,
+                                    bool float32, const TSimTime& t) const {
   TServedEntry out;
   out.type = entry.regType;
   out.obis = entry.obis;
@@ -149,8 +152,8 @@ TServedEntry TSimulatedMeter::Serve(const TConfigRecord& entry, bool firmwareEnt
     return out;
   }
   const EByteSequence seq = FSettings.byteSequence;
-  const double q = firmwareEntry ? FSettings.firmwareVersion
-                                 : SimulatedQuantity(entry.obis, instance, t);
+  const double q =
+      firmwareEntry ? FSettings.firmwareVersion : SimulatedQuantity(entry.obis, instance, t);
   switch (entry.regType) {
     case eWord: {
       const auto v = static_cast<std::uint16_t>(std::clamp(std::lround(q), 0L, 65535L));
@@ -159,9 +162,9 @@ TServedEntry TSimulatedMeter::Serve(const TConfigRecord& entry, bool firmwareEnt
       break;
     }
     case eInteger: {
-      const auto v = static_cast<std::int32_t>(std::clamp<long long>(
-          std::llround(q), std::numeric_limits<std::int32_t>::min(),
-          std::numeric_limits<std::int32_t>::max()));
+      const auto v = static_cast<std::int32_t>(
+          std::clamp<long long>(std::llround(q), std::numeric_limits<std::int32_t>::min(),
+                                std::numeric_limits<std::int32_t>::max()));
       out.words = EncodeInt32(seq, v);
       out.value = std::to_string(v);
       break;

@@ -6,13 +6,13 @@
 // the same registers, all reading 0xFFFF, so its firmware-version word tells
 // the reader that nobody answers.
 
-#include "RegisterTypes.h"
-#include "SimClock.h"
-
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "RegisterTypes.h"
+#include "SimClock.h"
 
 struct TSimulatedMeterSettings {
   EMapType mapType = mpNormal;
@@ -68,8 +68,8 @@ class TSimulatedMeter {
   std::uint16_t BaseOf(int instance, bool float32) const;
 
  private:
-  TServedEntry Serve(const TConfigRecord& entry, bool firmwareEntry, int instance,
-                     bool float32, const TSimTime& t) const;
+  TServedEntry Serve(const TConfigRecord& entry, bool firmwareEntry, int instance, bool float32,
+                     const TSimTime& t) const;
   std::vector<bool> Layouts() const;
 
   std::vector<TConfigRecord> FEntries;

@@ -2,6 +2,11 @@
 // on loopback and over a serial line: a new pseudo-terminal by default, or a
 // named port (on Windows, where there are no pseudo-terminals, only a named one).
 
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
 #include "CommandLine.h"
 #include "MapFileLookup.h"
 #include "MeterRegisters.h"
@@ -15,11 +20,6 @@
 #include "SimulatedMeter.h"
 #include "StopSignal.h"
 #include "platform/ProcessSignals.h"
-
-#include <iostream>
-#include <stdexcept>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -116,23 +116,24 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  TModbusTcpFrontEnd tcp(TcpSettingsOf(o), [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
-    std::size_t size = 0;
-    try {
-      size = serial.AnswerPdu(request.pdu, reply);
-    } catch (const std::exception& e) {
-      std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
-      reply[0] = static_cast<std::uint8_t>(request.pdu[0] | 0x80);
-      reply[1] = 4;  // server failure
-      size = 2;
-    }
-    if (o.verbose) {
-      std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
-                << request.transactionId << ": " << DescribeExchange(request.pdu, reply.first(size))
-                << std::endl;
-    }
-    return size;
-  });
+  TModbusTcpFrontEnd tcp(
+      TcpSettingsOf(o), [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
+        std::size_t size = 0;
+        try {
+          size = serial.AnswerPdu(request.pdu, reply);
+        } catch (const std::exception& e) {
+          std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
+          reply[0] = static_cast<std::uint8_t>(request.pdu[0] | 0x80);
+          reply[1] = 4;  // server failure
+          size = 2;
+        }
+        if (o.verbose) {
+          std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
+                    << request.transactionId << ": "
+                    << DescribeExchange(request.pdu, reply.first(size)) << std::endl;
+        }
+        return size;
+      });
   if (!o.noTcp) {
     tcp.Listen();
     std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
@@ -170,7 +171,8 @@ int main(int argc, char** argv) {
   IgnoreBrokenPipes();
   TSimOptions options;
   const TCommandLine parsed = ParseSimOptions({argv + 1, argv + argc}, options);
-  if (const auto status = FinishCommandLine(parsed, "kq517sim", SimSynopsis(), std::cout, std::cerr))
+  if (const auto status =
+          FinishCommandLine(parsed, "kq517sim", SimSynopsis(), std::cout, std::cerr))
     return *status;
   try {
     TSimulatedMeterSettings settings;
@@ -182,7 +184,8 @@ int main(int argc, char** argv) {
     const TSimClock clock = options.fixedClock ? TSimClock(*options.fixedClock) : TSimClock();
     if (!options.dump) return Serve(options, meter, clock);
     const bool float32 = options.dumpFloat32 && !options.qvzt;
-    WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()), float32);
+    WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()),
+                   float32);
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "kq517sim: " << e.what() << "\n";

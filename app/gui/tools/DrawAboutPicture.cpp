@@ -20,7 +20,10 @@ void DrawBackdrop(QPainter& p) {
     QPainterPath path;
     for (int x = 0; x <= 456; ++x) {
       const double y = 250 + (wave == 0 ? 18.0 : 10.0) * std::sin((x + wave * 30) / 30.0);
-      if (x == 0) path.moveTo(x, y); else path.lineTo(x, y);
+      if (x == 0)
+        path.moveTo(x, y);
+      else
+        path.lineTo(x, y);
     }
     p.setPen(QPen(wave == 0 ? QColor(200, 220, 240) : QColor(240, 215, 200), 2));
     p.drawPath(path);

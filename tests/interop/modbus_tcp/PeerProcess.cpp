@@ -1,14 +1,14 @@
 #include "PeerProcess.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 extern char** environ;
 
@@ -57,8 +57,10 @@ TPeerProcess::TPeerProcess(const std::vector<std::string>& Argv,
   ::close(out[0]);
   if (FFailure.empty()) {
     const long port = std::strtol(line.c_str(), nullptr, 10);
-    if (port > 0 && port < 65536) FPort = static_cast<uint16_t>(port);
-    else FFailure = Argv[0] + " announced no port: " + line;
+    if (port > 0 && port < 65536)
+      FPort = static_cast<uint16_t>(port);
+    else
+      FFailure = Argv[0] + " announced no port: " + line;
   }
 }
 

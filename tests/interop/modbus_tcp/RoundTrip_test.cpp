@@ -2,19 +2,18 @@
 // servers on loopback: pymodbus and a libmodbus server of the test tree.
 // Both serve the same data (see libmodbus_server.cpp).
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "IdModBusClient.h"
 #include "PeerProcess.h"
@@ -28,10 +27,12 @@ struct PeerKind {
   std::string Name;
 };
 
-void PrintTo(const PeerKind& Kind, std::ostream* Out) { *Out << Kind.Name; }
+void PrintTo(const PeerKind& Kind, std::ostream* Out) {
+  *Out << Kind.Name;
+}
 
 class RoundTrip : public testing::TestWithParam<PeerKind> {
-protected:
+ protected:
   void SetUp() override {
     std::vector<std::string>& argv = Argv;
     if (GetParam().Name == "pymodbus") {
@@ -168,7 +169,8 @@ TEST_P(RoundTrip, AutoConnectUsesAFreshConnectionPerRequest) {
   Client.Disconnect();
   Client.SetAutoConnect(true);
   for (uint16_t i = 0; i < 5; ++i) {
-    EXPECT_TRUE(Client.WriteRegister(static_cast<uint16_t>(300 + i), static_cast<uint16_t>(i * 11)));
+    EXPECT_TRUE(
+        Client.WriteRegister(static_cast<uint16_t>(300 + i), static_cast<uint16_t>(i * 11)));
     EXPECT_FALSE(Client.Connected());
   }
   std::vector<uint16_t> values;

@@ -10,17 +10,15 @@
 // exception "illegal data address" (2).
 
 #include <modbus/modbus.h>
-
-#include <cstdio>
-#include <vector>
-
-#include <csignal>
-
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <vector>
 
 int main() {
   // End with the starter; had it already gone, the parent is now someone else.
@@ -66,8 +64,10 @@ int main() {
     if (select(highest + 1, &readable, nullptr, nullptr, nullptr) < 0) continue;
     if (FD_ISSET(listener, &readable)) {
       const int c = accept(listener, nullptr, nullptr);
-      if (c >= 0 && c < FD_SETSIZE) clients.push_back(c);
-      else if (c >= 0) close(c);
+      if (c >= 0 && c < FD_SETSIZE)
+        clients.push_back(c);
+      else if (c >= 0)
+        close(c);
     }
     for (std::size_t i = 0; i < clients.size();) {
       const int c = clients[i];

@@ -1,8 +1,8 @@
 // The serial client against independent slaves over a pty bridge: pymodbus in RTU and in
 // ASCII, and libmodbus in RTU. Every request the peer supports round-trips; the ones it does
 // not support come back as exception replies.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -63,7 +63,9 @@ class TChildProcess {
   pid_t FPid = -1;
 };
 
-bool PymodbusAvailable() { return kq_peer::PythonImports(PYTHON3, "pymodbus.server, serial"); }
+bool PymodbusAvailable() {
+  return kq_peer::PythonImports(PYTHON3, "pymodbus.server, serial");
+}
 
 // What each peer answers beyond the common read and write requests.
 struct TPeerAbilities {
@@ -83,7 +85,9 @@ class ClientInterop : public ::testing::Test {
     Connection.SetReceiveTimeout(1000);
     Client.SetConnection(&Connection);
     Client.SetServerAddress(Unit);
-    Client.OnTransactionProcessed = [this](auto&, const TTransactionInfo& I, auto, auto) { Last = I; };
+    Client.OnTransactionProcessed = [this](auto&, const TTransactionInfo& I, auto, auto) {
+      Last = I;
+    };
     Connection.Open();
   }
   void TearDown() override {
@@ -106,7 +110,9 @@ class ClientInterop : public ::testing::Test {
   }
   TRegValues ReadRegisters(std::uint16_t Start, std::uint16_t Count) {
     TRegValues Values;
-    Client.OnHoldingRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) { Values = V; };
+    Client.OnHoldingRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) {
+      Values = V;
+    };
     EXPECT_EQ(Run([&] { Client.ReadHoldingRegisters(Start, Count); }).Reply, srNormalReply);
     Client.OnHoldingRegistersRead = nullptr;
     return Values;
@@ -127,14 +133,18 @@ class ClientInterop : public ::testing::Test {
     for (int i = 1; i <= 20; ++i) Expected.push_back(i % 3 == 0);
     EXPECT_EQ(ReadCoils(1, 20), Expected);
     TBitValues Inputs;
-    Client.OnDiscreteInputsRead = [&](auto&, auto&, auto, auto, const TBitValues& V) { Inputs = V; };
+    Client.OnDiscreteInputsRead = [&](auto&, auto&, auto, auto, const TBitValues& V) {
+      Inputs = V;
+    };
     EXPECT_EQ(Run([&] { Client.ReadDiscreteInputs(1, 20); }).Reply, srNormalReply);
     EXPECT_EQ(Inputs, Expected);
     const TRegValues Holding = ReadRegisters(10, 125);
     ASSERT_EQ(Holding.size(), 125u);
     for (int i = 0; i < 125; ++i) EXPECT_EQ(Holding[static_cast<std::size_t>(i)], 3 * (10 + i) + 1);
     TRegValues InputRegs;
-    Client.OnInputRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) { InputRegs = V; };
+    Client.OnInputRegistersRead = [&](auto&, auto&, auto, auto, const TRegValues& V) {
+      InputRegs = V;
+    };
     EXPECT_EQ(Run([&] { Client.ReadInputRegisters(5, 3); }).Reply, srNormalReply);
     EXPECT_EQ(InputRegs, (TRegValues{1005, 1006, 1007}));
 
@@ -146,20 +156,29 @@ class ClientInterop : public ::testing::Test {
     const TBitValues Bits = {true, true, false, true, false, false, false, true, true};
     EXPECT_EQ(Run([&] { Client.WriteMultipleCoils(200, Bits); }).Reply, srNormalReply);
     EXPECT_EQ(ReadCoils(200, 9), Bits);
-    EXPECT_EQ(Run([&] { Client.WriteMultipleRegisters(300, {1, 2, 0xFFFF}); }).Reply, srNormalReply);
+    EXPECT_EQ(Run([&] {
+                Client.WriteMultipleRegisters(300, {1, 2, 0xFFFF});
+              }).Reply,
+              srNormalReply);
     EXPECT_EQ(ReadRegisters(300, 3), (TRegValues{1, 2, 0xFFFF}));
-    EXPECT_EQ(Run([&] { Client.MaskWriteSingleRegister(400, 0x00F2, 0x0025); }).Reply, srNormalReply);
-    EXPECT_EQ(ReadRegisters(400, 1), TRegValues{0x00B5});  // (0x04B1 AND 0xF2) OR (0x25 AND NOT 0xF2)
+    EXPECT_EQ(Run([&] { Client.MaskWriteSingleRegister(400, 0x00F2, 0x0025); }).Reply,
+              srNormalReply);
+    EXPECT_EQ(ReadRegisters(400, 1),
+              TRegValues{0x00B5});  // (0x04B1 AND 0xF2) OR (0x25 AND NOT 0xF2)
     TRegValues ReadBack;
-    Client.OnMultipleRegistersReadWrite = [&](auto&, auto&, auto, auto, const TRegValues& R, auto, auto, auto&) {
-      ReadBack = R;
-    };
-    EXPECT_EQ(Run([&] { Client.ReadWriteMultipleRegisters(500, 3, 600, {7, 8}); }).Reply, srNormalReply);
+    Client.OnMultipleRegistersReadWrite = [&](auto&, auto&, auto, auto, const TRegValues& R, auto,
+                                              auto, auto&) { ReadBack = R; };
+    EXPECT_EQ(Run([&] {
+                Client.ReadWriteMultipleRegisters(500, 3, 600, {7, 8});
+              }).Reply,
+              srNormalReply);
     EXPECT_EQ(ReadBack, (TRegValues{1501, 1504, 1507}));
     EXPECT_EQ(ReadRegisters(600, 2), (TRegValues{7, 8}));
 
     std::int32_t IdBytes = 0;
-    Client.OnServerIdentificationReport = [&](auto&, auto&, std::int32_t Count, auto&) { IdBytes = Count; };
+    Client.OnServerIdentificationReport = [&](auto&, auto&, std::int32_t Count, auto&) {
+      IdBytes = Count;
+    };
     EXPECT_EQ(Run([&] { Client.ReportServerID(); }).Reply, srNormalReply);
     EXPECT_GT(IdBytes, 0);
 
@@ -170,7 +189,9 @@ class ClientInterop : public ::testing::Test {
       Records.Add(4, 7, TRegValues{0x06AF, 0x04BE});
       Records.Add(3, 9, TRegValues{0x1234});
       int Written = 0;
-      Client.OnFileRecordWrite = [&](auto&, auto&, const TModbusFileRecordList& L) { Written = L.Count(); };
+      Client.OnFileRecordWrite = [&](auto&, auto&, const TModbusFileRecordList& L) {
+        Written = L.Count();
+      };
       EXPECT_EQ(Run([&] { Client.WriteFileRecord(Records); }).Reply, srNormalReply);
       EXPECT_EQ(Written, 2);
       EXPECT_EQ(Run([&] { Client.ReadFileRecord(Records); }).Reply, srUnmatchedReply);
@@ -196,15 +217,19 @@ class ClientInterop : public ::testing::Test {
 };
 
 TEST_F(ClientInterop, PymodbusRtu) {
-  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
-  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "rtu", std::to_string(Unit)});
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
+                  "python3-pymodbus python3-serial python3-serial-asyncio");
+  TChildProcess Peer(
+      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "rtu", std::to_string(Unit)});
   OpenClient(tmRTU);
   RoundTrips({true, true});
 }
 
 TEST_F(ClientInterop, PymodbusAscii) {
-  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server", "python3-pymodbus python3-serial python3-serial-asyncio");
-  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit)});
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
+                  "python3-pymodbus python3-serial python3-serial-asyncio");
+  TChildProcess Peer(
+      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit)});
   OpenClient(tmASCII);
   RoundTrips({true, true});
 }

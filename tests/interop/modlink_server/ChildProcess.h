@@ -56,8 +56,10 @@ inline TChildResult RunPeer(const std::vector<std::string>& Argv, int TimeoutMs 
     if (::poll(&Poll, 1, 2) > 0) {
       char Chunk[1024];
       const ssize_t Count = ::read(Pipe[0], Chunk, sizeof Chunk);
-      if (Count > 0) Result.Output.append(Chunk, static_cast<std::size_t>(Count));
-      else Open = false;  // end of output: the program has closed it or ended
+      if (Count > 0)
+        Result.Output.append(Chunk, static_cast<std::size_t>(Count));
+      else
+        Open = false;  // end of output: the program has closed it or ended
     }
     if (std::chrono::steady_clock::now() > Deadline) {
       Result.TimedOut = true;
@@ -84,7 +86,8 @@ inline bool OnPath(const std::string& Program) {
   std::size_t Start = 0;
   while (Start <= Dirs.size()) {
     const std::size_t End = Dirs.find(':', Start);
-    const std::string Dir = Dirs.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
+    const std::string Dir =
+        Dirs.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
     if (!Dir.empty() && ::access((Dir + "/" + Program).c_str(), X_OK) == 0) return true;
     if (End == std::string::npos) break;
     Start = End + 1;

@@ -80,8 +80,8 @@ class MbpollTest : public ServerInteropTest {
   // Runs mbpoll once against the slave with PDU addressing (-0).
   interop::TChildResult Mbpoll(const std::vector<std::string>& Options,
                                const std::vector<std::string>& Values = {}) {
-    std::vector<std::string> Argv{"mbpoll", "-m", "rtu", "-b", "115200", "-P", "none", "-a", "1",
-                                  "-0", "-1", "-o", "2"};
+    std::vector<std::string> Argv{"mbpoll", "-m", "rtu", "-b", "115200", "-P", "none",
+                                  "-a",     "1",  "-0",  "-1", "-o",     "2"};
     Argv.insert(Argv.end(), Options.begin(), Options.end());
     Argv.push_back(Bridge.PathB());
     Argv.insert(Argv.end(), Values.begin(), Values.end());
@@ -111,15 +111,19 @@ std::map<int, std::string> ReadValues(const std::string& Output) {
 
 TEST_F(MbpollTest, ReadsAllFourTables) {
   auto Result = Mbpoll({"-t", "4:hex", "-r", "100", "-c", "3"});
-  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{100, "0x1064"}, {101, "0x1065"}, {102, "0x1066"}}))
+  EXPECT_EQ(ReadValues(Result.Output),
+            (std::map<int, std::string>{{100, "0x1064"}, {101, "0x1065"}, {102, "0x1066"}}))
       << Result.Output;
   Result = Mbpoll({"-t", "3:hex", "-r", "7", "-c", "2"});
-  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{7, "0x8007"}, {8, "0x8008"}})) << Result.Output;
+  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{7, "0x8007"}, {8, "0x8008"}}))
+      << Result.Output;
   Result = Mbpoll({"-t", "0", "-r", "9", "-c", "4"});
-  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{9, "1"}, {10, "0"}, {11, "0"}, {12, "1"}}))
+  EXPECT_EQ(ReadValues(Result.Output),
+            (std::map<int, std::string>{{9, "1"}, {10, "0"}, {11, "0"}, {12, "1"}}))
       << Result.Output;
   Result = Mbpoll({"-t", "1", "-r", "5", "-c", "3"});
-  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{5, "0"}, {6, "1"}, {7, "0"}})) << Result.Output;
+  EXPECT_EQ(ReadValues(Result.Output), (std::map<int, std::string>{{5, "0"}, {6, "1"}, {7, "0"}}))
+      << Result.Output;
   Result = Mbpoll({"-t", "4", "-r", "0", "-c", "125"});
   EXPECT_EQ(ReadValues(Result.Output).size(), 125u) << Result.Output;
 }
@@ -151,7 +155,8 @@ TEST_F(MbpollTest, RefusedAddressGivesIllegalDataAddress) {
 
 // ---- pymodbus -----------------------------------------------------------------------------
 
-class PymodbusTest : public ServerInteropTest, public ::testing::WithParamInterface<TTransmissionMode> {
+class PymodbusTest : public ServerInteropTest,
+                     public ::testing::WithParamInterface<TTransmissionMode> {
  protected:
   void SetUp() override {
     KQ_REQUIRE_PEER(kq_peer::PythonImports(PYTHON3, "pymodbus.client, serial"),
@@ -162,8 +167,8 @@ class PymodbusTest : public ServerInteropTest, public ::testing::WithParamInterf
 };
 
 TEST_P(PymodbusTest, EveryCommandRoundTrips) {
-  const auto Result = interop::RunPeer(
-      {PYTHON3, PYMODBUS_SERIAL_CLIENT, Bridge.PathB(), GetParam() == tmRTU ? "rtu" : "ascii", "1"});
+  const auto Result = interop::RunPeer({PYTHON3, PYMODBUS_SERIAL_CLIENT, Bridge.PathB(),
+                                        GetParam() == tmRTU ? "rtu" : "ascii", "1"});
   ASSERT_EQ(Result.ExitCode, 0) << Result.Output;
   std::map<std::string, std::string> Lines;
   std::istringstream Stream(Result.Output);
@@ -196,7 +201,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, PymodbusTest, ::testing::Values(tmRTU, tmASCII),
 
 // ---- our own client ---------------------------------------------------------------------
 
-class OwnClientTest : public ServerInteropTest, public ::testing::WithParamInterface<TTransmissionMode> {
+class OwnClientTest : public ServerInteropTest,
+                      public ::testing::WithParamInterface<TTransmissionMode> {
  protected:
   void SetUp() override {
     ServerInteropTest::SetUp();
@@ -208,7 +214,8 @@ class OwnClientTest : public ServerInteropTest, public ::testing::WithParamInter
     Master.SetReceiveTimeout(2000);
     Client.SetServerAddress(SlaveAddress);
     Client.SetConnection(&Master);
-    Client.OnTransactionProcessed = [this](TModbusClient&, const TTransactionInfo& Info, std::uint8_t, bool) {
+    Client.OnTransactionProcessed = [this](TModbusClient&, const TTransactionInfo& Info,
+                                           std::uint8_t, bool) {
       Replies.push_back(Info.Reply);
       Exceptions.push_back(Info.ExceptionCode);
     };
@@ -239,7 +246,8 @@ TEST_P(OwnClientTest, AllEightCommands) {
                            const TBitValues& Values) { Bits = Values; };
   Client.OnDiscreteInputsRead = Client.OnCoilsRead;
   Client.OnHoldingRegistersRead = [&](TModbusClient&, const TTransactionInfo&, std::uint16_t,
-                                      std::uint16_t, const TRegValues& Values) { Registers = Values; };
+                                      std::uint16_t,
+                                      const TRegValues& Values) { Registers = Values; };
   Client.OnInputRegistersRead = Client.OnHoldingRegistersRead;
 
   Await([&] { Client.ReadCoils(9, 4); });
@@ -256,7 +264,8 @@ TEST_P(OwnClientTest, AllEightCommands) {
   Await([&] { Client.WriteMultipleCoils(2000, TBitValues(1976, true)); });
   Await([&] { Client.WriteMultipleRegisters(60, TRegValues{7, 8, 9}); });
   for (std::size_t I = 0; I < Replies.size(); ++I)
-    EXPECT_EQ(int(Replies[I]), int(srNormalReply)) << "request " << I << ", exception " << int(Exceptions[I]);
+    EXPECT_EQ(int(Replies[I]), int(srNormalReply))
+        << "request " << I << ", exception " << int(Exceptions[I]);
 
   EXPECT_TRUE(App.Coils[20]);
   EXPECT_EQ(App.Holding[30], 0xCAFE);

@@ -22,7 +22,9 @@ TOsEvent::TOsEvent(bool ManualReset)
   if (FHandle < 0) RaiseLastOSError("eventfd");
 }
 
-TOsEvent::~TOsEvent() { ::close(FHandle); }
+TOsEvent::~TOsEvent() {
+  ::close(FHandle);
+}
 
 void TOsEvent::Set() {
   const std::uint64_t One = 1;
@@ -32,7 +34,8 @@ void TOsEvent::Set() {
 
 void TOsEvent::Reset() {
   std::uint64_t Value;
-  if (::read(FHandle, &Value, sizeof Value) < 0 && errno != EAGAIN) RaiseLastOSError("eventfd read");
+  if (::read(FHandle, &Value, sizeof Value) < 0 && errno != EAGAIN)
+    RaiseLastOSError("eventfd read");
 }
 
 bool TOsEvent::IsSet() const {

@@ -17,14 +17,18 @@
 #include "../OsError.h"
 #include "../OsEvent.h"
 
-TSerialDevice::~TSerialDevice() { Close(); }
+TSerialDevice::~TSerialDevice() {
+  Close();
+}
 
 std::string TSerialDevice::DevicePath(const std::string& PortName) {
   if (PortName.find('/') != std::string::npos) return PortName;
   return "/dev/" + PortName;
 }
 
-void TSerialDevice::Fail(const char* What) const { RaiseLastOSError(std::string(What) + " " + FName); }
+void TSerialDevice::Fail(const char* What) const {
+  RaiseLastOSError(std::string(What) + " " + FName);
+}
 
 void TSerialDevice::Open(const std::string& PortName) {
   Close();
@@ -118,7 +122,8 @@ void TSerialDevice::ApplyLineSettings(const TLineSettings& Settings) {
   Tio.c_cc[VSTOP] = 0x13;
   if (::ioctl(FHandle, TCSETS2, &Tio) < 0) Fail("set the line settings of");
   const std::uint32_t Bits = 1 + static_cast<std::uint32_t>(Settings.DataBits) +
-                             (Settings.Parity != 'N' ? 1 : 0) + static_cast<std::uint32_t>(Settings.StopBits);
+                             (Settings.Parity != 'N' ? 1 : 0) +
+                             static_cast<std::uint32_t>(Settings.StopBits);
   FCharacterTimeUs = static_cast<std::uint32_t>(Bits * 1'000'000ull / Settings.BaudRate) + 1;
   // Without hardware flow control the lines take the requested levels; a device
   // without modem lines still counts as configured.
@@ -197,7 +202,8 @@ std::size_t TSerialDevice::Read(std::uint8_t* Data, std::size_t Count) {
   }
 }
 
-std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs) {
+std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count,
+                                 std::uint32_t TimeoutMs) {
   using Clock = std::chrono::steady_clock;
   const bool Bounded = TimeoutMs != TOsEvent::InfiniteTimeout;
   const auto Deadline = Clock::now() + std::chrono::milliseconds(Bounded ? TimeoutMs : 0);
@@ -213,7 +219,8 @@ std::size_t TSerialDevice::Write(const std::uint8_t* Data, std::size_t Count, st
     // The output queue is full: wait until it takes more, within the time-out.
     int Wait = -1;
     if (Bounded) {
-      const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+      const auto Left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - Clock::now()).count();
       if (Left <= 0) break;
       Wait = static_cast<int>(Left);
     }
@@ -276,4 +283,6 @@ TWaitResult TSerialDevice::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs
 }
 
 // termios has no DSR-paced output: the modem-status lines are only read.
-bool TSerialDevice::SupportsDtrDsrFlowControl() { return false; }
+bool TSerialDevice::SupportsDtrDsrFlowControl() {
+  return false;
+}
