@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  # the formatting check of .ci/run (scripts/check-format.sh)
+  clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   # the live trend chart: Qt Charts, whose CMake package also needs the OpenGL
