@@ -1,7 +1,7 @@
-// The simulator's serial device server: RTU and ASCII frames cut out of a TCP stream and
-// answered with their error check, noise dropped, and the client limit and time-outs of
-// the Modbus TCP port. The server runs on the test's own thread: each test pumps it with
-// ServeOnce while it plays the clients, so nothing races.
+// The simulator's serial device server: RTU frames cut out of a TCP stream and answered
+// with their CRC, noise dropped, and the client limit and time-outs of the Modbus TCP port
+// (ASCII against pymodbus in rtu_over_tcp_interop.cpp). The server runs on the test's own thread:
+// each test pumps it with ServeOnce while it plays the clients, so nothing races.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,7 +16,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using serialtest::Ascii;
 using serialtest::Rtu;
 using TBytes = std::vector<std::uint8_t>;
 
@@ -93,20 +92,6 @@ TEST_F(RtuOverTcp, NoiseAndBadChecksAreDroppedAndAnUnpredictableFrameEndsAtThePa
   c.Send(Rtu({1, 0x41, 9, 9, 9}));
   PumpUntilReceived(c, 7);
   EXPECT_EQ(c.received, Rtu({1, 0x41, 2, 0, 4}));
-}
-
-TEST_F(RtuOverTcp, AsciiFramesAreAnsweredInAscii) {
-  Start(tmASCII);
-  TLoopbackClient c(server->Port());
-  const TBytes query = Ascii({1, 3, 0, 0, 0, 2});
-  c.Send(TBytes{'x', 'y'});  // noise before the colon
-  c.Send(TBytes(query.begin(), query.begin() + 5));
-  server->ServeOnce(0);
-  c.Send(Joined({TBytes(query.begin() + 5, query.end()), Ascii({2, 3, 0, 0, 0, 1})}));
-  PumpUntilReceived(c, Ascii({1, 3, 2, 0, 5}).size());
-  server->ServeOnce(20);
-  c.Collect();
-  EXPECT_EQ(c.received, Ascii({1, 3, 2, 0, 5}));
 }
 
 TEST_F(RtuOverTcp, AtTheLimitTheLongestIdleClientMakesRoomAndIdleClientsAreClosed) {

@@ -163,8 +163,10 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
           return size;
         });
     overTcp->Listen();
-    std::cout << "kq517sim: Modbus " << serial.Framing() << " over TCP on " << o.rtuOverTcpHost
-              << ":" << overTcp->Port() << " (slave " << o.slaveAddress << ")" << std::endl;
+    const bool v6 = o.rtuOverTcpHost.find(':') != std::string::npos;
+    std::cout << "kq517sim: Modbus " << serial.Framing() << " over TCP on "
+              << (v6 ? "[" + o.rtuOverTcpHost + "]" : o.rtuOverTcpHost) << ":" << overTcp->Port()
+              << " (slave " << o.slaveAddress << ")" << std::endl;
   }
   if (serialLine) {
     std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "

@@ -2,8 +2,7 @@
 // time, reads a query (everything that comes before 5 ms of quiet) and answers it with the
 // raw chunks a script chooses, each after its pause, as TScriptedSlave does on a
 // pseudo-terminal. An answer may also close the connection, in an orderly way or with a
-// reset. Every query and every connection is counted. Every loop ends when the server is
-// destroyed.
+// reset. Connections are counted. Every loop ends when the server is destroyed.
 #pragma once
 
 #include <arpa/inet.h>
@@ -17,7 +16,6 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -34,10 +32,10 @@ struct TTcpAnswer {
 };
 using TTcpScript = std::function<TTcpAnswer(const TBytes& Query)>;
 
-class TScriptedTcpServer {
+class TScriptedDeviceServer {
  public:
   // Port 0 picks a free one.
-  explicit TScriptedTcpServer(TTcpScript Script, std::uint16_t Port = 0)
+  explicit TScriptedDeviceServer(TTcpScript Script, std::uint16_t Port = 0)
       : FScript(std::move(Script)) {
     FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int One = 1;
@@ -50,25 +48,21 @@ class TScriptedTcpServer {
     if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&Address), Length) != 0 ||
         ::listen(FListener, 8) != 0 ||
         ::getsockname(FListener, reinterpret_cast<sockaddr*>(&Address), &Length) != 0)
-      throw std::runtime_error("the scripted TCP server cannot listen");
+      throw std::runtime_error("the scripted device server cannot listen");
     FPort = ntohs(Address.sin_port);
     FThread = std::thread([this] { Run(); });
   }
-  ~TScriptedTcpServer() {
+  ~TScriptedDeviceServer() {
     FStop = true;
     FThread.join();
     ::close(FListener);
   }
-  TScriptedTcpServer(const TScriptedTcpServer&) = delete;
-  TScriptedTcpServer& operator=(const TScriptedTcpServer&) = delete;
+  TScriptedDeviceServer(const TScriptedDeviceServer&) = delete;
+  TScriptedDeviceServer& operator=(const TScriptedDeviceServer&) = delete;
 
   std::uint16_t Port() const { return FPort; }
   std::string PortName() const { return "tcp://127.0.0.1:" + std::to_string(FPort); }
   int Connections() const { return FConnections.load(); }
-  std::vector<TBytes> Queries() const {
-    std::lock_guard<std::mutex> Lock(FLock);
-    return FQueries;
-  }
 
  private:
   static bool Readable(int Fd, int TimeoutMs) {
@@ -101,10 +95,6 @@ class TScriptedTcpServer {
         }
         Query.insert(Query.end(), Chunk, Chunk + N);
       } while (Readable(Client, 5));
-      {
-        std::lock_guard<std::mutex> Lock(FLock);
-        FQueries.push_back(Query);
-      }
       const TTcpAnswer Answer = FScript(Query);
       for (const TChunk& Piece : Answer.Chunks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(Piece.DelayMs));
@@ -125,8 +115,6 @@ class TScriptedTcpServer {
   int FListener = -1;
   std::uint16_t FPort = 0;
   std::atomic<int> FConnections{0};
-  mutable std::mutex FLock;
-  std::vector<TBytes> FQueries;
   std::atomic<bool> FStop{false};
   std::thread FThread;  // last: it starts once everything above exists
 };
