@@ -48,7 +48,7 @@ TModbusConnection::~TModbusConnection() {
   } catch (...) {
     HandleApplicationException(std::current_exception());
   }
-  if (FThread || FDevice.IsOpen()) {
+  if (FThread || FDevice->IsOpen()) {
     // A close handler raised: release the port anyway.
     try {
       InternalClose();
@@ -125,20 +125,16 @@ void TModbusConnection::SetMainThread(TMainThread& Value) {
 // ---- Open and close -----------------------------------------------------------
 
 void TModbusConnection::InternalOpen() {
-  if (FFlowControl == fcDtrDsr && !TSerialDevice::SupportsDtrDsrFlowControl())
-    ModLinkError(SDtrDsrNotSupported);
-  // A port that cannot be opened raises the device's own error: its message starts
-  // with "Could not open serial port" and names the port and the system's reason.
-  if (FHookExistingPort)
-    FDevice.Attach(DoGetHookedPortHandle());
-  else
-    FDevice.Open(FPort);
+  // A line that cannot be opened raises the device's own error, which names the port
+  // and the system's reason: "Could not open serial port ...", "Could not connect to ...".
+  if (OverTcpStream()) {
+    FTcpStream.SetConnectTimeout(FConnectTimeout);
+    FTcpStream.Open(FPort);
+    FDevice = &FTcpStream;
+  } else {
+    OpenSerialDevice();
+  }
   try {
-    DeviceStep(SFailedInitBuffers,
-               [this] { FDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize); });
-    DeviceStep(SFailedInitTimeouts, [this] { FDevice.SetRawTimeouts(); });
-    DeviceStep(SFailedInitEventMask, [this] { FDevice.CheckWaitable(); });
-    UpdateDCB();
     UpdateRealSilentInterval();
     // A break signalled for an earlier worker must not end the new one's first wait.
     FBreakEvent.Reset();
@@ -156,11 +152,31 @@ void TModbusConnection::InternalOpen() {
   }
 }
 
+void TModbusConnection::OpenSerialDevice() {
+  if (FFlowControl == fcDtrDsr && !TSerialDevice::SupportsDtrDsrFlowControl())
+    ModLinkError(SDtrDsrNotSupported);
+  if (FHookExistingPort)
+    FSerialDevice.Attach(DoGetHookedPortHandle());
+  else
+    FSerialDevice.Open(FPort);
+  FDevice = &FSerialDevice;
+  try {
+    DeviceStep(SFailedInitBuffers,
+               [this] { FSerialDevice.SetQueueSizes(FInputBufferSize, FOutputBufferSize); });
+    DeviceStep(SFailedInitTimeouts, [this] { FSerialDevice.SetRawTimeouts(); });
+    DeviceStep(SFailedInitEventMask, [this] { FSerialDevice.CheckWaitable(); });
+    UpdateDCB();
+  } catch (...) {
+    FSerialDevice.Close();
+    throw;
+  }
+}
+
 void TModbusConnection::InternalClose() {
   // The worker goes first: it may be using the device until it has stopped.
   std::unique_ptr<TTransactionThread> Worker = std::move(FThread);
   Worker.reset();
-  FDevice.Close();  // a hooked descriptor stays open: the application owns it
+  FDevice->Close();  // a hooked descriptor stays open: the application owns it
 }
 
 std::uint32_t TModbusConnection::LineBitRate() const {
@@ -169,7 +185,8 @@ std::uint32_t TModbusConnection::LineBitRate() const {
 }
 
 void TModbusConnection::UpdateDCB() {
-  if (!FDevice.IsOpen()) return;
+  // A TCP stream has no line settings.
+  if (FDevice != &FSerialDevice || !FSerialDevice.IsOpen()) return;
   CheckValid(FDataBits);
   CheckValid(FParity);
   CheckValid(FStopBits);
@@ -184,13 +201,21 @@ void TModbusConnection::UpdateDCB() {
   // With RTS toggling the send raises RTS around each frame; it rests low.
   Line.RaiseRTS = FRTSEnabled && (FFlowControl == fcNone || FFlowControl == fcDtrDsr);
   Line.RaiseDTR = FDTREnabled && FFlowControl != fcDtrDsr;
-  DeviceStep(SFailedUpdateDCB, [&] { FDevice.ApplyLineSettings(Line); });
+  DeviceStep(SFailedUpdateDCB, [&] { FSerialDevice.ApplyLineSettings(Line); });
 }
 
 void TModbusConnection::UpdateRealSilentInterval() {
   CheckValid(FTransmissionMode);
   CheckValid(FDataBits);
   CheckValid(FStopBits);
+  if (OverTcpStream()) {
+    // No bit rate to count characters at; no line either that must fall quiet before
+    // the first query.
+    std::unique_lock Guard(FLock);
+    FRealSilentInterval = std::max(FNetworkSilentInterval, MinimumRealSilentInterval);
+    FInterFrameGapUs = 0;
+    return;
+  }
   // SilentInterval counts characters: data + stop + parity bits each (the start
   // bit is not counted). 64-bit so that a large count cannot wrap.
   const std::uint64_t BitsPerChar =
@@ -239,6 +264,7 @@ void TModbusConnection::SetPort(const TSerialPort& Value) {
   if (Value == FPort) return;
   CheckClosed();
   FPort = Value;
+  RebuildFraming();
 }
 
 void TModbusConnection::SetBaudRate(TBaudRate Value) {
@@ -300,7 +326,7 @@ void TModbusConnection::SetTransmissionMode(TTransmissionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FTransmissionMode = Value;
-  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
+  RebuildFraming();
 }
 
 void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
@@ -308,20 +334,27 @@ void TModbusConnection::SetConnectionMode(TConnectionMode Value) {
   CheckClosed();
   CheckValid(Value);
   FConnectionMode = Value;
-  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
+  RebuildFraming();
 }
 
 void TModbusConnection::SetFrameEndByLength(bool Value) {
   if (Value == FFrameEndByLength) return;
   CheckClosed();
   FFrameEndByLength = Value;
-  FFraming = TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength);
+  RebuildFraming();
+}
+
+// A TCP stream has no silence to tell where a frame ends: its length must.
+void TModbusConnection::RebuildFraming() {
+  FFraming =
+      TModbusFraming(FTransmissionMode, FConnectionMode, FFrameEndByLength || OverTcpStream());
 }
 
 void TModbusConnection::SetHookExistingPort(bool Value) {
   if (Value == FHookExistingPort) return;
   CheckClosed();
   FHookExistingPort = Value;
+  RebuildFraming();
 }
 
 void TModbusConnection::SetInputBufferSize(int Value) {
@@ -340,6 +373,17 @@ void TModbusConnection::SetSilentInterval(std::uint32_t Value) {
   if (Value == FSilentInterval) return;
   FSilentInterval = Value;
   if (LiveReprogramAllowed()) UpdateRealSilentInterval();
+}
+
+void TModbusConnection::SetNetworkSilentInterval(std::uint32_t Value) {
+  if (Value == FNetworkSilentInterval) return;
+  FNetworkSilentInterval = Value;
+  if (LiveReprogramAllowed()) UpdateRealSilentInterval();
+}
+
+void TModbusConnection::SetConnectTimeout(std::uint32_t Value) {
+  FConnectTimeout = Value;
+  FTcpStream.SetConnectTimeout(Value);  // the worker may connect again while open
 }
 
 void TModbusConnection::SetThreadPriority(TThreadPriority Value) {
@@ -430,13 +474,13 @@ std::uint32_t TModbusConnection::GetRTSHoldDelay() const {
 void TModbusConnection::ChangeDTR(bool Value) {
   CheckOpened();
   CheckFlowControl({fcNone, fcRtsToggle, fcRtsCts});
-  FDevice.SetDTR(Value);
+  FDevice->SetDTR(Value);
 }
 
 void TModbusConnection::ChangeRTS(bool Value) {
   CheckOpened();
   CheckFlowControl({fcNone, fcDtrDsr});
-  FDevice.SetRTS(Value);
+  FDevice->SetRTS(Value);
 }
 
 void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
@@ -444,7 +488,7 @@ void TModbusConnection::ClearDeviceBuffers(bool RX, bool TX) {
   if (RX) FDropPendingInput.store(true);
   // A purge that fails leaves nothing worse than stale bytes.
   try {
-    FDevice.Purge(RX, TX);
+    FDevice->Purge(RX, TX);
   } catch (const std::system_error&) {
   }
 }

@@ -1,4 +1,4 @@
-// TModbusConnection owns one serial port for the serial Modbus library: every line
+// TModbusConnection owns one serial line for the serial Modbus library: every line
 // and protocol setting, open and close, the silent interval that ends an RTU frame,
 // the worker thread while the port is open, the lists of attached clients and
 // servers, RTU and ASCII framing, the frame exchange on the line, and the internal
@@ -20,6 +20,12 @@
 // ChangeRTS/ChangeDTR and the RTS toggle around a send report the failure as a
 // std::system_error. A port that cannot be opened raises std::system_error too, its
 // message starting with "Could not open serial port" and naming the port and the reason.
+//
+// The line is a serial port, or a TCP stream to a serial device server when the port is
+// named tcp://HOST:PORT (tcp://[ADDRESS]:PORT for IPv6; see platform/TcpStream.h). Over a
+// stream the bit rate, parity and modem lines are ignored, RTU frames end by their
+// predicted length whatever FrameEndByLength says, and the silence that ends a frame of
+// unpredictable length is NetworkSilentInterval instead of a count of characters.
 #pragma once
 
 #include <atomic>
@@ -43,6 +49,7 @@
 #include "platform/NativeHandle.h"
 #include "platform/OsEvent.h"
 #include "platform/SerialDevice.h"
+#include "platform/TcpStream.h"
 
 // windows.h stays inside platform/win32/*.cpp: its PostMessage macro would rename a
 // member of the connection.
@@ -139,6 +146,15 @@ class TModbusConnection {
   void SetOutputBufferSize(int Value);  // closed only
   std::uint32_t SilentInterval() const { return FSilentInterval; }
   void SetSilentInterval(std::uint32_t Value);
+  // Over a TCP stream: the pause, in ms, that ends a frame whose length its function code
+  // does not tell (the network cuts frames as it likes; 50 by default).
+  std::uint32_t NetworkSilentInterval() const { return FNetworkSilentInterval; }
+  void SetNetworkSilentInterval(std::uint32_t Value);
+  // Over a TCP stream: the limit of every connect, in ms (0: as long as the system tries).
+  std::uint32_t ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(std::uint32_t Value);
+  // Whether the port names a TCP stream rather than a serial port.
+  bool OverTcpStream() const { return !FHookExistingPort && IsTcpStreamName(FPort); }
   TThreadPriority ThreadPriority() const { return FThreadPriority; }
   void SetThreadPriority(TThreadPriority Value);
   void SetSendTimeout(std::uint32_t Value);
@@ -334,6 +350,8 @@ class TModbusConnection {
   };
   void PostMessage(std::uint32_t Msg, std::uintptr_t WParam, std::intptr_t LParam);
   bool LiveReprogramAllowed() const { return FActive && !FLoading; }
+  void RebuildFraming();
+  void OpenSerialDevice();
   void ReprogramLine();
   std::uint32_t LineBitRate() const;
   std::uint32_t DrainTimeout(std::size_t Count, std::uint32_t SendTimeout) const;
@@ -351,7 +369,9 @@ class TModbusConnection {
   TOsEvent FBreakEvent{false};
   std::vector<TModbusClient*> FClientList;
   std::vector<TModbusServer*> FServerList;
-  TSerialDevice FDevice;
+  TSerialDevice FSerialDevice;
+  TTcpStream FTcpStream;
+  TLineDevice* FDevice = &FSerialDevice;  // the one of the two the port names
   std::shared_ptr<TWindow> FInternalWindow;
   TMainThread* FMainThread;
   mutable std::shared_mutex FLock;
@@ -387,6 +407,8 @@ class TModbusConnection {
   int FInputBufferSize = 1024;
   int FOutputBufferSize = 1024;
   std::uint32_t FSilentInterval = 4;
+  std::uint32_t FNetworkSilentInterval = 50;
+  std::uint32_t FConnectTimeout = 5000;
   TThreadPriority FThreadPriority = tpNormal;
   std::uint32_t FSendTimeout = 1000;
   std::uint32_t FReceiveTimeout = 1000;

@@ -32,20 +32,20 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   if (FConnectionMode == cmClient && Count >= 2) FLastQuery = {Data[1], Count};
   DoBeforeFrameSendAsync();
   const bool Toggle = FFlowControl == fcRtsToggle;
-  if (Toggle) FDevice.SetRTS(true);
+  if (Toggle) FDevice->SetRTS(true);
   bool AllWritten = false;
   try {
     const std::size_t Wanted = Count > 0 ? static_cast<std::size_t>(Count) : 0;
     const std::size_t Written =
-        FDevice.Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
+        FDevice->Write(Data, Wanted, Timeout == 0 ? InfiniteTimeout : Timeout);
     // Wait until the last character has left, so RTS never drops under it; what has not
     // left in time is flushed, and the frame counts as not sent.
-    AllWritten = FDevice.Drain(DrainTimeout(Written, Timeout)) && Written == Wanted;
+    AllWritten = FDevice->Drain(DrainTimeout(Written, Timeout)) && Written == Wanted;
   } catch (...) {
     // Never leave the bus driven after a failure; the first failure is the one reported.
     if (Toggle) {
       try {
-        FDevice.SetRTS(false);
+        FDevice->SetRTS(false);
       } catch (...) {
       }
     }
@@ -53,7 +53,7 @@ bool TModbusConnection::SendFrame(const std::uint8_t* Data, int Count, std::uint
   }
   if (Toggle) {
     Delay(GetRTSHoldDelay());
-    FDevice.SetRTS(false);
+    FDevice->SetRTS(false);
   }
   DoAfterFrameSendAsync();
   return AllWritten;
@@ -75,7 +75,7 @@ std::uint32_t TModbusConnection::DrainTimeout(std::size_t Count, std::uint32_t S
 bool TModbusConnection::WaitForData(std::uint32_t Timeout) {
   // The device's wait keeps no state between calls: a wait that timed out leaves nothing to
   // pick up, and the next call sees characters that arrived in between at once.
-  return FDevice.WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
+  return FDevice->WaitForInput(FBreakEvent, Timeout) == TWaitResult::DataReady;
 }
 
 // A read that leaves room has emptied the device's queue: asking again would only cost a
@@ -84,7 +84,7 @@ int TModbusConnection::ReadAvailable(std::uint8_t* Area, int Free) {
   int Total = 0;
   while (Total < Free) {
     const std::size_t Wanted = static_cast<std::size_t>(Free - Total);
-    const std::size_t Got = FDevice.Read(Area + Total, Wanted);
+    const std::size_t Got = FDevice->Read(Area + Total, Wanted);
     Total += static_cast<int>(Got);
     if (Got < Wanted) break;
   }
@@ -96,7 +96,7 @@ void TModbusConnection::DiscardInputUntilSilence(std::uint32_t Silence, std::uin
   const auto Deadline = TClock::now() + std::chrono::milliseconds(Limit);
   std::uint8_t Scratch[256];
   while (WaitForData(std::min(Silence, MillisecondsUntil(Deadline)))) {
-    while (FDevice.Read(Scratch, sizeof Scratch) > 0) {
+    while (FDevice->Read(Scratch, sizeof Scratch) > 0) {
     }
     if (TClock::now() >= Deadline) return;
   }
@@ -167,7 +167,7 @@ void TModbusConnection::WaitForQuietLine(TClock::time_point QuietSince) {
     std::this_thread::sleep_until(std::min(QuietSince + Gap, Limit));
     // The input was empty at QuietSince: whatever it holds now came in since.
     if (!WaitForData(0)) return;
-    while (FDevice.Read(Scratch, sizeof Scratch) > 0) {
+    while (FDevice->Read(Scratch, sizeof Scratch) > 0) {
     }
     QuietSince = TClock::now();
     if (QuietSince >= Limit) return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "Delay.h"
@@ -279,7 +280,14 @@ void TTransactionThread::ClientExecute() {
   // from the purge at open when nothing has come in since, else from this purge; so the
   // time the worker and the first request take to arrive counts, and a poll that opens
   // the port for each request does not wait a whole silence twice.
-  const bool QuietSinceOpen = !FConnection.WaitForData(0);
+  // A line that fails here (gone already, a stream that cannot connect again) is reported,
+  // and the worker stays to carry out the queries, each of which meets the failure anew.
+  bool QuietSinceOpen = false;
+  try {
+    QuietSinceOpen = !FConnection.WaitForData(0);
+  } catch (const std::system_error&) {
+    HandleException(std::current_exception());
+  }
   FConnection.ClearDeviceBuffers(true, true);
   const TClock::time_point QuietSince = QuietSinceOpen ? FConnection.OpenedAt() : TClock::now();
   bool FirstQuery = true;

@@ -10,7 +10,10 @@ frozen so that both sides see the same values:
     pymodbus RTU slave, against kq517poll polling pymodbus over TCP; a slave that
     never answers gives the poller's time-out text;
   - kq517sim.exe serving TCP and a Wine COM port, polled by the Linux poller, against
-    the Linux kq517sim.
+    the Linux kq517sim;
+  - RTU over TCP: kq517poll.exe on a tcp:// port polling the Linux kq517sim
+    --rtu-over-tcp (a refused one names the address), and kq517sim.exe --rtu-over-tcp
+    polled by the Linux poller, each against the Linux poller over Modbus TCP.
 A missing peer (pymodbus, socat) fails the run unless KQ_SKIP_PEERS=1.
 Ends with the line "N passed, N failed".
 """
@@ -222,6 +225,28 @@ class Suite:
                    "kq517sim.exe over TCP")
         same_cells(run([self.poll, "--serial", line, "--format", "csv"]).stdout, reference,
                    "kq517sim.exe over " + com)
+
+    def test_rtu_over_tcp_both_ways(self):
+        linux_port, linux_line = free_port(), free_port()
+        sim = self.start([self.sim, "--tcp", "127.0.0.1:%d" % linux_port, "--clock", CLOCK,
+                          "--rtu-over-tcp", "127.0.0.1:%d" % linux_line])
+        sim.first_line_with("over TCP on")
+        reference = run([self.poll, "--tcp", "127.0.0.1:%d" % linux_port, "--format", "csv"]).stdout
+        same_cells(run(self.wine(self.poll_exe, "--serial", "tcp://127.0.0.1:%d" % linux_line,
+                                 "--format", "csv")).stdout, reference, "kq517poll.exe over tcp://")
+        refused = run(self.wine(self.poll_exe, "--serial", "tcp://127.0.0.1:%d" % free_port()),
+                      expect_ok=False)
+        if refused.returncode == 0 or "Could not connect to tcp://127.0.0.1:" not in refused.stderr:
+            raise Failure("a refused tcp:// port: exit %d, %r" % (refused.returncode, refused.stderr))
+        # kq517sim.exe answers only with its serial line open: a Wine COM port.
+        com, _ = self.com_port()
+        port, line = free_port(), free_port()
+        sim_exe = self.start(self.wine(self.sim_exe, "--tcp", "127.0.0.1:%d" % port, "--clock", CLOCK,
+                                       "--serial", com, "--rtu-over-tcp", "127.0.0.1:%d" % line))
+        sim_exe.first_line_with("over TCP on")
+        wait_for(lambda: accepting(port), 30, "kq517sim.exe's TCP port")
+        same_cells(run([self.poll, "--serial", "tcp://127.0.0.1:%d" % line, "--format", "csv"]).stdout,
+                   reference, "kq517sim.exe --rtu-over-tcp")
 
 
 def peers_missing():

@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "LineDevice.h"
 #include "NativeHandle.h"
-
-class TOsEvent;
 
 struct TLineSettings {
   std::uint32_t BaudRate = 19200;
@@ -28,14 +27,10 @@ struct TLineSettings {
   bool RaiseDTR = true;
 };
 
-enum class TWaitResult { DataReady, Broken, TimedOut };
-
-class TSerialDevice {
+class TSerialDevice : public TLineDevice {
  public:
   TSerialDevice() = default;
-  virtual ~TSerialDevice();
-  TSerialDevice(const TSerialDevice&) = delete;
-  TSerialDevice& operator=(const TSerialDevice&) = delete;
+  ~TSerialDevice() override;
 
   // POSIX: a name with a "/" is a path; a bare name such as ttyUSB0 is looked up under /dev/.
   // Windows: a name such as COM5 is opened as \\.\COM5; a name starting with \\ as it is.
@@ -43,11 +38,11 @@ class TSerialDevice {
   void Open(const std::string& PortName);
   // Uses a handle the application opened; it is never closed here. Fails as Open does.
   void Attach(TNativeHandle Handle);
-  void Close();
-  bool IsOpen() const { return FHandle != InvalidNativeHandle; }
+  void Close() override;
+  bool IsOpen() const override { return FHandle != InvalidNativeHandle; }
   TNativeHandle Handle() const { return FHandle; }
   // The path opened, or a description of the handle attached, as failures name it.
-  const std::string& Name() const { return FName; }
+  const std::string& Name() const override { return FName; }
   static std::string DevicePath(const std::string& PortName);
   // Whether the system's driver paces output by DSR and drives DTR as a handshake.
   static bool SupportsDtrDsrFlowControl();
@@ -62,25 +57,19 @@ class TSerialDevice {
   // The rate the device runs at, read back from it.
   std::uint32_t CurrentBaudRate() const;
 
-  void SetRTS(bool Level);
-  void SetDTR(bool Level);
-  void Purge(bool Input, bool Output);
-  // Waits until everything written has left the device, for TimeoutMs at the most; then
-  // flushes what is still queued and returns false. Flow control that never lets the
-  // bytes go (CTS held low) thus cannot hold the caller for ever.
-  bool Drain(std::uint32_t TimeoutMs);
+  void SetRTS(bool Level) override;
+  void SetDTR(bool Level) override;
+  void Purge(bool Input, bool Output) override;
+  // Flow control that never lets the bytes go (CTS held low) cannot hold the caller for ever.
+  bool Drain(std::uint32_t TimeoutMs) override;
   // The characters written but not yet sent. Virtual so that a test can play a line
   // that never takes them.
   virtual std::size_t OutputPending() const;
 
-  // Reads what is queued, at most Count bytes; 0 when nothing is.
-  std::size_t Read(std::uint8_t* Data, std::size_t Count);
-  // Writes all bytes unless the device stops accepting them for TimeoutMs
-  // (InfiniteTimeout: no limit); returns the number written.
-  std::size_t Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs);
-  // Waits for input, for Break or for the time-out. A hang-up is a failure (EIO)
-  // instead of data that never comes.
-  TWaitResult WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs);
+  std::size_t Read(std::uint8_t* Data, std::size_t Count) override;
+  std::size_t Write(const std::uint8_t* Data, std::size_t Count, std::uint32_t TimeoutMs) override;
+  // A hang-up is a failure (EIO).
+  TWaitResult WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs) override;
 
  private:
   [[noreturn]] void Fail(const char* What) const;

@@ -17,7 +17,8 @@ the 32-bit-float layout 200 registers further on, the firmware-version word
 first. Values move over time: voltages near 230 V, currents, powers, growing
 energies, today's date and the clock. Functions 3 and 4 read the registers;
 a register outside the map gives exception 2, any other function exception 1.
-The serial line is always served; TCP requests are answered by the same slave.)";
+The serial line is always served; TCP requests, and the frames that
+--rtu-over-tcp takes, are answered by the same slave.)";
 
 // "1,3,5", "all" or "none".
 std::optional<std::array<bool, METER_INSTANCE_COUNT>> ParseInstanceList(const std::string& text) {
@@ -117,6 +118,22 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->type_name("N")
       ->check(CLI::Range(1, 247));
   AddFastFramingOption(*app, o.frameEndByLength)->group(serial);
+
+  const std::string deviceServer = "Serial device server";
+  app->add_option_function<THostPort>(
+         "--rtu-over-tcp",
+         [&o](const THostPort& address) {
+           o.rtuOverTcp = true;
+           o.rtuOverTcpHost = address.Host;
+           o.rtuOverTcpPort = *address.Port;
+         },
+         "also serve the serial line's frames (RTU, or ASCII with --mode ascii) over TCP on a "
+         "loopback HOST:PORT, as a serial device server in TCP server mode passes them (port 0 "
+         "picks a free one, printed at start); --max-clients, --idle-timeout and "
+         "--frame-timeout apply there too")
+      ->group(deviceServer)
+      ->option_text("HOST:PORT")
+      ->check(HostPortCheck(true, 0));
 
   const std::string meter = "The meter";
   app->add_flag("--qvzt", o.qvzt, "serve qvztmap.cfg (64-bit layout only, no firmware word)")

@@ -19,6 +19,10 @@ struct TSimOptions {
   std::size_t maxClients = 256;
   int idleTimeoutSeconds = 300;
   int frameTimeoutMs = 5000;
+  // RTU (or ASCII) frames over TCP, as a serial device server passes them
+  bool rtuOverTcp = false;
+  std::string rtuOverTcpHost = "127.0.0.1";
+  std::uint16_t rtuOverTcpPort = 0;
   // Serial line: a port by name, or (by default) a new pseudo-terminal
   bool pty = false;  // asked for explicitly
   std::string serialPort;

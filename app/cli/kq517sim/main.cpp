@@ -1,6 +1,7 @@
 // kq517sim: a simulated meter gateway serving the register map over Modbus TCP
 // on loopback and over a serial line: a new pseudo-terminal by default, or a
-// named port (on Windows, where there are no pseudo-terminals, only a named one).
+// named port (on Windows, where there are no pseudo-terminals, only a named one);
+// and, when asked, the serial line's frames over TCP, as a serial device server.
 
 #include <iostream>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include "PollableMainThread.h"
 #include "RegisterMap.h"
 #include "RequestLog.h"
+#include "RtuOverTcpFrontEnd.h"
 #include "SerialFrontEnd.h"
 #include "ServedDump.h"
 #include "SimOptions.h"
@@ -79,14 +81,29 @@ TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   return s;
 }
 
-TTcpFrontEndSettings TcpSettingsOf(const TSimOptions& o) {
+TTcpFrontEndSettings TcpSettingsOf(const TSimOptions& o, const std::string& host,
+                                   std::uint16_t port) {
   TTcpFrontEndSettings s;
-  s.host = o.tcpHost;
-  s.port = o.tcpPort;
+  s.host = host;
+  s.port = port;
   s.maxClients = o.maxClients;
   s.idleTimeout = std::chrono::seconds(o.idleTimeoutSeconds);
   s.frameTimeout = std::chrono::milliseconds(o.frameTimeoutMs);
   return s;
+}
+
+// The slave's answer to a request PDU that came over TCP; a failure of the slave is
+// reported and answered with exception 4 (server failure).
+std::size_t AnswerOverTcp(TSerialFrontEnd& serial, std::span<const std::uint8_t> pdu,
+                          std::span<std::uint8_t> reply, const std::string& peer) {
+  try {
+    return serial.AnswerPdu(pdu, reply);
+  } catch (const std::exception& e) {
+    std::cerr << "kq517sim: tcp " << peer << ": " << e.what() << std::endl;
+    reply[0] = static_cast<std::uint8_t>(pdu[0] | 0x80);
+    reply[1] = 4;
+    return 2;
+  }
 }
 
 int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& clock) {
@@ -117,16 +134,9 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   }
 
   TModbusTcpFrontEnd tcp(
-      TcpSettingsOf(o), [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
-        std::size_t size = 0;
-        try {
-          size = serial.AnswerPdu(request.pdu, reply);
-        } catch (const std::exception& e) {
-          std::cerr << "kq517sim: tcp " << request.peer << ": " << e.what() << std::endl;
-          reply[0] = static_cast<std::uint8_t>(request.pdu[0] | 0x80);
-          reply[1] = 4;  // server failure
-          size = 2;
-        }
+      TcpSettingsOf(o, o.tcpHost, o.tcpPort),
+      [&](const TTcpRequest& request, std::span<std::uint8_t> reply) {
+        const std::size_t size = AnswerOverTcp(serial, request.pdu, reply, request.peer);
         if (o.verbose) {
           std::cout << "tcp " << request.peer << " unit " << unsigned{request.unitId} << " tid "
                     << request.transactionId << ": "
@@ -137,6 +147,26 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   if (!o.noTcp) {
     tcp.Listen();
     std::cout << "kq517sim: Modbus TCP on " << o.tcpHost << ":" << tcp.Port() << std::endl;
+  }
+  // The slave answers its own address only, as on a bus; a broadcast gets no reply.
+  std::unique_ptr<TRtuOverTcpFrontEnd> overTcp;
+  if (o.rtuOverTcp) {
+    overTcp = std::make_unique<TRtuOverTcpFrontEnd>(
+        TcpSettingsOf(o, o.rtuOverTcpHost, o.rtuOverTcpPort), o.mode,
+        [&](const TRtuOverTcpRequest& request, std::span<std::uint8_t> reply) -> std::size_t {
+          if (request.address != o.slaveAddress) return 0;
+          const std::size_t size = AnswerOverTcp(serial, request.pdu, reply, request.peer);
+          if (o.verbose) {
+            std::cout << "rtu-over-tcp " << request.peer << " slave " << o.slaveAddress << ": "
+                      << DescribeExchange(request.pdu, reply.first(size)) << std::endl;
+          }
+          return size;
+        });
+    overTcp->Listen();
+    const bool v6 = o.rtuOverTcpHost.find(':') != std::string::npos;
+    std::cout << "kq517sim: Modbus " << serial.Framing() << " over TCP on "
+              << (v6 ? "[" + o.rtuOverTcpHost + "]" : o.rtuOverTcpHost) << ":" << overTcp->Port()
+              << " (slave " << o.slaveAddress << ")" << std::endl;
   }
   if (serialLine) {
     std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
@@ -150,12 +180,22 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
             << ", byte order " << ByteSequenceOptionText(meter.Settings().byteSequence)
             << "; Ctrl-C stops" << std::endl;
 
-  const TPollHandle wake[] = {stop.Fd(), mainThread.WakeFd()};
   // A stop and the posted calls (the serial line's) wake the loop; only then are they
   // looked at, so that a request costs no system call beyond its poll, read and write.
+  // The frames over TCP wake it too, and are served by their own front end after it.
+  std::vector<TPollHandle> wake{stop.Fd(), mainThread.WakeFd()};
+  const std::size_t ownWake = wake.size();
   bool stopped = stop.Requested();
   while (!stopped) {
-    if (!tcp.ServeOnce(-1, wake)) continue;
+    int timeoutMs = -1;
+    if (overTcp) {
+      wake.resize(ownWake);
+      overTcp->AddWakeHandles(wake);
+      timeoutMs = overTcp->NextDeadlineMs();
+    }
+    const bool woken = tcp.ServeOnce(timeoutMs, wake);
+    if (overTcp) overTcp->ServeOnce(0);
+    if (!woken) continue;
     mainThread.RunPending();
     stopped = stop.Requested();
   }

@@ -1,6 +1,7 @@
 // The serial client against independent slaves over a pty bridge: pymodbus in RTU and in
-// ASCII, and libmodbus in RTU. Every request the peer supports round-trips; the ones it does
-// not support come back as exception replies.
+// ASCII (also with two stop bits), and libmodbus in RTU; and over TCP, as through a serial
+// device server, pymodbus's TCP server with its RTU and its ASCII framer. Every request the
+// peer supports round-trips; the ones it does not support come back as exception replies.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <optional>
+#include <thread>
 
+#include "LoopbackPorts.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "PtyBridge.h"
@@ -77,10 +80,12 @@ struct TPeerAbilities {
 
 class ClientInterop : public ::testing::Test {
  protected:
-  void OpenClient(TTransmissionMode Mode) {
-    Connection.SetPort(Bridge.PathA());
+  // On the pty bridge, or on tcp://HOST:PORT once the peer listens there.
+  void OpenClient(TTransmissionMode Mode, const std::string& Port = {}, TStopBits Stop = sb1) {
+    Connection.SetPort(Port.empty() ? Bridge.PathA() : Port);
     Connection.SetBaudRate(br19200);
     Connection.SetParity(psNone);  // pyserial refuses parity on a pty
+    Connection.SetStopBits(Stop);
     Connection.SetTransmissionMode(Mode);
     Connection.SetReceiveTimeout(1000);
     Client.SetConnection(&Connection);
@@ -88,7 +93,15 @@ class ClientInterop : public ::testing::Test {
     Client.OnTransactionProcessed = [this](auto&, const TTransactionInfo& I, auto, auto) {
       Last = I;
     };
-    Connection.Open();
+    for (int Tries = 1;; ++Tries) {
+      try {
+        Connection.Open();
+        return;
+      } catch (const std::system_error&) {
+        if (Port.empty() || Tries == 100) throw;  // the TCP peer may still be starting
+        std::this_thread::sleep_for(100ms);
+      }
+    }
   }
   void TearDown() override {
     Connection.Close();
@@ -233,6 +246,31 @@ TEST_F(ClientInterop, PymodbusAscii) {
   OpenClient(tmASCII);
   RoundTrips({true, true});
 }
+
+TEST_F(ClientInterop, PymodbusAsciiWithTwoStopBits) {
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
+                  "python3-pymodbus python3-serial python3-serial-asyncio");
+  TChildProcess Peer(
+      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit), "2"});
+  OpenClient(tmASCII, {}, sb2);
+  RoundTrips({true, true});
+}
+
+class ClientInteropOverTcp : public ClientInterop,
+                             public ::testing::WithParamInterface<TTransmissionMode> {};
+
+TEST_P(ClientInteropOverTcp, PymodbusTcpServerWithTheSerialFramer) {
+  KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
+                  "python3-pymodbus python3-serial python3-serial-asyncio");
+  const std::string Port = "tcp://127.0.0.1:" + std::to_string(FreePort());
+  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Port, GetParam() == tmRTU ? "rtu" : "ascii",
+                      std::to_string(Unit)});
+  OpenClient(GetParam(), Port);
+  RoundTrips({true, true});
+}
+
+INSTANTIATE_TEST_SUITE_P(RtuAndAscii, ClientInteropOverTcp, ::testing::Values(tmRTU, tmASCII),
+                         [](const auto& Info) { return Info.param == tmRTU ? "Rtu" : "Ascii"; });
 
 TEST_F(ClientInterop, LibmodbusRtu) {
 #ifdef HAVE_LIBMODBUS
