@@ -9,9 +9,8 @@ packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
-  # the live trend chart: Qt Charts, whose CMake package also needs the OpenGL
-  # development files, which Debian's qt6-charts-dev does not pull in
-  qt6-charts-dev libqt6opengl6-dev
+  # the live trend chart
+  libqcustomplot-dev
   # the headless programs: options, JSON, the metrics endpoint
   libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   # independent Modbus peers for the interoperability tests, each with what it
