@@ -70,7 +70,8 @@ log=$cache/build-qt-$upstream-$hash.log
 echo "Building Qt $upstream for Windows into $prefix (about 30-40 minutes; log: $log)" >&2
 scripts/debian-source-windows.sh "qt6-base=$version" "$src"
 
-rm -rf "$build" "$prefix"
+# A build that was cut short goes on where it stopped.
+rm -rf "$prefix"
 mkdir -p "$build"
 printf '%s\n' "$toolchain" >"$build/toolchain.cmake"
 fail() {
