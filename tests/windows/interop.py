@@ -284,7 +284,7 @@ class Suite:
         # File > Registra... (the item above Esci), into the file named in its dialog.
         self.keys(main, "alt+f", "Up", "Up", "Return")
         dialog = self.x_window("Registra i valori")
-        self.keys(dialog, "ctrl+a")
+        self.keys(dialog, "End", "shift+Home")  # the proposed name, replaced by what is typed
         run(["xdotool", "type", "--delay", "30", windows_path(record)])
         self.keys(dialog, "Return")
         wait_for(lambda: len(recorded_rows(record)) >= 3, 60, "two cycles in the window's recording")
