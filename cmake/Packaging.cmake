@@ -1,4 +1,4 @@
-# Install layout and the Debian package.
+# Install layout and the Debian package (the Windows package: scripts/build-windows.sh).
 #
 #   bin/                         kq517poll, kq517sim, kq517mon, Test_KQ517T (install rules beside each target)
 #   share/kq517/                 map.cfg, qvztmap.cfg, limits.cfg: the programs look here last,
@@ -9,11 +9,18 @@
 # cmake --install build --prefix DIR installs it; cpack -G DEB (in the build
 # folder) makes a package that installs it under /usr.
 
+# On Windows everything sits in one folder (see the top CMakeLists.txt and
+# WindowsDeploy.cmake): the map files beside the programs, no desktop entry.
+if(WIN32)
+  set(map_destination ${CMAKE_INSTALL_BINDIR})
+else()
+  set(map_destination ${CMAKE_INSTALL_DATADIR}/kq517)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/app/maps/map.cfg ${PROJECT_SOURCE_DIR}/app/maps/qvztmap.cfg
               ${PROJECT_SOURCE_DIR}/app/maps/limits.cfg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/kq517)
+        DESTINATION ${map_destination})
 
-if(TARGET Test_KQ517T)
+if(TARGET Test_KQ517T AND NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/kq517.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   # The window reads map.cfg from its working folder: the desktop entry starts

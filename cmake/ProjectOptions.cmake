@@ -12,6 +12,14 @@ target_compile_options(kq_project_options INTERFACE
 if(WIN32)
   add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 endif()
+# With mingw-w64 each console program runs alone: the C++ runtime, libgcc and
+# winpthread linked in. A program that uses Qt's DLLs shares their runtime DLLs
+# instead (set_target_properties(... KQ_SHARED_RUNTIME ON)): two copies of the C++
+# runtime in one process would each keep their own exception handling and statics.
+if(MINGW)
+  add_link_options(
+    "$<$<AND:$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>,$<NOT:$<BOOL:$<TARGET_PROPERTY:KQ_SHARED_RUNTIME>>>>:-static;-static-libgcc;-static-libstdc++>")
+endif()
 
 if(KQ_SANITIZE AND KQ_TSAN)
   message(FATAL_ERROR "KQ_SANITIZE and KQ_TSAN cannot be combined")

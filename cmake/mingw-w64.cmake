@@ -9,16 +9,14 @@ set(CMAKE_C_COMPILER ${KQ_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KQ_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${KQ_MINGW_PREFIX}-windres)
 
-# Libraries and packages come from the target's tree only; programs (windres, moc)
-# from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${KQ_MINGW_PREFIX})
+# Libraries and packages come from the target's trees only (the compiler's, and the
+# Windows Qt named with -DCMAKE_FIND_ROOT_PATH=...); programs (windres, moc) from the
+# build machine.
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${KQ_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Each .exe runs alone: the C++ runtime, libgcc and winpthread linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Programs built here are run by Wine (tests, gtest discovery).
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

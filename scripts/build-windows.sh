@@ -1,24 +1,47 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows programs and their unit tests with mingw-w64, then packs
-# kq517poll.exe, kq517sim.exe, the map files and a README into a zip.
+# Cross-builds the Windows programs with mingw-w64: the window Test_KQ517T.exe against
+# the Windows Qt that scripts/build-qt-windows.sh builds once into the cache, the
+# poller and the simulator, and their tests. Then packs them, with what the window needs
+# beside it (Qt's and the compiler's DLLs, plugins, translations) and the map files, into
+# a folder, a zip and an installer (NSIS):
+#   $BUILD_DIR/package/kq517-<version>-windows-x64/       the folder (what the zip holds)
+#   $BUILD_DIR/package/kq517-<version>-windows-x64.zip
+#   $BUILD_DIR/package/kq517-<version>-setup.exe
 # Usage: scripts/build-windows.sh     (build folder: $BUILD_DIR, default build-windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-build=${BUILD_DIR:-build-windows}
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DKQ_BUILD_GUI=OFF ${CMAKE_ARGS:-} >/dev/null
+build=$(realpath -m "${BUILD_DIR:-build-windows}")
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/kq517
+
+qt=$(scripts/build-qt-windows.sh)
+# QCustomPlot, compiled in: the same release as Debian's library for Linux.
+qcp_version=$(dpkg-query -W -f='${source:Version}' libqcustomplot-dev)
+qcp=$cache/src/qcustomplot-$qcp_version
+scripts/debian-source-windows.sh "qcustomplot=$qcp_version" "$qcp"
+
+# ccache keeps the cross compiler's objects between builds (CI builds a fresh clone).
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_FIND_ROOT_PATH="$qt" -DQt6_DIR="$qt/lib/cmake/Qt6" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DKQ_QCUSTOMPLOT_SOURCE_DIR="$qcp" ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The package: the two programs beside their map files, and how to use them.
+# The package folder: what cmake --install puts in, stripped (the debugging
+# information is most of a mingw-w64 binary's size).
 version=$(sed -n 's/^project(KQ517Tool VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name="kq517-${version}-windows-x64"
-stage="$build/package/$name"
-rm -rf "$build/package"
+package=$build/package
+stage=$package/$name
+rm -rf "$package"
 mkdir -p "$stage"
-cp "$build/app/cli/kq517poll/kq517poll.exe" "$build/app/cli/kq517sim/kq517sim.exe" \
-  app/maps/map.cfg app/maps/qvztmap.cfg "$stage/"
-x86_64-w64-mingw32-strip "$stage"/*.exe
+cmake --install "$build" --prefix "$stage" >/dev/null
+find "$stage" \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 sed "s/@VERSION@/$version/" packaging/windows-README.txt | sed 's/$/\r/' >"$stage/README.txt"
-(cd "$build/package" && zip -qr "$name.zip" "$name")
-echo "Windows package: $build/package/$name.zip"
+if [ ! -f "$stage/Test_KQ517T.exe" ]; then
+  echo "The window was not built for Windows (see the CMake output in $build)" >&2
+  exit 1
+fi
+
+scripts/pack-windows.sh "$stage" "$version"

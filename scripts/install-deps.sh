@@ -9,9 +9,8 @@ packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
-  # the live trend chart: Qt Charts, whose CMake package also needs the OpenGL
-  # development files, which Debian's qt6-charts-dev does not pull in
-  qt6-charts-dev libqt6opengl6-dev
+  # the live trend chart
+  libqcustomplot-dev
   # the headless programs: options, JSON, the metrics endpoint
   libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   # independent Modbus peers for the interoperability tests, each with what it
@@ -29,6 +28,18 @@ packages=(
   # the Windows build, scripts/build-windows.sh: the cross compiler, GoogleTest's
   # sources to build for it, Wine to run its tests, zip for the package
   g++-mingw-w64-x86-64-posix googletest wine wine64 zip
+  # Qt for Windows, scripts/build-qt-windows.sh: apt-get source unpacks with dpkg-dev,
+  # Qt builds with Ninja, Debian's Qt host tools (moc, rcc, uic) of the same release
+  dpkg-dev ninja-build qt6-base-dev-tools
+  # the cross compiler's objects kept between Windows builds
+  ccache
+  # the window's Windows package: Qt's Italian translations, the installer
+  qt6-translations-l10n nsis
+  # the window under Wine: the fonts Windows users see, keys typed as a user would,
+  # the README's screenshot (docs/make-windows-screenshot.sh)
+  fonts-wine xdotool x11-apps netpbm
+  # the Windows icon, packaging/make-windows-icon.sh
+  librsvg2-bin icoutils
 )
 
 # Generates it_IT.UTF-8 when it is missing (the tests need it).

@@ -1,18 +1,14 @@
 #include "TrendChartWindow.h"
 
-#include <QChart>
-#include <QChartView>
+#include <qcustomplot.h>
+
 #include <QComboBox>
-#include <QDateTime>
-#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -31,12 +27,29 @@ constexpr TSpanChoice SPANS[] = {
     {"Ultima ora", std::chrono::minutes(60)},
 };
 
-qint64 Milliseconds(std::chrono::system_clock::time_point Time) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Time.time_since_epoch()).count();
+// The lines' colours, taken in turn.
+constexpr QRgb LINE_COLOURS[] = {0x209fdf, 0x99ca53, 0xf6a625, 0x6d5fd5, 0xbf593e, 0x38ad6b};
+
+// The time axis counts seconds since the epoch, as QCustomPlot's date-time ticker does.
+double Seconds(std::chrono::system_clock::time_point Time) {
+  return std::chrono::duration<double>(Time.time_since_epoch()).count();
 }
 
 QString AxisTitle(const std::string& Unit) {
   return Unit.empty() ? QStringLiteral("(senza unità)") : QString::fromStdString(Unit);
+}
+
+// The first two units take the plot's own left and right axes; more units get
+// axes of their own, on the left and right in turn.
+QCPAxis* UnitAxis(QCustomPlot& Plot, std::size_t Index) {
+  const bool left = Index % 2 == 0;
+  QCPAxis* axis = Index == 0 ? Plot.yAxis
+                  : Index == 1
+                      ? Plot.yAxis2
+                      : Plot.axisRect()->addAxis(left ? QCPAxis::atLeft : QCPAxis::atRight);
+  axis->setVisible(true);
+  axis->setTickLabels(true);
+  return axis;
 }
 
 }  // namespace
@@ -50,32 +63,34 @@ TTrendChartWindow::TTrendChartWindow(const TRegisterMap& Map,
   setAttribute(Qt::WA_DeleteOnClose);
   resize(1100, 520);
 
-  FChart = new QChart();
-  FChart->legend()->setAlignment(Qt::AlignBottom);
-  FTimeAxis = new QDateTimeAxis(FChart);
-  FTimeAxis->setFormat(QStringLiteral("HH:mm:ss"));
-  FTimeAxis->setTitleText(QStringLiteral("Ora"));
-  FChart->addAxis(FTimeAxis, Qt::AlignBottom);
+  FPlot = new QCustomPlot(this);
+  FPlot->setObjectName(QStringLiteral("TrendChartView"));
+  auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+  ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss"));
+  FPlot->xAxis->setTicker(ticker);
+  FPlot->xAxis->setLabel(QStringLiteral("Ora"));
   const std::vector<std::string> units = FHistory.Units();
   for (std::size_t i = 0; i < units.size(); ++i) {
-    auto* axis = new QValueAxis(FChart);
-    axis->setTitleText(AxisTitle(units[i]));
-    FChart->addAxis(axis, i % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    QCPAxis* axis = UnitAxis(*FPlot, i);
+    axis->setLabel(AxisTitle(units[i]));
     FUnitAxes.push_back(axis);
   }
   for (const TTrendSeries& series : FHistory.Series()) {
-    auto* line = new QLineSeries(FChart);
-    line->setName(QString::fromStdString(series.Name));
-    FChart->addSeries(line);
-    line->attachAxis(FTimeAxis);
     const auto unit = std::find(units.begin(), units.end(), series.Unit) - units.begin();
-    line->attachAxis(FUnitAxes[static_cast<std::size_t>(unit)]);
+    QCPGraph* line = FPlot->addGraph(FPlot->xAxis, FUnitAxes[static_cast<std::size_t>(unit)]);
+    line->setName(QString::fromStdString(series.Name));
+    // A one-pixel pen: a wider one makes the painter join every sampled segment,
+    // which costs seconds per drawing for an hour of points.
+    line->setPen(QPen(QColor(LINE_COLOURS[FLines.size() % std::size(LINE_COLOURS)]), 1));
     FLines.push_back(line);
   }
-
-  FView = new QChartView(FChart, this);
-  FView->setObjectName(QStringLiteral("TrendChartView"));
-  FView->setRenderHint(QPainter::Antialiasing);
+  // The legend in a row of its own below the plot, its entries side by side.
+  FPlot->legend->setVisible(true);
+  FPlot->axisRect()->insetLayout()->take(FPlot->legend);
+  FPlot->plotLayout()->addElement(1, 0, FPlot->legend);
+  FPlot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+  FPlot->legend->setBorderPen(Qt::NoPen);
+  FPlot->plotLayout()->setRowStretchFactor(1, 0.001);
 
   SpanCombo = new QComboBox(this);
   SpanCombo->setObjectName(QStringLiteral("TrendSpanCombo"));
@@ -91,7 +106,7 @@ TTrendChartWindow::TTrendChartWindow(const TRegisterMap& Map,
   tools->addWidget(ExportButton);
   auto* column = new QVBoxLayout(this);
   column->addLayout(tools);
-  column->addWidget(FView, 1);
+  column->addWidget(FPlot, 1);
 
   connect(SpanCombo, &QComboBox::activated, this, [this](int index) {
     if (index >= 0 && index < static_cast<int>(std::size(SPANS))) SetSpan(SPANS[index].Span);
@@ -118,8 +133,10 @@ void TTrendChartWindow::SetSpan(std::chrono::minutes Span) {
   Redraw(std::chrono::system_clock::now());
 }
 
-// Each line gets the points of the span in one replace(); each unit's axis
-// spans the values its lines show, a little wider so no point sits on the frame.
+// Each line gets the points of the span in one set(); each unit's axis spans
+// the values its lines show, a little wider so no point sits on the frame. The
+// plot is redrawn once the event loop runs, so cycles that arrive together
+// cost one drawing.
 void TTrendChartWindow::Redraw(std::chrono::system_clock::time_point Now) {
   const auto from = Now - FSpan;
   const std::vector<std::string> units = FHistory.Units();
@@ -129,14 +146,15 @@ void TTrendChartWindow::Redraw(std::chrono::system_clock::time_point Now) {
     const TTrendSeries& series = FHistory.Series()[i];
     auto& range = ranges[static_cast<std::size_t>(
         std::find(units.begin(), units.end(), series.Unit) - units.begin())];
-    QList<QPointF> points;
+    QVector<QCPGraphData> points;
+    points.reserve(static_cast<qsizetype>(series.Points.size()));
     for (const TTrendPoint& point : series.Points) {
       if (point.Time < from) continue;
-      points.append(QPointF(static_cast<double>(Milliseconds(point.Time)), point.Value));
+      points.append(QCPGraphData(Seconds(point.Time), point.Value));
       range.first = std::min(range.first, point.Value);
       range.second = std::max(range.second, point.Value);
     }
-    FLines[i]->replace(points);
+    FLines[i]->data()->set(points, true);  // the history is in time order
   }
   for (std::size_t u = 0; u < FUnitAxes.size(); ++u) {
     auto [low, high] = ranges[u];
@@ -147,12 +165,13 @@ void TTrendChartWindow::Redraw(std::chrono::system_clock::time_point Now) {
     const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
     FUnitAxes[u]->setRange(low - margin, high + margin);
   }
-  FTimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(Milliseconds(from)),
-                      QDateTime::fromMSecsSinceEpoch(Milliseconds(Now)));
+  FPlot->xAxis->setRange(Seconds(from), Seconds(Now));
+  FPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 
 bool TTrendChartWindow::ExportPng(const QString& File) {
-  if (FView->grab().save(File, "PNG")) return true;
+  FPlot->replot();  // what a queued redraw has not drawn yet
+  if (FPlot->grab().save(File, "PNG")) return true;
   FMessageBoxes.ShowError(this, QStringLiteral("Impossibile esportare il grafico in %1").arg(File));
   return false;
 }

@@ -3,7 +3,8 @@
 // over the last 10 minutes by default (1 minute or 1 hour on request), one
 // vertical axis per unit, exported as a PNG picture on request. Only entries
 // with numeric values are charted; the window adds a point to each series at
-// every cycle the main window finishes.
+// every cycle the main window finishes. Drawn with QCustomPlot, which keeps
+// the paint of a long series cheap by sampling it down to the pixels shown.
 
 #include <QWidget>
 #include <chrono>
@@ -11,13 +12,11 @@
 
 #include "TrendHistory.h"
 
-class QChart;
-class QChartView;
 class QComboBox;
-class QDateTimeAxis;
-class QLineSeries;
+class QCPAxis;
+class QCPGraph;
+class QCustomPlot;
 class QPushButton;
-class QValueAxis;
 class TMessageBoxes;
 
 class TTrendChartWindow : public QWidget {
@@ -33,7 +32,7 @@ class TTrendChartWindow : public QWidget {
   std::chrono::minutes Span() const { return FSpan; }
   void SetSpan(std::chrono::minutes Span);
   const TTrendHistory& History() const { return FHistory; }
-  QChart* Chart() const { return FChart; }
+  QCustomPlot* Chart() const { return FPlot; }
 
   QComboBox* SpanCombo = nullptr;
   QPushButton* ExportButton = nullptr;
@@ -44,9 +43,7 @@ class TTrendChartWindow : public QWidget {
   TMessageBoxes& FMessageBoxes;
   TTrendHistory FHistory;
   std::chrono::minutes FSpan = TREND_DEFAULT_SPAN;
-  QChart* FChart = nullptr;
-  QChartView* FView = nullptr;
-  QDateTimeAxis* FTimeAxis = nullptr;
-  std::vector<QLineSeries*> FLines;    // one per series of FHistory
-  std::vector<QValueAxis*> FUnitAxes;  // one per unit, in FHistory.Units() order
+  QCustomPlot* FPlot = nullptr;
+  std::vector<QCPGraph*> FLines;    // one per series of FHistory
+  std::vector<QCPAxis*> FUnitAxes;  // one per unit, in FHistory.Units() order
 };

@@ -1,6 +1,7 @@
 """The Windows programs under Wine against the Linux ones and pymodbus.
 
-Usage: interop.py --windows-build DIR --linux-build DIR   (WINEPREFIX set, wineserver up)
+Usage: interop.py --windows-build DIR --linux-build DIR [--package DIR]
+       (WINEPREFIX set, wineserver up; DISPLAY an X server for the window)
 
 Every comparison is of kq517poll's CSV, cell for cell, with the simulator's clock
 frozen so that both sides see the same values:
@@ -14,11 +15,19 @@ frozen so that both sides see the same values:
   - RTU over TCP: kq517poll.exe on a tcp:// port polling the Linux kq517sim
     --rtu-over-tcp (a refused one names the address), and kq517sim.exe --rtu-over-tcp
     polled by the Linux poller, each against the Linux poller over Modbus TCP.
+  - with --package (the package folder of scripts/build-windows.sh): the window
+    Test_KQ517T.exe polling the Linux kq517sim with --start, its values read back from
+    its own recording (File > Registra..., driven with xdotool like a user) against the
+    Linux poller's, then closed with File > Esci; and the installer, which installs the
+    folder with its Start-menu entry and uninstaller and whose uninstaller leaves the
+    user's settings and files alone.
 A missing peer (pymodbus, socat) fails the run unless KQ_SKIP_PEERS=1.
 Ends with the line "N passed, N failed".
 """
 import argparse
 import csv
+import getpass
+import glob
 import io
 import os
 import shutil
@@ -113,13 +122,31 @@ class Background:
                 self.process.wait()
 
 
+def windows_path(path):
+    """A Linux path as Wine's drive Z: shows it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def files_in(folder):
+    return sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, names in os.walk(folder) for f in names)
+
+
+def recorded_rows(path):
+    try:
+        with open(path, encoding="utf-8-sig") as f:
+            return rows(f.read())
+    except OSError:
+        return []
+
+
 class Suite:
-    def __init__(self, windows_build, linux_build):
+    def __init__(self, windows_build, linux_build, package=None):
         windows_build, linux_build = os.path.abspath(windows_build), os.path.abspath(linux_build)
         self.poll_exe = os.path.join(windows_build, "app/cli/kq517poll/kq517poll.exe")
         self.sim_exe = os.path.join(windows_build, "app/cli/kq517sim/kq517sim.exe")
         self.poll = os.path.join(linux_build, "app/cli/kq517poll/kq517poll")
         self.sim = os.path.join(linux_build, "app/cli/kq517sim/kq517sim")
+        self.package = os.path.abspath(package) if package else None
         self.prefix = os.environ["WINEPREFIX"]
         self.folder = tempfile.mkdtemp(prefix="kq517-wine-interop.")
         self.running = []
@@ -167,6 +194,30 @@ class Suite:
         registers = ["0=0x0105", "3=0xD000", "4=0x406C", "6=0x4248", "7=0xFB2E", "8=0xFFFF",
                      "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"]
         return folder, registers
+
+    def need_package(self):
+        if self.package is None:
+            raise Failure("no --package folder to test")
+        return self.package
+
+    def x_window(self, title):
+        """The X window of the Wine window whose title holds title, once it is shown."""
+        found = []
+
+        def shown():
+            found[:] = run(["xdotool", "search", "--onlyvisible", "--name", title], expect_ok=False).stdout.split()
+            return bool(found)
+
+        wait_for(shown, TIMEOUT, "a window titled " + title)
+        return found[0]
+
+    def keys(self, window, *keys):
+        """Keys typed into a window, as a user would, one after the other."""
+        run(["xdotool", "windowfocus", window])
+        time.sleep(0.5)
+        for key in keys:
+            run(["xdotool", "key", key])
+            time.sleep(0.4)
 
     # ---- the tests
 
@@ -248,6 +299,69 @@ class Suite:
         same_cells(run([self.poll, "--serial", "tcp://127.0.0.1:%d" % line, "--format", "csv"]).stdout,
                    reference, "kq517sim.exe --rtu-over-tcp")
 
+    def test_window_polls_the_linux_sim_like_the_linux_poller(self):
+        package = self.need_package()
+        port = self.linux_sim()
+        record = os.path.join(tempfile.mkdtemp(dir=self.folder), "valori.csv")
+        window = self.start(["timeout", str(TIMEOUT), "wine", os.path.join(package, "Test_KQ517T.exe"),
+                             "--tcp", "127.0.0.1:%d" % port, "--start"], cwd=package)
+        main = self.x_window("Test VIVAR517")
+        # File > Registra... (the item above Esci), into the file named in its dialog.
+        self.keys(main, "alt+f", "Up", "Up", "Return")
+        dialog = self.x_window("Registra i valori")
+        self.keys(dialog, "End", "shift+Home")  # the proposed name, replaced by what is typed
+        run(["xdotool", "type", "--delay", "30", windows_path(record)])
+        self.keys(dialog, "Return")
+        wait_for(lambda: len(recorded_rows(record)) >= 3, 60, "two cycles in the window's recording")
+        self.keys(main, "alt+f", "Up", "Return")  # File > Esci
+        try:
+            code = window.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Failure("File > Esci did not close the window")
+        if code != 0:
+            raise Failure("the window exited with %d" % code)
+
+        poller = rows(run([self.poll, "--tcp", "127.0.0.1:%d" % port, "--format", "csv"], cwd=package).stdout)
+        expected = [row[3] for row in poller[1:]]
+        recorded = recorded_rows(record)
+        for cycle in recorded[1:]:
+            values, error = cycle[2:-1], cycle[-1]
+            if error or values != expected:
+                raise Failure("the window recorded %s (error %r), the Linux poller read %s" % (values, error, expected))
+
+    def test_installer_installs_the_package_and_its_uninstaller_keeps_the_users_files(self):
+        package = self.need_package()
+        setups = glob.glob(os.path.join(os.path.dirname(package), "kq517-*-setup.exe"))
+        if len(setups) != 1:
+            raise Failure("no single installer beside the package folder: %s" % setups)
+        drive = os.path.join(self.prefix, "drive_c")
+        folder = os.path.join(drive, "Program Files", "KQ517")
+        shortcut = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "KQ517",
+                                "Test_KQ517T.lnk")
+        key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KQ517"
+        run(["timeout", str(TIMEOUT), "wine", setups[0], "/S"])
+        if files_in(folder) != sorted(files_in(package) + ["Uninstall.exe"]):
+            raise Failure("installed %s, the package holds %s" % (files_in(folder), files_in(package)))
+        if not os.path.exists(shortcut):
+            raise Failure("no Start-menu entry " + shortcut)
+        if "Uninstall.exe" not in run(["wine", "reg", "query", key], expect_ok=False).stdout:
+            raise Failure("no uninstaller registered under " + key)
+
+        # What the user made: the window's settings and a map file of their own.
+        settings = os.path.join(drive, "users", getpass.getuser(), "AppData", "Roaming", "KQ517", "Test_KQ517T.ini")
+        os.makedirs(os.path.dirname(settings), exist_ok=True)
+        for path in (settings, os.path.join(folder, "mine.cfg")):
+            with open(path, "w") as f:
+                f.write("kept\n")
+        # The uninstaller runs on from a copy of itself, so its end is seen in the folder.
+        run(["timeout", str(TIMEOUT), "wine", os.path.join(folder, "Uninstall.exe"), "/S"])
+        wait_for(lambda: files_in(folder) == ["mine.cfg"], 60, "the uninstaller to remove the package")
+        if not os.path.exists(settings) or os.path.exists(shortcut):
+            raise Failure("after uninstalling: settings kept %s, Start-menu entry kept %s"
+                          % (os.path.exists(settings), os.path.exists(shortcut)))
+        if run(["wine", "reg", "query", key], expect_ok=False).returncode == 0:
+            raise Failure("the uninstaller left " + key)
+
 
 def peers_missing():
     missing = []
@@ -255,6 +369,8 @@ def peers_missing():
         missing.append("python3-pymodbus python3-serial-asyncio")
     if shutil.which("socat") is None:
         missing.append("socat")
+    if shutil.which("xdotool") is None:
+        missing.append("xdotool")
     return missing
 
 
@@ -262,6 +378,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--linux-build", required=True)
+    parser.add_argument("--package")
     options = parser.parse_args()
     missing = peers_missing()
     if missing:
@@ -272,7 +389,7 @@ def main():
         print("missing peers: install " + " ".join(missing) + " (or set KQ_SKIP_PEERS=1)")
         print("0 passed, 1 failed")
         return 1
-    suite = Suite(options.windows_build, options.linux_build)
+    suite = Suite(options.windows_build, options.linux_build, options.package)
     passed = failed = 0
     try:
         for name in sorted(n for n in dir(suite) if n.startswith("test_")):
