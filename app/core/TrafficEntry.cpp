@@ -16,7 +16,9 @@ TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
   entry.Outcome = Record.Outcome;
   entry.Role = Role;
   entry.Bytes = Record.Bytes;
-  entry.Summary = SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role);
+  entry.Summary = Record.NotMatched.empty()
+                      ? SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role)
+                      : "not matched: " + Record.NotMatched;
   return entry;
 }
 
