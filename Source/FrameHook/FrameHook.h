@@ -49,6 +49,10 @@ struct TFrameRecord {
   // the reply awaited: what differs, "transaction id 7, expected 3". Empty
   // when the stack does not say.
   std::string NotMatched;
+  // For a run of line noise a monitor passed over (bytes of no frame, reported as
+  // foLengthError): how many bytes it had on the line; Bytes holds only its first ones.
+  // 0 for a frame.
+  std::uint64_t NoiseBytes = 0;
 };
 
 // The listeners of one stack. Emit calls every listener on the emitting thread
