@@ -78,6 +78,22 @@ bool HoldsTheRequestedValues(uint8_t AModBusFunction, uint16_t Count,
   return received >= 1 && Response.MBPData[0] == *expected && received - 1 >= *expected;
 }
 
+// The length of a normal reply to Request, header included: a read's byte
+// count and values, or a write's 5-byte echo of address and count or value.
+std::size_t ExpectedReplyLength(const TModBusRequestBuffer& Request) {
+  const uint16_t count = BigEndianAt(Request.MBPData, 2);
+  const std::optional<std::size_t> bytes = ExpectedByteCount(Request.FunctionCode, count);
+  return FrameDataOffset + (bytes ? 1 + *bytes : 4);
+}
+
+// An exception reply: header, function code with bit 7 set, exception code.
+constexpr std::size_t ExceptionReplyLength = FrameDataOffset + 1;
+
+// "transaction id 7, expected 3"
+std::string Differs(const char* What, unsigned Got, unsigned Expected) {
+  return std::string(What) + " " + std::to_string(Got) + ", expected " + std::to_string(Expected);
+}
+
 }  // namespace
 
 TIdModBusClient::TIdModBusClient() {
@@ -87,8 +103,8 @@ TIdModBusClient::TIdModBusClient() {
 void TIdModBusClient::Connect() {
   TTcpClient::Connect();
   FLastTransactionID = 0;
-  FSentTransactionIDs.reset();
-  FSubstituteTransactionID.reset();
+  FSentTransactionIDZero = false;
+  FGatewayAnswersWithZero = false;
 }
 
 uint16_t TIdModBusClient::GetNewTransactionID() {
@@ -121,12 +137,12 @@ bool TIdModBusClient::SendCommand(uint8_t AModBusFunction, uint16_t ARegNumber,
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&request), length);
   WriteDirect(requestBytes);
   FRequestWritten = Clock::now();
-  FSentTransactionIDs.set(request.Header.TransactionID);
+  if (request.Header.TransactionID == 0) FSentTransactionIDZero = true;
   EmitFrame(TFrameDirection::fdSent, TFrameOutcome::foOk, requestBytes);
 
   TModBusResponseBuffer response{};
   std::size_t frameLength = 0;
-  if (!WaitForReply(request.Header.TransactionID, response, frameLength)) {
+  if (!WaitForReply(request, response, frameLength)) {
     EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foTimeout, InputBuffer());
     return false;
   }
@@ -211,12 +227,17 @@ std::size_t TIdModBusClient::BuildRequest(TModBusRequestBuffer& Request, uint8_t
   return ModBusHeaderLengthPrefix + recLength;
 }
 
-bool TIdModBusClient::WaitForReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
-                                   std::size_t& FrameLength) {
+bool TIdModBusClient::WaitForReply(const TModBusRequestBuffer& Request,
+                                   TModBusResponseBuffer& Response, std::size_t& FrameLength) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(FTimeOut);
+  std::size_t dropped = 0;
   bool looked = false;
   for (;;) {
-    if (TakeReply(TransactionID, Response, FrameLength)) return true;
+    if (TakeReply(Request, Response, FrameLength, dropped)) return true;
+    // Late replies and stray frames are dropped as they come; a peer that
+    // keeps sending them would hold the request until its deadline.
+    if (dropped > InputBufferCapacity)
+      DropBrokenPeer("sent " + std::to_string(dropped) + " bytes that answer no request");
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     // Look at the socket at least once, so that TimeOut 0 still takes a
     // reply that is already there.
@@ -230,8 +251,9 @@ bool TIdModBusClient::WaitForReply(uint16_t TransactionID, TModBusResponseBuffer
   }
 }
 
-bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
-                                std::size_t& FrameLength) {
+bool TIdModBusClient::TakeReply(const TModBusRequestBuffer& Request,
+                                TModBusResponseBuffer& Response, std::size_t& FrameLength,
+                                std::size_t& Dropped) {
   for (;;) {
     const std::span<const uint8_t> in = InputBuffer();
     const std::optional<std::size_t> frameLength = FrameLengthAt(in);
@@ -239,44 +261,69 @@ bool TIdModBusClient::TakeReply(uint16_t TransactionID, TModBusResponseBuffer& R
       // No frame has this length: the stream has lost its framing, and
       // nothing in it can be trusted to start a frame.
       EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foLengthError, in);
+      Dropped += in.size();
       DiscardBytes(in.size());
       return false;
     }
     if (*frameLength == 0 || in.size() < *frameLength) return false;
     const std::span<const uint8_t> frame = in.first(*frameLength);
-    const TFrameMatch match = MatchFrame(frame, TransactionID);
+    std::string why;
+    const TFrameMatch match = MatchFrame(frame, Request, &why);
     // A substitute answers only when the awaited frame is not right behind it.
-    const bool answers = match == TFrameMatch::Awaited ||
-                         (match == TFrameMatch::Substitute &&
-                          !AwaitedFrameFollows(in.subspan(*frameLength), TransactionID));
+    const bool answers =
+        match == TFrameMatch::Awaited || (match == TFrameMatch::Substitute &&
+                                          !AwaitedFrameFollows(in.subspan(*frameLength), Request));
     if (answers) {
-      if (match == TFrameMatch::Substitute) FSubstituteTransactionID = TransactionIDOf(frame);
+      if (match == TFrameMatch::Substitute) FGatewayAnswersWithZero = true;
       std::memcpy(&Response, frame.data(), frame.size());
       FrameLength = frame.size();
       DiscardBytes(frame.size());
       return true;
     }
-    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foUnmatched, frame);
+    // A substitute passed over for the awaited frame behind it.
+    if (why.empty())
+      why = Differs("transaction id", TransactionIDOf(frame), Request.Header.TransactionID);
+    EmitFrame(TFrameDirection::fdReceived, TFrameOutcome::foUnmatched, frame, std::move(why));
+    Dropped += frame.size();
     DiscardBytes(frame.size());
   }
 }
 
 TIdModBusClient::TFrameMatch TIdModBusClient::MatchFrame(std::span<const uint8_t> Frame,
-                                                         uint16_t TransactionID) const {
-  if (BigEndianAt(Frame, 2) != MB_PROTOCOL) return TFrameMatch::Foreign;
+                                                         const TModBusRequestBuffer& Request,
+                                                         std::string* Why) const {
+  const auto fail = [Why](std::string Reason) {
+    if (Why) *Why = std::move(Reason);
+    return TFrameMatch::Dropped;
+  };
+  const uint16_t protocol = BigEndianAt(Frame, 2);
+  if (protocol != MB_PROTOCOL) return fail(Differs("protocol id", protocol, MB_PROTOCOL));
   const uint16_t id = TransactionIDOf(Frame);
-  if (id == TransactionID) return TFrameMatch::Awaited;
-  if (!FSentTransactionIDs.test(id) || FSubstituteTransactionID == id)
-    return TFrameMatch::Substitute;
-  return TFrameMatch::Late;
+  const uint16_t awaited = Request.Header.TransactionID;
+  if (id == awaited) return TFrameMatch::Awaited;
+  // Only identifier 0 stands for an echo-less gateway's reply, and only when
+  // 0 cannot be the reply to an earlier request of this connection.
+  if (id != 0 || (FSentTransactionIDZero && !FGatewayAnswersWithZero))
+    return fail(Differs("transaction id", id, awaited));
+  const uint8_t unit = Frame[offsetof(TModBusHeader, UnitID)];
+  if (unit != Request.Header.UnitID) return fail(Differs("unit id", unit, Request.Header.UnitID));
+  const uint8_t function = Frame[offsetof(TModBusResponseBuffer, FunctionCode)];
+  const bool exception = function == (Request.FunctionCode | 0x80);
+  if (function != Request.FunctionCode && !exception)
+    return fail(Differs("function", function, Request.FunctionCode));
+  const std::size_t length = exception ? ExceptionReplyLength : ExpectedReplyLength(Request);
+  if (Frame.size() != length)
+    return fail(
+        Differs("length", static_cast<unsigned>(Frame.size()), static_cast<unsigned>(length)));
+  return TFrameMatch::Substitute;
 }
 
 bool TIdModBusClient::AwaitedFrameFollows(std::span<const uint8_t> Rest,
-                                          uint16_t TransactionID) const {
+                                          const TModBusRequestBuffer& Request) const {
   for (;;) {
     const std::optional<std::size_t> frameLength = FrameLengthAt(Rest);
     if (!frameLength || *frameLength == 0 || Rest.size() < *frameLength) return false;
-    if (MatchFrame(Rest.first(*frameLength), TransactionID) == TFrameMatch::Awaited) return true;
+    if (MatchFrame(Rest.first(*frameLength), Request) == TFrameMatch::Awaited) return true;
     Rest = Rest.subspan(*frameLength);
   }
 }
@@ -301,7 +348,7 @@ void TIdModBusClient::UnpackReadReply(uint8_t AModBusFunction, uint16_t Count,
 }
 
 void TIdModBusClient::EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome,
-                                std::span<const uint8_t> Bytes) {
+                                std::span<const uint8_t> Bytes, std::string NotMatched) {
   if (!FFrameHook.Active()) return;
   TFrameRecord record;
   record.Time = Clock::now();
@@ -309,6 +356,7 @@ void TIdModBusClient::EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome
   record.Framing = TFrameFraming::ffTcp;
   record.Outcome = Outcome;
   record.Bytes.assign(Bytes.begin(), Bytes.end());
+  record.NotMatched = std::move(NotMatched);
   if (Direction == TFrameDirection::fdReceived) record.ResponseTime = record.Time - FRequestWritten;
   FFrameHook.Emit(record);
 }

@@ -9,22 +9,23 @@
 // ETcpConnectionError. Single-threaded, one request at a time.
 //
 // Which received frame answers a request: the one carrying the request's
-// transaction identifier. Frames whose protocol identifier is not 0 are not
-// Modbus and are dropped, and so are frames carrying the identifier of an
-// earlier request on this connection (late replies to requests that timed
-// out). Some gateways answer every request with the same identifier (often 0)
-// instead of echoing it: a complete frame with an identifier that was never
-// sent on this connection is taken as the answer to the one outstanding
-// request, and that identifier is then accepted for the rest of the connection.
+// transaction identifier. Some gateways answer every request with identifier
+// 0 instead of echoing it: a frame with identifier 0, when 0 was not sent on
+// this connection (or was already taken from such a gateway), answers the
+// request when it has the request's unit identifier, its function code (or
+// that code's exception reply) and the length a reply to it has. Every other
+// frame is dropped and recorded as not matched: frames whose protocol
+// identifier is not 0, late replies to requests that timed out, stray frames.
+// A peer that sends more than the input buffer holds in frames that answer
+// nothing is broken: the request raises ETcpConnectionError
+// (BrokenPeerError) and the connection is closed.
 //
 // Every frame sent and received is handed to FrameHook() listeners.
 
-#include <bitset>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -130,21 +131,26 @@ class TIdModBusClient : public TTcpClient {
   std::size_t BuildRequest(TModBusRequestBuffer& Request, uint8_t AModBusFunction,
                            uint16_t ARegNumber, uint16_t ABlockLength,
                            const std::vector<uint16_t>& Data);
-  // Waits until the reply to the request carrying TransactionID is complete
-  // in the input buffer and copies it into Response. False when the deadline
-  // passes first. Sleeps in the kernel while it waits.
-  bool WaitForReply(uint16_t TransactionID, TModBusResponseBuffer& Response,
+  // Waits until the reply to Request is complete in the input buffer and
+  // copies it into Response. False when the deadline passes first. Sleeps in
+  // the kernel while it waits.
+  bool WaitForReply(const TModBusRequestBuffer& Request, TModBusResponseBuffer& Response,
                     std::size_t& FrameLength);
-  // Takes complete frames off the input buffer until one answers the request
-  // carrying TransactionID; the others are dropped. True when one was found.
-  bool TakeReply(uint16_t TransactionID, TModBusResponseBuffer& Response, std::size_t& FrameLength);
-  enum class TFrameMatch { Awaited, Substitute, Foreign, Late };
-  TFrameMatch MatchFrame(std::span<const uint8_t> Frame, uint16_t TransactionID) const;
-  // True when Rest holds a complete frame carrying TransactionID.
-  bool AwaitedFrameFollows(std::span<const uint8_t> Rest, uint16_t TransactionID) const;
+  // Takes complete frames off the input buffer until one answers Request; the
+  // others are dropped and their bytes added to Dropped. True when one was found.
+  bool TakeReply(const TModBusRequestBuffer& Request, TModBusResponseBuffer& Response,
+                 std::size_t& FrameLength, std::size_t& Dropped);
+  enum class TFrameMatch { Awaited, Substitute, Dropped };
+  // How Frame stands to Request; for a dropped frame, Why says what differs.
+  TFrameMatch MatchFrame(std::span<const uint8_t> Frame, const TModBusRequestBuffer& Request,
+                         std::string* Why = nullptr) const;
+  // True when Rest holds a complete frame carrying the request's identifier.
+  bool AwaitedFrameFollows(std::span<const uint8_t> Rest,
+                           const TModBusRequestBuffer& Request) const;
   void UnpackReadReply(uint8_t AModBusFunction, uint16_t Count,
                        const TModBusResponseBuffer& Response, std::vector<uint16_t>& Data) const;
-  void EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome, std::span<const uint8_t> Bytes);
+  void EmitFrame(TFrameDirection Direction, TFrameOutcome Outcome, std::span<const uint8_t> Bytes,
+                 std::string NotMatched = {});
 
   // Runs Request between an automatic connect and disconnect when needed.
   template <typename F>
@@ -160,10 +166,10 @@ class TIdModBusClient : public TTcpClient {
   uint32_t FTimeOut = 15000;
   uint8_t FUnitID = MB_IGNORE_UNITID;
 
-  // Per connection: the transaction identifiers sent so far, and the one an
-  // echo-less gateway answers with, once seen.
-  std::bitset<65536> FSentTransactionIDs;
-  std::optional<uint16_t> FSubstituteTransactionID;
+  // Per connection: whether identifier 0 went out (after 65535 requests), and
+  // whether a gateway's identifier-0 frame was taken as a reply.
+  bool FSentTransactionIDZero = false;
+  bool FGatewayAnswersWithZero = false;
   std::chrono::steady_clock::time_point FRequestWritten;
   TFrameHook FFrameHook;
 };

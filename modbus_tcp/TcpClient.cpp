@@ -4,9 +4,6 @@
 
 namespace {
 
-// Receive granularity; a Modbus TCP frame is at most 260 bytes.
-constexpr std::size_t ReceiveChunk = 4096;
-
 // The operating system's error code of a failure, 0 for a resolver failure.
 int OSErrorOf(const std::system_error& Error) {
   return Error.code().category() == std::system_category() ? Error.code().value() : 0;
@@ -99,27 +96,54 @@ bool TTcpClient::CheckForDataOnSource(int TimeoutMs) {
   return added;
 }
 
-// Moves everything the socket holds into the input buffer without waiting.
-// An orderly close by the peer only sets FPeerClosed, so that a reply sent
-// just before the close can still be taken.
+// Moves what the socket holds into the input buffer without waiting, up to
+// its capacity. An orderly close by the peer only sets FPeerClosed, so that a
+// reply sent just before the close can still be taken.
 void TTcpClient::ReceiveAvailable() {
   if (FInputStart > 0) {
     FInputBuffer.erase(FInputBuffer.begin(),
                        FInputBuffer.begin() + static_cast<std::ptrdiff_t>(FInputStart));
     FInputStart = 0;
   }
-  uint8_t chunk[ReceiveChunk];
-  while (!FPeerClosed) {
+  if (FPeerClosed) return;
+  if (FInputBuffer.size() == InputBufferCapacity) {
+    // Full since the last receive: one more byte waiting means the peer sends
+    // more than the owner of the connection takes.
+    uint8_t probe = 0;
     TTcpSocket::TReceived received;
     try {
-      received = FSocket.ReceiveNow(chunk);
+      received = FSocket.ReceiveNow({&probe, 1});
     } catch (const std::system_error& Error) {
       FailAndClose("Cannot receive from " + Endpoint(), Error);
     }
-    FInputBuffer.insert(FInputBuffer.end(), chunk, chunk + received.Count);
+    if (received.Count > 0)
+      DropBrokenPeer("sends more than the " + std::to_string(InputBufferCapacity) +
+                     " bytes of the input buffer without a frame that can be taken");
     FPeerClosed = received.Closed;
-    if (received.Count < sizeof(chunk)) return;
+    return;
   }
+  // What does not fit waits in the socket for the next receive.
+  while (!FPeerClosed && FInputBuffer.size() < InputBufferCapacity) {
+    const std::size_t held = FInputBuffer.size();
+    const std::size_t room = InputBufferCapacity - held;
+    FInputBuffer.resize(InputBufferCapacity);
+    TTcpSocket::TReceived received;
+    try {
+      received = FSocket.ReceiveNow(std::span<uint8_t>(FInputBuffer).subspan(held));
+    } catch (const std::system_error& Error) {
+      FInputBuffer.resize(held);
+      FailAndClose("Cannot receive from " + Endpoint(), Error);
+    }
+    FInputBuffer.resize(held + received.Count);
+    FPeerClosed = received.Closed;
+    if (received.Count < room) return;
+  }
+}
+
+void TTcpClient::DropBrokenPeer(const std::string& What) {
+  Disconnect();
+  throw ETcpConnectionError("Connection to " + Endpoint() + " dropped: the server " + What,
+                            BrokenPeerError);
 }
 
 void TTcpClient::FailAndClose(const std::string& What, const std::system_error& Error) {

@@ -18,7 +18,8 @@
 // connection that is not open. The message names the host, the port and, where
 // there is one, the operating system's reason; OSError() holds the operating
 // system's error code (errno on POSIX; 0 when the failure did not come from
-// the operating system).
+// the operating system; BrokenPeerError when the connection was dropped
+// because the peer sent more than its owner could take).
 class ETcpConnectionError : public std::runtime_error {
  public:
   ETcpConnectionError(const std::string& Message, int OSError = 0);
@@ -28,8 +29,18 @@ class ETcpConnectionError : public std::runtime_error {
   int FOSError;
 };
 
+// OSError() of a connection dropped because the peer broke the protocol. The
+// value is std::errc::protocol_error, which no Winsock code equals.
+inline constexpr int BrokenPeerError = static_cast<int>(std::errc::protocol_error);
+
 class TTcpClient {
  public:
+  // The input buffer holds at most this many bytes: four of the largest Modbus
+  // TCP frames (260 bytes). What the peer sends beyond it waits in the socket
+  // until the owner takes bytes; a peer that fills it while more is waiting is
+  // broken (see CheckForDataOnSource).
+  static constexpr std::size_t InputBufferCapacity = 4 * 260;
+
   TTcpClient();
   virtual ~TTcpClient();
   TTcpClient(const TTcpClient&) = delete;
@@ -62,9 +73,11 @@ class TTcpClient {
   // Sends all of Bytes at once; raises ETcpConnectionError on failure.
   void WriteDirect(std::span<const uint8_t> Bytes);
   // Waits up to TimeoutMs milliseconds for bytes from the socket and moves
-  // what arrived into the input buffer; 0 looks without waiting. Returns true
-  // when bytes were added. Raises ETcpConnectionError when the peer closes
-  // the connection or the socket fails.
+  // what arrived into the input buffer, up to InputBufferCapacity; 0 looks
+  // without waiting. Returns true when bytes were added. Raises
+  // ETcpConnectionError when the peer closes the connection, when the socket
+  // fails, and when the buffer is full while the peer has sent more (the
+  // connection is then dropped as a broken peer).
   bool CheckForDataOnSource(int TimeoutMs);
 
   // Received bytes not yet taken.
@@ -76,6 +89,11 @@ class TTcpClient {
   void ReadBytes(std::vector<uint8_t>& Dest, std::size_t Count);
   // Removes Count bytes from the front of the input buffer.
   void DiscardBytes(std::size_t Count);
+
+ protected:
+  // Closes the connection and raises ETcpConnectionError (BrokenPeerError):
+  // "Connection to HOST:PORT dropped: the server " + What.
+  [[noreturn]] void DropBrokenPeer(const std::string& What);
 
  private:
   void ReceiveAvailable();

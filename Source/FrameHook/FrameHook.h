@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <shared_mutex>
+#include <string>
 #include <vector>
 
 // How the bytes of a record are framed on the line.
@@ -44,6 +45,14 @@ struct TFrameRecord {
   // For a received reply or a time-out on the requesting side: the time since
   // its request was written. Zero otherwise.
   std::chrono::nanoseconds ResponseTime{0};
+  // For a frame the requesting side dropped (foUnmatched) because it is not
+  // the reply awaited: what differs, "transaction id 7, expected 3". Empty
+  // when the stack does not say.
+  std::string NotMatched;
+  // For a run of line noise a monitor passed over (bytes of no frame, reported as
+  // foLengthError): how many bytes it had on the line; Bytes holds only its first ones.
+  // 0 for a frame.
+  std::uint64_t NoiseBytes = 0;
 };
 
 // The listeners of one stack. Emit calls every listener on the emitting thread

@@ -388,6 +388,8 @@ class TModbusConnection {
   std::atomic<bool> FDropPendingInput{false};
   // Worker side: the last query sent or seen on the line, for the frame end by length.
   TQueryShape FLastQuery;
+  // Worker side: a monitor's line noise since the last frame it reported.
+  TLineNoise FLineNoise;
   std::chrono::steady_clock::time_point FOpenedAt;
 
   // Settings

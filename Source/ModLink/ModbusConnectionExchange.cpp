@@ -4,9 +4,9 @@
 //
 // Every receive is bounded in time: a line that never falls silent, or noise that
 // never stops, ends the receive once the receive time-out has passed since the frame
-// began, and bytes beyond the receive area are read and dropped, so a flood can neither
-// spin the worker nor overrun the area. Bytes that follow a complete frame in the same
-// read are kept for the next receive.
+// began, and bytes beyond the receive area are read and dropped (a monitor keeps them
+// for the next frame), so a flood can neither spin the worker nor overrun the area.
+// Bytes that follow a complete frame in the same read are kept for the next receive.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -115,6 +115,8 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
   if (Timeout == 0 || Capacity <= 0) return 0;
   TFrameScan Scan;
   Scan.LastQuery = FLastQuery;
+  const bool Monitor = FFraming.Role() == cmMonitor;
+  if (Monitor) Scan.Noise = &FLineNoise;
   auto ReadAndScan = [&] {
     const int New = ReadAvailable(Buffer + Scan.Collected, Capacity - Scan.Collected);
     if (New > 0) FFraming.Scan(Scan, Buffer, New);
@@ -129,20 +131,32 @@ int TModbusConnection::ReceiveRawFrame(std::uint8_t* Buffer, int Capacity, std::
     FFraming.Scan(Scan, Buffer, Count);
   }
 
-  // Phase one: wait for the start of a frame, passing over noise, until the time-out.
+  // Phase one: wait for the start of a frame, passing over noise, until the time-out. A
+  // monitor's noise ends where the line falls silent, so that it is reported then.
+  const std::uint32_t Gap = FFraming.CharacterGap(Silence);
   const auto IdleDeadline = TClock::now() + std::chrono::milliseconds(Timeout);
   while (!Scan.Started) {
-    const std::uint32_t Left = MillisecondsUntil(IdleDeadline);
+    std::uint32_t Left = MillisecondsUntil(IdleDeadline);
+    if (!FLineNoise.Empty()) Left = std::min(Left, Gap);
     if (Left == 0 || !WaitForData(Left) || !ReadAndScan()) return Scan.Collected;
   }
   // Phase two: collect the frame while characters keep coming, until it is complete. A
   // frame that has begun is bounded by the area (the largest frame) and by the receive
   // time-out, not by its nominal time on the line: USB adapters deliver it in chunks.
-  const std::uint32_t Gap = FFraming.CharacterGap(Silence);
   const std::uint64_t Budget = Timeout != InfiniteTimeout ? Timeout : GetReceiveTimeout();
   const auto FrameDeadline = TClock::now() + std::chrono::milliseconds(Budget + Gap);
   while (Scan.Started && !Scan.Complete) {
     if (Scan.Collected == Capacity) {
+      if (Monitor && FFraming.EndsAtSilence()) {
+        // Frames that run together past the area: nothing is dropped, what does not
+        // fit this frame begins the next.
+        const int Cut = FFraming.RunCut(Buffer, Capacity, Scan.LastQuery);
+        Scan.Complete = true;
+        Scan.Collected = Cut;
+        Scan.RestAt = Cut;
+        Scan.Rest = Capacity - Cut;
+        break;
+      }
       // A frame longer than the area: drop the rest, up to the line's silence.
       if (FFraming.EndsAtSilence())
         DiscardInputUntilSilence(Silence, MillisecondsUntil(FrameDeadline));

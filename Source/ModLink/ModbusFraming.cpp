@@ -117,15 +117,27 @@ enum TReceiveFrameStage { rfsIdle, rfsCollecting, rfsCompleting, rfsCompleted };
 // A frame runs from the last colon seen to CR LF. Only the new bytes are scanned; a
 // colon among them restarts the frame there, and the frame is moved to the start of the
 // area. Bytes before a colon are noise and are not kept; a character other than LF
-// after CR drops the frame. What follows LF is left for the next frame.
+// after CR drops the frame. What follows LF is left for the next frame. A monitor's
+// scan hands the noise and the frames it drops to Scan.Noise.
 void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode) {
   std::uint8_t* Chunk = Area + Scan.Collected;
+  TLineNoise* const Noise = Scan.Noise;
   int Start = -1;
   int Count = 0;
+  bool GivenUp = false;
+  // The frame in progress is dropped before Chunk[End]: from its colon (in this chunk,
+  // or at the start of the area when an earlier chunk began it) it is noise.
+  const auto GiveUp = [&](int End) {
+    if (!Noise) return;
+    const std::uint8_t* From = Start >= 0 ? Chunk + Start : Area;
+    Noise->Add(From, static_cast<int>(Chunk + End - From));
+    GivenUp = true;
+  };
   int i = 0;
   for (; i < New && Scan.Stage != rfsCompleted; ++i) {
     const std::uint8_t c = Chunk[i];
     if (c == Colon) {
+      if (Scan.Stage != rfsIdle) GiveUp(i);
       Scan.Stage = rfsCollecting;
       Start = i;
       Count = 1;
@@ -137,10 +149,13 @@ void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode) {
         ++Count;
         Scan.Stage = rfsCompleted;
       } else {
+        GiveUp(i + 1);
         Scan.Stage = rfsIdle;
         Start = -1;
         Count = 0;
       }
+    } else if (Noise) {
+      Noise->Add(&c, 1);  // outside any frame
     }
   }
   // The rest lies beyond the frame's new place, so moving the frame leaves it intact.
@@ -149,6 +164,8 @@ void AsciiScan(TFrameScan& Scan, std::uint8_t* Area, int New, TConnectionMode) {
   if (Start >= 0) {
     std::memmove(Area, Chunk + Start, static_cast<std::size_t>(Count));
     Scan.Collected = Count;
+  } else if (GivenUp) {
+    Scan.Collected = 0;  // reported as noise, not kept as a frame
   } else {
     Scan.Collected += Count;
   }
@@ -200,7 +217,32 @@ const TFramingBackend& BackendOf(TTransmissionMode Mode) {
   InternalError();
 }
 
+// The size of the sound RTU frame at the start of Bytes: the shorter of the sizes its
+// function code announces for a query and for a reply at which the CRC is right; 0 when
+// neither is, or the first bytes do not tell.
+int SoundRtuFrameSize(const std::uint8_t* Bytes, int Count, const TQueryShape& LastQuery) {
+  const auto Fits = [&](int Size) {
+    return Size > 0 && Size <= Count &&
+           CRC16(Bytes, static_cast<std::size_t>(Size - 2)) ==
+               (Bytes[Size - 2] | Bytes[Size - 1] << 8);
+  };
+  const int AsQuery = PredictQuerySize(Bytes, Count);
+  const int AsReply = PredictReplySize(Bytes, Count, LastQuery);
+  int Size = 0;
+  if (Fits(AsReply)) Size = AsReply;
+  if (Fits(AsQuery) && (Size == 0 || AsQuery < Size)) Size = AsQuery;
+  return Size;
+}
+
 }  // namespace
+
+void TLineNoise::Add(const std::uint8_t* Bytes, int Size) {
+  if (Size <= 0) return;
+  const std::size_t Kept =
+      std::min(static_cast<std::size_t>(Size), Shown - std::min(Shown, Start.size()));
+  Start.insert(Start.end(), Bytes, Bytes + Kept);
+  Count += static_cast<std::uint64_t>(Size);
+}
 
 TFrameOutcome OutcomeOf(TDecodeResult Decoded) {
   switch (Decoded) {
@@ -307,22 +349,20 @@ void TModbusFraming::Scan(TFrameScan& Scan, std::uint8_t* Area, int New) const {
 // A size whose CRC is wrong is passed over; when none is left, the silence ends the frame.
 void TModbusFraming::EndAtPredictedLength(TFrameScan& Scan, const std::uint8_t* Area) const {
   const int Collected = Scan.Collected;
-  const int AsQuery = PredictQuerySize(Area, Collected);
-  const int AsReply = PredictReplySize(Area, Collected, Scan.LastQuery);
-  const auto Fits = [&](int Size) {
-    return Size > 0 && Size <= Collected &&
-           CRC16(Area, static_cast<std::size_t>(Size - 2)) ==
-               (Area[Size - 2] | Area[Size - 1] << 8);
-  };
-  int Size = 0;
-  if (Fits(AsReply)) Size = AsReply;
-  if (Fits(AsQuery) && (Size == 0 || AsQuery < Size)) Size = AsQuery;
+  const int Size = SoundRtuFrameSize(Area, Collected, Scan.LastQuery);
   if (Size == 0) return;
-  Scan.IsQuery = Size == AsQuery;
+  Scan.IsQuery = Size == PredictQuerySize(Area, Collected);
   Scan.Complete = true;
   Scan.Collected = Size;
   Scan.RestAt = Size;
   Scan.Rest = Collected - Size;
+}
+
+int TModbusFraming::RunCut(const std::uint8_t* Area, int Size, const TQueryShape& LastQuery) const {
+  if (const int First = SoundRtuFrameSize(Area, Size, LastQuery)) return First;
+  for (int At = 1; At < Size; ++At)
+    if (SoundRtuFrameSize(Area + At, Size - At, LastQuery) > 0) return At;
+  return Size;
 }
 
 bool TModbusFraming::IsEcho(const std::uint8_t* Sent, int SentCount, const std::uint8_t* Received,

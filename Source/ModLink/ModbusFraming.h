@@ -11,7 +11,9 @@
 // first bytes do not tell, and for frames cut short. An ASCII frame always ends at CR LF.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "FrameHook.h"
 #include "FramePrediction.h"
@@ -31,6 +33,22 @@ enum class TDecodeResult : std::uint8_t {
 // The frame hook's outcome of bytes that decoded with this result.
 TFrameOutcome OutcomeOf(TDecodeResult Decoded);
 
+// What a monitor's scan passes over because it belongs to no frame (ASCII: bytes outside
+// ':' ... CR LF, a frame given up for a new colon or for a CR without LF): counted, and
+// its first bytes kept to be shown. The worker reports it as one invalid frame per run.
+struct TLineNoise {
+  static constexpr std::size_t Shown = 64;  // bytes kept of a run
+  std::uint64_t Count = 0;
+  std::vector<std::uint8_t> Start;
+
+  void Add(const std::uint8_t* Bytes, int Size);
+  bool Empty() const { return Count == 0; }
+  void Clear() {
+    Count = 0;
+    Start.clear();
+  }
+};
+
 // Where one receive stands in the bytes collected so far. The caller reads new bytes
 // into the area right after the Collected ones and lets the framing scan them; the
 // scan keeps the frame at the start of the area.
@@ -49,6 +67,8 @@ struct TFrameScan {
   TQueryShape LastQuery;
   // ... and, once Complete, whether the frame was taken as a query.
   bool IsQuery = false;
+  // A monitor's noise, when it wants it reported (the scan adds what it passes over).
+  TLineNoise* Noise = nullptr;
 };
 
 class TModbusFraming {
@@ -89,6 +109,10 @@ class TModbusFraming {
   // True when a frame ends only with the line's silence (RTU), so that bytes beyond a
   // full receive area belong to the same frame and are dropped with it.
   bool EndsAtSilence() const;
+  // A monitor drops no byte: a run of frames longer than the receive area (Size bytes,
+  // the line still busy) is cut where its first frame ends, or where the first frame
+  // after line noise begins, and the bytes after the cut begin the next frame. RTU only.
+  int RunCut(const std::uint8_t* Area, int Size, const TQueryShape& LastQuery) const;
   // True when a frame may end by its predicted length before the line falls silent, so
   // that bytes after it on the line are the next frame.
   bool EndsByLength() const { return FEndByLength; }

@@ -82,6 +82,8 @@ class TTransactionThread {
   // Reports a frame to the connection's frame hook, when anyone listens.
   void EmitFrame(TFrameDirection Direction, const std::uint8_t* Bytes, int Size,
                  TFrameOutcome Outcome, std::chrono::nanoseconds ResponseTime = {});
+  // Reports a monitor's line noise as one invalid frame, and forgets it.
+  void EmitLineNoise();
   // Posts one captured frame for OnInspectCapturedFrame.
   void InspectCapturedFrame(std::uint8_t AServerAddress, std::uint8_t ACommandCode,
                             TFrameData ACommandData);

@@ -24,6 +24,8 @@ constexpr std::uint32_t FailurePauseMs = 100;
 bool TTransactionThread::ReceiveValidFrame(TModbusBuffer& Frame) {
   const int Size = FConnection.ReceiveFrame(FInputBuffer.data(), FInterimBufferSize,
                                             TModbusConnection::InfiniteTimeout);
+  // A monitor's noise came before the frame (or before the silence that ended the receive).
+  if (!FConnection.FLineNoise.Empty()) EmitLineNoise();
   InitFrameDataEvent(FInputBuffer.data(), Size, false);
   const TDecodeResult Decoded = FFraming.Decode(FInputBuffer.data(), Frame, Size);
   if (Size > 0)
@@ -32,6 +34,22 @@ bool TTransactionThread::ReceiveValidFrame(TModbusBuffer& Frame) {
   // The empty receive that a close ends is reported too, once the worker has ended.
   RunOnMainThread([this] { FConnection.DoInvalidFrameDiscard(); }, true);
   return false;
+}
+
+void TTransactionThread::EmitLineNoise() {
+  TLineNoise& Noise = FConnection.FLineNoise;
+  const TFrameHook& Hook = FConnection.FrameHook();
+  if (Hook.Active()) {
+    TFrameRecord Record;
+    Record.Time = std::chrono::steady_clock::now();
+    Record.Direction = TFrameDirection::fdReceived;
+    Record.Framing = FFraming.LineFraming();
+    Record.Outcome = TFrameOutcome::foLengthError;
+    Record.Bytes = Noise.Start;
+    Record.NoiseBytes = Noise.Count;
+    Hook.Emit(Record);
+  }
+  Noise.Clear();
 }
 
 void TTransactionThread::ServerExecute() {

@@ -6,7 +6,7 @@ TExchangeTracker::TVerdict TExchangeTracker::Classify(const TFrameRecord& Record
                      Record.Outcome == TFrameOutcome::foException ||
                      Record.Outcome == TFrameOutcome::foUnmatched;
   const auto frame = sound ? ExtractPdu(Record.Framing, Record.Bytes) : std::nullopt;
-  if (!frame || frame->Pdu.empty()) {
+  if (!frame || !FitsItsFunction(frame->Pdu)) {
     FPending.reset();  // whatever answered the last query was lost in this frame
     return verdict;
   }

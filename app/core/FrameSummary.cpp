@@ -255,6 +255,10 @@ bool FitsReply(std::span<const std::uint8_t> Pdu) {
   }
 }
 
+bool FitsItsFunction(std::span<const std::uint8_t> Pdu) {
+  return FitsRequest(Pdu) || FitsReply(Pdu);
+}
+
 std::string SummarizeFrame(TFrameFraming Framing, TFrameOutcome Outcome,
                            std::span<const std::uint8_t> Bytes, TFrameRole Role) {
   switch (Outcome) {

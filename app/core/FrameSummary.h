@@ -37,6 +37,8 @@ std::optional<TFramePdu> ExtractPdu(TFrameFraming Framing, std::span<const std::
 // code. Function codes whose sizes are not known fit both.
 bool FitsRequest(std::span<const std::uint8_t> Pdu);
 bool FitsReply(std::span<const std::uint8_t> Pdu);
+// Either: a frame that fits neither has a length error, whatever its check says.
+bool FitsItsFunction(std::span<const std::uint8_t> Pdu);
 
 // The one-line summary of a frame with its outcome.
 std::string SummarizeFrame(TFrameFraming Framing, TFrameOutcome Outcome,

@@ -1,13 +1,53 @@
 #include "LimitsFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <exception>
 #include <map>
+#include <string>
 
 #include "MapFileText.h"
 
 namespace {
+
+// Of a text from the file, a message quotes this many bytes at most: a line
+// of 50 MB must not become a message of 50 MB.
+constexpr std::size_t MAX_QUOTED = 40;
+
+// Text cut to MAX_QUOTED bytes between two UTF-8 characters; empty when it is short.
+std::string_view LongTextStart(std::string_view Text) {
+  if (Text.size() <= MAX_QUOTED) return {};
+  std::size_t cut = MAX_QUOTED;
+  while (cut > 0 && (static_cast<unsigned char>(Text[cut]) & 0xC0) == 0x80) --cut;
+  return Text.substr(0, cut);
+}
+
+// "abc", or "12345... (52428800 bytes)" for a long text.
+std::string Excerpt(std::string_view Text) {
+  const std::string_view start = LongTextStart(Text);
+  if (start.empty()) return std::string(Text);
+  return std::string(start) + "... (" + std::to_string(Text.size()) + " bytes)";
+}
+
+// "'abc'", or "'12345...' (52428800 bytes)".
+std::string Quoted(std::string_view Text) {
+  const std::string_view start = LongTextStart(Text);
+  if (start.empty()) return "'" + std::string(Text) + "'";
+  return "'" + std::string(start) + "...' (" + std::to_string(Text.size()) + " bytes)";
+}
+
+// A file of UTF-16 text saved without its byte-order mark: one byte of most
+// pairs is 0, which no Windows-1252 or UTF-8 text has. Read as Windows-1252
+// it would give "'2' is not a number" with the NUL bytes hidden.
+bool LooksLikeUtf16WithoutMark(std::string_view Bytes) {
+  if (Bytes.starts_with("\xFF\xFE") || Bytes.starts_with("\xFE\xFF")) return false;
+  const std::size_t pairs = std::min<std::size_t>(Bytes.size(), 1024) / 2;
+  std::size_t oneZero = 0;
+  for (std::size_t i = 0; i < pairs; ++i)
+    oneZero += (Bytes[2 * i] == '\0') != (Bytes[2 * i + 1] == '\0');
+  return pairs > 0 && 2 * oneZero >= pairs;
+}
 
 // A finite decimal number in the C locale's spelling; an empty text is no limit.
 std::optional<double> LimitNumber(std::string_view Text, const std::string& Which,
@@ -21,7 +61,7 @@ std::optional<double> LimitNumber(std::string_view Text, const std::string& Whic
   const bool whole = !digits.empty() && !(plus && digits.front() == '-') && ec == std::errc{} &&
                      end == digits.data() + digits.size();
   if (!whole || !std::isfinite(value)) {
-    Error = "'" + std::string(Text) + "' is not a number (" + Which + ")";
+    Error = Quoted(Text) + " is not a number (" + Which + ")";
     if (Text.find(',') != std::string_view::npos) Error += "; write decimals with '.'";
     return std::nullopt;
   }
@@ -32,6 +72,12 @@ std::optional<double> LimitNumber(std::string_view Text, const std::string& Whic
 
 TLimitsFile ParseLimits(std::string_view FileBytes, const std::string& FileName) {
   TLimitsFile file;
+  if (LooksLikeUtf16WithoutMark(FileBytes)) {
+    file.Error = FileName +
+                 ": the file looks like UTF-16 without a byte-order mark; save it as UTF-8, "
+                 "or as UTF-16 with its byte-order mark";
+    return file;
+  }
   const std::string text = MapFileTextToUtf8(FileBytes);
   const std::vector<std::string_view> lines = SplitMapLines(text);
   std::map<std::string, int> seen;
@@ -60,9 +106,10 @@ TLimitsFile ParseLimits(std::string_view FileBytes, const std::string& FileName)
       } else if (!limit.Min && !limit.Max) {
         error = "neither min nor max is given";
       } else if (limit.Min && limit.Max && *limit.Min > *limit.Max) {
-        error = "min " + limit.MinText + " is above max " + limit.MaxText;
+        error = "min " + Excerpt(limit.MinText) + " is above max " + Excerpt(limit.MaxText);
       } else if (const auto [it, fresh] = seen.emplace(limit.Obis, lineNumber); !fresh) {
-        error = "OBIS " + limit.Obis + " already has limits on line " + std::to_string(it->second);
+        error = "OBIS " + Excerpt(limit.Obis) + " already has limits on line " +
+                std::to_string(it->second);
       }
     }
     if (!error.empty()) {

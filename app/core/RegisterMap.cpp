@@ -26,6 +26,12 @@ TLoadResult TRegisterMap::LoadConfigFromBytes(EMapType pMapType, std::string_vie
       FRegs.clear();
       return TLoadResult::lrInvalidMap;
     }
+    // A map the device cannot read is refused before it takes the memory of
+    // its entries and the grid's rows.
+    if (FMBRegCount + RegisterWidth(*type, false) > MB_METER_INSTANCE_STRIDE) {
+      FRegs.clear();
+      return TLoadResult::lrInvalidMap;
+    }
     TConfigRecord entry;
     entry.obis = std::string(fields[0]);
     entry.desc = std::string(fields[2]);

@@ -17,15 +17,16 @@
 // opened or read raises std::system_error instead (errno and the file name).
 enum class TLoadResult : std::uint8_t {
   lrOk,          // the map holds every line of the file
-  lrInvalidMap,  // a line was not a valid entry: show INVALID_MAP_MESSAGE
+  lrInvalidMap,  // a line was not a valid entry, or the entries span more registers than a
+                 // meter instance holds (MB_METER_INSTANCE_STRIDE): show INVALID_MAP_MESSAGE
 };
 
 class TRegisterMap {
  public:
   // Rebuilds the map from the file `pFileName` (relative to the current
   // directory). On lrInvalidMap the map is empty and the counters keep what was
-  // counted before the bad line; on an exception the map is empty and both
-  // counters are 0. The grid texts are not touched: call UpdateGridStruct and
+  // counted before the bad line (or the line that went past a meter instance); on an exception the
+  // map is empty and both counters are 0. The grid texts are not touched: call UpdateGridStruct and
   // UpdateGridData(false) afterwards, whatever the outcome.
   TLoadResult LoadConfig(EMapType pMapType, const std::string& pFileName,
                          const TMapSettings& settings);

@@ -54,6 +54,8 @@ std::string LostConnectionText(int OSError) {
   else if (Is(OSError, std::errc::connection_reset) || Is(OSError, std::errc::broken_pipe) ||
            Is(OSError, std::errc::connection_aborted))
     reason = "interrotta dal dispositivo";
+  else if (Is(OSError, std::errc::protocol_error))
+    reason = "il dispositivo invia dati che non rispondono a nessuna richiesta";
   else
     reason = SystemReason(OSError);
   return "Connessione col dispositivo persa: " + reason;

@@ -18,7 +18,9 @@ std::string ConnectFailureText(const std::string& Endpoint, int OSError, int Con
                                std::string_view DecimalSeparator);
 
 // "Connessione col dispositivo persa: chiusa dal dispositivo". OSError is the
-// system error code of the failed send or receive, 0 when the device closed the connection.
+// system error code of the failed send or receive, 0 when the device closed the
+// connection, BrokenPeerError when the client dropped it because the device
+// sent what answers no request.
 std::string LostConnectionText(int OSError);
 
 // "Nessuna risposta dal dispositivo entro 15 s".

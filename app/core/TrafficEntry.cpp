@@ -16,7 +16,13 @@ TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
   entry.Outcome = Record.Outcome;
   entry.Role = Role;
   entry.Bytes = Record.Bytes;
-  entry.Summary = SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role);
+  if (!Record.NotMatched.empty())
+    entry.Summary = "not matched: " + Record.NotMatched;
+  else if (Record.NoiseBytes > 0)
+    entry.Summary = "line noise (" + std::to_string(Record.NoiseBytes) +
+                    (Record.NoiseBytes == 1 ? " byte)" : " bytes)");
+  else
+    entry.Summary = SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role);
   return entry;
 }
 
@@ -39,15 +45,17 @@ TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record) {
 
 TTrafficEntry MonitorTrafficEntry(const TFrameRecord& Record, TFrameRole Role,
                                   std::optional<std::chrono::nanoseconds> ResponseTime) {
-  TFrameRecord frame = Record;
-  // A monitor's library reports every well-formed frame as ok; an exception
-  // reply is one all the same.
-  if (frame.Outcome == TFrameOutcome::foOk) {
-    const auto pdu = ExtractPdu(frame.Framing, frame.Bytes);
-    if (pdu && !pdu->Pdu.empty() && (pdu->Pdu[0] & 0x80))
-      frame.Outcome = TFrameOutcome::foException;
+  // A monitor's library reports every frame with a right check as ok: one whose
+  // length fits no request or reply of its function is a length error all the
+  // same (its summary says what it looked like), an exception reply an exception.
+  TTrafficEntry entry = EntryOf(Record, Role);
+  if (entry.Outcome == TFrameOutcome::foOk) {
+    const auto pdu = ExtractPdu(Record.Framing, Record.Bytes);
+    if (pdu && !FitsItsFunction(pdu->Pdu))
+      entry.Outcome = TFrameOutcome::foLengthError;
+    else if (pdu && !pdu->Pdu.empty() && (pdu->Pdu[0] & 0x80))
+      entry.Outcome = TFrameOutcome::foException;
   }
-  TTrafficEntry entry = EntryOf(frame, Role);
   entry.ResponseTime = ResponseTime;
   return entry;
 }

@@ -30,7 +30,8 @@ struct TTrafficEntry {
 TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record);
 
 // The entry of a frame seen by a line monitor, whose role and response time
-// the caller has worked out (TExchangeTracker).
+// the caller has worked out (TExchangeTracker). A frame whose check is right
+// but whose length fits no request or reply of its function is a length error.
 TTrafficEntry MonitorTrafficEntry(const TFrameRecord& Record, TFrameRole Role,
                                   std::optional<std::chrono::nanoseconds> ResponseTime);
 

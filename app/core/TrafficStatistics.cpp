@@ -57,7 +57,10 @@ std::string TTrafficStatistics::Line() const {
   std::string line = "requests " + std::to_string(FRequests) + ", replies " +
                      std::to_string(FReplies) + ", time-outs " + std::to_string(FTimeouts) +
                      ", exceptions " + std::to_string(FExceptions) + ", frame errors " +
-                     std::to_string(FrameErrors()) + ", response ms ";
+                     std::to_string(FrameErrors());
+  // Rare on a sound link, so only named when there were some.
+  if (FUnmatched > 0) line += ", not matched " + std::to_string(FUnmatched);
+  line += ", response ms ";
   if (const auto times = ResponseTimes())
     return line + "min " + MillisecondsText(times->Min) + " avg " +
            MillisecondsText(times->Average()) + " max " + MillisecondsText(times->Max);

@@ -1,8 +1,9 @@
 #pragma once
 // Counts of what went over the wire, for the window's status bar, the
 // poller's --stats and the line monitor's closing line: requests, good
-// replies, time-outs, exception replies, frame errors (CRC, LRC, length) and
-// the response time's minimum, average, maximum and last value.
+// replies, time-outs, exception replies, frame errors (CRC, LRC, length),
+// frames not matched to a request and the response time's minimum, average,
+// maximum and last value.
 
 #include <chrono>
 #include <cstdint>
@@ -40,7 +41,8 @@ class TTrafficStatistics {
 
   // "requests 9, replies 9, time-outs 0, exceptions 0, frame errors 0,
   // response ms min 0.4 avg 0.6 max 1.1"; "response ms min - avg - max -"
-  // while no reply has been timed.
+  // while no reply has been timed. Frames not matched, when there were some,
+  // follow the frame errors: "frame errors 0, not matched 2, response ms ...".
   std::string Line() const;
 
  private:

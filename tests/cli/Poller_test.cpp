@@ -292,4 +292,29 @@ TEST_F(PollerTest, TraceAndStatsDescribeTheTrafficOnStandardError) {
       << run.Err;
 }
 
+// A stray frame 50 ms ahead of the reply is not decoded: the trace shows it
+// as not matched, and the statistics count it.
+TEST_F(PollerTest, StrayFrameIsShownAndCountedAsNotMatched) {
+  using TServer = TScriptedTcpServer;
+  TServer server([](const TServer::TFrame& Request) {
+    TServer::TFrame stray = TServer::RegistersReply(Request, std::vector<uint16_t>(5, 0x1234));
+    stray[0] = 7;
+    stray[1] = 0;
+    const TServer::TFrame reply =
+        TServer::RegistersReply(Request, {0x0107, 0x0000, 0x4020, 0x5678, 0x1234});
+    return TServer::TScript{TServer::Send(stray), TServer::Pause(std::chrono::milliseconds(50)),
+                            TServer::Send(reply)};
+  });
+  const auto run = Poll({"--tcp", "127.0.0.1:" + std::to_string(server.Port()), "--format", "csv",
+                         "--trace", "--stats"});
+  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
+  EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS);
+  EXPECT_NE(run.Err.find("  not matched: transaction id 7, expected 1"), std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("\nrequests 1, replies 1, time-outs 0, exceptions 0, frame errors 0, "
+                         "not matched 1, response ms min "),
+            std::string::npos)
+      << run.Err;
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 TEST(LimitsFile, ReadsTheMapFileConventionsOneSidedLimitsAndNotes) {
@@ -28,9 +30,16 @@ TEST(LimitsFile, ReadsTheMapFileConventionsOneSidedLimitsAndNotes) {
 
 struct TBadFile {
   const char* name;
-  const char* text;
-  const char* error;  // the whole message
+  std::string text;
+  std::string error;  // the whole message
 };
+
+// The bytes of Text (ASCII) in UTF-16, little- or big-endian, without a byte-order mark.
+std::string Utf16(const std::string& Text, bool BigEndian) {
+  std::string bytes;
+  for (const char c : Text) bytes += BigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
 
 class LimitsFileRefuses : public ::testing::TestWithParam<TBadFile> {};
 
@@ -59,7 +68,21 @@ INSTANTIATE_TEST_SUITE_P(
         TBadFile{"NoLimit", "a|||note\n", "limits.cfg line 1: neither min nor max is given"},
         TBadFile{"Reversed", "a|5|1\n", "limits.cfg line 1: min 5 is above max 1"},
         TBadFile{"Twice", "a|1|2\nb|1|2\na|3|4\n",
-                 "limits.cfg line 3: OBIS a already has limits on line 1"}),
+                 "limits.cfg line 3: OBIS a already has limits on line 1"},
+        // A text from the file is quoted in part, whatever its size.
+        TBadFile{"HugeNumber", "a|" + std::string(1 << 20, '1') + "|5\n",
+                 "limits.cfg line 1: '" + std::string(40, '1') +
+                     "...' (1048576 bytes) is not a number (min)"},
+        TBadFile{"HugeObisTwice",
+                 std::string(100, 'o') + "|1|2\n" + std::string(100, 'o') + "|1|2\n",
+                 "limits.cfg line 2: OBIS " + std::string(40, 'o') +
+                     "... (100 bytes) already has limits on line 1"},
+        TBadFile{"Utf16LittleEndianWithoutMark", Utf16("a|207|253\r\n", false),
+                 "limits.cfg: the file looks like UTF-16 without a byte-order mark; save it as "
+                 "UTF-8, or as UTF-16 with its byte-order mark"},
+        TBadFile{"Utf16BigEndianWithoutMark", Utf16("a|207|253\r\n", true),
+                 "limits.cfg: the file looks like UTF-16 without a byte-order mark; save it as "
+                 "UTF-8, or as UTF-16 with its byte-order mark"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(LimitsFile, AMissingFileSaysSo) {

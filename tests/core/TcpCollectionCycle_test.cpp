@@ -258,21 +258,14 @@ TEST_F(TcpCycleTest, BadPortTextEscapesTheCycleBeforeAnyConnection) {
 }
 
 TEST_F(TcpCycleTest, MapReachingPastRegister65535IsRefusedInsteadOfWrapping) {
-  // 10,256 time stamps of 6 registers from base 4000 end at register 65535;
-  // one more would wrap around to register 0.
+  // 10,257 time stamps of 6 registers from base 4000 would end past register
+  // 65535 and wrap around to register 0; a map that large is refused at load
+  // (it spans more than a meter instance), so no cycle can read it.
   std::string text;
-  for (int i = 0; i < 10256; ++i) text += "0-0:1.0.0|u|istante\n";
-  LoadMap(mpQVZT, text);
-  TTcpCycleSettings settings = Settings();
-  settings.MeterInstanceIndex = 4;
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
-  EXPECT_EQ(Server.Requests().back().Address + Server.Requests().back().Count, 65536);
-
-  LoadMap(mpQVZT, text + "0-0:1.0.0|u|istante\n");
-  const size_t requests = Server.Requests().size();
-  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{MAP_BEYOND_LAST_REGISTER_TEXT});
-  EXPECT_EQ(Server.Requests().size(), requests);
+  for (int i = 0; i < 10257; ++i) text += "0-0:1.0.0|u|istante\n";
+  EXPECT_EQ(Map.LoadConfigFromBytes(mpQVZT, text, TMapSettings{false, 4}),
+            TLoadResult::lrInvalidMap);
+  EXPECT_TRUE(Map.Regs().empty());
 }
 
 TEST_F(TcpCycleTest, PollTickShowsTheGridWithTheCycleResult) {

@@ -106,6 +106,32 @@ TEST(TrafficStatisticsTest, CountsEachOutcomeAndTimesTheReplies) {
   EXPECT_FALSE(stats.ResponseTimes());
 }
 
+// A monitor's library calls every frame with a right check ok; one whose
+// length fits no request or reply of its function is invalid all the same.
+TEST(TrafficEntryTest, MonitoredFrameWhoseLengthFitsNoFunctionIsALengthError) {
+  const std::vector<std::uint8_t> pdus[] = {
+      {3, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // a byte count of 255, 10 bytes after it
+      {0x83},                                   // an exception without its code
+      {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},     // write multiple registers, cut short
+      {0x16, 0, 0},                             // mask write register, cut short
+  };
+  TTrafficStatistics stats;
+  for (const auto& pdu : pdus) {
+    std::vector<std::uint8_t> frame{1};
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    frame.insert(frame.end(), {0, 0});  // the CRC, taken as right
+    const TFrameRecord record = Record(TFrameDirection::fdReceived, TFrameOutcome::foOk, frame);
+    TExchangeTracker tracker;
+    const TTrafficEntry entry =
+        MonitorTrafficEntry(record, tracker.Classify(record).Role, std::nullopt);
+    EXPECT_TRUE(IsInvalidFrame(entry)) << entry.Summary;
+    EXPECT_EQ(entry.Role, TFrameRole::frUnknown) << entry.Summary;
+    stats.Add(entry);
+  }
+  EXPECT_EQ(stats.LengthErrors(), 4u);
+  EXPECT_EQ(stats.Replies() + stats.Requests() + stats.Exceptions(), 0u);
+}
+
 // On a monitored line every frame is received: the tracker pairs each reply
 // with the query before it, even where query and reply look the same.
 TEST(ExchangeTrackerTest, PairsRepliesWithTheirQueries) {

@@ -96,19 +96,30 @@ TEST(MapBadInput, StructuralExtremes) {
   Exercise(std::string(1 << 20, '|'));
 }
 
-TEST(MapBadInput, HugeMapsKeepCountsAndTheRequestSizeSane) {
-  // 70,000 six-register entries span more registers than a 16-bit count holds;
-  // decoding the truncated request must stay within what arrives.
-  std::string text;
-  for (int i = 0; i < 70000; ++i) text += "o|u|d\n";
+// A map larger than a meter instance (1000 registers) cannot be read by the
+// device at all: it is refused at load, before its entries and rows take memory.
+TEST(MapBadInput, HugeMapsAreRefusedAtLoad) {
+  struct TRow {
+    EMapType Type;
+    int Words;  // one-register entries; the normal map adds the firmware word
+    TLoadResult Result;
+  } const rows[] = {{mpNormal, 999, TLoadResult::lrOk},
+                    {mpNormal, 1000, TLoadResult::lrInvalidMap},
+                    {mpQVZT, 1000, TLoadResult::lrOk},
+                    {mpQVZT, 1001, TLoadResult::lrInvalidMap},
+                    {mpQVZT, 70000, TLoadResult::lrInvalidMap}};
+  for (const TRow& row : rows) {
+    std::string text;
+    for (int i = 0; i < row.Words; ++i) text += "o|i|d\n";
+    TRegisterMap map;
+    EXPECT_EQ(map.LoadConfigFromBytes(row.Type, text, {false, 4}), row.Result) << row.Words;
+    EXPECT_EQ(map.Regs().empty(), row.Result != TLoadResult::lrOk) << row.Words;
+  }
+  // Doubles span four registers in the 64-bit layout, whichever layout is polled.
   TRegisterMap map;
-  ASSERT_EQ(map.LoadConfigFromBytes(mpQVZT, text, {false, 0}), TLoadResult::lrOk);
-  EXPECT_EQ(map.MBRegCount(), 420000);
-  EXPECT_EQ(map.Regs().back().regAddress, "419994");
-  map.UpdateGridStruct();
-  const std::vector<std::uint16_t> words(map.RequestSize({false, 0}), 0);
-  DecodeRegisters(map, words, {});
-  EXPECT_EQ(map.RegData().back(), NOT_AVAIL);
+  std::string doubles;
+  for (int i = 0; i < 251; ++i) doubles += "o|F|d\n";
+  EXPECT_EQ(map.LoadConfigFromBytes(mpQVZT, doubles, {true, 0}), TLoadResult::lrInvalidMap);
 }
 
 }  // namespace

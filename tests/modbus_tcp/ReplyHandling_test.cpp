@@ -1,8 +1,11 @@
 // How the client takes replies: exception and mismatched replies, partial,
 // split, late and malformed frames, silence, and a server that hangs up.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -135,6 +138,71 @@ TEST_F(ReplyHandling, GatewayAnsweringWithIdentifierZeroIsUnderstood) {
     EXPECT_TRUE(ReadFour(values));
     EXPECT_EQ(values, std::vector<uint16_t>(4, i));
   }
+}
+
+// A frame that is not the reply, 50 ms ahead of it, is dropped with its
+// reason, however close it comes to an echo-less gateway's identifier-0 reply.
+TEST_F(ReplyHandling, StrayFrameAheadOfTheReplyIsDroppedWithItsReason) {
+  struct TStray {
+    uint8_t Id, Unit, Function, Registers;
+    const char* Why;  // for the request carrying identifier N (row N)
+  };
+  const TStray rows[] = {
+      {7, 0, 3, 4, "transaction id 7, expected 1"},
+      {0, 5, 3, 4, "unit id 5, expected 0"},
+      {0, 0, 4, 4, "function 4, expected 3"},
+      {0, 0, 3, 3, "length 15, expected 17"},
+  };
+  std::atomic<std::size_t> row{0};
+  Start([&](const TFrame& Request) {
+    const TStray& r = rows[row];
+    TFrame stray = TServer::RegistersReply(Request, std::vector<uint16_t>(r.Registers, 0x1234));
+    stray[0] = r.Id;
+    stray[1] = 0;
+    stray[6] = r.Unit;
+    stray[7] = r.Function;
+    return TServer::TScript{TServer::Send(stray), TServer::Pause(50ms),
+                            TServer::Send(TServer::RegistersReply(Request, {1, 2, 3, 4}))};
+  });
+  Client.SetUnitID(0);
+  std::vector<std::string> dropped;
+  Client.FrameHook().Subscribe([&](const TFrameRecord& R) {
+    if (R.Outcome == TFrameOutcome::foUnmatched) dropped.push_back(R.NotMatched);
+  });
+  for (; row < std::size(rows); ++row) {
+    SCOPED_TRACE(rows[row].Why);
+    Client.Disconnect();
+    Client.Connect();  // identifier 1 again
+    std::vector<uint16_t> values;
+    dropped.clear();
+    EXPECT_TRUE(ReadFour(values));
+    EXPECT_EQ(values, (std::vector<uint16_t>{1, 2, 3, 4}));
+    EXPECT_EQ(dropped, std::vector<std::string>{rows[row].Why});
+  }
+}
+
+// A device streaming bytes without end neither fills the memory nor holds the
+// request until its deadline: the client drops it as a broken peer.
+TEST_F(ReplyHandling, EndlessStreamIsDroppedAsABrokenPeer) {
+  Start([](const TFrame&) {
+    TServer::TScript stream;
+    for (int i = 0; i < 64; ++i) stream.push_back(TServer::Send(TFrame(64 * 1024, 0)));
+    return stream;
+  });
+  std::size_t largest = 0;
+  Client.FrameHook().Subscribe(
+      [&](const TFrameRecord& R) { largest = std::max(largest, R.Bytes.size()); });
+  std::vector<uint16_t> values;
+  try {
+    ReadFour(values);
+    ADD_FAILURE() << "a stream must raise";
+  } catch (const ETcpConnectionError& Error) {
+    EXPECT_EQ(Error.OSError(), BrokenPeerError);
+    EXPECT_NE(std::string(Error.what()).find("answer no request"), std::string::npos)
+        << Error.what();
+  }
+  EXPECT_FALSE(Client.Connected());
+  EXPECT_LE(largest, TTcpClient::InputBufferCapacity);
 }
 
 TEST_F(ReplyHandling, ReplySplitIntoSegmentsIsReadToItsEnd) {

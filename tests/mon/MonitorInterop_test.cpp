@@ -159,4 +159,86 @@ TEST(MonitorFastFraming, SeparatesAQueryAndItsReplyTwoMillisecondsApart) {
   EXPECT_EQ(frames[2]["valid"], false);
 }
 
+// What runs together on the line, or is no frame at all, is kept: every frame
+// of a run without gaps is shown, and each run of noise is one invalid frame
+// of bounded size, counted.
+struct TLineRun {
+  const char* Name;
+  const char* Mode;
+  serialtest::TBytes Bytes;  // written at once
+  int Valid, Invalid;
+};
+
+void PrintTo(const TLineRun& Run, std::ostream* Out) {
+  *Out << Run.Name;
+}
+
+serialtest::TBytes Joined(std::initializer_list<serialtest::TBytes> Parts) {
+  serialtest::TBytes all;
+  for (const auto& part : Parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+serialtest::TBytes Text(const std::string& Chars) {
+  return {Chars.begin(), Chars.end()};
+}
+
+serialtest::TBytes Repeated(const serialtest::TBytes& Part, int Times) {
+  serialtest::TBytes all;
+  for (int i = 0; i < Times; ++i) all.insert(all.end(), Part.begin(), Part.end());
+  return all;
+}
+
+class MonitorKeepsTheLine : public ::testing::TestWithParam<TLineRun> {};
+
+TEST_P(MonitorKeepsTheLine, ShowingEveryFrameAndEachRunOfNoise) {
+  const TLineRun& run = GetParam();
+  serialtest::TPtyPair line;
+  TServerProgram monitor(
+      {KQ517MON_PATH, "--serial", line.Path(), "--mode", run.Mode, "--format", "jsonl"},
+      ::testing::TempDir());
+  ASSERT_TRUE(monitor.WaitForErrorText("Ctrl-C stops")) << "the monitor did not start";
+  // A lone byte until one comes out as a line: the monitor is past its purge at start.
+  int probes = 0;
+  for (bool listening = false; !listening && probes < 20; ++probes) {
+    line.Write(serialtest::TBytes{0x00});
+    listening = !monitor.WaitForLine("{", 1500ms).empty();
+  }
+  ASSERT_LT(probes, 20);
+  std::this_thread::sleep_for(50ms);  // a probe still on its way is a line of its own
+  line.Write(run.Bytes);
+  int valid = 0, invalid = 0;
+  for (int i = 0; i < run.Valid + run.Invalid; ++i) {
+    const std::string rest = monitor.WaitForLine("{", 5s);
+    if (rest.empty()) break;
+    EXPECT_LT(rest.size(), 2000u);  // a line of the noise, not all of it
+    const auto frame = nlohmann::json::parse("{" + rest);
+    (frame["valid"] == true ? valid : invalid)++;
+  }
+  const TProgramResult seen = monitor.Stop(SIGINT);
+  EXPECT_EQ(valid, run.Valid) << seen.out;
+  EXPECT_EQ(invalid, run.Invalid) << seen.out;
+  EXPECT_NE(seen.err.find(", frame errors "), std::string::npos) << seen.err;
+}
+
+const serialtest::TBytes QUERY = serialtest::Rtu({1, 3, 0, 0, 0, 10});
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, MonitorKeepsTheLine,
+    ::testing::Values(
+        TLineRun{
+            "RtuRepliesAndAQueryRunningTogether", "rtu",
+            Joined({serialtest::Rtu(Joined({{1, 3, 202}, serialtest::TBytes(202, 0x11)})), QUERY,
+                    serialtest::Rtu(Joined({{1, 3, 142}, serialtest::TBytes(142, 0x22)}))}),
+            3, 0},
+        TLineRun{"RtuHundredQueriesBackToBack", "rtu", Repeated(QUERY, 100), 100, 0},
+        TLineRun{"AsciiPartialFrameBeforeAFrame", "ascii",
+                 Joined({Text(":0103000A"), serialtest::Ascii({1, 3, 0, 0, 0, 10})}), 1, 1},
+        TLineRun{"AsciiStrayRtuBytesBeforeAFrame", "ascii",
+                 Joined({QUERY, serialtest::Ascii({1, 3, 0, 0, 0, 10})}), 1, 1},
+        TLineRun{"AsciiMegabyteOfColonsBeforeAFrame", "ascii",
+                 Joined({Text(std::string(1 << 20, ':')), serialtest::Ascii({1, 3, 0, 0, 0, 10})}),
+                 1, 1}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
 }  // namespace

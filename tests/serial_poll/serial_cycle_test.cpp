@@ -107,10 +107,15 @@ TEST_F(SerialCycleTest, AReplyForAnotherLayoutIsNotDecodedIntoTheCurrentOne) {
 
 TEST_F(SerialCycleTest, AMapBeyondSixteenBitsOfRegistersIsRefusedNotCut) {
   // 16384 doubles of 4 registers and the firmware word: 65537 registers,
-  // which cut to 16 bits would read as a single one.
+  // which cut to 16 bits would read as a single one. A map that large spans
+  // more than a meter instance and is refused at load; a map of 126
+  // registers, which the device holds, is refused by the cycle.
   std::string text;
   for (int i = 0; i < 16384; ++i) text += "1-0:0.0." + std::to_string(i) + "|F|Valore\r\n";
-  Load(text);
+  EXPECT_EQ(map.LoadConfigFromBytes(mpNormal, text, TMapSettings{}), TLoadResult::lrInvalidMap);
+  Load(std::string(text.begin(),
+                   text.begin() + static_cast<std::ptrdiff_t>(text.find("1-0:0.0.31|"))) +
+       "1-0:0.0.31|i|Valore\r\n");
   EXPECT_FALSE(cycle.PollSerialUpdate());
   EXPECT_EQ(errorBar, "Register count must be between 1 and 125");
   EXPECT_EQ(Value(0), "<N/A>");

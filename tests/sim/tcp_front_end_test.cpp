@@ -47,7 +47,11 @@ Bytes Frame(std::uint16_t tid, std::uint8_t unit, const Bytes& pdu, std::uint16_
 // One client socket, closed when it goes out of scope.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // A receive buffer of receiveBuffer bytes, when given, makes the server's replies back up soon.
+  explicit Client(std::uint16_t port, int receiveBuffer = 0)
+      : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (receiveBuffer > 0)
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -171,6 +175,17 @@ TEST_F(TcpFrontEnd, HeadersThatAreNotModbusCloseOnlyThatConnection) {
   good.Send(Frame(9, 0, {3, 0, 0, 0, 1}));
   PumpUntilReceived(good, 9);
   EXPECT_EQ(good.received, Frame(9, 0, {3, 5}));
+}
+
+TEST_F(TcpFrontEnd, RequestsBeforeAHeaderThatIsNotModbusAreAnsweredThenTheConnectionCloses) {
+  Start();
+  Client c(Port());
+  Bytes both = Frame(1, 0, {3, 0, 0, 0, 1});
+  const Bytes bad{0, 2, 0, 0, 0, 0, 0};  // length 0
+  both.insert(both.end(), bad.begin(), bad.end());
+  c.Send(both);
+  PumpUntilClosed(c);
+  EXPECT_EQ(c.received, Frame(1, 0, {3, 5}));
 }
 
 TEST_F(TcpFrontEnd, LargestFrameIsAcceptedAndAHalfFrameTimesOut) {
@@ -303,6 +318,39 @@ TEST_F(TcpFrontEnd, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
   // Reading the replies lets everything through: nothing was lost.
   PumpUntilReceived(c, requests * (7 + 250));
   EXPECT_EQ(c.received.size(), requests * (7 + 250));
+}
+
+// Held back by its own unread replies for longer than the frame time-out, a
+// pipelining client is not taken for one that left a frame unfinished.
+TEST_F(TcpFrontEnd, BackPressureDoesNotCountAgainstTheFrameTimeOut) {
+  TTcpFrontEndSettings settings;
+  settings.frameTimeout = 200ms;
+  Start(settings, [](const TTcpRequest&, std::span<std::uint8_t> reply) {
+    std::fill_n(reply.begin(), 250, std::uint8_t{3});
+    return std::size_t{250};
+  });
+  Client c(Port(), 4096);
+  // Requests sent in bulk, so that the server's reads cut them anywhere and
+  // it holds a frame begun while it waits for the client to read.
+  Bytes stream;
+  for (int i = 0; i < 20000; ++i) {
+    const Bytes f = Frame(static_cast<std::uint16_t>(i), 0, {3, 0, 0, 0, 125});
+    stream.insert(stream.end(), f.begin(), f.end());
+  }
+  std::size_t sent = 0;
+  while (server->PendingReplyBytes() < TModbusTcpFrontEnd::MaxPendingReplyBytes) {
+    ASSERT_LT(sent, stream.size()) << "the replies never backed up";
+    const std::size_t bulk = std::min<std::size_t>(stream.size() - sent, 64 * 12);
+    sent += c.Send(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(sent),
+                         stream.begin() + static_cast<std::ptrdiff_t>(sent + bulk)));
+    server->ServeOnce(0);
+  }
+  const std::size_t requests = sent / 12;
+  const auto until = std::chrono::steady_clock::now() + 800ms;
+  while (std::chrono::steady_clock::now() < until) server->ServeOnce(5);
+  PumpUntil([&] { return !c.Collect() || c.received.size() == requests * 257; });
+  EXPECT_EQ(c.received.size(), requests * 257);
+  EXPECT_TRUE(c.Collect()) << "closed";
 }
 
 TEST_F(TcpFrontEnd, ListensOnLoopbackOnlyAndSaysWhyNot) {

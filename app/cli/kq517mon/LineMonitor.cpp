@@ -4,12 +4,9 @@
 #include <exception>
 #include <thread>
 
-#include "ExchangeTracker.h"
 #include "ModbusConnection.h"
 #include "MonitorPrinter.h"
-#include "RtuFrameSplitter.h"
-#include "TrafficInbox.h"
-#include "TrafficStatistics.h"
+#include "MonitorTap.h"
 
 namespace {
 
@@ -66,24 +63,16 @@ int RunLineMonitor(const TMonitorOptions& Options, std::ostream& Out, std::ostre
     if (failure.empty()) failure = MessageOf(Error);
   });
 
-  TTrafficInbox inbox;
-  TTrafficStatistics stats;
-  TExchangeTracker tracker;  // used by the worker alone, in the listener
+  TMonitorTap tap;
   TModbusConnection connection;
   connection.SetMainThread(mainThread);
-  const auto token = connection.FrameHook().Subscribe([&](const TFrameRecord& Received) {
-    for (const TFrameRecord& frame : SeparateMonitoredFrames(Received)) {
-      const auto verdict = tracker.Classify(frame);
-      inbox.Push(MonitorTrafficEntry(frame, verdict.Role, verdict.ResponseTime));
-    }
-  });
+  const auto token = connection.FrameHook().Subscribe(
+      [&tap](const TFrameRecord& Received) { tap.Take(Received); });
 
   const auto printPending = [&] {
     std::uint64_t dropped = 0;
-    for (const TTrafficEntry& entry : inbox.TakeAll(&dropped)) {
-      stats.Add(entry);
+    for (const TTrafficEntry& entry : tap.TakeAll(&dropped))
       PrintMonitorEntry(Out, Options.Format, entry);
-    }
     if (dropped > 0)
       Err << PROGRAM << dropped << " frames not shown: the output did not keep up" << std::endl;
   };
@@ -118,6 +107,6 @@ int RunLineMonitor(const TMonitorOptions& Options, std::ostream& Out, std::ostre
     Err << PROGRAM << "cannot write to standard output" << std::endl;
     status = 1;
   }
-  Err << stats.Line() << std::endl;
+  Err << tap.Statistics().Line() << std::endl;
   return status;
 }

@@ -4,13 +4,16 @@
 #include <stdexcept>
 
 #include "MetricsServer.h"
+#include "platform/WakeChannel.h"
 
-namespace httplib {
-class Server {};
-}  // namespace httplib
+class TMetricsServer::THttpServer {};
 
 TMetricsServer::TMetricsServer(const std::string&, int, TRender) {
   throw std::runtime_error("--metrics is not available in this build (it has no HTTP server)");
 }
 
 TMetricsServer::~TMetricsServer() = default;
+
+std::size_t TMetricsServer::ConnectionLimit() {
+  return 0;
+}

@@ -26,12 +26,16 @@ struct TModbusTcpFrontEnd::TClient {
   std::size_t inUsed = 0;
   std::vector<std::uint8_t> out;
   std::size_t outSent = 0;
-  bool peerClosed = false;  // nothing more will arrive; close once the replies are out
+  // Nothing more is read (the peer closed its side, or sent what is not Modbus
+  // TCP): close once the replies are out.
+  bool readingEnded = false;
   bool closed = false;
   TClock::time_point lastRequest;
   TClock::time_point frameStarted;
 
   std::size_t Pending() const { return out.size() - outSent; }
+  // Too many replies unsent: the client is not read from until it takes them.
+  bool Throttled() const { return Pending() >= MaxPendingReplyBytes; }
 };
 
 TModbusTcpFrontEnd::TModbusTcpFrontEnd(TTcpFrontEndSettings settings, TPduHandler handler)
@@ -60,7 +64,7 @@ bool TModbusTcpFrontEnd::ServeOnce(int timeoutMs, std::span<const TPollHandle> w
   if (FListenFd != NoPollHandle) fds.push_back({FListenFd});
   const std::size_t clientsAt = fds.size();
   for (const auto& c : FClients) {
-    fds.push_back({c->fd, !c->peerClosed && c->Pending() < MaxPendingReplyBytes, c->Pending() > 0});
+    fds.push_back({c->fd, !c->readingEnded && !c->Throttled(), c->Pending() > 0});
   }
 
   const int wait = NextDeadlineMs(TClock::now(), timeoutMs);
@@ -118,7 +122,7 @@ bool TModbusTcpFrontEnd::CloseLongestIdleClient() {
 // Reads until a read leaves room in the buffer: the socket is then empty, and
 // poll() tells when more comes, so no read is spent on learning that nothing is there.
 void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
-  while (!client.closed && !client.peerClosed && client.Pending() < MaxPendingReplyBytes) {
+  while (!client.closed && !client.readingEnded && !client.Throttled()) {
     const std::size_t room = client.in.size() - client.inUsed;
     if (room == 0) break;  // cannot happen: a full buffer always holds a whole frame
     const long n = ReceiveSome(client.fd, client.in.data() + client.inUsed, room);
@@ -127,7 +131,7 @@ void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
       break;
     }
     if (n == 0) {
-      client.peerClosed = true;
+      client.readingEnded = true;
       break;
     }
     if (client.inUsed == 0) client.frameStarted = TClock::now();
@@ -136,7 +140,7 @@ void TModbusTcpFrontEnd::ReadFrom(TClient& client) {
     if (static_cast<std::size_t>(n) < room) break;
   }
   if (!client.closed && client.Pending() > 0) FlushTo(client);
-  if (client.peerClosed && client.Pending() == 0) client.closed = true;
+  if (client.readingEnded && client.Pending() == 0) client.closed = true;
 }
 
 void TModbusTcpFrontEnd::ProcessFrames(TClient& client) {
@@ -146,8 +150,10 @@ void TModbusTcpFrontEnd::ProcessFrames(TClient& client) {
     const unsigned protocol = WordAt(header + 2);
     const unsigned length = WordAt(header + 4);
     if (protocol != 0 || length < MIN_LENGTH || length > MAX_LENGTH) {
-      // Not Modbus TCP: there is no way to find the next frame boundary.
-      client.closed = true;
+      // Not Modbus TCP: there is no way to find the next frame boundary. The
+      // requests before it are still answered.
+      client.readingEnded = true;
+      client.inUsed = 0;
       return;
     }
     const std::size_t frameSize = 6 + length;
@@ -194,11 +200,14 @@ void TModbusTcpFrontEnd::FlushTo(TClient& client) {
   }
   client.out.clear();
   client.outSent = 0;
-  if (client.peerClosed) client.closed = true;
+  if (client.readingEnded) client.closed = true;
 }
 
 void TModbusTcpFrontEnd::ExpireTimeouts(TClock::time_point now) {
   for (auto& c : FClients) {
+    // A frame's time runs only while the client is read from: back-pressure
+    // from its own unread replies is not a frame left unfinished.
+    if (c->Throttled()) c->frameStarted = now;
     if (c->inUsed > 0 && now - c->frameStarted >= FSettings.frameTimeout) c->closed = true;
     if (now - c->lastRequest >= FSettings.idleTimeout) c->closed = true;
   }
@@ -211,7 +220,7 @@ int TModbusTcpFrontEnd::NextDeadlineMs(TClock::time_point now, int timeoutMs) co
   for (const auto& c : FClients) {
     auto idleLeft = duration_cast<milliseconds>(c->lastRequest + FSettings.idleTimeout - now);
     next = std::min(next, idleLeft);
-    if (c->inUsed > 0) {
+    if (c->inUsed > 0 && !c->Throttled()) {
       next = std::min(next,
                       duration_cast<milliseconds>(c->frameStarted + FSettings.frameTimeout - now));
     }

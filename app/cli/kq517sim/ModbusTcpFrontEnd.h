@@ -23,7 +23,8 @@ struct TTcpFrontEndSettings {
   std::uint16_t port = 1502;       // 0 picks a free port (see Port())
   std::size_t maxClients = 256;    // a further connection closes the longest idle one
   std::chrono::milliseconds idleTimeout{300000};  // no complete request for this long: close
-  std::chrono::milliseconds frameTimeout{5000};   // a frame begun but not finished: close
+  // A frame begun but not finished for this long, while the client is read from: close.
+  std::chrono::milliseconds frameTimeout{5000};
 };
 
 struct TTcpRequest {

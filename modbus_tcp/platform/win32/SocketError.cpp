@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include "TcpClient.h"
+
 // The Winsock codes the texts tell apart; the standard library does not map them.
 std::error_condition SocketErrorCondition(int OSError) {
   switch (OSError) {
@@ -19,6 +21,8 @@ std::error_condition SocketErrorCondition(int OSError) {
       return std::errc::connection_aborted;
     case WSAEADDRNOTAVAIL:
       return std::errc::address_not_available;
+    case BrokenPeerError:  // the TCP layer's own code, not a Winsock one
+      return std::errc::protocol_error;
     default:
       return {OSError, std::system_category()};
   }
