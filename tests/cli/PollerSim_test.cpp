@@ -86,7 +86,8 @@ TEST_F(PollerSim, JsonLinesAndMetricsCarryTheFullPrecision) {
       at_value + key.size(), run.out.find(',', at_value + key.size()) - at_value - key.size());
   ASSERT_NE(value.find('.'), std::string::npos) << value;
   EXPECT_EQ(value.size() - value.find('.'), 4u) << value;
-  for (const auto& row : nlohmann::json::parse(run.out)["rows"]) {
+  const auto cycle = nlohmann::json::parse(run.out);
+  for (const auto& row : cycle["rows"]) {
     if (row["obis"] != "1-0:1.8.0") continue;
     const std::string text = row["text"];
     EXPECT_EQ(text.size() - text.find('.'), 3u) << text;

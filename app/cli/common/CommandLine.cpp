@@ -70,7 +70,10 @@ CLI::Option* AddParityOption(CLI::App& App, TParityScheme& Parity) {
 }
 
 CLI::Option* AddBaudOption(CLI::App& App, std::uint32_t& BitRate) {
-  return App.add_option("--baud", BitRate, "bit rate (default 115200)")
+  return App
+      .add_option("--baud", BitRate,
+                  "bit rate, " + std::to_string(MIN_BIT_RATE) + " to " +
+                      std::to_string(MAX_BIT_RATE) + " (default 115200)")
       ->type_name("RATE")
       ->check(CLI::Range(MIN_BIT_RATE, MAX_BIT_RATE));
 }
