@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "ModbusUtils.h"
+#include "PduSize.h"
 
 namespace {
 
@@ -52,38 +53,25 @@ std::optional<std::size_t> FrameLengthAt(std::span<const uint8_t> Bytes) {
   return ModBusHeaderLengthPrefix + recLength;
 }
 
-// The byte count a read reply must carry for Count values (Modbus application
-// protocol 6.1 to 6.4); nothing for the writes, whose replies echo the request.
-std::optional<std::size_t> ExpectedByteCount(uint8_t AModBusFunction, uint16_t Count) {
-  switch (AModBusFunction) {
-    case mbfReadCoils:
-    case mbfReadInputBits:
-      return (Count + 7u) / 8u;
-    case mbfReadHoldingRegs:
-    case mbfReadInputRegs:
-      return 2u * Count;
-    default:
-      return std::nullopt;
-  }
-}
-
 // True when a reply with the request's function code carries what the request
-// asked for: a read reply's byte count must be the expected one, and the frame
-// must hold that many bytes after it.
+// asked for: a read reply's byte count must be the one its count calls for,
+// and the frame must hold that many bytes after it. Nothing is asked of the
+// writes, whose replies echo the request.
 bool HoldsTheRequestedValues(uint8_t AModBusFunction, uint16_t Count,
                              const TModBusResponseBuffer& Response, std::size_t FrameLength) {
-  const std::optional<std::size_t> expected = ExpectedByteCount(AModBusFunction, Count);
+  const std::optional<int> expected = ReadReplyByteCount(AModBusFunction, Count);
   if (!expected) return true;
   const std::size_t received = FrameLength - FrameDataOffset;  // byte count and values
-  return received >= 1 && Response.MBPData[0] == *expected && received - 1 >= *expected;
+  const auto bytes = static_cast<std::size_t>(*expected);
+  return received >= 1 && Response.MBPData[0] == bytes && received - 1 >= bytes;
 }
 
 // The length of a normal reply to Request, header included: a read's byte
 // count and values, or a write's 5-byte echo of address and count or value.
 std::size_t ExpectedReplyLength(const TModBusRequestBuffer& Request) {
   const uint16_t count = BigEndianAt(Request.MBPData, 2);
-  const std::optional<std::size_t> bytes = ExpectedByteCount(Request.FunctionCode, count);
-  return FrameDataOffset + (bytes ? 1 + *bytes : 4);
+  const std::optional<int> bytes = ReadReplyByteCount(Request.FunctionCode, count);
+  return FrameDataOffset + (bytes ? 1 + static_cast<std::size_t>(*bytes) : 4);
 }
 
 // An exception reply: header, function code with bit 7 set, exception code.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 
+#include "MeterPresence.h"
 #include "ValueDecoding.h"
 
 namespace {
@@ -56,7 +57,7 @@ ECheck CheckFor(const TConfigRecord& Entry, bool First) {
     case eTime3:
       return ECheck::ckTime;
     case eWord:
-      if (First && Entry.obis.empty()) return ECheck::ckFirmware;
+      if (First && IsFirmwareEntry(Entry)) return ECheck::ckFirmware;
       break;
     default:
       break;
@@ -70,16 +71,14 @@ ECheck CheckFor(const TConfigRecord& Entry, bool First) {
   return ECheck::ckNone;
 }
 
+// Dates and times are 32-bit packed numbers.
 bool ValidDate(std::int64_t v) {
-  const std::int64_t year = v / 10000, month = v / 100 % 100, day = v % 100;
-  if (v < 0 || year < 1990 || year > 2099 || month < 1 || month > 12 || day < 1) return false;
-  constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return day <= (month == 2 && !leap ? 28 : DAYS[month - 1]);
+  const std::int64_t year = v / 10000;
+  return year >= 1990 && year <= 2099 && IsoDateText(static_cast<std::int32_t>(v)).has_value();
 }
 
 bool ValidTime(std::int64_t v) {
-  return v >= 0 && v / 10000 < 24 && v / 100 % 100 < 60 && v % 100 < 60;
+  return v >= 0 && v <= INT32_MAX && IsoTimeOfDayText(static_cast<std::int32_t>(v)).has_value();
 }
 
 bool Passes(ECheck Check, double v) {
@@ -142,7 +141,7 @@ TDetectionCandidate ScoreReading(const std::vector<TConfigRecord>& Regs,
       ++candidate.Total;
       const std::optional<double> value =
           j + width <= Words.size()
-              ? EntryNumber(entry.regType, wire.data() + 2 * j, Sequence, Float32)
+              ? NumberValue(DecodeNumber(entry.regType, wire.data() + 2 * j, Sequence, Float32))
               : std::nullopt;
       if (value && Passes(check, *value))
         ++candidate.Score;
@@ -164,8 +163,7 @@ TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int Met
       result.LayoutErrors.push_back(LayoutName(float32) + ": " + read.Error);
       continue;
     }
-    if (!Regs.empty() && Regs.front().regType == eWord && Regs.front().obis.empty() &&
-        !read.Words.empty() && read.Words.front() == 0xFFFF) {
+    if (MeterInstanceAbsent(Regs, read.Words)) {
       result.LayoutErrors.push_back(LayoutName(float32) + ": meter instance " +
                                     std::to_string(MeterInstanceIndex + 1) + " not present");
       continue;
@@ -185,12 +183,6 @@ TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int Met
                                    });
   }
   return result;
-}
-
-std::string ByteSequenceWord(EByteSequence Sequence) {
-  std::string word = BYTE_SEQUENCE_NAMES[Sequence < BYTE_SEQUENCE_COUNT ? Sequence : 0];
-  word.erase(std::remove(word.begin(), word.end(), ' '), word.end());
-  return word;
 }
 
 std::string CandidateText(const TDetectionCandidate& Candidate) {

@@ -58,9 +58,6 @@ TDetectionCandidate ScoreReading(const std::vector<TConfigRecord>& Regs,
 TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int MeterInstanceIndex,
                                  TRegisterSource& Source);
 
-// "3-2-1-0": a byte sequence as the poller's --byte-order spells it.
-std::string ByteSequenceWord(EByteSequence Sequence);
-
 // "byte order 3-2-1-0, 64-bit layout, score 31/31".
 std::string CandidateText(const TDetectionCandidate& Candidate);
 

@@ -7,23 +7,33 @@ bool HasNumericValue(ERegisterType Type) {
   return Type == eWord || Type == eInteger || Type == eFloat || Type == eDouble;
 }
 
-std::string WithDecimalPoint(std::string Text, std::string_view DecimalSeparator) {
-  if (DecimalSeparator.empty() || DecimalSeparator == ".") return Text;
-  if (const auto at = Text.find(DecimalSeparator); at != std::string::npos) {
-    Text[at] = '.';
-    Text.erase(at + 1, DecimalSeparator.size() - 1);
-  }
-  return Text;
+std::optional<double> NumberValue(const TEntryNumber& Number) {
+  if (const auto* whole = std::get_if<std::int64_t>(&Number)) return static_cast<double>(*whole);
+  if (const auto* single = std::get_if<float>(&Number)) return *single;
+  if (const auto* real = std::get_if<double>(&Number)) return *real;
+  return std::nullopt;
 }
 
-std::optional<double> NumericValue(const std::string& Text, std::string_view DecimalSeparator) {
-  const std::string number = WithDecimalPoint(Text, DecimalSeparator);
-  double value = 0;
-  const char* end = number.data() + number.size();
-  const auto [at, error] = std::from_chars(number.data(), end, value);  // never the locale's
-  if (number.empty() || error != std::errc{} || at != end || !std::isfinite(value))
-    return std::nullopt;
-  return value;
+namespace {
+
+// std::to_chars without a precision gives the shortest round trip, whatever
+// the C library's locale.
+template <typename T>
+std::string Shortest(T Value) {
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, Value);
+  return std::string(text, written.ptr);
+}
+
+}  // namespace
+
+std::optional<std::string> ShortestNumberText(const TEntryNumber& Number) {
+  if (const auto* whole = std::get_if<std::int64_t>(&Number)) return Shortest(*whole);
+  if (const auto* single = std::get_if<float>(&Number))
+    return std::isfinite(*single) ? std::optional(Shortest(*single)) : std::nullopt;
+  if (const auto* real = std::get_if<double>(&Number))
+    return std::isfinite(*real) ? std::optional(Shortest(*real)) : std::nullopt;
+  return std::nullopt;
 }
 
 std::string UnitOf(const std::string& Description) {

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "Commons.h"
-#include "EntryValues.h"
 #include "ValueDecoding.h"
 
 namespace {
@@ -21,6 +20,16 @@ std::string_view Trimmed(std::string_view Text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!Text.empty() && blank(Text.front())) Text.remove_prefix(1);
   while (!Text.empty() && blank(Text.back())) Text.remove_suffix(1);
+  return Text;
+}
+
+// The typed text with '.' in place of the user's decimal separator.
+std::string WithDecimalPoint(std::string Text, std::string_view DecimalSeparator) {
+  if (DecimalSeparator.empty() || DecimalSeparator == ".") return Text;
+  if (const auto at = Text.find(DecimalSeparator); at != std::string::npos) {
+    Text[at] = '.';
+    Text.erase(at + 1, DecimalSeparator.size() - 1);
+  }
   return Text;
 }
 
@@ -77,4 +86,8 @@ int FieldPort(std::string_view Field, const std::string& Text) {
     throw EConvertError("Il campo " + Quoted(Field) +
                         " vuole un numero di porta da 0 a 65535: " + Quoted(Text));
   return port;
+}
+
+std::uint8_t FieldSlaveAddress(std::string_view Field, const std::string& Text) {
+  return static_cast<std::uint8_t>(FieldInteger(Field, Text) & 0xFF);
 }

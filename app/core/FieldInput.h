@@ -3,6 +3,7 @@
 // field wants raises EConvertError with an Italian text that names the field,
 // for the error bar.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,3 +28,7 @@ int FieldInteger(std::string_view Field, const std::string& Text);
 
 // A TCP port number, 0 to 65535.
 int FieldPort(std::string_view Field, const std::string& Text);
+
+// A serial slave address: a whole number whose low 8 bits address the meter
+// ("300" addresses slave 44).
+std::uint8_t FieldSlaveAddress(std::string_view Field, const std::string& Text);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "PduSize.h"
+
 namespace {
 
 using TBytes = std::span<const std::uint8_t>;
@@ -197,62 +199,28 @@ std::optional<TFramePdu> ExtractPdu(TFrameFraming Framing, std::span<const std::
   return std::nullopt;
 }
 
+namespace {
+
+// Whether a PDU has the size its first bytes announce; a function that does
+// not tell its size fits any.
+bool HasItsSize(std::span<const std::uint8_t> Pdu, int Size) {
+  if (Size == PduSizeUnpredictable) return true;
+  return Size != PduSizeUnknownYet && Pdu.size() == static_cast<std::size_t>(Size);
+}
+
+}  // namespace
+
 bool FitsRequest(std::span<const std::uint8_t> Pdu) {
   if (Pdu.empty() || (Pdu[0] & 0x80)) return false;
-  const std::size_t size = Pdu.size();
-  switch (Pdu[0]) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-      return size == 5;
-    case 7:
-    case 11:
-    case 12:
-    case 17:
-      return size == 1;
-    case 15:
-    case 16:
-      return size >= 6 && size == 6u + Pdu[5];
-    case 22:
-      return size == 7;
-    case 23:
-      return size >= 10 && size == 10u + Pdu[9];
-    case 24:
-      return size == 3;
-    default:
-      return true;
-  }
+  return HasItsSize(Pdu, RequestPduSize(Pdu.data(), static_cast<int>(Pdu.size())));
 }
 
 bool FitsReply(std::span<const std::uint8_t> Pdu) {
   if (Pdu.empty()) return false;
-  const std::size_t size = Pdu.size();
-  if (Pdu[0] & 0x80) return size == 2;
-  switch (Pdu[0]) {
-    case 1:
-    case 2:
-      return size >= 2 && size == 2u + Pdu[1];
-    case 3:
-    case 4:
-    case 23:
-      return size >= 2 && Pdu[1] % 2 == 0 && size == 2u + Pdu[1];
-    case 5:
-    case 6:
-    case 15:
-    case 16:
-      return size == 5;
-    case 7:
-      return size == 2;
-    case 11:
-      return size == 5;
-    case 22:
-      return size == 7;
-    default:
-      return true;
-  }
+  // Registers come in pairs of bytes.
+  const bool registers = Pdu[0] == 3 || Pdu[0] == 4 || Pdu[0] == 23;
+  if (registers && Pdu.size() >= 2 && Pdu[1] % 2 != 0) return false;
+  return HasItsSize(Pdu, ReplyPduSize(Pdu.data(), static_cast<int>(Pdu.size())));
 }
 
 bool FitsItsFunction(std::span<const std::uint8_t> Pdu) {

@@ -1,28 +1,12 @@
 #include "LimitsTest.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "MeterPresence.h"
 #include "ValueDecoding.h"
 
 namespace {
-
-bool Numeric(ERegisterType Type) {
-  return Type == eWord || Type == eInteger || Type == eFloat || Type == eDouble;
-}
-
-// The number a value text shows; NaN for "NAN", infinities for "INF" and
-// "-INF"; empty for "<N/A>" or any other text.
-std::optional<double> ShownNumber(const std::string& Text) {
-  if (Text == "NAN") return std::nan("");
-  if (Text == "INF") return HUGE_VAL;
-  if (Text == "-INF") return -HUGE_VAL;
-  double value = 0;
-  const auto [end, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
-  if (Text.empty() || ec != std::errc{} || end != Text.data() + Text.size()) return std::nullopt;
-  return value;
-}
 
 bool Within(const TLimit& Limit, double Value) {
   if (std::isnan(Value)) return false;
@@ -48,7 +32,7 @@ TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits,
   for (const TLimit& limit : Limits) {
     bool inMap = false;
     for (std::size_t i = 0; i < Regs.size(); ++i) {
-      if (Regs[i].obis != limit.Obis || !Numeric(Regs[i].regType)) continue;
+      if (Regs[i].obis != limit.Obis || !HasNumericValue(Regs[i].regType)) continue;
       inMap = true;
       TLimitOutcome outcome;
       outcome.Limit = limit;
@@ -65,13 +49,15 @@ TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits,
   }
 }
 
-void TLimitsTest::AddCycle(const std::vector<std::string>& ValueTexts) {
+void TLimitsTest::AddCycle(const std::vector<TEntryReading>& Entries) {
   ++FCycles;
   for (TLimitOutcome& outcome : FOutcomes) {
     if (outcome.EntryIndex < 0) continue;
     const auto index = static_cast<std::size_t>(outcome.EntryIndex);
-    outcome.LastText = index < ValueTexts.size() ? ValueTexts[index] : NOT_AVAIL;
-    const std::optional<double> value = ShownNumber(outcome.LastText);
+    const bool read = index < Entries.size();
+    outcome.LastText = read ? Entries[index].Text : NOT_AVAIL;
+    // NaN and the infinities are read, and lie outside any limits.
+    const std::optional<double> value = read ? NumberValue(Entries[index].Number) : std::nullopt;
     if (!value) continue;
     ++outcome.CyclesRead;
     if (!Within(outcome.Limit, *value)) ++outcome.CyclesOutside;
@@ -118,31 +104,27 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
   Map.SetBaseAddress(BaseAddressFor(mapSettings));
   Map.UpdateGridStruct();
   const TDecodeOptions options{Settings.Qvzt ? BS_0_1_2_3 : Settings.ByteSequence, Settings.Float32,
-                               Settings.Qvzt ? EDecodePath::dpTCP : EDecodePath::dpSerial, "."};
-  const bool firmwareFirst = !Settings.Qvzt && !Map.Regs().empty() &&
-                             Map.Regs().front().regType == eWord && Map.Regs().front().obis.empty();
+                               Settings.Qvzt ? EDecodePath::dpTCP : EDecodePath::dpSerial};
   for (int cycle = 1; cycle <= Settings.Count; ++cycle) {
     if (cycle > 1 && Hooks.WaitOrStop && Hooks.WaitOrStop(Settings.Interval)) break;
     const TRegisterRead read = Source.Read(Map.BaseAddress(), Map.RequestSize(mapSettings));
     std::string error = read.Error;
+    bool shown = false;
     if (read.Ok) {
       DecodeRegisters(Map, read.Words, options);
-      if (firmwareFirst && read.Words.front() == 0xFFFF)
-        error =
-            "meter instance " + std::to_string(Settings.MeterInstanceIndex + 1) + " not present";
-      else if (firmwareFirst)
+      if (MeterInstanceAbsent(Map.Regs(), read.Words))
+        error = MeterNotPresentText(Settings.MeterInstanceIndex);
+      else if (!Map.Regs().empty() && IsFirmwareEntry(Map.Regs().front()))
         result.Firmware = Map.RegData().front();
-      Map.UpdateGridData(error.empty(), Settings.Float32);
-    } else {
-      Map.UpdateGridData(false, Settings.Float32);
+      shown = error.empty();
     }
+    const std::vector<TEntryReading> entries = MapReadings(Map, shown);
+    Map.UpdateGridData(entries, Settings.Float32);
     if (!error.empty()) {
       ++result.CyclesFailed;
       result.LastError = error;
-      Test.AddCycle(std::vector<std::string>(Map.Regs().size(), NOT_AVAIL));
-    } else {
-      Test.AddCycle(Map.RegData());
     }
+    Test.AddCycle(entries);
     if (Hooks.OnCycle) Hooks.OnCycle(cycle, error);
   }
   return result;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CycleOutcome.h"
 #include "LimitsFile.h"
 #include "RegisterMap.h"
 #include "RegisterSource.h"
@@ -40,8 +41,8 @@ class TLimitsTest {
  public:
   TLimitsTest(const std::vector<TLimit>& Limits, const std::vector<TConfigRecord>& Regs);
 
-  // The value texts of one cycle, one per map entry, written with '.'.
-  void AddCycle(const std::vector<std::string>& ValueTexts);
+  // One cycle's readings, one per map entry; a failed cycle's show NOT_AVAIL.
+  void AddCycle(const std::vector<TEntryReading>& Entries);
 
   const std::vector<TLimitOutcome>& Outcomes() const { return FOutcomes; }
   int Cycles() const { return FCycles; }
@@ -78,9 +79,9 @@ struct TLimitsRunResult {
 };
 
 // Runs the cycles: each reads the whole map from Source, decodes it into Map
-// (whose grid texts then show that cycle) and adds it to Test. A cycle that
-// fails, or finds the meter instance switched off, counts as one in which
-// nothing was read.
+// (whose grid texts then show that cycle) and adds its outcome to Test. A
+// cycle that fails, or finds the meter instance switched off ("meter instance
+// N not present"), counts as one in which nothing was read.
 TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
                                const TLimitsRunSettings& Settings, TLimitsTest& Test,
                                const TLimitsRunHooks& Hooks);

@@ -1,5 +1,6 @@
 #include "RegisterMap.h"
 
+#include "CycleOutcome.h"
 #include "MapFileText.h"
 #include "ValueDecoding.h"
 
@@ -79,12 +80,18 @@ std::uint16_t TRegisterMap::RequestSize(const TMapSettings& settings) const {
 void TRegisterMap::UpdateGridStruct() {
   FRegData.assign(FRegs.size(), std::string{});
   FRegRawData.assign(FRegs.size(), std::string{});
+  FRegNumbers.assign(FRegs.size(), TEntryNumber{});
   FGrid.Resize(FRegs.size());
 }
 
 void TRegisterMap::UpdateGridData(bool pDataAvail, bool float32) {
-  // The grid has one row per entry; should the texts or the grid lag behind a
-  // reload, the missing texts show as empty rather than being read past.
+  UpdateGridData(MapReadings(*this, pDataAvail), float32);
+}
+
+void TRegisterMap::UpdateGridData(const std::vector<TEntryReading>& Readings, bool float32) {
+  // The grid has one row per entry; should the readings or the grid lag
+  // behind a reload, the missing texts show as empty rather than being read
+  // past.
   if (FGrid.RowCount() != FRegs.size()) FGrid.Resize(FRegs.size());
   for (std::size_t i = 0; i < FRegs.size(); ++i) {
     const TConfigRecord& entry = FRegs[i];
@@ -93,12 +100,7 @@ void TRegisterMap::UpdateGridData(bool pDataAvail, bool float32) {
     row[gcType] = DataTypeName(entry.regType, float32);
     row[gcObis] = entry.obis;
     row[gcDescription] = entry.desc;
-    if (pDataAvail) {
-      row[gcValue] = i < FRegData.size() ? FRegData[i] : std::string{};
-      row[gcRawValue] = i < FRegRawData.size() ? FRegRawData[i] : std::string{};
-    } else {
-      row[gcValue] = NOT_AVAIL;
-      row[gcRawValue] = NOT_AVAIL;
-    }
+    row[gcValue] = i < Readings.size() ? Readings[i].Text : std::string{};
+    row[gcRawValue] = i < Readings.size() ? Readings[i].Raw : std::string{};
   }
 }

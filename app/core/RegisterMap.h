@@ -1,15 +1,16 @@
 #pragma once
 // The register map of one meter as the main window holds it: the entries read
 // from a map file, the register counters, the base address of the running
-// collection cycle, and the value and raw texts of every entry. It also keeps
-// the texts of the grid that shows the map, so that the window only copies
-// cells and never computes them.
+// collection cycle, and the number, value text and raw text of every entry.
+// It also keeps the texts of the grid that shows the map, so that the window
+// only copies cells and never computes them.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "EntryValues.h"
 #include "RegisterGrid.h"
 #include "RegisterTypes.h"
 
@@ -20,6 +21,8 @@ enum class TLoadResult : std::uint8_t {
   lrInvalidMap,  // a line was not a valid entry, or the entries span more registers than a
                  // meter instance holds (MB_METER_INSTANCE_STRIDE): show INVALID_MAP_MESSAGE
 };
+
+struct TEntryReading;  // CycleOutcome.h
 
 class TRegisterMap {
  public:
@@ -44,7 +47,7 @@ class TRegisterMap {
   std::uint16_t RequestSize(const TMapSettings& settings) const;
 
   // Shapes the grid for the current map: one row per entry, FRegData and
-  // FRegRawData sized to the map with every text empty.
+  // FRegRawData sized to the map with every text empty, no numbers.
   void UpdateGridStruct();
 
   // Fills every row: address, type, OBIS and description from the entry, value
@@ -52,9 +55,15 @@ class TRegisterMap {
   // `float32` picks the type name of eDouble entries.
   void UpdateGridData(bool pDataAvail, bool float32);
 
+  // The same with the value and raw texts of a cycle's readings, one per
+  // entry (CycleOutcome.h); entries without a reading show empty cells.
+  void UpdateGridData(const std::vector<TEntryReading>& Readings, bool float32);
+
   const std::vector<TConfigRecord>& Regs() const { return FRegs; }
   const std::vector<std::string>& RegData() const { return FRegData; }
   const std::vector<std::string>& RegRawData() const { return FRegRawData; }
+  // The number each value text was made from (none where the text is NOT_AVAIL).
+  const std::vector<TEntryNumber>& RegNumbers() const { return FRegNumbers; }
   std::int32_t MBRegCount() const { return FMBRegCount; }
   std::int32_t MBFPRegSingleDelta() const { return FMBFPRegSingleDelta; }
 
@@ -70,6 +79,7 @@ class TRegisterMap {
   std::vector<TConfigRecord>& MutableRegs() { return FRegs; }
   std::vector<std::string>& MutableRegData() { return FRegData; }
   std::vector<std::string>& MutableRegRawData() { return FRegRawData; }
+  std::vector<TEntryNumber>& MutableRegNumbers() { return FRegNumbers; }
 
  private:
   void Clear();
@@ -80,6 +90,7 @@ class TRegisterMap {
   std::vector<TConfigRecord> FRegs;
   std::vector<std::string> FRegData;
   std::vector<std::string> FRegRawData;
+  std::vector<TEntryNumber> FRegNumbers;
   std::int32_t FMBRegCount = 0;
   std::int32_t FMBFPRegSingleDelta = 0;
   std::uint16_t FBaseAddress = 0;

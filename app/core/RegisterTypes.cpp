@@ -1,5 +1,7 @@
 #include "RegisterTypes.h"
 
+#include <algorithm>
+
 namespace {
 
 struct TTypeInfo {
@@ -54,4 +56,10 @@ EByteSequence ByteSequenceFor(bool qvztMode, int comboIndex) {
   if (qvztMode) return BS_0_1_2_3;
   if (comboIndex < 0 || comboIndex >= BYTE_SEQUENCE_COUNT) return BS_1_0_3_2;
   return static_cast<EByteSequence>(comboIndex);
+}
+
+std::string ByteSequenceWord(EByteSequence Sequence) {
+  std::string word = BYTE_SEQUENCE_NAMES[Sequence < BYTE_SEQUENCE_COUNT ? Sequence : 0];
+  word.erase(std::remove(word.begin(), word.end(), ' '), word.end());
+  return word;
 }

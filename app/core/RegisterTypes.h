@@ -42,6 +42,10 @@ inline constexpr int BYTE_SEQUENCE_COUNT = 4;
 inline constexpr const char* BYTE_SEQUENCE_NAMES[BYTE_SEQUENCE_COUNT] = {
     "1 - 0 - 3 - 2", "0 - 1 - 2 - 3", "2 - 3 - 0 - 1", "3 - 2 - 1 - 0"};
 
+// "3-2-1-0": a byte sequence as the command lines spell it (the combo box's
+// text without blanks); a value outside the enumeration reads as the first.
+std::string ByteSequenceWord(EByteSequence Sequence);
+
 // One map entry, fields in file order.
 struct TConfigRecord {
   std::string obis;  // OBIS code, verbatim; empty for the firmware version

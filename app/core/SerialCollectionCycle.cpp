@@ -4,34 +4,16 @@
 #include <exception>
 #include <limits>
 
-#include "Commons.h"
+#include "MeterPresence.h"
 #include "ModLinkError.h"
+#include "SerialLine.h"
 #include "SerialOpenFailure.h"
 #include "TcpCollectionCycle.h"
 #include "ValueDecoding.h"
 
 std::string SerialExceptionText(TServerException Exception) {
-  switch (Exception) {
-    case seIllegalCommand:
-      return "Comando Illegale";
-    case seIllegalDataAddress:
-      return "Indirizzo Illegale";
-    case seIllegalDataValue:
-      return "Valore Illegale";
-    case seServerFailure:
-      return "Fallimento del Server";
-    case seAcknowledge:
-      return "Acknowledge";
-    case seServerBusy:
-      return "Server Occupato";
-    case seNegativeAcknowledge:
-      return "Acknowledge negativo";
-    case seMemoryParityError:
-      return "Errore di Parità";
-    case seUnknown:
-      break;
-  }
-  return "Sconosciuta";
+  // The library's classification is the Modbus exception code.
+  return ServerExceptionText(static_cast<std::uint8_t>(Exception));
 }
 
 std::string ServerReplyText(const TTransactionInfo& Info) {
@@ -45,7 +27,7 @@ std::string ServerReplyText(const TTransactionInfo& Info) {
     case srUnmatchedReply:
       return UNMATCHED_REPLY_TEXT;
     case srExceptionReply:
-      return SERVER_EXCEPTION_PREFIX + SerialExceptionText(Info.Exception);
+      return std::string(SERVER_EXCEPTION_PREFIX) + SerialExceptionText(Info.Exception);
     case srNormalReply:
       return {};
   }
@@ -56,10 +38,10 @@ TSerialCollectionCycle::TSerialCollectionCycle(TModbusConnection& Connection, TM
                                                TRegisterMap& Map, TSettingsSource Settings)
     : FConnection(Connection), FClient(Client), FMap(Map), FSettings(std::move(Settings)) {
   FClient.SetConnection(&FConnection);
-  FClient.OnHoldingRegistersRead = [this](TModbusClient& Sender, const TTransactionInfo& Info,
+  FClient.OnHoldingRegistersRead = [this](TModbusClient&, const TTransactionInfo& Info,
                                           std::uint16_t StartReg, std::uint16_t RegCount,
                                           const TRegValues& RegValues) {
-    ModbusClient1HoldingRegistersRead(Sender, Info, StartReg, RegCount, RegValues);
+    HoldingRegistersRead(Info, StartReg, RegCount, RegValues);
   };
 }
 
@@ -67,15 +49,8 @@ TSerialCollectionCycle::~TSerialCollectionCycle() {
   FClient.OnHoldingRegistersRead = nullptr;
 }
 
-void TSerialCollectionCycle::ShowError(const std::string& Text) {
-  if (OnShowError) OnShowError(Text);
-}
-
-void TSerialCollectionCycle::UpdateGridData(bool DataAvail, bool Float32) {
-  if (OnUpdateGridData)
-    OnUpdateGridData(DataAvail);
-  else
-    FMap.UpdateGridData(DataAvail, Float32);
+void TSerialCollectionCycle::Ended(const TCycleOutcome& Outcome) {
+  if (OnCycleEnded) OnCycleEnded(Outcome);
 }
 
 void TSerialCollectionCycle::CloseQuietly() {
@@ -95,15 +70,9 @@ void TSerialCollectionCycle::StartPoll() {
   if (FConnection.Active()) FConnection.Close();
 }
 
-bool TSerialCollectionCycle::PollSerialUpdate() {
-  const bool result = CollectDataSerial();
-  if (!result) UpdateGridData(false, FSettings().Float32);
-  return result;
-}
-
 bool TSerialCollectionCycle::CollectDataSerial() {
-  FLastError.clear();
   const TSerialCycleSettings settings = FSettings();
+  const auto started = std::chrono::system_clock::now();
 
   // A map wider than 65535 registers is asked for as 65535 rather than cut to
   // 16 bits, so the library refuses it by its register limit instead of
@@ -114,50 +83,63 @@ bool TSerialCollectionCycle::CollectDataSerial() {
 
   // Outside the guard: a failure here belongs to the caller's general report.
   FConnection.SetPort(settings.Port);
-  FConnection.SetBaudRate(settings.BaudRate);
+  SetBitRate(FConnection, settings.BitRate);
   FConnection.SetParity(settings.Parity);
   FConnection.SetStopBits(sb1);
   FConnection.SetFrameEndByLength(settings.FrameEndByLength);
-  FClient.SetServerAddress(static_cast<std::uint8_t>(StrToInt(settings.SlaveAddressText) & 0xFF));
+  FClient.SetServerAddress(settings.SlaveAddress);
   FMap.SetBaseAddress(BaseAddressFor(TMapSettings{settings.Float32, settings.MeterInstanceIndex}));
 
   const bool wasOpen = FConnection.Active();
   try {
     FConnection.Open();
     FLastRequestID = FClient.ReadHoldingRegisters(FMap.BaseAddress(), count, nullptr);
+    FLastRequestTime = started;
+    FLastRequestSettings = settings;
     return true;
   } catch (const std::exception& error) {
     // A refused request leaves no reply that would close the port again.
     if (!wasOpen && FConnection.Active()) CloseQuietly();
-    FLastError = error.what();
+    TCycleOutcome outcome;
+    outcome.Time = started;
+    outcome.MeterInstanceIndex = settings.MeterInstanceIndex;
+    outcome.BaseAddress = FMap.BaseAddress();
+    outcome.EndsPoll = true;
+    outcome.Error = error.what();
     // The library names neither the port nor the reason; the operator needs both.
-    if (FLastError == ModLinkMessages::SCouldNotOpenPort)
-      FLastError = SerialOpenFailureText(FLastError, settings.Port);
-    ShowError(FLastError);
+    if (outcome.Error == ModLinkMessages::SCouldNotOpenPort)
+      outcome.Error = SerialOpenFailureText(outcome.Error, settings.Port);
+    outcome.Entries = MapReadings(FMap, false);
+    Ended(outcome);
     return false;
   }
 }
 
-void TSerialCollectionCycle::ModbusClient1HoldingRegistersRead(TModbusClient&,
-                                                               const TTransactionInfo& Info,
-                                                               std::uint16_t StartReg,
-                                                               std::uint16_t RegCount,
-                                                               const TRegValues& RegValues) {
-  const TSerialCycleSettings settings = FSettings();
-  FDecoded = false;
-  FDataAvailable = false;
+void TSerialCollectionCycle::HoldingRegistersRead(const TTransactionInfo& Info,
+                                                  std::uint16_t StartReg, std::uint16_t RegCount,
+                                                  const TRegValues& RegValues) {
+  TSerialCycleSettings settings = FLastRequestSettings;
+  try {
+    settings = FSettings();
+  } catch (const std::exception&) {
+    // A reply is no place to report a field: the next request will.
+  }
+  TCycleOutcome outcome;
+  outcome.Time = Info.ID == FLastRequestID ? FLastRequestTime : std::chrono::system_clock::now();
+  outcome.MeterInstanceIndex = settings.MeterInstanceIndex;
+  outcome.BaseAddress = StartReg;
+  bool ended = true;
 
   if (Info.Reply == srNormalReply) {
     // A reply to a request made for another meter instance or another layout
     // (the options changed while it was on its way) would label its values
     // with the wrong addresses and decode them with the wrong types: it is
     // left out, and the grid keeps what it shows.
-    const bool currentLayout =
+    ended =
         StartReg == BaseAddressFor(TMapSettings{settings.Float32, settings.MeterInstanceIndex}) &&
         static_cast<std::int32_t>(RegCount) == SpannedRegisters(settings) &&
         RegValues.size() >= RegCount;
-    if (currentLayout) {
-      if (OnHideError) OnHideError();
+    if (ended) {
       FMap.SetBaseAddress(StartReg);
       // The firmware-version entry that tells whether the meter instance
       // answers exists only in the normal map; the QVZT map shows every value.
@@ -165,18 +147,17 @@ void TSerialCollectionCycle::ModbusClient1HoldingRegistersRead(TModbusClient&,
       DecodeRegisters(
           FMap, RegValues,
           TDecodeOptions{ByteSequenceFor(settings.QvztMode, settings.BytesSequenceIndex),
-                         settings.Float32, path, settings.DecimalSeparator});
-      FDecoded = true;
-      FDataAvailable =
-          settings.QvztMode || (!FMap.Regs().empty() && FMap.Regs().front().regType == eWord &&
-                                !RegValues.empty() && RegValues.front() != 0xFFFF);
-      UpdateGridData(true, settings.Float32);
+                         settings.Float32, path});
+      outcome.Words = RegValues;
+      outcome.MeterAbsent = MeterInstanceAbsent(FMap.Regs(), RegValues);
+      outcome.Ok = !outcome.MeterAbsent;
+      outcome.Entries = MapReadings(FMap, true);
     }
   } else {
-    ShowError(ServerReplyText(Info));
-    UpdateGridData(false, settings.Float32);
+    outcome.Error = ServerReplyText(Info);
+    outcome.Entries = MapReadings(FMap, false);
   }
 
+  if (ended) Ended(outcome);
   if (Info.ID == FLastRequestID) FConnection.Close();
-  if (OnReplyHandled) OnReplyHandled(Info);
 }

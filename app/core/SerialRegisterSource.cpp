@@ -18,27 +18,11 @@ constexpr std::chrono::milliseconds STOP_POLL{20};
 
 }  // namespace
 
-std::string ParityWord(TParityScheme Parity) {
-  switch (Parity) {
-    case psEven:
-      return "even";
-    case psOdd:
-      return "odd";
-    case psNone:
-      break;
-  }
-  return "none";
-}
-
-std::uint32_t BitsPerSecond(TBaudRate BaudRate) {
-  return IsValid(BaudRate) ? CBaudRates[BaudRate] : 0;
-}
-
 TSerialRegisterSource::TSerialRegisterSource(const TSerialSourceSettings& Settings)
     : FSettings(Settings) {
   FConnection.SetMainThread(FMainThread);
   FConnection.SetPort(Settings.Port);
-  FConnection.SetBaudRate(Settings.BaudRate);
+  SetBitRate(FConnection, Settings.BitRate);
   FConnection.SetParity(Settings.Parity);
   FConnection.SetStopBits(sb1);
   FConnection.SetReceiveTimeout(Settings.ReplyTimeoutMs);
@@ -55,10 +39,10 @@ TSerialRegisterSource::~TSerialRegisterSource() {
   }
 }
 
-void TSerialRegisterSource::SetLine(TBaudRate BaudRate, TParityScheme Parity) {
-  FSettings.BaudRate = BaudRate;
+void TSerialRegisterSource::SetLine(std::uint32_t BitRate, TParityScheme Parity) {
+  FSettings.BitRate = BitRate;
   FSettings.Parity = Parity;
-  FConnection.SetBaudRate(BaudRate);
+  SetBitRate(FConnection, BitRate);
   FConnection.SetParity(Parity);
 }
 
@@ -124,7 +108,7 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
 }
 
 std::string DescribeSerialSource(const TSerialSourceSettings& Settings) {
-  return "Modbus RTU " + Settings.Port + ", " + std::to_string(BitsPerSecond(Settings.BaudRate)) +
+  return "Modbus RTU " + Settings.Port + ", " + std::to_string(Settings.BitRate) +
          " baud, parity " + ParityWord(Settings.Parity) + ", slave " +
          std::to_string(Settings.Slave);
 }

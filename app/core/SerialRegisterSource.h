@@ -13,16 +13,12 @@
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "RegisterSource.h"
+#include "SerialLine.h"
 #include "platform/MainThread.h"
-
-// "none", "even" or "odd".
-std::string ParityWord(TParityScheme Parity);
-// Bits per second of a baud rate of the list (0 for brCustom).
-std::uint32_t BitsPerSecond(TBaudRate BaudRate);
 
 struct TSerialSourceSettings {
   TSerialPort Port;
-  TBaudRate BaudRate = br115200;
+  std::uint32_t BitRate = 115200;
   TParityScheme Parity = psNone;
   std::uint8_t Slave = 1;
   std::uint32_t ReplyTimeoutMs = 1000;  // the library's default receive time-out
@@ -44,7 +40,7 @@ class TSerialRegisterSource : public TRegisterSource {
   std::string Describe() const override;
 
   // New line settings, slave or reply time-out for the following reads.
-  void SetLine(TBaudRate BaudRate, TParityScheme Parity);
+  void SetLine(std::uint32_t BitRate, TParityScheme Parity);
   void SetSlave(std::uint8_t Slave) { FSettings.Slave = Slave; }
   void SetReplyTimeout(std::uint32_t Milliseconds);
 

@@ -1,5 +1,6 @@
 #include "SerialScan.h"
 
+#include "MeterPresence.h"
 #include "SerialRegisterSource.h"
 
 namespace {
@@ -27,8 +28,8 @@ std::string FoundText(const TScanFound& Found) {
   std::string text = "found: slave " + std::to_string(Found.Slave) + ", " +
                      std::to_string(BitsPerSecond(Found.BaudRate)) + " baud, parity " +
                      ParityWord(Found.Parity);
-  // A gateway answers 0xFFFF for a meter instance that is switched off.
-  if (Found.Firmware == 0xFFFF) return text + ", firmware word FFFF (meter instance 1 not present)";
+  if (Found.Firmware == ABSENT_METER_WORD)
+    return text + ", firmware word FFFF (meter instance 1 not present)";
   if (Found.Firmware) return text + ", firmware " + std::to_string(*Found.Firmware);
   return text + ", exception " + std::to_string(Found.ExceptionCode) +
          " instead of the firmware word";
@@ -81,7 +82,7 @@ TScanResult TSerialScan::Run() {
 
   for (const TBaudRate rate : FSettings.BaudRates) {
     for (const TParityScheme parity : FSettings.Parities) {
-      source.SetLine(rate, parity);
+      source.SetLine(BitsPerSecond(rate), parity);
       source.SetReplyTimeout(ScanTryTimeout(rate, parity, FSettings.ReplyMarginMs));
       for (int slave = FSettings.FirstSlave; slave <= FSettings.LastSlave; ++slave) {
         if (FStop) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ModLinkTypes.h"
+#include "SerialLine.h"
 
 class TSerialRegisterSource;
 
@@ -28,8 +29,8 @@ struct TSerialScanSettings {
   TSerialPort Port;
   std::vector<TBaudRate> BaudRates = {br9600, br19200, br38400, br57600, br115200};
   std::vector<TParityScheme> Parities = {psNone, psEven, psOdd};
-  int FirstSlave = 1;
-  int LastSlave = 247;
+  int FirstSlave = MIN_SLAVE_ADDRESS;
+  int LastSlave = MAX_SLAVE_ADDRESS;
   std::uint32_t ReplyMarginMs = SCAN_REPLY_MARGIN_MS;
 };
 

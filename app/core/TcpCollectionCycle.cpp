@@ -2,7 +2,8 @@
 
 #include <exception>
 
-#include "Commons.h"
+#include "MeterPresence.h"
+#include "NetworkEndpoint.h"
 #include "TcpFailureTexts.h"
 #include "ValueDecoding.h"
 
@@ -33,15 +34,11 @@ std::string ServerExceptionText(uint8_t ErrorCode) {
   }
 }
 
-namespace {
-
-// The port text as a TCP port. A number outside 0..65535 is refused rather
-// than cut to 16 bits, which would connect to some other port.
-uint16_t PortFromText(const std::string& Text) {
-  const int port = StrToInt(Text);
-  if (port < 0 || port > 65535) throw EConvertError("'" + Text + "' is not a valid port number");
-  return static_cast<uint16_t>(port);
+std::string ExceptionReplyText(uint8_t ErrorCode) {
+  return SERVER_EXCEPTION_PREFIX + ServerExceptionText(ErrorCode);
 }
+
+namespace {
 
 // Holds the client's reply events for one read and hands them back after it,
 // so that the texts they carry land in that read's result.
@@ -49,7 +46,7 @@ class TReplyEvents {
  public:
   TReplyEvents(TIdModBusClient& Client, std::string& Text) : FClient(Client) {
     FClient.OnResponseError = [&Text](uint8_t, uint8_t ErrorCode, const TModBusResponseBuffer&) {
-      Text = SERVER_EXCEPTION_PREFIX + ServerExceptionText(ErrorCode);
+      Text = ExceptionReplyText(ErrorCode);
     };
     FClient.OnResponseMismatch = [&Text](uint8_t Request, uint8_t Response,
                                          const TModBusResponseBuffer&) {
@@ -103,7 +100,6 @@ int OSErrorOf(const std::exception& Error) {
 
 void ConfigureCycleClient(TIdModBusClient& Client) {
   Client.SetConnectTimeout(TCP_CYCLE_CONNECT_TIMEOUT);
-  Client.SetIPVersion(TIPVersion::IPv4);
   Client.SetPort(5020);
   Client.SetAutoConnect(false);
   Client.SetBaseRegister(0);
@@ -112,6 +108,7 @@ void ConfigureCycleClient(TIdModBusClient& Client) {
 
 TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& Request) {
   TTcpReadResult result;
+  result.Started = std::chrono::system_clock::now();
   if (!Request.RefusedText.empty()) {
     result.ErrorBarText = Request.RefusedText;
     return result;
@@ -120,8 +117,10 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
   // host and port it holds.
   const std::string openHost = Client.Host();
   const uint16_t openPort = Client.Port();
+  const TIPVersion openVersion = Client.IPVersion();
   Client.SetHost(Request.Host);
   Client.SetPort(Request.Port);
+  Client.SetIPVersion(IPVersionFor(Request.Host));
   Client.SetReadTimeout(TCP_CYCLE_READ_TIMEOUT);
   const std::string endpoint = TcpEndpointText(Request.Host, Request.Port);
   TReplyEvents events(Client, result.ErrorBarText);
@@ -136,7 +135,8 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
     // A connection kept open by an earlier poll leads to the device that poll
     // read; after the address or port changed it would show that device's
     // values as the new one's.
-    if (connected && (openHost != Request.Host || openPort != Request.Port)) {
+    if (connected && (openHost != Request.Host || openPort != Request.Port ||
+                      openVersion != Client.IPVersion())) {
       Client.Disconnect();
       connected = false;
     }
@@ -149,15 +149,15 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
         Client.Connect();
       } catch (const std::exception& error) {
         result.LastError = error.what();
-        result.ErrorBarText = ConnectFailureText(endpoint, OSErrorOf(error),
-                                                 Client.ConnectTimeout(), Request.DecimalSeparator);
+        result.ErrorBarText = ConnectFailureText(
+            endpoint, OSErrorOf(error), Client.ConnectTimeout(), Request.TextDecimalSeparator);
         return result;
       }
     }
 
     try {
       result.Complete = ReadBlocks(Client, Request.BaseAddress, Request.Count, result.Registers,
-                                   result.ErrorBarText, Request.DecimalSeparator);
+                                   result.ErrorBarText, Request.TextDecimalSeparator);
     } catch (const std::exception& error) {
       if (!Request.LeaveConnectionOpen) Client.Disconnect();
       result.LastError = error.what();
@@ -179,47 +179,22 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
 }
 
 TTcpCollectionCycle::TTcpCollectionCycle(TIdModBusClient& Client, TRegisterMap& Map,
-                                         TErrorBarSink ShowError)
-    : FClient(Client), FMap(Map), FShowError(std::move(ShowError)) {
+                                         std::string TextDecimalSeparator)
+    : FClient(Client), FMap(Map), FTextDecimalSeparator(std::move(TextDecimalSeparator)) {
   ConfigureCycleClient(FClient);
 }
 
-void TTcpCollectionCycle::mctPLCResponseError(uint8_t, uint8_t ErrorCode,
-                                              const TModBusResponseBuffer&) {
-  ShowError(SERVER_EXCEPTION_PREFIX + ServerExceptionText(ErrorCode));
-}
-
-void TTcpCollectionCycle::ShowError(const std::string& Text) {
-  if (FShowError) FShowError(Text);
-}
-
-void TTcpCollectionCycle::UpdateGridData(bool DataAvail, bool Float32) {
-  if (OnUpdateGridData)
-    OnUpdateGridData(DataAvail);
-  else
-    FMap.UpdateGridData(DataAvail, Float32);
-}
-
-bool TTcpCollectionCycle::PollTCPUpdate(const TTcpCycleSettings& Settings) {
-  const bool result = CollectDataTCP(Settings);
-  UpdateGridData(result, Settings.Float32);
-  return result;
-}
-
-bool TTcpCollectionCycle::CollectDataTCP(const TTcpCycleSettings& Settings) {
+TCycleOutcome TTcpCollectionCycle::CollectDataTCP(const TTcpCycleSettings& Settings) {
   const TTcpReadRequest request = PrepareRead(Settings);
   return FinishRead(Settings, ReadTcpRegisters(FClient, request));
 }
 
 TTcpReadRequest TTcpCollectionCycle::PrepareRead(const TTcpCycleSettings& Settings) {
-  FDecoded = false;
-  FLastError.clear();
-
   TTcpReadRequest request;
   request.Host = Settings.Host;
-  request.Port = PortFromText(Settings.PortText);  // before anything else: the caller reports it
+  request.Port = Settings.Port;
   request.LeaveConnectionOpen = Settings.LeaveConnectionOpen;
-  request.DecimalSeparator = Settings.DecimalSeparator;
+  request.TextDecimalSeparator = FTextDecimalSeparator;
 
   const TMapSettings mapSettings{Settings.Float32, Settings.MeterInstanceIndex};
   // Registers the map spans in the current layout, before any 16-bit cut.
@@ -239,16 +214,25 @@ TTcpReadRequest TTcpCollectionCycle::PrepareRead(const TTcpCycleSettings& Settin
   return request;
 }
 
-bool TTcpCollectionCycle::FinishRead(const TTcpCycleSettings& Settings,
-                                     const TTcpReadResult& Result) {
-  FLastError = Result.LastError;
-  if (!Result.ErrorBarText.empty()) ShowError(Result.ErrorBarText);
-  if (!Result.Ok) return false;
-  // What did not come back shows "<N/A>", never an earlier cycle's value.
-  DecodeRegisters(FMap, Result.Registers,
-                  TDecodeOptions{ByteSequenceFor(Settings.QvztMode, Settings.BytesSequenceIndex),
-                                 Settings.Float32, EDecodePath::dpTCP, Settings.DecimalSeparator});
-  FDecoded = Result.Complete;
-  UpdateGridData(true, Settings.Float32);
-  return true;
+TCycleOutcome TTcpCollectionCycle::FinishRead(const TTcpCycleSettings& Settings,
+                                              const TTcpReadResult& Result) {
+  TCycleOutcome outcome;
+  outcome.Time = Result.Started;
+  outcome.MeterInstanceIndex = Settings.MeterInstanceIndex;
+  outcome.BaseAddress = FMap.BaseAddress();
+  outcome.Words = Result.Registers;
+  outcome.Error = !Result.ErrorBarText.empty() ? Result.ErrorBarText : Result.LastError;
+  if (Result.Ok) {
+    // What did not come back shows "<N/A>", never an earlier cycle's value.
+    DecodeRegisters(FMap, Result.Registers,
+                    TDecodeOptions{ByteSequenceFor(Settings.QvztMode, Settings.BytesSequenceIndex),
+                                   Settings.Float32, EDecodePath::dpTCP});
+    outcome.MeterAbsent = Result.Complete && MeterInstanceAbsent(FMap.Regs(), Result.Registers);
+    outcome.Ok = Result.Complete && !outcome.MeterAbsent;
+  } else {
+    outcome.EndsPoll = true;
+  }
+  outcome.Entries = MapReadings(FMap, Result.Ok);
+  if (OnCycleEnded) OnCycleEnded(outcome);
+  return outcome;
 }

@@ -22,11 +22,6 @@ bool Is(int OSError, std::errc Condition) {
 
 }  // namespace
 
-std::string TcpEndpointText(const std::string& Host, uint16_t Port) {
-  const bool bracket = Host.find(':') != std::string::npos;
-  return (bracket ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
-}
-
 std::string ConnectFailureText(const std::string& Endpoint, int OSError, int ConnectTimeoutMs,
                                std::string_view DecimalSeparator) {
   std::string reason;

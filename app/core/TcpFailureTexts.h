@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-// "127.0.0.1:1502", or "[::1]:1502" for an address with colons.
-std::string TcpEndpointText(const std::string& Host, uint16_t Port);
+#include "NetworkEndpoint.h"  // TcpEndpointText
 
 // "Impossibile connettersi a 127.0.0.1:1503: connessione rifiutata". OSError
 // is the system error code of the failed connect (0 when the name did not resolve);

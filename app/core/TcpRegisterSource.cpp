@@ -8,8 +8,6 @@ TTcpRegisterSource::TTcpRegisterSource(const TTcpSourceSettings& Settings) : FSe
   FClient.SetUnitID(Settings.UnitId);
   FClient.SetTimeOut(Settings.ReplyTimeoutMs);
   FClient.SetConnectTimeout(Settings.ConnectTimeoutMs);
-  // An address with colons can only be reached over IPv6.
-  if (Settings.Host.find(':') != std::string::npos) FClient.SetIPVersion(TIPVersion::IPv6);
 }
 
 TRegisterRead TTcpRegisterSource::Read(std::uint16_t Start, std::uint32_t Count) {

@@ -1,6 +1,7 @@
 #include "TrendHistory.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "EntryValues.h"
 
@@ -13,14 +14,15 @@ TTrendHistory::TTrendHistory(const TRegisterMap& Map, const std::vector<std::siz
 }
 
 void TTrendHistory::AddCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map,
-                             bool Ok, std::string_view DecimalSeparator) {
+                             bool Ok) {
   for (TTrendSeries& series : FSeries) {
     // Another map (QVZT mode, say) may put another quantity at this index.
     const bool sameEntry = series.Entry < Map.Regs().size() &&
-                           series.Entry < Map.RegData().size() &&
+                           series.Entry < Map.RegNumbers().size() &&
                            Map.Regs()[series.Entry].desc == series.Name;
     if (Ok && sameEntry)
-      if (const auto value = NumericValue(Map.RegData()[series.Entry], DecimalSeparator))
+      if (const auto value = NumberValue(Map.RegNumbers()[series.Entry]);
+          value && std::isfinite(*value))
         series.Points.push_back(TTrendPoint{Time, *value});
     while (!series.Points.empty() && series.Points.front().Time < Time - TREND_LONGEST_SPAN)
       series.Points.pop_front();

@@ -33,10 +33,10 @@ class TTrendHistory {
   // left out. Entries outside the map are ignored.
   TTrendHistory(const TRegisterMap& Map, const std::vector<std::size_t>& Entries);
 
-  // A finished cycle: a point for every series whose entry shows a number
-  // (Ok false, "<N/A>" and an entry that is now another quantity add none).
-  void AddCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map, bool Ok,
-                std::string_view DecimalSeparator);
+  // A finished cycle: a point for every series whose entry holds a finite
+  // number in the map (Ok false, "<N/A>", NAN and an entry that is now
+  // another quantity add none).
+  void AddCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map, bool Ok);
 
   const std::vector<TTrendSeries>& Series() const { return FSeries; }
   // The units of the series, each once, in the order first seen.

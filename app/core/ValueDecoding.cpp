@@ -3,11 +3,12 @@
 #include <array>
 #include <bit>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "MeterPresence.h"
 
 namespace {
 
@@ -51,37 +52,6 @@ std::int32_t TakeThreeWords(EByteSequence seq, const std::uint8_t* wire) {
   const std::int32_t w1 = Take<std::uint16_t>(seq, wire + 2);
   const std::int32_t w2 = Take<std::uint16_t>(seq, wire + 4);
   return w0 * 10000 + w1 * 100 + w2;  // at most 661,969,035: fits
-}
-
-std::string DecodeValue(ERegisterType type, const std::uint8_t* wire, const TDecodeOptions& opt) {
-  const EByteSequence seq = opt.byteSequence;
-  switch (type) {
-    case eWord:
-      return std::to_string(Take<std::uint16_t>(seq, wire));
-    case eInteger:
-      return std::to_string(static_cast<std::int32_t>(Take<std::uint32_t>(seq, wire)));
-    case eFloat:
-      return FormatFloat2(std::bit_cast<float>(Take<std::uint32_t>(seq, wire)),
-                          opt.decimalSeparator);
-    case eDouble:
-      if (opt.float32) {
-        return FormatFloat2(std::bit_cast<float>(Take<std::uint32_t>(seq, wire)),
-                            opt.decimalSeparator);
-      }
-      return FormatFloat2(std::bit_cast<double>(Take<std::uint64_t>(seq, wire)),
-                          opt.decimalSeparator);
-    case eDate:
-      return DateText(static_cast<std::int32_t>(Take<std::uint32_t>(seq, wire)));
-    case eTime:
-      return TimeText(static_cast<std::int32_t>(Take<std::uint32_t>(seq, wire)));
-    case eTime3:
-      return TimeText(TakeThreeWords(seq, wire));
-    case eDate3:
-      return DateText(TakeThreeWords(seq, wire));
-    case eTimeStamp12:
-      return {};
-  }
-  return {};
 }
 
 // Adds one to the decimal digits in place; a carry out of the first digit
@@ -207,12 +177,11 @@ std::string FormatFloat2(double value, std::string_view decimalSeparator) {
   return text;
 }
 
-std::string CLocaleDecimalSeparator() {
-  const std::lconv* conv = std::localeconv();
-  if (conv == nullptr || conv->decimal_point == nullptr || *conv->decimal_point == '\0') {
-    return ".";
-  }
-  return conv->decimal_point;
+std::string WithDecimalSeparator(std::string Text, std::string_view Separator) {
+  if (Separator == ".") return Text;
+  if (const auto point = Text.find('.'); point != std::string::npos)
+    Text.replace(point, 1, Separator);
+  return Text;
 }
 
 std::string DateText(std::int32_t v) {
@@ -227,13 +196,34 @@ std::string TimeText(std::int32_t v) {
   return buf;
 }
 
+std::optional<std::string> IsoDateText(std::int32_t v) {
+  const int year = v / 10000, month = v / 100 % 100, day = v % 100;
+  constexpr int DAYS[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (v < 0 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > (month == 2 && !leap ? 28 : DAYS[month - 1]))
+    return std::nullopt;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+  return buf;
+}
+
+std::optional<std::string> IsoTimeOfDayText(std::int32_t v) {
+  if (v < 0 || v / 10000 > 23 || v / 100 % 100 > 59 || v % 100 > 59) return std::nullopt;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", v / 10000, v / 100 % 100, v % 100);
+  return buf;
+}
+
 void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues,
                      const TDecodeOptions& options) {
   std::vector<TConfigRecord>& regs = map.MutableRegs();
   std::vector<std::string>& values = map.MutableRegData();
   std::vector<std::string>& raws = map.MutableRegRawData();
+  std::vector<TEntryNumber>& numbers = map.MutableRegNumbers();
   if (values.size() != regs.size()) values.resize(regs.size());
   if (raws.size() != regs.size()) raws.resize(regs.size());
+  if (numbers.size() != regs.size()) numbers.resize(regs.size());
 
   // The wire byte string: every register high byte first.
   std::vector<std::uint8_t> wire(regValues.size() * 2);
@@ -255,14 +245,18 @@ void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues
       // Not (completely) in the reply: nothing to show, nothing read.
       values[i] = NOT_AVAIL;
       raws[i] = NOT_AVAIL;
+      numbers[i] = {};
     } else {
       const std::uint8_t* bytes = wire.data() + 2 * j;
       if (options.path == EDecodePath::dpSerial && i == 0) {
         // The first word tells whether the meter instance answers at all.
-        dataAvail =
-            entry.regType == eWord && Take<std::uint16_t>(options.byteSequence, bytes) != 0xFFFF;
+        dataAvail = entry.regType == eWord &&
+                    Take<std::uint16_t>(options.byteSequence, bytes) != ABSENT_METER_WORD;
       }
-      values[i] = dataAvail ? DecodeValue(entry.regType, bytes, options) : std::string(NOT_AVAIL);
+      numbers[i] = dataAvail
+                       ? DecodeNumber(entry.regType, bytes, options.byteSequence, options.float32)
+                       : TEntryNumber{};
+      values[i] = dataAvail ? ValueText(entry.regType, numbers[i]) : std::string(NOT_AVAIL);
       raws[i] = entry.regType == eTimeStamp12
                     ? std::string{}
                     : DumpHex(bytes, static_cast<std::int32_t>(width * 2));
@@ -271,15 +265,15 @@ void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues
   }
 }
 
-std::optional<double> EntryNumber(ERegisterType type, const std::uint8_t* wire,
-                                  EByteSequence byteSequence, bool float32) {
+TEntryNumber DecodeNumber(ERegisterType type, const std::uint8_t* wire, EByteSequence byteSequence,
+                          bool float32) {
   switch (type) {
     case eWord:
-      return Take<std::uint16_t>(byteSequence, wire);
+      return std::int64_t{Take<std::uint16_t>(byteSequence, wire)};
     case eInteger:
     case eDate:
     case eTime:
-      return static_cast<std::int32_t>(Take<std::uint32_t>(byteSequence, wire));
+      return std::int64_t{static_cast<std::int32_t>(Take<std::uint32_t>(byteSequence, wire))};
     case eFloat:
       return std::bit_cast<float>(Take<std::uint32_t>(byteSequence, wire));
     case eDouble:
@@ -287,9 +281,28 @@ std::optional<double> EntryNumber(ERegisterType type, const std::uint8_t* wire,
       return std::bit_cast<double>(Take<std::uint64_t>(byteSequence, wire));
     case eTime3:
     case eDate3:
-      return TakeThreeWords(byteSequence, wire);
+      return std::int64_t{TakeThreeWords(byteSequence, wire)};
     case eTimeStamp12:
       break;
   }
-  return std::nullopt;
+  return {};
+}
+
+std::string ValueText(ERegisterType type, const TEntryNumber& number) {
+  if (const auto* whole = std::get_if<std::int64_t>(&number)) {
+    const auto packed = static_cast<std::int32_t>(*whole);
+    switch (type) {
+      case eDate:
+      case eDate3:
+        return DateText(packed);
+      case eTime:
+      case eTime3:
+        return TimeText(packed);
+      default:
+        return std::to_string(*whole);
+    }
+  }
+  if (const auto* single = std::get_if<float>(&number)) return FormatFloat2(*single, ".");
+  if (const auto* real = std::get_if<double>(&number)) return FormatFloat2(*real, ".");
+  return {};
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Turning the register words of one collection cycle into display texts: byte
-// sequences, hexadecimal dumps, type names, number, date and time texts, and
-// the decoding pass shared by the TCP and the serial cycle.
+// Turning the register words of one collection cycle into numbers and display
+// texts: byte sequences, hexadecimal dumps, type names, number, date and time
+// texts, and the decoding pass shared by the TCP and the serial cycle. Texts
+// are made with '.'; the user's decimal separator goes in only where a text is
+// shown (WithDecimalSeparator).
 
 #include <cstdint>
 #include <optional>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "EntryValues.h"
 #include "RegisterMap.h"
 #include "RegisterTypes.h"
 
@@ -33,14 +36,20 @@ std::string DataTypeName(ERegisterType pDataType, bool float32);
 // "NAN", "INF" and "-INF" for the special values.
 std::string FormatFloat2(double value, std::string_view decimalSeparator);
 
-// Decimal separator of the C library's current LC_NUMERIC locale, for the
-// command-line tools (call setlocale(LC_ALL, "") first to follow the user).
-std::string CLocaleDecimalSeparator();
+// A value text as the decoding writes it ('.' before the decimals), with
+// Separator in place of the '.'. Only numbers carry a '.': dates, times,
+// "<N/A>", "NAN" and "INF" come back unchanged.
+std::string WithDecimalSeparator(std::string Text, std::string_view Separator);
 
 // dd/mm/yyyy from v = yyyymmdd and hh:mm:ss from v = hhmmss, with signed
 // division truncating toward zero; negative parts keep their "-".
 std::string DateText(std::int32_t v);
 std::string TimeText(std::int32_t v);
+
+// ISO 8601 "2026-12-09" from v = yyyymmdd and "15:25:43" from v = hhmmss;
+// none when v is no calendar date of the years 0 to 9999, or no time of day.
+std::optional<std::string> IsoDateText(std::int32_t v);
+std::optional<std::string> IsoTimeOfDayText(std::int32_t v);
 
 // Which cycle runs the pass: the TCP cycle shows every value; the serial cycle
 // shows values only when the first entry is a word other than 0xFFFF (the
@@ -51,21 +60,26 @@ struct TDecodeOptions {
   EByteSequence byteSequence = BS_1_0_3_2;
   bool float32 = false;  // layout of eDouble entries
   EDecodePath path = EDecodePath::dpTCP;
-  std::string decimalSeparator = ".";
 };
 
 // The decoding pass over the words of one cycle (host order, first word at
-// map.BaseAddress()): rewrites regAddress, the value text and the raw text of
-// every entry. Entries that the received words do not cover completely get
-// NOT_AVAIL as value and raw text; extra words are ignored. FRegData and
-// FRegRawData are brought to the size of the map first. Does not touch the
-// grid: call map.UpdateGridData(true, float32) afterwards.
+// map.BaseAddress()): rewrites regAddress, the number, the value text and the
+// raw text of every entry. Entries that the received words do not cover
+// completely get NOT_AVAIL as value and raw text and no number; extra words
+// are ignored. FRegData, FRegRawData and the numbers are brought to the size
+// of the map first. Does not touch the grid: call map.UpdateGridData(true,
+// float32) afterwards.
 void DecodeRegisters(TRegisterMap& map, std::span<const std::uint16_t> regValues,
                      const TDecodeOptions& options);
 
 // The number an entry holds, from its wire bytes (the entry's first register's
 // high byte first), before any text is made of it: the integer or floating
-// value, and for dates and times the packed yyyymmdd or hhmmss. Empty for a
+// value, and for dates and times the packed yyyymmdd or hhmmss. None for a
 // time stamp. Reads RegisterWidth(type, float32) registers of wire.
-std::optional<double> EntryNumber(ERegisterType type, const std::uint8_t* wire,
-                                  EByteSequence byteSequence, bool float32);
+TEntryNumber DecodeNumber(ERegisterType type, const std::uint8_t* wire, EByteSequence byteSequence,
+                          bool float32);
+
+// The grid's value text of a number of this type: decimal for integers,
+// "0.##" with '.' for floating point, dd/mm/yyyy and hh:mm:ss for dates and
+// times; empty for no number.
+std::string ValueText(ERegisterType type, const TEntryNumber& number);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "EntryValues.h"
 #include "TrafficEntry.h"
 
 namespace {
@@ -74,25 +73,22 @@ bool TValueLog::Flush(std::string& Failure) {
   return false;
 }
 
-bool TValueLog::WriteCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map,
-                           bool Ok, const std::string& Error, std::string_view DecimalSeparator,
-                           std::string& Failure) {
+bool TValueLog::WriteCycle(const TRegisterMap& Map, const TCycleOutcome& Outcome,
+                           const std::string& Error, std::string& Failure) {
   if (!IsOpen()) {
     Failure = "the value log is not open";
     return false;
   }
   if (ColumnsOf(Map) != FColumns && !WriteHeader(Map)) return Flush(Failure);
-  std::string line = IsoTimeText(Time) + ',' + std::to_string(++FCycle);
-  const auto& entries = Map.Regs();
-  const auto& values = Map.RegData();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
+  std::string line = IsoTimeText(Outcome.Time) + ',' + std::to_string(++FCycle);
+  const auto& entries = Outcome.Entries;
+  for (std::size_t i = 0; i < Map.Regs().size(); ++i) {
     line += ',';
-    if (!Ok || i >= values.size() || values[i] == NOT_AVAIL) continue;
-    line +=
-        CsvField(HasNumericValue(entries[i].regType) ? WithDecimalPoint(values[i], DecimalSeparator)
-                                                     : values[i]);
+    // Numbers are "0.##" texts with '.' already.
+    if (Outcome.Ok && i < entries.size() && entries[i].Text != NOT_AVAIL)
+      line += CsvField(entries[i].Text);
   }
-  line += ',' + (Ok ? std::string() : CsvField(Error)) + "\r\n";
+  line += ',' + (Outcome.Ok ? std::string() : CsvField(Error)) + "\r\n";
   FFile << line;
   return Flush(Failure);
 }

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "CycleOutcome.h"
 #include "RegisterMap.h"
 
 class TValueLog {
@@ -26,13 +26,12 @@ class TValueLog {
   // Cycles written since Open.
   std::uint64_t Cycles() const { return FCycle; }
 
-  // One cycle: the values Map holds (written with DecimalSeparator), or, when
-  // Ok is false, empty cells and Error. A map whose entries changed since the
-  // last line (another layout or map file) gets its header again first.
-  // False, with the reason in Failure, when the line could not be written;
-  // the log is closed then.
-  bool WriteCycle(std::chrono::system_clock::time_point Time, const TRegisterMap& Map, bool Ok,
-                  const std::string& Error, std::string_view DecimalSeparator,
+  // One cycle of Map's entries: the values of Outcome's readings, at its
+  // time, or, when it is not Ok, empty cells and Error (the front end's words
+  // for why). A map whose entries changed since the last line (another
+  // layout or map file) gets its header again first. False, with the reason
+  // in Failure, when the line could not be written; the log is closed then.
+  bool WriteCycle(const TRegisterMap& Map, const TCycleOutcome& Outcome, const std::string& Error,
                   std::string& Failure);
 
  private:

@@ -21,10 +21,12 @@
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "SerialCollectionCycle.h"
+#include "SerialLine.h"
 #include "SerialPortCombo.h"
 #include "SerialSettingsItems.h"
 #include "TcpCollectionCycle.h"
 #include "TrafficDock.h"
+#include "ValueDecoding.h"
 #include "WindowCommissioning.h"
 #include "WindowSettings.h"
 
@@ -60,17 +62,15 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
       ModbusClient1(std::make_unique<TModbusClient>()) {
   BuildControls();
   BuildRecordingViews();
-  FTcpCycle = std::make_unique<TTcpCollectionCycle>(
-      *mctPLC, FMap, [this](const std::string& text) { ShowErrorBar(text); });
-  FTcpCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
-  FTcpWorker.OnIdle = [this] { Guarded([this] { TcpWorkerIdle(); }); };
+  FTcpCycle = std::make_unique<TTcpCollectionCycle>(*mctPLC, FMap, DecimalSeparator());
+  FTcpPoll = std::make_unique<TPollSchedule>(FTcpResults, [this] { return PrepareTcpCycle(); });
+  FTcpPoll->OnOutcome = [this](const TCycleOutcome& outcome) { TcpCycleEnded(outcome); };
+  FTcpPoll->OnEnded = [this](const TCycleOutcome&) { TcpPollEnded(); };
   PollTimer->OnTimer = [this] { PollTimerTimer(); };
 
   FSerialCycle = std::make_unique<TSerialCollectionCycle>(*ModbusConnection1, *ModbusClient1, FMap,
                                                           [this] { return SerialCycleSettings(); });
-  FSerialCycle->OnShowError = [this](const std::string& text) { ShowErrorBar(text); };
-  FSerialCycle->OnHideError = [this] { ErrorPanel->setVisible(false); };
-  FSerialCycle->OnUpdateGridData = [this](bool dataAvail) { UpdateGridData(dataAvail); };
+  FSerialCycle->OnCycleEnded = [this](const TCycleOutcome& outcome) { SerialCycleEnded(outcome); };
   ModbusClient1->OnHoldingRegistersRead = [this](TModbusClient& sender,
                                                  const TTransactionInfo& info, uint16_t startReg,
                                                  uint16_t regCount, const TRegValues& regValues) {
@@ -96,8 +96,7 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
 
 TForm1::~TForm1() {
   // Nothing of a cycle still in flight reaches the window from here on.
-  FTcpWorker.Drop();
-  FTcpCycleWanted = false;
+  FTcpPoll->Stop();
   Guarded([this] { SaveWindowSettings(*this, *OpenWindowSettings()); });
   // The panel stops listening while the hooks it listens to still exist.
   delete TrafficDock;
@@ -209,7 +208,7 @@ void TForm1::SetupQVZTMode() {
 
 void TForm1::Float32CheckBoxClick() {
   // A cycle in flight was read for the old layout.
-  FTcpWorker.Drop();
+  FTcpPoll->Drop();
   if (QvztModeCheckBox->isChecked())
     SetupQVZTMode();
   else
@@ -244,11 +243,17 @@ void TForm1::UpdateGridStruct() {
       MBGrid->setItem(row, column, new QTableWidgetItem());
 }
 
-// The core computes every cell text; the grid takes those that changed, with
-// painting held back until the whole grid is current.
 void TForm1::UpdateGridData(bool pDataAvail) {
-  FMap.UpdateGridData(pDataAvail, Float32CheckBox->isChecked());
+  ShowReadings(MapReadings(FMap, pDataAvail));
+}
+
+// The core computes every cell text; the grid takes those that changed, with
+// the user's decimal separator in the numbers and painting held back until
+// the whole grid is current.
+void TForm1::ShowReadings(const std::vector<TEntryReading>& readings) {
+  FMap.UpdateGridData(readings, Float32CheckBox->isChecked());
   const TRegisterGrid& grid = FMap.Grid();
+  const std::string separator = DecimalSeparator();
   const int rows = std::min(MBGrid->rowCount(), static_cast<int>(grid.RowCount()));
   const bool wasEnabled = MBGrid->updatesEnabled();
   MBGrid->setUpdatesEnabled(false);
@@ -260,7 +265,8 @@ void TForm1::UpdateGridData(bool pDataAvail) {
         item = new QTableWidgetItem();
         MBGrid->setItem(row, column, item);
       }
-      const QString text = ToQ(cells[static_cast<std::size_t>(column)]);
+      const std::string& cell = cells[static_cast<std::size_t>(column)];
+      const QString text = ToQ(column == gcValue ? WithDecimalSeparator(cell, separator) : cell);
       if (item->text() != text) item->setText(text);
     }
   }
@@ -320,7 +326,7 @@ void TForm1::MeterInstanceComboChange() {
   if (SerialPollOn()) {
     PollSerialUpdate();
   } else if (TcpPollOn()) {
-    RestartTcpCycle();
+    FTcpPoll->Restart();
   } else {
     CalcAddress();
     UpdateGridData(false);
@@ -328,7 +334,7 @@ void TForm1::MeterInstanceComboChange() {
 }
 
 void TForm1::BytesSequenceComboChange() {
-  RestartTcpCycle();
+  FTcpPoll->Restart();
 }
 
 void TForm1::Exit1Click() {
@@ -362,86 +368,58 @@ void TForm1::PollButtonClick() {
   if (TcpPollOn()) {
     UpdateGridData(false);
     FTcpCycle->StartPoll();
-    PollTCPUpdate();
+    FTcpPoll->Start();
   } else {
     // Stopped at once: a cycle still waiting for the device is not heard.
-    FTcpWorker.Drop();
-    FTcpCycleWanted = false;
+    FTcpPoll->Stop();
   }
 }
 
 // A tick that falls due while a cycle is in flight is skipped.
 void TForm1::PollTimerTimer() {
-  if (FInPollTick || FTcpWorker.Busy()) return;
+  if (FInPollTick) return;
   FInPollTick = true;
   Guarded([this] { PollTCPUpdate(); });
   FInPollTick = false;
 }
 
+void TForm1::PollTCPUpdate() {
+  FTcpPoll->Tick();
+}
+
 TTcpCycleSettings TForm1::TcpCycleSettings() const {
   TTcpCycleSettings settings;
   settings.Host = edtIPAddress->text().toStdString();
-  settings.PortText = PortEdit->text().toStdString();
+  settings.Port = static_cast<uint16_t>(FieldPort("Port", PortEdit->text().toStdString()));
   settings.LeaveConnectionOpen = chkLeaveConnectionOpen->isChecked();
   settings.BytesSequenceIndex = BytesSequenceCombo->currentIndex();
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();
   settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
-  settings.DecimalSeparator = DecimalSeparator();
   return settings;
 }
 
-void TForm1::PollTCPUpdate() {
-  if (FTcpWorker.Busy()) {
-    FTcpCycleWanted = true;
-    return;
-  }
-  FTcpCycleWanted = false;
+TPollSchedule::TRead TForm1::PrepareTcpCycle() {
   const TTcpCycleSettings settings = TcpCycleSettings();
   const TTcpReadRequest request = FTcpCycle->PrepareRead(settings);
-  // An address with colons ("::1", as --tcp [::1]:502 gives it) is IPv6.
-  mctPLC->SetIPVersion(settings.Host.find(':') != std::string::npos ? TIPVersion::IPv6
-                                                                    : TIPVersion::IPv4);
   // The worker reads with the shared client and nothing else of the window;
-  // the continuation runs on the GUI thread unless the cycle was dropped.
-  FTcpWorker.Start([this, client = mctPLC, request, settings]() -> TCycleWorker::TContinuation {
+  // the finish runs on the GUI thread unless the cycle was dropped.
+  return [this, client = mctPLC, request, settings]() -> TPollSchedule::TFinish {
     TTcpReadResult result = ReadTcpRegisters(*client, request);
     return [this, settings, result = std::move(result)] {
-      Guarded([&] { TcpCycleDone(settings, result); });
+      return FTcpCycle->FinishRead(settings, result);
     };
-  });
+  };
 }
 
-void TForm1::TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result) {
-  if (!TcpPollOn()) return;
-  const bool goesOn = FTcpCycle->FinishRead(settings, result);
-  CycleFinished(FTcpCycle->Decoded(),
-                result.ErrorBarText.empty() ? result.LastError : result.ErrorBarText);
-  if (!goesOn) {
-    UpdateGridData(false);
-    StopTcpPoll();
-  }
+void TForm1::TcpCycleEnded(const TCycleOutcome& outcome) {
+  if (!outcome.Error.empty()) ShowErrorBar(outcome.Error);
+  ShowReadings(outcome.Entries);
+  CycleFinished(outcome);
 }
 
-void TForm1::RestartTcpCycle() {
-  if (FTcpWorker.Busy()) {
-    FTcpWorker.Drop();
-    FTcpCycleWanted = true;
-  } else {
-    PollTCPUpdate();
-  }
-}
-
-void TForm1::TcpWorkerIdle() {
-  const bool wanted = FTcpCycleWanted;
-  FTcpCycleWanted = false;
-  if (wanted && TcpPollOn()) PollTCPUpdate();
-}
-
-void TForm1::StopTcpPoll() {
+void TForm1::TcpPollEnded() {
   PollTimer->SetEnabled(false);
-  FTcpWorker.Drop();
-  FTcpCycleWanted = false;
   UpdatePollUI();
   EvalEnablings();
 }
@@ -449,15 +427,15 @@ void TForm1::StopTcpPoll() {
 TSerialCycleSettings TForm1::SerialCycleSettings() const {
   TSerialCycleSettings settings;
   settings.Port = SerialPortEdit->text().toStdString();
-  settings.BaudRate = SelectedBaudRate();
+  settings.BitRate = BitsPerSecond(SelectedBaudRate());
   settings.Parity = SelectedParity();
-  settings.SlaveAddressText = SerialSlaveAddressEdit->text().toStdString();
+  settings.SlaveAddress =
+      FieldSlaveAddress("Slave Address", SerialSlaveAddressEdit->text().toStdString());
   settings.FrameEndByLength = chkFrameEndByLength->isChecked();
   settings.BytesSequenceIndex = SerialBytesSequenceCombo->currentIndex();
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();
   settings.MeterInstanceIndex = MeterInstanceCombo->currentIndex();
-  settings.DecimalSeparator = DecimalSeparator();
   return settings;
 }
 
@@ -470,7 +448,7 @@ void TForm1::SerialPollButtonClick() {
     try {
       interval = PollIntervalMilliseconds(
           "Poll Interval", SerialPollIntervalEdit->text().toStdString(), DecimalSeparator());
-      FieldInteger("Slave Address", SerialSlaveAddressEdit->text().toStdString());
+      FieldSlaveAddress("Slave Address", SerialSlaveAddressEdit->text().toStdString());
     } catch (const EConvertError& error) {
       ShowErrorBar(error.what());
       return;
@@ -499,39 +477,51 @@ void TForm1::SerialBytesSequenceComboChange() {
 }
 
 void TForm1::PollSerialUpdate() {
-  if (!FSerialCycle->PollSerialUpdate()) {
-    CycleFinished(false, FSerialCycle->LastError());
-    SerialPollTimer->SetEnabled(false);
-    UpdatePollUI();
-    EvalEnablings();
-  }
+  // A request that cannot be queued ends its cycle at once (SerialCycleEnded).
+  FSerialCycle->CollectDataSerial();
 }
 
 bool TForm1::CollectDataSerial() {
   return FSerialCycle->CollectDataSerial();
 }
 
-void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient& Sender, const TTransactionInfo& Info,
+void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient&, const TTransactionInfo& Info,
                                                uint16_t StartReg, uint16_t RegCount,
                                                const std::vector<uint16_t>& RegValues) {
-  FSerialCycle->ModbusClient1HoldingRegistersRead(Sender, Info, StartReg, RegCount, RegValues);
-  const bool ok = FSerialCycle->Decoded() && FSerialCycle->DataAvailable();
-  std::string error = ServerReplyText(Info);
-  if (!ok && error.empty())
-    error = "Contatore " + std::to_string(MeterInstanceCombo->currentIndex() + 1) + " non presente";
-  CycleFinished(ok, error);
+  FSerialCycle->HoldingRegistersRead(Info, StartReg, RegCount, RegValues);
+}
+
+// A normal reply hides the error bar, so that it shows only the state of the
+// last reply.
+void TForm1::SerialCycleEnded(const TCycleOutcome& outcome) {
+  if (outcome.Error.empty())
+    ErrorPanel->setVisible(false);
+  else
+    ShowErrorBar(outcome.Error);
+  ShowReadings(outcome.Entries);
+  CycleFinished(outcome);
+  if (AfterCycle(outcome, false) == EAfterCycle::acEnd) {
+    SerialPollTimer->SetEnabled(false);
+    UpdatePollUI();
+    EvalEnablings();
+  }
+}
+
+std::string TForm1::FailureText(const TCycleOutcome& outcome) const {
+  if (outcome.MeterAbsent)
+    return "Contatore " + std::to_string(outcome.MeterInstanceIndex + 1) + " non presente";
+  return outcome.Error;
 }
 
 void TForm1::Button1Click() {
-  if (FTcpWorker.Busy()) {
+  if (FTcpPoll->Busy()) {
     FMessageBoxes.ShowMessage(
         this, QStringLiteral("A poll cycle is reading the device; try again when it ends"));
     return;
   }
   // An exception reply shows its text in the error bar, as a cycle's does.
-  mctPLC->OnResponseError = [this](uint8_t FunctionCode, uint8_t ErrorCode,
-                                   const TModBusResponseBuffer& ResponseBuffer) {
-    FTcpCycle->mctPLCResponseError(FunctionCode, ErrorCode, ResponseBuffer);
+  mctPLC->OnResponseError = [this](uint8_t, uint8_t ErrorCode, const TModBusResponseBuffer&) {
+    ShowErrorBar(ExceptionReplyText(ErrorCode));
   };
   std::vector<std::string> messages;
   try {

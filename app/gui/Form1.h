@@ -18,9 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "CycleWorker.h"
+#include "CycleOutcome.h"
 #include "IdModBusClient.h"
 #include "ModLinkTypes.h"
+#include "PollSchedule.h"
 #include "PollTimer.h"
 #include "QtMainThread.h"
 #include "RegisterMap.h"
@@ -49,7 +50,6 @@ class TValueLogger;
 class TWindowCommissioning;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
-struct TTcpReadResult;
 struct TTransactionInfo;
 
 class TForm1 : public QMainWindow {
@@ -80,8 +80,8 @@ class TForm1 : public QMainWindow {
   void Button1Click();
   void PollButtonClick();
   void PollTimerTimer();
-  // Starts one TCP cycle on the worker thread; its result reaches the grid
-  // later (TcpCycleDone). While a cycle is in flight nothing new starts.
+  // A tick of the TCP poll: starts one cycle on the worker thread unless one
+  // is in flight; its outcome reaches the grid later (TcpCycleEnded).
   void PollTCPUpdate();
   void SerialPollButtonClick();
   void SerialPollTimerTimer();
@@ -100,15 +100,17 @@ class TForm1 : public QMainWindow {
   // is shown in an error box and the window goes on.
   void ReportError(const std::exception& error);
 
-  // What the TCP cycle reads from the controls.
+  // What the TCP cycle reads from the controls; a port that is not a number
+  // raises EConvertError naming the field.
   TTcpCycleSettings TcpCycleSettings() const;
   // A TCP cycle is in flight (started, its result not yet handled or dropped).
-  bool TcpCycleRunning() const { return FTcpWorker.Busy(); }
+  bool TcpCycleRunning() const { return FTcpPoll->Busy(); }
 
   // The settings that move the register window on the device, as the check
   // box and the combo box show them now.
   TMapSettings MapSettings() const;
-  // What the serial cycle reads from the controls.
+  // What the serial cycle reads from the controls; a slave address that is
+  // not a number raises EConvertError naming the field.
   TSerialCycleSettings SerialCycleSettings() const;
   // The settings attached to the selected items of the serial lists.
   TBaudRate SelectedBaudRate() const;
@@ -217,21 +219,25 @@ class TForm1 : public QMainWindow {
   void BuildControls();
   void BuildRecordingViews();
   // Every cycle's end: to the value log and the trend charts.
-  void CycleFinished(bool ok, const std::string& error);
+  void CycleFinished(const TCycleOutcome& outcome);
+  // Why a cycle did not read the map, in the window's words.
+  std::string FailureText(const TCycleOutcome& outcome) const;
   void BuildMenu();
   void ConnectHandlers();
   void FillSerialLists();
   void RestoreSettings();
   int HeaderWidth(const QString& text) const;
   void ShowErrorBar(const std::string& text);
-  // The result of the TCP cycle that was in flight, on the GUI thread.
-  void TcpCycleDone(const TTcpCycleSettings& settings, const TTcpReadResult& result);
-  // A change that the grid must show at once during a TCP poll: the cycle in
-  // flight (read for the old settings) is dropped and a new one follows.
-  void RestartTcpCycle();
-  // The worker has nothing in flight any more: start the cycle that waited.
-  void TcpWorkerIdle();
-  void StopTcpPoll();
+  // The grid's value and raw cells of a cycle's readings.
+  void ShowReadings(const std::vector<TEntryReading>& readings);
+  // A cycle's end, on the GUI thread.
+  void TcpCycleEnded(const TCycleOutcome& outcome);
+  void SerialCycleEnded(const TCycleOutcome& outcome);
+  // Prepares the next TCP cycle: its settings are read now, its registers
+  // on the worker thread.
+  TPollSchedule::TRead PrepareTcpCycle();
+  // The TCP poll's timer, buttons and enablings after the poll ended itself.
+  void TcpPollEnded();
 
   // Runs one handler and hands any failure to the general error report, so
   // that no exception ever reaches the Qt event loop.
@@ -244,11 +250,10 @@ class TForm1 : public QMainWindow {
   // the window; the GUI thread touches it only while no cycle runs.
   std::shared_ptr<TIdModBusClient> mctPLC;
   std::unique_ptr<TTcpCollectionCycle> FTcpCycle;
-  // Hands TCP results back to the GUI thread; it outlives FTcpWorker.
+  // Hands TCP results back to the GUI thread; it outlives FTcpPoll.
   TQtMainThread FTcpResults;
-  TCycleWorker FTcpWorker{FTcpResults};
-  // A cycle is to run as soon as the one in flight has ended.
-  bool FTcpCycleWanted = false;
+  // When the TCP cycles run; the timer ticks it.
+  std::unique_ptr<TPollSchedule> FTcpPoll;
   // The connection goes last: the client detaches from it when destroyed.
   std::unique_ptr<TModbusConnection> ModbusConnection1;
   std::unique_ptr<TModbusClient> ModbusClient1;

@@ -91,7 +91,8 @@ TTrendChartWindow* TForm1::OpenTrendChart() {
   return chart;
 }
 
-void TForm1::CycleFinished(bool ok, const std::string& error) {
-  FValueLogger->CycleDone(FMap, ok, QString::fromStdString(error));
-  emit CycleCompleted(ok, QString::fromStdString(error));
+void TForm1::CycleFinished(const TCycleOutcome& outcome) {
+  const QString error = QString::fromStdString(outcome.Ok ? std::string() : FailureText(outcome));
+  FValueLogger->CycleDone(FMap, outcome, error);
+  emit CycleCompleted(outcome.Ok, error);
 }

@@ -1,6 +1,7 @@
 #include "QtMainThread.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 #include <condition_variable>
 #include <stdexcept>
@@ -39,7 +40,35 @@ struct TQtMainThread::TSyncCall {
   }
 };
 
-TQtMainThread::TQtMainThread() : FContext(std::make_unique<QObject>()) {}
+namespace {
+
+// Where the posted events land, on the thread the seam was made on. An event
+// carries nothing: it only wakes that thread, which takes the calls from the
+// lists under the lock. So no memory that a posting thread wrote is read
+// here without that lock, not even the event's (Qt's queue hands it over
+// under a lock of its own, which thread checkers cannot see).
+class TWakeTarget final : public QObject {
+ public:
+  explicit TWakeTarget(std::function<void()> Wake) : FWake(std::move(Wake)) {}
+
+ protected:
+  void customEvent(QEvent*) override { FWake(); }
+
+ private:
+  std::function<void()> FWake;
+};
+
+}  // namespace
+
+TQtMainThread::TQtMainThread()
+    : FContext(std::make_unique<TWakeTarget>([this] {
+        RunPostedCalls();
+        CheckSynchronize();
+      })) {}
+
+void TQtMainThread::Wake() {
+  QCoreApplication::postEvent(FContext.get(), new QEvent(QEvent::User));
+}
 
 TQtMainThread::~TQtMainThread() {
   FContext.reset();
@@ -63,8 +92,7 @@ void TQtMainThread::Post(std::function<void()> Fn) {
     std::lock_guard guard(FLock);
     FPostedCalls.push_back(std::move(Fn));
   }
-  QMetaObject::invokeMethod(
-      FContext.get(), [this] { RunPostedCalls(); }, Qt::QueuedConnection);
+  Wake();
 }
 
 void TQtMainThread::RunPostedCalls() {
@@ -93,10 +121,9 @@ void TQtMainThread::Synchronize(std::function<void()> Fn) {
     std::lock_guard guard(FLock);
     FSyncCalls.push_back(call);
   }
-  // Runs whatever is in the list by then; a call already taken by
+  // The wake runs whatever is in the list by then; a call already taken by
   // CheckSynchronize leaves nothing for it to do.
-  QMetaObject::invokeMethod(
-      FContext.get(), [this] { CheckSynchronize(); }, Qt::QueuedConnection);
+  Wake();
   if (std::exception_ptr error = call->Wait()) std::rethrow_exception(std::move(error));
 }
 

@@ -40,6 +40,8 @@ class TQtMainThread final : public TMainThread {
   struct TSyncCall;
 
   void RunPostedCalls();
+  // Has the object's thread run what is in the lists (any thread).
+  void Wake();
 
   // The object whose thread runs the calls; queued events die with it.
   std::unique_ptr<QObject> FContext;

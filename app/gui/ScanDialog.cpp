@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "MeterPresence.h"
 #include "SerialRegisterSource.h"
 
 namespace {
@@ -36,7 +37,7 @@ QString FoundItemText(const TScanFound& Found) {
                      .arg(Found.Slave)
                      .arg(LineText(Found.BaudRate, Found.Parity));
   if (!Found.Firmware) return text + QStringLiteral(", eccezione %1").arg(Found.ExceptionCode);
-  if (*Found.Firmware == 0xFFFF) return text + QStringLiteral(", contatore 1 assente");
+  if (*Found.Firmware == ABSENT_METER_WORD) return text + QStringLiteral(", contatore 1 assente");
   return text + QStringLiteral(", firmware %1").arg(*Found.Firmware);
 }
 

@@ -122,7 +122,7 @@ TTrendChartWindow::TTrendChartWindow(const TRegisterMap& Map,
 
 void TTrendChartWindow::AddCycle(std::chrono::system_clock::time_point Now, const TRegisterMap& Map,
                                  bool Ok) {
-  FHistory.AddCycle(Now, Map, Ok, QLocale().decimalPoint().toStdString());
+  FHistory.AddCycle(Now, Map, Ok);
   Redraw(Now);
 }
 

@@ -2,8 +2,6 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QLocale>
-#include <chrono>
 
 #include "MessageBoxes.h"
 #include "StatusText.h"
@@ -35,11 +33,11 @@ void TValueLogger::Stop() {
   ShowState();
 }
 
-void TValueLogger::CycleDone(const TRegisterMap& Map, bool Ok, const QString& Error) {
+void TValueLogger::CycleDone(const TRegisterMap& Map, const TCycleOutcome& Outcome,
+                             const QString& Error) {
   if (!FLog.IsOpen()) return;
   std::string failure;
-  if (!FLog.WriteCycle(std::chrono::system_clock::now(), Map, Ok, Error.toStdString(),
-                       QLocale().decimalPoint().toStdString(), failure)) {
+  if (!FLog.WriteCycle(Map, Outcome, Error.toStdString(), failure)) {
     FMessageBoxes.ShowError(
         FWindow,
         QStringLiteral("Registrazione interrotta: impossibile scrivere in %1: %2")

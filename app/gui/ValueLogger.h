@@ -24,8 +24,9 @@ class TValueLogger : public QObject {
   bool Start(const QString& File, const TRegisterMap& Map);
   void Stop();
   bool Recording() const { return FLog.IsOpen(); }
-  // A cycle of the window has ended: its values (or its failure) go to the file.
-  void CycleDone(const TRegisterMap& Map, bool Ok, const QString& Error);
+  // A cycle of the window has ended: its values (or its failure, Error in the
+  // window's words) go to the file.
+  void CycleDone(const TRegisterMap& Map, const TCycleOutcome& Outcome, const QString& Error);
 
   // "Registrazione: FILE" while recording, for the status bar.
   TStatusText* StatusLabel() const { return FStatus; }

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "Form1.h"
+#include "NetworkEndpoint.h"
 #include "SerialPortCombo.h"
 
 namespace {
@@ -33,42 +34,17 @@ void Describe(QCommandLineParser& parser, const TOptions& options) {
   parser.addOption(options.Start);
 }
 
-bool IsPortNumber(const QString& text) {
-  bool ok = false;
-  const uint port = text.toUInt(&ok);
-  return ok && port <= 65535 && !text.startsWith(QLatin1Char('+'));
-}
-
-// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address (more than one
-// colon) is a host without port.
+// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT, read as the command-line programs
+// read --tcp.
 bool SplitTarget(const QString& target, QString& host, QString& port, QString& error) {
-  host = target;
-  port.clear();
-  bool hasPort = false;
-  if (target.startsWith(QLatin1Char('['))) {
-    const qsizetype close = target.indexOf(QLatin1Char(']'));
-    const QString rest = close < 0 ? QString() : target.mid(close + 1);
-    if (close < 0 || (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))) {
-      error = QStringLiteral("--tcp: '%1' is not HOST[:PORT]").arg(target);
-      return false;
-    }
-    host = target.mid(1, close - 1);
-    hasPort = !rest.isEmpty();
-    port = rest.mid(1);
-  } else if (target.count(QLatin1Char(':')) == 1) {
-    const qsizetype colon = target.indexOf(QLatin1Char(':'));
-    host = target.left(colon);
-    port = target.mid(colon + 1);
-    hasPort = true;
-  }
-  if (host.isEmpty()) {
-    error = QStringLiteral("--tcp: '%1' names no host").arg(target);
+  std::string reason;
+  const auto parsed = ParseHostPort(target.toStdString(), reason);
+  if (!parsed) {
+    error = QStringLiteral("--tcp: %1").arg(QString::fromStdString(reason));
     return false;
   }
-  if (hasPort && !IsPortNumber(port)) {
-    error = QStringLiteral("--tcp: '%1' is not a port number (0 to 65535)").arg(port);
-    return false;
-  }
+  host = QString::fromStdString(parsed->Host);
+  port = parsed->Port ? QString::number(*parsed->Port) : QString();
   return true;
 }
 

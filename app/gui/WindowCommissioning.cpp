@@ -8,6 +8,7 @@
 
 #include "ByteOrderDetection.h"
 #include "Commons.h"
+#include "FieldInput.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "ScanDialog.h"
@@ -91,11 +92,8 @@ bool TWindowCommissioning::LineFree() {
 TTcpSourceSettings TWindowCommissioning::TcpSourceSettings() const {
   TTcpSourceSettings settings;
   settings.Host = FForm.edtIPAddress->text().toStdString();
-  const int port = StrToInt(FForm.PortEdit->text().toStdString());
-  if (port < 0 || port > 65535)
-    throw EConvertError("'" + FForm.PortEdit->text().toStdString() +
-                        "' is not a valid port number");
-  settings.Port = static_cast<std::uint16_t>(port);
+  settings.Port =
+      static_cast<std::uint16_t>(FieldPort("Port", FForm.PortEdit->text().toStdString()));
   // A window that does not answer within this long is not a meter worth waiting for.
   settings.ReplyTimeoutMs = 3000;
   return settings;
@@ -104,10 +102,10 @@ TTcpSourceSettings TWindowCommissioning::TcpSourceSettings() const {
 TSerialSourceSettings TWindowCommissioning::SerialSourceSettings() const {
   TSerialSourceSettings settings;
   settings.Port = FForm.SerialPortEdit->currentText().toStdString();
-  settings.BaudRate = FForm.SelectedBaudRate();
+  settings.BitRate = BitsPerSecond(FForm.SelectedBaudRate());
   settings.Parity = FForm.SelectedParity();
-  settings.Slave = static_cast<std::uint8_t>(
-      StrToInt(FForm.SerialSlaveAddressEdit->text().toStdString()) & 0xFF);
+  settings.Slave =
+      FieldSlaveAddress("Slave Address", FForm.SerialSlaveAddressEdit->text().toStdString());
   return settings;
 }
 

@@ -35,7 +35,7 @@ void BM_DecodeAndFillGrid(benchmark::State& state) {
   std::mt19937 rng(7);
   for (auto& w : words) w = static_cast<std::uint16_t>(rng());
   words[0] = 0x0100;  // firmware version present, so the serial path decodes too
-  const TDecodeOptions options{BS_3_2_1_0, settings.float32, EDecodePath::dpSerial, ","};
+  const TDecodeOptions options{BS_3_2_1_0, settings.float32, EDecodePath::dpSerial};
 
   for (auto _ : state) {
     DecodeRegisters(map, words, options);

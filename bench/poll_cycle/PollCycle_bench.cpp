@@ -36,14 +36,14 @@ void RunCycles(benchmark::State& State, bool LeaveOpen) {
   map.UpdateGridStruct();
 
   TIdModBusClient client;
-  TTcpCollectionCycle cycle(client, map, nullptr);
+  TTcpCollectionCycle cycle(client, map);
   TTcpCycleSettings settings;
   settings.Host = "127.0.0.1";
-  settings.PortText = std::to_string(server.Port());
+  settings.Port = server.Port();
   settings.LeaveConnectionOpen = LeaveOpen;
   cycle.StartPoll();
   for (auto _ : State) {
-    if (!cycle.PollTCPUpdate(settings) || !cycle.Decoded()) {
+    if (!cycle.CollectDataTCP(settings).Ok) {
       State.SkipWithError("cycle failed");
       break;
     }

@@ -12,6 +12,7 @@
 
 #include "ChildProgram.h"
 #include "Metrics.h"
+#include "PollLoop.h"
 #include "PollPrinter.h"
 #include "TcpCycleSource.h"
 
@@ -50,13 +51,10 @@ struct TPolledMap {
   }
 
   TCycleRecord Record() {
-    if (!Source->RunCycle().Ok) throw std::runtime_error("the cycle failed");
-    TCycleRecord record;
+    const TCycleOutcome outcome = Source->RunCycle();
+    if (!outcome.Ok) throw std::runtime_error("the cycle failed");
+    TCycleRecord record = RecordOf(Map, Options, 1, outcome);
     record.Time = std::chrono::system_clock::now();
-    record.Cycle = 1;
-    record.Ok = true;
-    record.Rows = Map.Grid().Rows();
-    for (const TConfigRecord& entry : Map.Regs()) record.Types.push_back(entry.regType);
     return record;
   }
 };

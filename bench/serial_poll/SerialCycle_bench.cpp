@@ -40,28 +40,28 @@ struct TPoll {
     Map.UpdateGridStruct();
     Settings.Port = GLinePath;
     Settings.FrameEndByLength = FrameEndByLength;
-    Cycle.OnReplyHandled = [this](const TTransactionInfo& Info) { Reply = Info.Reply; };
+    Cycle.OnCycleEnded = [this](const TCycleOutcome& Outcome) { Ended = Outcome.Ok; };
     Cycle.StartPoll();
   }
+  // The cycle ended and read the map.
   bool WaitForReply() {
-    return DefaultMainThread().ProcessMessagesUntil([this] { return Reply.has_value(); },
+    return DefaultMainThread().ProcessMessagesUntil([this] { return Ended.has_value(); },
                                                     std::chrono::seconds(5)) &&
-           Reply == srNormalReply;
+           *Ended;
   }
   TModbusConnection Connection;
   TModbusClient Client;
   TRegisterMap Map;
   TSerialCycleSettings Settings;
   TSerialCollectionCycle Cycle{Connection, Client, Map, [this] { return Settings; }};
-  std::optional<TServerReply> Reply;
+  std::optional<bool> Ended;
 };
 
 void BM_SerialPollCycle(benchmark::State& State) {
   TPoll Poll(State.range(0) != 0);
   for (auto _ : State) {
-    Poll.Reply.reset();
-    if (!Poll.Cycle.PollSerialUpdate() || !Poll.WaitForReply() || !Poll.Cycle.Decoded() ||
-        Poll.Connection.Active()) {
+    Poll.Ended.reset();
+    if (!Poll.Cycle.CollectDataSerial() || !Poll.WaitForReply() || Poll.Connection.Active()) {
       State.SkipWithError("cycle failed");
       break;
     }

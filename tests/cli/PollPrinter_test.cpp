@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Metrics.h"
+#include "TrafficEntry.h"
 
 namespace {
 
@@ -17,7 +18,8 @@ TGridRow Row(std::string Address, std::string Type, std::string Value, std::stri
           std::move(Value),   "0102",          std::move(Description)};
 }
 
-// 2026-12-08T09:20:30.123Z, a float, a word, a date and a value not available.
+// 2026-12-08T09:20:30.123Z, a double with more decimals than its text shows,
+// a word, a date and a value not available.
 TCycleRecord Cycle(int Number, bool Ok = true) {
   TCycleRecord record;
   record.Time = system_clock::time_point(seconds(1796721630) + milliseconds(123));
@@ -29,6 +31,7 @@ TCycleRecord Cycle(int Number, bool Ok = true) {
       Row("1000", "FLOAT64", "227.27", "Tensione, L1"), Row("1004", "INT16", "263", "Versione"),
       Row("1005", "INT32", "08/12/2026", "Data"), Row("1007", "FLOAT32", "<N/A>", "Qualità")};
   record.Types = {eDouble, eWord, eDate, eFloat};
+  record.Numbers = {227.2712, std::int64_t{263}, std::int64_t{20261208}, TEntryNumber{}};
   return record;
 }
 
@@ -93,13 +96,14 @@ TEST_F(PollPrinterTest, JsonIsOneDocumentAndJsonlOneObjectPerLine) {
   EXPECT_FALSE(std::getline(lines, rest));
   EXPECT_EQ(
       first.rfind(
-          R"({"time":"2026-12-08T10:20:30.123+01:00","cycle":1,"ok":true,"error":null,"meter":2,"rows":[{"address":1000,"type":"FLOAT64","obis":"1-0:1.8.0","value":227.27,"text":"227.27","raw":"0102","description":"Tensione, L1"},)",
+          R"({"time":"2026-12-08T10:20:30.123+01:00","cycle":1,"ok":true,"error":null,"meter":2,"rows":[{"address":1000,"type":"FLOAT64","obis":"1-0:1.8.0","value":227.2712,"text":"227.27","raw":"0102","description":"Tensione, L1"},)",
           0),
       0u)
       << first;
   const auto rows = nlohmann::json::parse(second)["rows"];
   EXPECT_EQ(rows[1]["value"], 263);
-  EXPECT_EQ(rows[2]["value"], "08/12/2026");
+  EXPECT_EQ(rows[2]["value"], "2026-12-08");
+  EXPECT_EQ(rows[2]["text"], "08/12/2026");
   EXPECT_TRUE(rows[3]["value"].is_null());
 }
 
@@ -150,7 +154,7 @@ TEST(CycleTime, IsLocalIso8601WithTheZonesOffset) {
   for (const auto& [zone, expected] : zones) {
     setenv("TZ", zone, 1);
     tzset();
-    EXPECT_EQ(Iso8601LocalTime(time), expected) << zone;
+    EXPECT_EQ(IsoTimeText(time), expected) << zone;
   }
 }
 
@@ -171,7 +175,7 @@ TEST(Metrics, NumericValuesOfTheLatestGoodCycleAndTheCounters) {
   state.Record(good);
   const std::string ok = state.Render();
   EXPECT_NE(ok.find("kq517_value{meter=\"2\",address=\"1000\",obis=\"1-0:1.8.0\","
-                    "description=\"Tensione \\\"L1\\\"\\\\fase\"} 227.27\n"),
+                    "description=\"Tensione \\\"L1\\\"\\\\fase\"} 227.2712\n"),
             std::string::npos)
       << ok;
   EXPECT_NE(ok.find("kq517_value{meter=\"2\",address=\"1004\",obis=\"1-0:1.8.0\",description="

@@ -70,6 +70,43 @@ TEST_F(PollerSim, ServesTheLatestCycleToPrometheusOnlyWhereTold) {
     EXPECT_TRUE(nlohmann::json::accept(line)) << line;
 }
 
+// JSON Lines and the metrics carry the number the meter sent, where the grid
+// shows two decimals: the simulator counts energies in watt-hours.
+TEST_F(PollerSim, JsonLinesAndMetricsCarryTheFullPrecision) {
+  TServerProgram frozen({KQ517SIM_PATH, "--tcp", "127.0.0.1:0", "--clock", "2026-12-08T10:20:30"},
+                        FOLDER);
+  const std::string at = "127.0.0.1:" + frozen.WaitForLine("kq517sim: Modbus TCP on 127.0.0.1:");
+  const TProgramResult run = RunProgram({POLL, "--tcp", at, "--format", "jsonl"}, FOLDER);
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  // The energy's value as the line spells it: three decimals, its text two.
+  const std::string key = R"("obis":"1-0:1.8.0","value":)";
+  const auto at_value = run.out.find(key);
+  ASSERT_NE(at_value, std::string::npos) << run.out;
+  const std::string value = run.out.substr(
+      at_value + key.size(), run.out.find(',', at_value + key.size()) - at_value - key.size());
+  ASSERT_NE(value.find('.'), std::string::npos) << value;
+  EXPECT_EQ(value.size() - value.find('.'), 4u) << value;
+  const auto cycle = nlohmann::json::parse(run.out);
+  for (const auto& row : cycle["rows"]) {
+    if (row["obis"] != "1-0:1.8.0") continue;
+    const std::string text = row["text"];
+    EXPECT_EQ(text.size() - text.find('.'), 3u) << text;
+  }
+
+  const uint16_t port = FreePort();
+  TServerProgram poller({POLL, "--tcp", at, "--interval", "0.1", "--format", "jsonl",
+                         "--serve-metrics", "127.0.0.1:" + std::to_string(port)},
+                        FOLDER);
+  ASSERT_FALSE(poller.WaitForLine("{").empty()) << "no cycle ran";
+  const auto metrics = httplib::Client("127.0.0.1", port).Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("obis=\"1-0:1.8.0\",description=\"Energia attiva importata totale "
+                               "(kWh)\"} " +
+                               value + "\n"),
+            std::string::npos)
+      << metrics->body;
+}
+
 TEST_F(PollerSim, AnAddressInUseIsReportedBeforePolling) {
   const uint16_t port = FreePort();
   TServerProgram first({POLL, "--tcp", device, "--serve-metrics",

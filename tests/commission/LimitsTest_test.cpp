@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -24,6 +25,20 @@ TLimit Limit(const char* Obis, std::optional<double> Min, std::optional<double> 
   return limit;
 }
 
+// One cycle's readings from their texts: the number beside every numeric text.
+std::vector<TEntryReading> Cycle(const std::vector<std::string>& Texts) {
+  std::vector<TEntryReading> readings;
+  for (const std::string& text : Texts) {
+    TEntryReading reading{text, "", {}};
+    if (text == "NAN")
+      reading.Number = std::nan("");
+    else if (text != NOT_AVAIL && text.find('/') == std::string::npos)
+      reading.Number = std::stod(text);
+    readings.push_back(reading);
+  }
+  return readings;
+}
+
 struct TRatingRow {
   const char* name;
   std::vector<const char*> texts;  // the voltage's value text in each cycle
@@ -35,7 +50,7 @@ class Rating : public ::testing::TestWithParam<TRatingRow> {};
 
 TEST_P(Rating, KeepsTheVerdictAndTheValuesSeen) {
   TLimitsTest test({Limit("1-0:32.7.0", 207, 253)}, REGS);
-  for (const char* text : GetParam().texts) test.AddCycle({"103", text, "08/12/2026", "5"});
+  for (const char* text : GetParam().texts) test.AddCycle(Cycle({"103", text, "08/12/2026", "5"}));
   ASSERT_EQ(test.Outcomes().size(), 1u);
   const TLimitOutcome& o = test.Outcomes()[0];
   EXPECT_EQ(o.Verdict, GetParam().verdict);
@@ -60,7 +75,7 @@ TEST(LimitsTest, PassesOnlyWhenEveryEntryPasses) {
   // 1-0:1.6.0 rates the demand, not the date; 9-9:9.9.9 is not in the map.
   TLimitsTest test({Limit("1-0:1.6.0", 0, 69), Limit("9-9:9.9.9", 0, std::nullopt)}, REGS);
   EXPECT_FALSE(test.Passed()) << "no cycle yet";
-  test.AddCycle({"103", "230", "08/12/2026", "8.04"});
+  test.AddCycle(Cycle({"103", "230", "08/12/2026", "8.04"}));
   ASSERT_EQ(test.Outcomes().size(), 2u);
   EXPECT_EQ(test.Outcomes()[0].Description, "Massima domanda (kW)");
   EXPECT_EQ(test.Outcomes()[0].Verdict, ELimitVerdict::lvPass);
@@ -69,10 +84,19 @@ TEST(LimitsTest, PassesOnlyWhenEveryEntryPasses) {
   EXPECT_EQ(test.Summary(), "FAIL: 0 of 2 entries outside their limits, 1 not read in 1 cycle");
 
   TLimitsTest good({Limit("1-0:1.6.0", 0, 69)}, REGS);
-  good.AddCycle({"103", "230", "08/12/2026", "8.04"});
-  good.AddCycle({"103", "230", "08/12/2026", "8.05"});
+  good.AddCycle(Cycle({"103", "230", "08/12/2026", "8.04"}));
+  good.AddCycle(Cycle({"103", "230", "08/12/2026", "8.05"}));
   EXPECT_TRUE(good.Passed());
   EXPECT_EQ(good.Summary(), "PASS: 1 of 1 entries within their limits in 2 cycles");
+
+  // The number is rated, not the two-decimal text the grid shows for it.
+  TLimitsTest precise({Limit("1-0:32.7.0", 207, 253)}, REGS);
+  precise.AddCycle({{"103", "", std::int64_t{103}},
+                    {"253", "", 253.004},
+                    {"08/12/2026", "", {}},
+                    {"5", "", 5.0}});
+  EXPECT_EQ(precise.Outcomes()[0].Verdict, ELimitVerdict::lvFail);
+  EXPECT_EQ(precise.Outcomes()[0].Highest, 253.004);
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FieldNumbers, PortAndIntegerErrorsNameTheirField) {
   EXPECT_EQ(FieldPort("Port", "502"), 502);
   EXPECT_EQ(FieldInteger("Slave Address", " 300 "), 300);
+  EXPECT_EQ(FieldSlaveAddress("Slave Address", "300"), 44) << "the low 8 bits address the meter";
   const std::pair<std::string, std::string> refused[] = {
       {"Port", "50x"}, {"Port", "70000"}, {"Slave Address", "1.5"}};
   for (const auto& [field, text] : refused) {
@@ -66,6 +67,12 @@ TEST(FieldNumbers, PortAndIntegerErrorsNameTheirField) {
       EXPECT_NE(std::string(error.what()).find(text), std::string::npos) << error.what();
     }
   }
+}
+
+// The cycles take a port number; a text that is none never reaches them.
+TEST(FieldNumbers, BadPortTextsAreRefusedBeforeAnyConnection) {
+  for (const char* text : {"abc", "", "70000", "-1"})
+    EXPECT_THROW(FieldPort("Port", text), EConvertError) << text;
 }
 
 }  // namespace

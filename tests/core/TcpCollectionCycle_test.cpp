@@ -1,6 +1,7 @@
 #include "TcpCollectionCycle.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <string>
@@ -36,7 +37,7 @@ class TcpCycleTest : public ::testing::Test {
   TTcpCycleSettings Settings() const {
     TTcpCycleSettings settings;
     settings.Host = "127.0.0.1";
-    settings.PortText = std::to_string(Server.Port());
+    settings.Port = Server.Port();
     settings.QvztMode = true;
     return settings;
   }
@@ -49,9 +50,7 @@ class TcpCycleTest : public ::testing::Test {
   TLoopbackModbusServer Server;
   TIdModBusClient Client;
   TRegisterMap Map;
-  std::vector<std::string> ErrorBar;
-  TTcpCollectionCycle Cycle{Client, Map,
-                            [this](const std::string& Text) { ErrorBar.push_back(Text); }};
+  TTcpCollectionCycle Cycle{Client, Map};
 };
 
 TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
@@ -69,8 +68,10 @@ TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
       Server.SetRegister(static_cast<uint16_t>(i), static_cast<uint16_t>(i * 3));
     LoadMap(mpQVZT, WordMap(c.Registers));
     const size_t before = Server.Requests().size();
-    ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
-    EXPECT_TRUE(Cycle.Decoded());
+    const TCycleOutcome outcome = Cycle.CollectDataTCP(Settings());
+    ASSERT_TRUE(outcome.Ok) << outcome.Error;
+    EXPECT_EQ(outcome.Error, "");
+    EXPECT_EQ(outcome.Words.size(), static_cast<size_t>(c.Registers));
     const TBlocks all = SentBlocks();
     EXPECT_EQ(TBlocks(all.begin() + static_cast<long>(before), all.end()), c.Expected);
     // QVZT decodes with the bytes of every register exchanged.
@@ -78,7 +79,6 @@ TEST_F(TcpCycleTest, ReadsTheMapInContiguousBlocksOfAtMost124Registers) {
     EXPECT_EQ(Map.RegData().back(), std::to_string(static_cast<uint16_t>(last << 8 | last >> 8)));
     EXPECT_EQ(Map.Regs().back().regAddress, std::to_string(c.Registers - 1));
   }
-  EXPECT_TRUE(ErrorBar.empty());
 }
 
 TEST_F(TcpCycleTest, BaseAddressFollowsMeterInstanceAndFloat32Option) {
@@ -89,17 +89,16 @@ TEST_F(TcpCycleTest, BaseAddressFollowsMeterInstanceAndFloat32Option) {
   settings.QvztMode = false;
   settings.Float32 = true;
   settings.MeterInstanceIndex = 1;
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   EXPECT_EQ(SentBlocks(), (TBlocks{{1200, 4}}));
   EXPECT_EQ(Map.BaseAddress(), 1200);
   EXPECT_EQ(Map.Regs()[2].regAddress, "1203");
   EXPECT_EQ(Map.RegData()[0], "258");  // BS_1_0_3_2 keeps a word as it is
-  EXPECT_EQ(Map.Grid().Cell(1, gcType), "FLOAT32");
 }
 
 TEST_F(TcpCycleTest, EmptyMapSendsNothingAndSucceeds) {
   LoadMap(mpQVZT, "");
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()).Ok);
   EXPECT_TRUE(Server.Requests().empty());
 }
 
@@ -123,7 +122,7 @@ TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {
   Client.SetTimeOut(300);
   Server.SetRegister(0, 0x0100);
   Server.SetRegister(129, 0x0100);
-  ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
+  ASSERT_TRUE(Cycle.CollectDataTCP(Settings()).Ok);
   ASSERT_EQ(Map.RegData()[129], "1");
 
   Server.SetRegister(0, 0x0200);
@@ -132,11 +131,12 @@ TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {
     return r.Address == 124 ? TLoopbackModbusServer::TReply{action, 2}
                             : TLoopbackModbusServer::TReply{};
   });
-  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
-  EXPECT_FALSE(Cycle.Decoded());
-  EXPECT_EQ(Map.RegData()[0], "2");
-  EXPECT_EQ(Map.RegData()[129], NOT_AVAIL);
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{GetParam().Text});
+  const TCycleOutcome outcome = Cycle.CollectDataTCP(Settings());
+  EXPECT_FALSE(outcome.Ok);
+  EXPECT_FALSE(outcome.EndsPoll);
+  EXPECT_EQ(outcome.Entries[0].Text, "2");
+  EXPECT_EQ(outcome.Entries[129].Text, NOT_AVAIL);
+  EXPECT_EQ(outcome.Error, GetParam().Text);
   // The connection is closed after a failed block too.
   EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
 }
@@ -158,8 +158,9 @@ TEST_F(TcpCycleTest, ExceptionCodesWithoutTextOfTheirOwn) {
     Server.SetScript([code = code](const TRequest&, int) {
       return TLoopbackModbusServer::TReply{TAction::Exception, code};
     });
-    EXPECT_TRUE(Cycle.CollectDataTCP(Settings()));
-    EXPECT_EQ(ErrorBar.back(), text);
+    const TCycleOutcome outcome = Cycle.CollectDataTCP(Settings());
+    EXPECT_FALSE(outcome.EndsPoll);
+    EXPECT_EQ(outcome.Error, text);
   }
 }
 
@@ -170,22 +171,22 @@ TEST_F(TcpCycleTest, RefusedConnectionFailsTheCycleAndSaysWhy) {
   TTcpCycleSettings settings = Settings();
   {
     TLoopbackModbusServer closed;  // a port that was free a moment ago
-    settings.PortText = std::to_string(closed.Port());
+    settings.Port = closed.Port();
   }
-  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
-  EXPECT_FALSE(Cycle.LastError().empty());
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Impossibile connettersi a 127.0.0.1:" +
-                                               settings.PortText + ": connessione rifiutata"});
+  const TCycleOutcome outcome = Cycle.CollectDataTCP(settings);
+  EXPECT_TRUE(outcome.EndsPoll);
+  EXPECT_EQ(outcome.Error, "Impossibile connettersi a 127.0.0.1:" + std::to_string(settings.Port) +
+                               ": connessione rifiutata");
+  EXPECT_EQ(outcome.Entries[0].Text, NOT_AVAIL);
 }
 
 TEST_F(TcpCycleTest, ConnectionBrokenDuringABlockFailsTheCycle) {
   LoadMap(mpQVZT, WordMap(4));
   Server.SetScript(
       [](const TRequest&, int) { return TLoopbackModbusServer::TReply{TAction::Close}; });
-  EXPECT_FALSE(Cycle.CollectDataTCP(Settings()));
-  EXPECT_FALSE(Cycle.LastError().empty());
-  EXPECT_EQ(ErrorBar,
-            std::vector<std::string>{"Connessione col dispositivo persa: chiusa dal dispositivo"});
+  const TCycleOutcome outcome = Cycle.CollectDataTCP(Settings());
+  EXPECT_TRUE(outcome.EndsPoll);
+  EXPECT_EQ(outcome.Error, "Connessione col dispositivo persa: chiusa dal dispositivo");
   EXPECT_FALSE(Client.Connected());
 }
 
@@ -194,19 +195,20 @@ TEST_F(TcpCycleTest, KeptOpenConnectionIsReusedAndItsLossStopsThePoll) {
   TTcpCycleSettings settings = Settings();
   settings.LeaveConnectionOpen = true;
   Cycle.StartPoll();
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   EXPECT_EQ(Server.Connections(), 1);
   EXPECT_TRUE(Client.Connected());
 
   Server.DropClient();
-  EXPECT_FALSE(Cycle.CollectDataTCP(settings));
-  EXPECT_EQ(ErrorBar, std::vector<std::string>{"Connessione col dispositivo interrotta"});
+  const TCycleOutcome lost = Cycle.CollectDataTCP(settings);
+  EXPECT_TRUE(lost.EndsPoll);
+  EXPECT_EQ(lost.Error, "Connessione col dispositivo interrotta");
   EXPECT_EQ(Server.Connections(), 1);  // no attempt to reconnect
 
   // A new poll may connect again.
   Cycle.StartPoll();
-  EXPECT_TRUE(Cycle.CollectDataTCP(settings));
+  EXPECT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   EXPECT_EQ(Server.Connections(), 2);
 }
 
@@ -216,23 +218,23 @@ TEST_F(TcpCycleTest, KeptOpenConnectionIsNotReusedForAnotherDevice) {
   TTcpCycleSettings settings = Settings();
   settings.LeaveConnectionOpen = true;
   Cycle.StartPoll();
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   ASSERT_EQ(Map.RegData()[0], "1");
 
   // Between two polls the operator points the window at another meter.
   TLoopbackModbusServer other;
   other.SetRegister(0, 0x0200);
-  settings.PortText = std::to_string(other.Port());
+  settings.Port = other.Port();
   Cycle.StartPoll();
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   EXPECT_EQ(Map.RegData()[0], "2");
   EXPECT_EQ(other.Connections(), 1);
   EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
 
   // And back to the first one.
-  settings.PortText = std::to_string(Server.Port());
+  settings.Port = Server.Port();
   Cycle.StartPoll();
-  ASSERT_TRUE(Cycle.CollectDataTCP(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   EXPECT_EQ(Map.RegData()[0], "1");
   EXPECT_EQ(Server.Connections(), 2);
 }
@@ -240,21 +242,23 @@ TEST_F(TcpCycleTest, KeptOpenConnectionIsNotReusedForAnotherDevice) {
 TEST_F(TcpCycleTest, UncheckedLeaveOpenConnectsAndClosesEveryCycle) {
   LoadMap(mpQVZT, WordMap(4));
   for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(Cycle.CollectDataTCP(Settings()));
+    ASSERT_TRUE(Cycle.CollectDataTCP(Settings()).Ok);
     EXPECT_FALSE(Client.Connected());
   }
   EXPECT_EQ(Server.Connections(), 2);
 }
 
-TEST_F(TcpCycleTest, BadPortTextEscapesTheCycleBeforeAnyConnection) {
-  LoadMap(mpQVZT, WordMap(4));
-  for (const char* text : {"abc", "", "70000", "-1"}) {
-    TTcpCycleSettings settings = Settings();
-    settings.PortText = text;
-    EXPECT_THROW(Cycle.CollectDataTCP(settings), EConvertError) << text;
-  }
-  EXPECT_EQ(Server.Connections(), 0);
-  EXPECT_TRUE(Cycle.FirstTimeConnection());
+// A host with colons is an IPv6 address, and only IPv6 reaches it.
+TEST_F(TcpCycleTest, AHostWithColonsIsReachedOverIPv6) {
+  TLoopbackModbusServer server6(AF_INET6);
+  server6.SetRegister(0, 0x0100);
+  LoadMap(mpQVZT, WordMap(1));
+  TTcpCycleSettings settings = Settings();
+  settings.Host = "::1";
+  settings.Port = server6.Port();
+  const TCycleOutcome outcome = Cycle.CollectDataTCP(settings);
+  ASSERT_TRUE(outcome.Ok) << outcome.Error;
+  EXPECT_EQ(server6.Requests().size(), 1u);
 }
 
 TEST_F(TcpCycleTest, MapReachingPastRegister65535IsRefusedInsteadOfWrapping) {
@@ -268,31 +272,47 @@ TEST_F(TcpCycleTest, MapReachingPastRegister65535IsRefusedInsteadOfWrapping) {
   EXPECT_TRUE(Map.Regs().empty());
 }
 
-TEST_F(TcpCycleTest, PollTickShowsTheGridWithTheCycleResult) {
+// The cycle ends in one event, whose readings hold each entry's number beside
+// its text.
+TEST_F(TcpCycleTest, OneEventPerCycleWithEveryEntrysNumberBesideItsText) {
   LoadMap(mpQVZT, WordMap(2));
-  std::vector<bool> gridCalls;
-  Cycle.OnUpdateGridData = [&](bool DataAvail) { gridCalls.push_back(DataAvail); };
-  EXPECT_TRUE(Cycle.PollTCPUpdate(Settings()));
-  EXPECT_EQ(gridCalls, (std::vector<bool>{true, true}));  // after decoding, then the tick
+  std::vector<TCycleOutcome> ended;
+  Cycle.OnCycleEnded = [&](const TCycleOutcome& Outcome) { ended.push_back(Outcome); };
+  Server.SetRegister(0, 0x0500);
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()).Ok);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].Entries[0], (TEntryReading{"5", "0005", std::int64_t{5}}));
 
-  gridCalls.clear();
   Server.DropClient();
   TTcpCycleSettings settings = Settings();
   settings.LeaveConnectionOpen = true;
   Cycle.StartPoll();
-  ASSERT_TRUE(Cycle.PollTCPUpdate(settings));
+  ASSERT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   Server.DropClient();
-  gridCalls.clear();
-  EXPECT_FALSE(Cycle.PollTCPUpdate(settings));
-  EXPECT_EQ(gridCalls, std::vector<bool>{false});
+  EXPECT_FALSE(Cycle.CollectDataTCP(settings).Ok);
+  ASSERT_EQ(ended.size(), 3u);
+  EXPECT_EQ(ended[2].Entries[0], (TEntryReading{NOT_AVAIL, NOT_AVAIL, {}}));
 }
 
-TEST_F(TcpCycleTest, GridTextsAreRefreshedWithoutAWindow) {
+// A gateway answers 0xFFFF for a switched-off meter instance: the cycle
+// says so, without a text of its own, and does not end the poll. Only the
+// normal map's firmware word tells; a QVZT map's first word is a value.
+TEST_F(TcpCycleTest, AFirmwareWordOfFFFFIsAMeterNotPresent) {
+  LoadMap(mpNormal, "1-0:14.7.0|i|frequenza\n");
+  Server.SetRegister(0, 0xFFFF);
+  TTcpCycleSettings settings = Settings();
+  settings.QvztMode = false;
+  const TCycleOutcome outcome = Cycle.CollectDataTCP(settings);
+  EXPECT_TRUE(outcome.MeterAbsent);
+  EXPECT_FALSE(outcome.Ok);
+  EXPECT_FALSE(outcome.EndsPoll);
+  EXPECT_EQ(outcome.Error, "");
+
+  Server.SetRegister(0, 0x0067);
+  EXPECT_TRUE(Cycle.CollectDataTCP(settings).Ok);
   LoadMap(mpQVZT, WordMap(1));
-  Server.SetRegister(0, 0x0500);
-  ASSERT_TRUE(Cycle.PollTCPUpdate(Settings()));
-  EXPECT_EQ(Map.Grid().Cell(0, gcValue), "5");
-  EXPECT_EQ(Map.Grid().Cell(0, gcRawValue), "0005");
+  Server.SetRegister(0, 0xFFFF);
+  EXPECT_TRUE(Cycle.CollectDataTCP(Settings()).Ok);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// The value log (CSV per cycle) and the trend chart's history, on a map whose
-// values were decoded with a decimal comma.
+// The value log (CSV per cycle) and the trend chart's history, and the
+// numbers they take from a cycle's readings.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "CycleOutcome.h"
 #include "EntryValues.h"
 #include "TrendHistory.h"
 #include "ValueLog.h"
@@ -16,14 +18,30 @@ using namespace std::chrono_literals;
 
 // Voltage (numeric, with a unit), a date (not a number) and a count whose
 // description holds a comma.
-TRegisterMap DecodedMap(std::vector<std::string> Values) {
+TRegisterMap DecodedMap(const std::vector<TEntryReading>& Readings) {
   TRegisterMap map;
   EXPECT_EQ(map.LoadConfigFromBytes(
                 mpQVZT, "1-0:32.7.0|F|Tensione L1 (V)\n0-0:1.0.0|D|Data\nx|i|Giri, totale\n",
                 TMapSettings{}),
             TLoadResult::lrOk);
-  map.MutableRegData() = std::move(Values);
+  map.UpdateGridStruct();
+  for (std::size_t i = 0; i < Readings.size(); ++i) {
+    map.MutableRegData()[i] = Readings[i].Text;
+    map.MutableRegNumbers()[i] = Readings[i].Number;
+  }
   return map;
+}
+
+const std::vector<TEntryReading> READINGS = {{"227.27", "", 227.27},
+                                             {"08/12/2026", "", std::int64_t{20261208}},
+                                             {"12", "", std::int64_t{12}}};
+
+TCycleOutcome Outcome(const TRegisterMap& Map, bool Ok) {
+  TCycleOutcome outcome;
+  outcome.Ok = Ok;
+  outcome.Time = std::chrono::system_clock::now();
+  outcome.Entries = MapReadings(Map, true);
+  return outcome;
 }
 
 std::string FileText(const std::filesystem::path& File) {
@@ -41,13 +59,12 @@ TEST(ValueLogTest, WritesEveryCycleFlushedWithPointDecimalsAndFailedCyclesEmpty)
   const auto file = std::filesystem::path(::testing::TempDir()) / "values.csv";
   TValueLog log;
   std::string error;
-  TRegisterMap map = DecodedMap({"227,27", "08/12/2026", "12"});
+  TRegisterMap map = DecodedMap(READINGS);
   ASSERT_TRUE(log.Open(file.string(), map, error)) << error;
-  ASSERT_TRUE(log.WriteCycle(std::chrono::system_clock::now(), map, true, "", ",", error));
+  ASSERT_TRUE(log.WriteCycle(map, Outcome(map, true), "", error));
   map.MutableRegData()[0] = NOT_AVAIL;
-  ASSERT_TRUE(
-      log.WriteCycle(std::chrono::system_clock::now(), map, false, "Nessuna Risposta", ",", error));
-  ASSERT_TRUE(log.WriteCycle(std::chrono::system_clock::now(), map, true, "", ",", error));
+  ASSERT_TRUE(log.WriteCycle(map, Outcome(map, false), "Nessuna Risposta", error));
+  ASSERT_TRUE(log.WriteCycle(map, Outcome(map, true), "", error));
 
   // Read while the log is still open: each line is on disk already.
   std::istringstream lines(FileText(file));
@@ -69,36 +86,42 @@ TEST(ValueLogTest, AFileThatCannotBeWrittenIsReportedWithItsName) {
   TValueLog log;
   std::string error;
   const std::string file = ::testing::TempDir() + "/no-such-folder/values.csv";
-  EXPECT_FALSE(log.Open(file, DecodedMap({"1", "2", "3"}), error));
+  EXPECT_FALSE(log.Open(file, DecodedMap(READINGS), error));
   EXPECT_NE(error.find(file), std::string::npos) << error;
   EXPECT_FALSE(log.IsOpen());
 }
 
-TEST(EntryValuesTest, NumbersUnitsAndWhatIsNotANumber) {
-  EXPECT_EQ(NumericValue("227,27", ","), 227.27);
-  EXPECT_EQ(NumericValue("-3", "."), -3.0);
-  for (const char* text : {"<N/A>", "NAN", "INF", "", "1,5x", "08/12/2026"})
-    EXPECT_FALSE(NumericValue(text, ",")) << text;
+// JSON and the metrics write a number as the shortest text that reads back
+// as it, in its own precision.
+TEST(EntryValuesTest, ShortestNumbersUnitsAndWhatIsNotANumber) {
+  EXPECT_EQ(ShortestNumberText(10836.387), "10836.387");
+  EXPECT_EQ(ShortestNumberText(0.004), "0.004");
+  EXPECT_EQ(ShortestNumberText(227.27f), "227.27");
+  EXPECT_EQ(ShortestNumberText(std::int64_t{-3}), "-3");
+  EXPECT_EQ(NumberValue(227.27f), static_cast<double>(227.27f));
+  for (const TEntryNumber& number :
+       {TEntryNumber{}, TEntryNumber{std::nan("")}, TEntryNumber{-HUGE_VALF}})
+    EXPECT_FALSE(ShortestNumberText(number));
   EXPECT_EQ(UnitOf("Potenza (kW) totale (kWh)"), "kWh");
   EXPECT_EQ(UnitOf("Frequenza"), "");
 }
 
 TEST(TrendHistoryTest, ChartsNumericEntriesOnlyAndForgetsWhatIsOlderThanAnHour) {
-  TRegisterMap map = DecodedMap({"230,1", "08/12/2026", "7"});
+  TRegisterMap map = DecodedMap({{"230.1", "", 230.1}, READINGS[1], {"7", "", std::int64_t{7}}});
   TTrendHistory history(map, {0, 1, 2, 99});
   ASSERT_EQ(history.Series().size(), 2u);  // the date and an entry outside the map left out
   EXPECT_EQ(history.Units(), (std::vector<std::string>{"V", ""}));
 
   const auto start = std::chrono::system_clock::now();
-  history.AddCycle(start, map, true, ",");
-  history.AddCycle(start + 1s, map, false, ",");  // a failed cycle adds no point
-  map.MutableRegData()[0] = NOT_AVAIL;
-  history.AddCycle(start + 2s, map, true, ",");
+  history.AddCycle(start, map, true);
+  history.AddCycle(start + 1s, map, false);  // a failed cycle adds no point
+  map.MutableRegNumbers()[0] = {};           // "<N/A>"
+  history.AddCycle(start + 2s, map, true);
   ASSERT_EQ(history.Series()[0].Points.size(), 1u);
   EXPECT_EQ(history.Series()[0].Points[0].Value, 230.1);
   EXPECT_EQ(history.Series()[1].Points.size(), 2u);
 
-  history.AddCycle(start + TREND_LONGEST_SPAN + 3s, map, true, ",");
+  history.AddCycle(start + TREND_LONGEST_SPAN + 3s, map, true);
   EXPECT_EQ(history.Series()[1].Points.size(), 1u);
   EXPECT_TRUE(history.Series()[0].Points.empty());
 }

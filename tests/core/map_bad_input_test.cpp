@@ -33,9 +33,9 @@ void Exercise(const std::string& bytes) {
 
       map.SetBaseAddress(BaseAddressFor(settings));
       const std::vector<std::uint16_t> full(map.RequestSize(settings), 0xA5F0);
-      DecodeRegisters(map, full, {BS_2_3_0_1, float32, EDecodePath::dpSerial, ","});
+      DecodeRegisters(map, full, {BS_2_3_0_1, float32, EDecodePath::dpSerial});
       const std::vector<std::uint16_t> shortReply(full.size() / 2, 0x1234);
-      DecodeRegisters(map, shortReply, {BS_3_2_1_0, float32, EDecodePath::dpTCP, "."});
+      DecodeRegisters(map, shortReply, {BS_3_2_1_0, float32, EDecodePath::dpTCP});
       map.UpdateGridData(true, float32);
     }
   }

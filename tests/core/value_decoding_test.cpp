@@ -161,6 +161,16 @@ TEST(DateTimeText, PadsAndKeepsTheSignOfTruncatingDivision) {
   EXPECT_EQ(DateText(std::numeric_limits<std::int32_t>::min()), "-48/-36/-214748");
 }
 
+// What JSON carries for dates and times: calendar dates and times of day only.
+TEST(IsoTexts, CalendarDatesAndTimesOfDayOnly) {
+  EXPECT_EQ(IsoDateText(20261209), "2026-12-09");
+  EXPECT_EQ(IsoDateText(20240229), "2024-02-29");
+  for (const std::int32_t v : {20230229, 20261301, 20261200, -20261209, 660935})
+    EXPECT_FALSE(IsoDateText(v)) << v;
+  EXPECT_EQ(IsoTimeOfDayText(152543), "15:25:43");
+  for (const std::int32_t v : {240000, 126000, 120060, -1}) EXPECT_FALSE(IsoTimeOfDayText(v)) << v;
+}
+
 // A map of the given lines (QVZT: no firmware entry) ready for a decoding pass.
 TRegisterMap MapOf(const char* lines, EMapType type = mpQVZT, bool float32 = false) {
   TRegisterMap map;
@@ -202,10 +212,15 @@ TEST(DecodePass, EveryTypeUnderTheDefaultSequence) {
                                             6,  // u
                                             0xFFFF};
   map.SetBaseAddress(3000);
-  DecodeRegisters(map, words, {BS_1_0_3_2, false, EDecodePath::dpTCP, "."});
+  DecodeRegisters(map, words, {BS_1_0_3_2, false, EDecodePath::dpTCP});
   EXPECT_EQ(map.RegData(),
             (std::vector<std::string>{"258", "-2", "-2.5", "1234.57", "31/01/2020", "09:30:05",
                                       "23:59:07", "31/01/2020", "", "65535"}));
+  // Each text's number beside it, in the precision it came in.
+  EXPECT_EQ(map.RegNumbers(), (std::vector<TEntryNumber>{
+                                  std::int64_t{258}, std::int64_t{-2}, -2.5f, d,
+                                  std::int64_t{20200131}, std::int64_t{93005}, std::int64_t{235907},
+                                  std::int64_t{20200131}, TEntryNumber{}, std::int64_t{65535}}));
   EXPECT_EQ(map.RegRawData()[0], "0201");
   EXPECT_EQ(map.RegRawData()[1], "FFFFFEFF");
   EXPECT_EQ(map.RegRawData()[6], "07003B001700");
@@ -216,29 +231,30 @@ TEST(DecodePass, EveryTypeUnderTheDefaultSequence) {
                                                  "3013", "3016", "3019", "3025"}));
 }
 
-TEST(DecodePass, Float32LayoutReadsDoublesAsSinglesAndCommaLocale) {
+TEST(DecodePass, Float32LayoutReadsDoublesAsSinglesAndTheCommaGoesInWhereShown) {
   TRegisterMap map = MapOf("a|F|d\nb|i|d\n", mpQVZT, true);
   const auto bits = std::bit_cast<std::uint32_t>(2.5f);
   const std::vector<std::uint16_t> words = {static_cast<std::uint16_t>(bits >> 16),
                                             static_cast<std::uint16_t>(bits), 0x0102};
-  DecodeRegisters(map, words, {BS_3_2_1_0, true, EDecodePath::dpTCP, ","});
-  EXPECT_EQ(map.RegData(), (std::vector<std::string>{"2,5", "258"}));
+  DecodeRegisters(map, words, {BS_3_2_1_0, true, EDecodePath::dpTCP});
+  EXPECT_EQ(map.RegData(), (std::vector<std::string>{"2.5", "258"}));
+  EXPECT_EQ(WithDecimalSeparator(map.RegData()[0], ","), "2,5");
   EXPECT_EQ(map.Regs()[1].regAddress, "2");
   // The same word under an exchanging sequence.
-  DecodeRegisters(map, words, {BS_0_1_2_3, true, EDecodePath::dpTCP, ","});
+  DecodeRegisters(map, words, {BS_0_1_2_3, true, EDecodePath::dpTCP});
   EXPECT_EQ(map.RegData()[1], "513");
 }
 
 TEST(DecodePass, NotANumberAndInfinityTexts) {
   TRegisterMap map = MapOf("a|f|d\nb|f|d\nc|F|d\n");
   DecodeRegisters(map, std::vector<std::uint16_t>{0xFFFF, 0xFFFF, 0x0000, 0xFF80, 0, 0, 0, 0x7FF0},
-                  {BS_1_0_3_2, false, EDecodePath::dpTCP, "."});
+                  {BS_1_0_3_2, false, EDecodePath::dpTCP});
   EXPECT_EQ(map.RegData(), (std::vector<std::string>{"NAN", "-INF", "INF"}));
 }
 
 TEST(DecodePass, SerialShowsValuesOnlyWhenTheFirstWordAnswers) {
   TRegisterMap map = MapOf("a|I|desc\n", mpNormal);
-  const TDecodeOptions serial{BS_1_0_3_2, false, EDecodePath::dpSerial, "."};
+  const TDecodeOptions serial{BS_1_0_3_2, false, EDecodePath::dpSerial};
   DecodeRegisters(map, std::vector<std::uint16_t>{0xFFFF, 0x0005, 0x0000}, serial);
   EXPECT_EQ(map.RegData(), (std::vector<std::string>{"<N/A>", "<N/A>"}));
   EXPECT_EQ(map.RegRawData(), (std::vector<std::string>{"FFFF", "00000500"}));
@@ -258,7 +274,7 @@ TEST(DecodePass, ShortReplyDecodesWhatArrivedAndNeverReadsFurther) {
   // Heap copies of exactly the received length let the sanitizer catch an over-read.
   for (std::size_t n = 0; n <= 6; ++n) {
     std::vector<std::uint16_t> words(n, 0x0001);
-    DecodeRegisters(map, words, {BS_1_0_3_2, false, EDecodePath::dpTCP, "."});
+    DecodeRegisters(map, words, {BS_1_0_3_2, false, EDecodePath::dpTCP});
     EXPECT_EQ(map.RegData()[0], n >= 1 ? "1" : "<N/A>") << n;
     EXPECT_EQ(map.RegData()[1] == "<N/A>", n < 5) << n;
     EXPECT_EQ(map.RegData()[2], n >= 6 ? "1" : "<N/A>") << n;

@@ -1,6 +1,7 @@
 // The serial collection cycle without a window: its error-bar texts, the
-// request it queues, and what it does with replies that no longer fit the
-// settings, against a scripted RTU slave on a pseudo-terminal.
+// request it queues, the outcome it ends in and what it does with replies
+// that no longer fit the settings, against a scripted RTU slave on a
+// pseudo-terminal.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "Commons.h"
 #include "ScriptedRtuSlave.h"
 #include "SerialCollectionCycle.h"
 
@@ -44,9 +46,7 @@ class SerialCycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     settings.Port = slave.Path();
-    cycle.OnShowError = [this](const std::string& text) { errorBar = text; };
-    cycle.OnHideError = [this] { errorBar.reset(); };
-    cycle.OnReplyHandled = [this](const TTransactionInfo&) { ++replies; };
+    cycle.OnCycleEnded = [this](const TCycleOutcome& outcome) { outcomes.push_back(outcome); };
   }
   void Load(const std::string& mapText) {
     ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, mapText,
@@ -54,11 +54,11 @@ class SerialCycleTest : public ::testing::Test {
               TLoadResult::lrOk);
     map.UpdateGridStruct();
   }
-  bool WaitForReplies(int count) {
-    return DefaultMainThread().ProcessMessagesUntil([&] { return replies >= count; },
+  bool WaitForOutcomes(std::size_t count) {
+    return DefaultMainThread().ProcessMessagesUntil([&] { return outcomes.size() >= count; },
                                                     std::chrono::seconds(5));
   }
-  const std::string& Value(std::size_t row) const { return map.Grid().Cell(row, gcValue); }
+  const std::string& Value(std::size_t row) const { return outcomes.back().Entries[row].Text; }
 
   TScriptedRtuSlave slave;
   TModbusConnection connection;
@@ -66,8 +66,7 @@ class SerialCycleTest : public ::testing::Test {
   TRegisterMap map;
   TSerialCycleSettings settings;
   TSerialCollectionCycle cycle{connection, client, map, [this] { return settings; }};
-  std::optional<std::string> errorBar;
-  int replies = 0;
+  std::vector<TCycleOutcome> outcomes;
 };
 
 TEST_F(SerialCycleTest, MeterInstanceFiveWithFloat32ReadsFromRegister4200) {
@@ -81,15 +80,16 @@ TEST_F(SerialCycleTest, MeterInstanceFiveWithFloat32ReadsFromRegister4200) {
   ASSERT_TRUE(cycle.CollectDataSerial());
   EXPECT_TRUE(connection.Active());
   EXPECT_TRUE(connection.FrameEndByLength());
-  ASSERT_TRUE(WaitForReplies(1));
+  ASSERT_TRUE(WaitForOutcomes(1));
   ASSERT_EQ(slave.RequestCount(), 1u);
   EXPECT_EQ(slave.Requests()[0].Start, 4200);
   EXPECT_EQ(slave.Requests()[0].Count, 3);
-  EXPECT_TRUE(cycle.Decoded());
-  EXPECT_TRUE(cycle.DataAvailable());
+  EXPECT_TRUE(outcomes[0].Ok);
+  EXPECT_EQ(outcomes[0].Error, "");
+  EXPECT_EQ(outcomes[0].Words, (std::vector<std::uint16_t>{7, 0, 0x4248}));
   EXPECT_EQ(Value(0), "7");
-  EXPECT_EQ(Value(1), "50");
-  EXPECT_EQ(map.Grid().Cell(1, gcAddress), "4201");
+  EXPECT_EQ(outcomes[0].Entries[1].Number, TEntryNumber{50.0f});
+  EXPECT_EQ(map.Regs()[1].regAddress, "4201");
   EXPECT_FALSE(connection.Active());
 }
 
@@ -98,11 +98,11 @@ TEST_F(SerialCycleTest, AReplyForAnotherLayoutIsNotDecodedIntoTheCurrentOne) {
   slave.SetReplyDelay(std::chrono::milliseconds(100));
   ASSERT_TRUE(cycle.CollectDataSerial());
   settings.Float32 = true;  // switched while the request is on its way
-  ASSERT_TRUE(WaitForReplies(1));
-  EXPECT_FALSE(cycle.Decoded());
+  ASSERT_TRUE(DefaultMainThread().ProcessMessagesUntil([&] { return !connection.Active(); },
+                                                       std::chrono::seconds(5)))
+      << "still the last reply: the port closes";
+  EXPECT_TRUE(outcomes.empty()) << "it ends no cycle";
   EXPECT_EQ(map.RegData()[1], "");
-  EXPECT_FALSE(errorBar.has_value());
-  EXPECT_FALSE(connection.Active());  // still the last reply: the port closes
 }
 
 TEST_F(SerialCycleTest, AMapBeyondSixteenBitsOfRegistersIsRefusedNotCut) {
@@ -116,18 +116,22 @@ TEST_F(SerialCycleTest, AMapBeyondSixteenBitsOfRegistersIsRefusedNotCut) {
   Load(std::string(text.begin(),
                    text.begin() + static_cast<std::ptrdiff_t>(text.find("1-0:0.0.31|"))) +
        "1-0:0.0.31|i|Valore\r\n");
-  EXPECT_FALSE(cycle.PollSerialUpdate());
-  EXPECT_EQ(errorBar, "Register count must be between 1 and 125");
+  EXPECT_FALSE(cycle.CollectDataSerial());
+  ASSERT_EQ(outcomes.size(), 1u) << "the cycle ended at once";
+  EXPECT_TRUE(outcomes[0].EndsPoll);
+  EXPECT_EQ(outcomes[0].Error, "Register count must be between 1 and 125");
   EXPECT_EQ(Value(0), "<N/A>");
   EXPECT_FALSE(connection.Active());
   DefaultMainThread().ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(50));
   EXPECT_EQ(slave.RequestCount(), 0u);
 }
 
-TEST_F(SerialCycleTest, ASlaveAddressThatIsNotANumberRaisesBeforeThePortOpens) {
+TEST_F(SerialCycleTest, ASettingThatCannotBeReadRaisesBeforeThePortOpens) {
   Load("1-0:14.7.0|f|Frequenza\r\n");
-  settings.SlaveAddressText = "abc";
-  EXPECT_THROW(cycle.CollectDataSerial(), std::exception);
+  TSerialCollectionCycle refusing{connection, client, map, []() -> TSerialCycleSettings {
+                                    throw EConvertError("Slave Address");
+                                  }};
+  EXPECT_THROW(refusing.CollectDataSerial(), EConvertError);
   EXPECT_FALSE(connection.Active());
 }
 

@@ -23,7 +23,7 @@ std::pair<std::string, std::string> DecodeWithTool(const std::string& code, cons
   EXPECT_EQ(map.LoadConfigFromBytes(mpQVZT, "x|" + code + "|d\n", TMapSettings{float32, 0}),
             TLoadResult::lrOk);
   map.UpdateGridStruct();
-  DecodeRegisters(map, words, TDecodeOptions{sequence, float32, EDecodePath::dpTCP, "."});
+  DecodeRegisters(map, words, TDecodeOptions{sequence, float32, EDecodePath::dpTCP});
   return {map.RegData().at(0), map.RegRawData().at(0)};
 }
 

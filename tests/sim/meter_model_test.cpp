@@ -56,7 +56,7 @@ TRegisterMap PollBank(const TRegisterBank& bank, EMapType type, int instance, bo
     EXPECT_TRUE(bank.CanRead(a)) << a;
     words.push_back(bank.Value(a));
   }
-  DecodeRegisters(map, words, TDecodeOptions{seq, float32, EDecodePath::dpTCP, "."});
+  DecodeRegisters(map, words, TDecodeOptions{seq, float32, EDecodePath::dpTCP});
   return map;
 }
 
@@ -176,7 +176,7 @@ TEST(SimulatedMeter, SwitchedOffInstancesReadAllOnes) {
   const TMapSettings instance2{false, 1};
   map.LoadConfigFromBytes(mpNormal, MAP_TEXT, instance2);
   std::vector<std::uint16_t> words(map.RequestSize(instance2), 0xFFFF);
-  DecodeRegisters(map, words, TDecodeOptions{BS_1_0_3_2, false, EDecodePath::dpSerial, "."});
+  DecodeRegisters(map, words, TDecodeOptions{BS_1_0_3_2, false, EDecodePath::dpSerial});
   EXPECT_EQ(map.RegData().at(1), NOT_AVAIL);
 }
 

@@ -1,54 +1,11 @@
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
-std::optional<THostPort> ParseHostPort(const std::string& Text, std::string& Reason) {
-  THostPort target;
-  std::string port;
-  bool portGiven = false;
-  if (!Text.empty() && Text.front() == '[') {
-    const auto close = Text.find(']');
-    if (close == std::string::npos) {
-      Reason = "missing ']' in '" + Text + "'";
-      return std::nullopt;
-    }
-    target.Host = Text.substr(1, close - 1);
-    const std::string rest = Text.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':') {
-      Reason = "unexpected text after ']' in '" + Text + "'";
-      return std::nullopt;
-    }
-    portGiven = !rest.empty();
-    if (portGiven) port = rest.substr(1);
-  } else if (const auto colon = Text.find(':');
-             colon != std::string::npos && Text.find(':', colon + 1) == std::string::npos) {
-    target.Host = Text.substr(0, colon);
-    port = Text.substr(colon + 1);
-    portGiven = true;
-  } else {
-    target.Host = Text;  // no colon, or a bare IPv6 address
-  }
-  if (target.Host.empty()) {
-    Reason = "missing host in '" + Text + "'";
-    return std::nullopt;
-  }
-  if (portGiven) {
-    const bool digits = !port.empty() && port.size() <= 5 &&
-                        port.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stol(port) > 65535) {
-      Reason = "the port must be a number from 0 to 65535, not '" + port + "'";
-      return std::nullopt;
-    }
-    target.Port = static_cast<std::uint16_t>(std::stol(port));
-  }
-  return target;
-}
-
-THostPort::THostPort(const std::string& Text) {
-  std::string reason;
-  if (const auto parsed = ParseHostPort(Text, reason)) *this = *parsed;
-}
+#include "ByteOrderDetection.h"
+#include "SerialLine.h"
 
 CLI::Validator HostPortCheck(bool PortRequired, std::uint16_t MinPort) {
   return CLI::Validator(
@@ -82,12 +39,58 @@ const CLI::Validator NonEmpty(
     [](std::string& Text) { return Text.empty() ? std::string("expects a name") : std::string(); },
     "");
 
+std::vector<std::pair<std::string, TParityScheme>> ParityChoices() {
+  std::vector<std::pair<std::string, TParityScheme>> choices;
+  for (const TParityScheme parity : {psNone, psEven, psOdd})
+    choices.emplace_back(ParityWord(parity), parity);
+  return choices;
+}
+
+namespace {
+
+std::string WithoutBlanks(std::string Text) {
+  Text.erase(std::remove(Text.begin(), Text.end(), ' '), Text.end());
+  return Text;
+}
+
+}  // namespace
+
+CLI::Validator ByteOrderCheck() {
+  std::vector<std::pair<std::string, EByteSequence>> orders;
+  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
+    orders.emplace_back(ByteSequenceWord(static_cast<EByteSequence>(i)),
+                        static_cast<EByteSequence>(i));
+  return OneOf(orders, WithoutBlanks);
+}
+
 CLI::Option* AddParityOption(CLI::App& App, TParityScheme& Parity) {
-  const CLI::Validator parities =
-      OneOf<TParityScheme>({{"none", psNone}, {"even", psEven}, {"odd", psOdd}});
   return App.add_option("--parity", Parity, "none, even or odd (default none)")
       ->type_name("P")
-      ->transform(parities);
+      ->transform(OneOf(ParityChoices()));
+}
+
+CLI::Option* AddBaudOption(CLI::App& App, std::uint32_t& BitRate) {
+  return App
+      .add_option("--baud", BitRate,
+                  "bit rate, " + std::to_string(MIN_BIT_RATE) + " to " +
+                      std::to_string(MAX_BIT_RATE) + " (default 115200)")
+      ->type_name("RATE")
+      ->check(CLI::Range(MIN_BIT_RATE, MAX_BIT_RATE));
+}
+
+CLI::Option* AddStopBitsOption(CLI::App& App, TStopBits& StopBits) {
+  return App.add_option("--stop-bits", StopBits, "1 or 2 (default 1)")
+      ->type_name("N")
+      ->transform(OneOf<TStopBits>({{"1", sb1}, {"2", sb2}}));
+}
+
+CLI::Option* AddSlaveOption(CLI::App& App, int& Slave) {
+  return App
+      .add_option("--slave", Slave,
+                  "slave address " + std::to_string(MIN_SLAVE_ADDRESS) + " to " +
+                      std::to_string(MAX_SLAVE_ADDRESS) + " (default 1)")
+      ->type_name("N")
+      ->check(CLI::Range(MIN_SLAVE_ADDRESS, MAX_SLAVE_ADDRESS));
 }
 
 CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode) {

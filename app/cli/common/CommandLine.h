@@ -12,22 +12,8 @@
 #include <vector>
 
 #include "ModLinkTypes.h"
+#include "NetworkEndpoint.h"
 #include "OutputFormat.h"
-
-// A network endpoint as typed: HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare
-// IPv6 address (more than one colon, no brackets) is a host without a port.
-struct THostPort {
-  THostPort() = default;
-  // Parses Text (CLI11 converts option values through this, after
-  // HostPortCheck has refused what cannot be parsed); empty when it cannot.
-  explicit THostPort(const std::string& Text);
-
-  std::string Host;
-  std::optional<std::uint16_t> Port;
-};
-
-// Parses Text; on failure returns nullopt and says why in Reason.
-std::optional<THostPort> ParseHostPort(const std::string& Text, std::string& Reason);
 
 // HOST[:PORT] or [IPv6]:PORT; with PortRequired the port must be given, and
 // a port below MinPort is refused (0 asks a server for any free port).
@@ -63,9 +49,21 @@ CLI::Validator OneOf(std::vector<std::pair<std::string, T>> Choices,
       "{" + names + "}");
 }
 
-// Options every program spells the same way.
+// The parity words, none, even and odd, each with its value.
+std::vector<std::pair<std::string, TParityScheme>> ParityChoices();
+// The byte sequences as --byte-order spells them (1-0-3-2, ...), blanks
+// ignored; the option receives the EByteSequence.
+CLI::Validator ByteOrderCheck();
+
+// Options every program spells the same way, with one range each.
 CLI::Option* AddParityOption(CLI::App& App, TParityScheme& Parity);
 CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode);
+// --baud N: any bit rate the port takes, MIN_BIT_RATE to MAX_BIT_RATE.
+CLI::Option* AddBaudOption(CLI::App& App, std::uint32_t& BitRate);
+// --stop-bits 1|2.
+CLI::Option* AddStopBitsOption(CLI::App& App, TStopBits& StopBits);
+// --slave N: a unicast slave address, MIN_SLAVE_ADDRESS to MAX_SLAVE_ADDRESS.
+CLI::Option* AddSlaveOption(CLI::App& App, int& Slave);
 // --fast-framing: RTU frames end by the length their function code announces.
 CLI::Option* AddFastFramingOption(CLI::App& App, bool& FrameEndByLength);
 CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format);

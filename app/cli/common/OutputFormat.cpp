@@ -92,9 +92,3 @@ std::string UserDecimalSeparator() {
   if (conv == nullptr || conv->decimal_point == nullptr || *conv->decimal_point == '\0') return ".";
   return conv->decimal_point;
 }
-
-std::string WithDecimalSeparator(std::string Number, std::string_view Separator) {
-  const auto point = Number.find('.');
-  if (point != std::string::npos) Number.replace(point, 1, Separator);
-  return Number;
-}

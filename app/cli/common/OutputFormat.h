@@ -39,7 +39,3 @@ void WriteAlignedTable(std::ostream& Out, const std::vector<std::vector<std::str
 // The decimal separator of the C library's LC_NUMERIC locale ("." when it has
 // none); call setlocale(LC_ALL, "") first to follow the user.
 std::string UserDecimalSeparator();
-
-// Number is a decimal text with '.' (as the decoding writes it); the same
-// with Separator in its place.
-std::string WithDecimalSeparator(std::string Number, std::string_view Separator);

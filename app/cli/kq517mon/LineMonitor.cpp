@@ -7,6 +7,7 @@
 #include "ModbusConnection.h"
 #include "MonitorPrinter.h"
 #include "MonitorTap.h"
+#include "SerialLine.h"
 
 namespace {
 
@@ -17,11 +18,7 @@ constexpr std::chrono::milliseconds PRINT_INTERVAL{50};
 
 void ApplyLineSettings(TModbusConnection& Connection, const TMonitorOptions& Options) {
   Connection.SetPort(Options.Port);
-  const auto standard = std::find(CBaudRates.begin(), CBaudRates.end(), Options.BaudRate);
-  if (standard != CBaudRates.end() && Options.BaudRate != 0)
-    Connection.SetBaudRate(static_cast<TBaudRate>(standard - CBaudRates.begin()));
-  else
-    Connection.SetCustomBaudRate(Options.BaudRate);
+  SetBitRate(Connection, Options.BaudRate);
   Connection.SetParity(Options.Parity);
   Connection.SetStopBits(Options.StopBits);
   Connection.SetTransmissionMode(Options.Mode);
@@ -45,9 +42,8 @@ std::string MessageOf(const std::exception_ptr& Error) {
 }
 
 std::string Describe(const TMonitorOptions& Options) {
-  const char* parity = Options.Parity == psEven ? "even" : Options.Parity == psOdd ? "odd" : "none";
   return std::string(Options.Mode == tmASCII ? "ASCII" : "RTU") + ", " +
-         std::to_string(Options.BaudRate) + " baud, parity " + parity + ", " +
+         std::to_string(Options.BaudRate) + " baud, parity " + ParityWord(Options.Parity) + ", " +
          (Options.StopBits == sb2 ? "2 stop bits" : "1 stop bit") +
          (Options.FrameEndByLength && Options.Mode == tmRTU ? ", frames end by length" : "");
 }

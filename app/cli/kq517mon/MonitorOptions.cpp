@@ -50,15 +50,9 @@ TCommandLine ParseMonitorOptions(const std::vector<std::string>& Arguments, TMon
       ->type_name("PORT")
       ->required()
       ->check(NonEmpty);
-  app.add_option("--baud", o.BaudRate, "bit rate (default 115200)")
-      ->group(line)
-      ->type_name("N")
-      ->check(CLI::Range(50u, 4000000u));
+  AddBaudOption(app, o.BaudRate)->group(line);
   AddParityOption(app, o.Parity)->group(line);
-  app.add_option("--stop-bits", o.StopBits, "1 or 2 (default 1)")
-      ->group(line)
-      ->type_name("N")
-      ->transform(OneOf<TStopBits>({{"1", sb1}, {"2", sb2}}));
+  AddStopBitsOption(app, o.StopBits)->group(line);
   AddModeOption(app, o.Mode)->group(line);
   AddFastFramingOption(app, o.FrameEndByLength)->group(line);
   app.add_option("--format", o.Format, "text or jsonl (default text)")

@@ -5,6 +5,7 @@
 
 #include "PollOptions.h"
 #include "ReportFiles.h"
+#include "SerialLine.h"
 
 namespace {
 
@@ -24,8 +25,7 @@ const std::vector<std::pair<std::string, TBaudRate>> BAUD_RATES = {{"9600", br96
                                                                    {"38400", br38400},
                                                                    {"57600", br57600},
                                                                    {"115200", br115200}};
-const std::vector<std::pair<std::string, TParityScheme>> PARITIES = {
-    {"none", psNone}, {"even", psEven}, {"odd", psOdd}};
+const std::vector<std::pair<std::string, TParityScheme>> PARITIES = ParityChoices();
 
 // Parses a comma list of words of Choices into Values; empty, or what is wrong.
 template <typename T>
@@ -55,13 +55,14 @@ int SlaveNumber(const std::string& Text) {
   return ec == std::errc{} && end == Text.data() + Text.size() && !Text.empty() ? value : -1;
 }
 
-// "FIRST-LAST" (or one address) within 1..247.
+// "FIRST-LAST" (or one address) of unicast slave addresses.
 std::string ParseSlaves(const std::string& Text, int& First, int& Last) {
   const auto dash = Text.find('-');
   First = SlaveNumber(Text.substr(0, dash));
   Last = dash == std::string::npos ? First : SlaveNumber(Text.substr(dash + 1));
-  if (First < 1 || Last > 247 || First > Last)
-    return "expects FIRST-LAST within 1-247 with FIRST not above LAST, not '" + Text + "'";
+  if (First < MIN_SLAVE_ADDRESS || Last > MAX_SLAVE_ADDRESS || First > Last)
+    return "expects FIRST-LAST within " + std::to_string(MIN_SLAVE_ADDRESS) + "-" +
+           std::to_string(MAX_SLAVE_ADDRESS) + " with FIRST not above LAST, not '" + Text + "'";
   return {};
 }
 

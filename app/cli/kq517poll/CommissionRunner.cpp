@@ -24,7 +24,7 @@ std::unique_ptr<TRegisterSource> RegisterSourceFor(const TPollOptions& Options) 
   if (Options.Transport == ETransport::trSerial) {
     TSerialSourceSettings settings;
     settings.Port = Options.Serial.Port;
-    settings.BaudRate = Options.Serial.BaudRate;
+    settings.BitRate = Options.Serial.BitRate;
     settings.Parity = Options.Serial.Parity;
     settings.Slave = static_cast<std::uint8_t>(Options.Serial.SlaveAddress);
     return std::make_unique<TSerialRegisterSource>(settings);

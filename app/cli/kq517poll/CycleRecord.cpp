@@ -2,48 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 
-#include "platform/LocalTime.h"
-
-std::string Iso8601LocalTime(std::chrono::system_clock::time_point Time) {
-  const auto sinceEpoch = Time.time_since_epoch();
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-  const std::time_t whole = static_cast<std::time_t>(seconds.count());
-  const TLocalTime zoned = LocalTime(whole);
-  const std::tm& local = zoned.Fields;
-  const int offset = zoned.UtcOffsetMinutes;
-  const int absolute = offset < 0 ? -offset : offset;
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(millis.count()), offset < 0 ? '-' : '+',
-                absolute / 60, absolute % 60);
-  return text;
-}
-
-bool IsNumericType(ERegisterType Type) {
-  return Type == eWord || Type == eInteger || Type == eFloat || Type == eDouble;
-}
-
-nlohmann::ordered_json RowValue(const std::string& Text, ERegisterType Type) {
-  if (Text == NOT_AVAIL) return nullptr;
-  if (!IsNumericType(Type)) return Text;
-  const char* begin = Text.data();
-  const char* end = begin + Text.size();
-  if (Type == eWord || Type == eInteger) {
-    long long whole = 0;
-    const auto [at, error] = std::from_chars(begin, end, whole);
-    if (error == std::errc{} && at == end) return whole;
-  }
-  double number = 0;  // from_chars ignores the locale: the text carries '.'
-  const auto [at, error] = std::from_chars(begin, end, number);
-  if (error != std::errc{} || at != end || !std::isfinite(number)) return nullptr;
-  return number;
-}
+#include "TrafficEntry.h"
+#include "ValueDecoding.h"
 
 namespace {
 
@@ -60,12 +21,34 @@ std::string JsonString(const std::string& Text) {
   return plain ? '"' + Text + '"' : JsonText(Text);
 }
 
+std::string NullOr(const std::optional<std::string>& Text, bool Quoted) {
+  if (!Text) return "null";
+  return Quoted ? JsonString(*Text) : *Text;
+}
+
 bool SameEntry(const TGridRow& A, const TGridRow& B) {
   return A[gcAddress] == B[gcAddress] && A[gcType] == B[gcType] && A[gcObis] == B[gcObis] &&
          A[gcDescription] == B[gcDescription];
 }
 
 }  // namespace
+
+std::string RowValueJson(const std::string& Text, ERegisterType Type, const TEntryNumber& Number) {
+  if (Text == NOT_AVAIL) return "null";
+  if (HasNumericValue(Type)) return NullOr(ShortestNumberText(Number), false);
+  const auto* packed = std::get_if<std::int64_t>(&Number);
+  switch (Type) {
+    case eDate:
+    case eDate3:
+      return NullOr(packed ? IsoDateText(static_cast<std::int32_t>(*packed)) : std::nullopt, true);
+    case eTime:
+    case eTime3:
+      return NullOr(packed ? IsoTimeOfDayText(static_cast<std::int32_t>(*packed)) : std::nullopt,
+                    true);
+    default:
+      return JsonString(Text);
+  }
+}
 
 const TCycleJsonWriter::TRowText& TCycleJsonWriter::RowText(std::size_t Index,
                                                             const TGridRow& Row) {
@@ -86,7 +69,7 @@ const TCycleJsonWriter::TRowText& TCycleJsonWriter::RowText(std::size_t Index,
 }
 
 std::string TCycleJsonWriter::Line(const TCycleRecord& Record) {
-  std::string line = "{\"time\":\"" + Iso8601LocalTime(Record.Time) +
+  std::string line = "{\"time\":\"" + IsoTimeText(Record.Time) +
                      "\",\"cycle\":" + std::to_string(Record.Cycle) +
                      ",\"ok\":" + (Record.Ok ? "true" : "false") +
                      ",\"error\":" + (Record.Ok ? std::string("null") : JsonString(Record.Error)) +
@@ -95,9 +78,10 @@ std::string TCycleJsonWriter::Line(const TCycleRecord& Record) {
     const TGridRow& row = Record.Rows[i];
     const TRowText& text = RowText(i, row);
     const ERegisterType type = i < Record.Types.size() ? Record.Types[i] : eTimeStamp12;
+    const TEntryNumber number = i < Record.Numbers.size() ? Record.Numbers[i] : TEntryNumber{};
     if (i > 0) line += ',';
     line += text.Head;
-    line += JsonText(RowValue(row[gcValue], type));
+    line += RowValueJson(row[gcValue], type, number);
     line += ",\"text\":";
     line += JsonString(row[gcValue]);
     line += ",\"raw\":";

@@ -1,12 +1,13 @@
 #pragma once
 // What one poll cycle produced, as every output takes it: when it ran, how it
-// ended, and the grid's rows with the data type of each entry.
+// ended, and the grid's rows with the data type and the number of each entry.
 
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "EntryValues.h"
 #include "RegisterGrid.h"
 #include "RegisterTypes.h"
 
@@ -19,20 +20,15 @@ struct TCycleRecord {
   int Meter = 1;                               // meter instance 1..5
   std::vector<TGridRow> Rows;                  // the grid's texts, value with '.'
   std::vector<ERegisterType> Types;            // the data type of each row
+  std::vector<TEntryNumber> Numbers;           // what each row's value text was made from
 };
 
-// Local time as ISO 8601 with milliseconds and the UTC offset of the local
-// time zone: 2026-12-08T10:20:30.123+01:00.
-std::string Iso8601LocalTime(std::chrono::system_clock::time_point Time);
-
-// Whether entries of this type show a number (rather than a date, a time or
-// an undecoded time stamp).
-bool IsNumericType(ERegisterType Type);
-
-// The value of a row for a machine: a JSON number for a numeric type (null
-// when its text is not a finite number, "<N/A>" included), the text for the
-// other types, null for "<N/A>".
-nlohmann::ordered_json RowValue(const std::string& Text, ERegisterType Type);
+// The value of a row for a machine, as JSON text: null where the grid shows
+// "<N/A>"; for a numeric type the shortest number that reads back as the
+// decoded one (null when it is not finite); for a date or a time its ISO 8601
+// text ("2026-12-09", "15:25:43"; null when it is no date or time of day);
+// the text for a time stamp.
+std::string RowValueJson(const std::string& Text, ERegisterType Type, const TEntryNumber& Number);
 
 // Writes cycles as JSON objects, one line each: time, cycle, ok, error, meter
 // and rows (address, type, obis, value, text, raw, description). What a row

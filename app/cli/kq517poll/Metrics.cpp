@@ -1,5 +1,6 @@
 #include "Metrics.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -19,15 +20,18 @@ double SecondsSinceEpoch(std::chrono::system_clock::time_point Time) {
   return std::chrono::duration<double>(Time.time_since_epoch()).count();
 }
 
+// Every finite number of a numeric entry, in full precision.
 void AppendValues(std::string& Out, const TCycleRecord& Cycle) {
   const std::string meter = std::to_string(Cycle.Meter);
-  for (std::size_t i = 0; i < Cycle.Rows.size() && i < Cycle.Types.size(); ++i) {
+  const std::size_t rows = std::min({Cycle.Rows.size(), Cycle.Types.size(), Cycle.Numbers.size()});
+  for (std::size_t i = 0; i < rows; ++i) {
     const TGridRow& row = Cycle.Rows[i];
-    const auto value = RowValue(row[gcValue], Cycle.Types[i]);
-    if (!value.is_number()) continue;
+    if (!HasNumericValue(Cycle.Types[i]) || row[gcValue] == NOT_AVAIL) continue;
+    const auto value = ShortestNumberText(Cycle.Numbers[i]);
+    if (!value) continue;
     Out += "kq517_value{meter=\"" + meter + "\",address=\"" + MetricLabelValue(row[gcAddress]) +
            "\",obis=\"" + MetricLabelValue(row[gcObis]) + "\",description=\"" +
-           MetricLabelValue(row[gcDescription]) + "\"} " + SampleValue(value.get<double>()) + "\n";
+           MetricLabelValue(row[gcDescription]) + "\"} " + *value + "\n";
   }
 }
 

@@ -2,28 +2,45 @@
 
 #include <exception>
 
+#include "MeterPresence.h"
+#include "ValueDecoding.h"
+
 namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
+
+}  // namespace
 
 TCycleRecord RecordOf(const TRegisterMap& Map, const TPollOptions& Options, int Cycle,
                       const TCycleOutcome& Outcome) {
   TCycleRecord record;
   record.Cycle = Cycle;
   record.Ok = Outcome.Ok;
-  record.Error = Outcome.Error;
+  record.Error =
+      Outcome.MeterAbsent ? MeterNotPresentText(Options.MeterInstanceIndex) : Outcome.Error;
   record.Meter = Options.MeterInstanceIndex + 1;
-  record.Rows = Map.Grid().Rows();
-  for (const TConfigRecord& entry : Map.Regs()) record.Types.push_back(entry.regType);
-  if (Outcome.ValuesAbsent)
-    for (TGridRow& row : record.Rows) row[gcValue] = NOT_AVAIL;
+  const std::size_t entries = Map.Regs().size();
+  record.Rows.resize(entries);
+  record.Types.resize(entries);
+  record.Numbers.resize(entries);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const TConfigRecord& entry = Map.Regs()[i];
+    TEntryReading reading =
+        i < Outcome.Entries.size() ? Outcome.Entries[i] : TEntryReading{NOT_AVAIL, NOT_AVAIL, {}};
+    if (Outcome.MeterAbsent) {
+      reading.Text = NOT_AVAIL;
+      reading.Number = {};
+    }
+    record.Rows[i] = {entry.regAddress,
+                      DataTypeName(entry.regType, Options.Float32),
+                      entry.obis,
+                      std::move(reading.Text),
+                      std::move(reading.Raw),
+                      entry.desc};
+    record.Types[i] = entry.regType;
+    record.Numbers[i] = reading.Number;
+  }
   return record;
-}
-
-}  // namespace
-
-std::string MeterNotPresentText(int MeterInstanceIndex) {
-  return "meter instance " + std::to_string(MeterInstanceIndex + 1) + " not present";
 }
 
 int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOptions& Options,
@@ -48,14 +65,12 @@ int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOption
     record.Duration = std::chrono::steady_clock::now() - clock;
     if (!outcome.Ok) {
       status = POLL_EXIT_FAILED;
-      Err << PROGRAM << "cycle " << n << of << ": " << outcome.Error << std::endl;
+      Err << PROGRAM << "cycle " << n << of << ": " << record.Error << std::endl;
     }
     if (Hooks.OnCycle && !Hooks.OnCycle(record)) return POLL_EXIT_FAILED;
-    if (outcome.Ok) continue;
-    if (Options.KeepGoing)
-      Source.Restart();
-    else if (outcome.EndsPoll)
-      break;  // the window stops its poll here too
+    const EAfterCycle after = AfterCycle(outcome, Options.KeepGoing);
+    if (after == EAfterCycle::acRestart) Source.Restart();
+    if (after == EAfterCycle::acEnd) break;  // the window stops its poll here too
   }
   return status;
 }

@@ -26,6 +26,13 @@ struct TPollLoopHooks {
   std::function<bool(std::chrono::milliseconds)> WaitOrStop;
 };
 
+// Cycle number Cycle's outcome as the outputs take it: the grid's rows of
+// Map's entries with the readings' texts and numbers. A switched-off meter
+// instance ("meter instance N not present") shows no values, only the
+// register bytes it answered.
+TCycleRecord RecordOf(const TRegisterMap& Map, const TPollOptions& Options, int Cycle,
+                      const TCycleOutcome& Outcome);
+
 // Returns POLL_EXIT_OK when every cycle was good, POLL_EXIT_FAILED otherwise.
 int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOptions& Options,
                 const TPollLoopHooks& Hooks, std::ostream& Err);

@@ -22,13 +22,13 @@ constexpr char FOOTER[] = R"(Output formats (standard output):
           Timestamp,Ciclo come first
   jsonl   one JSON object per cycle and line: time (ISO 8601, milliseconds,
           UTC offset), cycle, ok, error, meter, rows; each row has address,
-          type, obis, value (a number, a string for dates and times, null for
-          "<N/A>"), text, raw, description
+          type, obis, value (the number in full, an ISO 8601 text for dates
+          and times, null for "<N/A>"), text, raw, description
   json    one JSON array of those objects for the whole run
-csv, json and jsonl always write numbers with '.'. Values are the texts the
-window shows: "<N/A>" after a failed cycle, the values of the last complete
-cycle after an exception reply or a time-out (over a serial line every failed
-reply shows "<N/A>").
+csv, json and jsonl always write numbers with '.'. The texts are the window's
+(two decimals at most): "<N/A>" after a failed cycle and for the entries a
+failed block did not bring; over a serial line every failed reply shows
+"<N/A>".
 
 Map files: map.cfg (qvztmap.cfg with --qvzt) is looked for in the working
 folder, then beside the program, then in ../share/kq517/ beside the program's
@@ -55,11 +55,6 @@ Exit status:
 scored best, and --test when every entry with limits passed (PASS); an entry
 outside its limits (FAIL) or without a value (NOT READ) gives 1.
 )";
-
-std::string WithoutBlanks(std::string Text) {
-  Text.erase(std::remove(Text.begin(), Text.end(), ' '), Text.end());
-  return Text;
-}
 
 // The parser, with every option bound to its field of Options.
 std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = "kq517poll") {
@@ -116,46 +111,32 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->excludes(serial);
 
   const std::string serialGroup = "Serial line";
-  app->add_option("--baud", o.Serial.BaudRate,
-                  "9600, 19200, 38400, 57600 or 115200 (default 115200)")
-      ->group(serialGroup)
-      ->type_name("RATE")
-      ->excludes(tcp)
-      ->transform(OneOf<TBaudRate>({{"9600", br9600},
-                                    {"19200", br19200},
-                                    {"38400", br38400},
-                                    {"57600", br57600},
-                                    {"115200", br115200}}));
+  AddBaudOption(*app, o.Serial.BitRate)->group(serialGroup)->excludes(tcp);
   AddParityOption(*app, o.Serial.Parity)->group(serialGroup)->excludes(tcp);
   // 0 would be a broadcast, which no meter answers.
-  app->add_option("--slave", o.Serial.SlaveAddress, "slave address 1 to 255 (default 1)")
-      ->group(serialGroup)
-      ->type_name("N")
-      ->check(CLI::Range(1, 255))
-      ->excludes(tcp);
+  AddSlaveOption(*app, o.Serial.SlaveAddress)->group(serialGroup)->excludes(tcp);
   AddFastFramingOption(*app, o.Serial.FrameEndByLength)->group(serialGroup)->excludes(tcp);
 
   const std::string mapGroup = "Map and decoding";
+  std::vector<std::pair<std::string, int>> meters;
+  for (int i = 0; i < METER_INSTANCE_COUNT; ++i) meters.emplace_back(std::to_string(i + 1), i);
   app->add_option("--meter", o.MeterInstanceIndex,
                   "meter instance 1 to 5 (default 1): registers from 1000 x (N-1)")
       ->group(mapGroup)
       ->type_name("N")
-      ->transform(OneOf<int>({{"1", 0}, {"2", 1}, {"3", 2}, {"4", 3}, {"5", 4}}));
+      ->transform(OneOf(meters));
   CLI::Option* qvzt =
       app->add_flag("--qvzt", o.Qvzt, "QVZT mode: qvztmap.cfg, bytes always in 0-1-2-3 order")
           ->group(mapGroup);
   app->add_flag("--float32", o.Float32, "read the 32-bit floating-point map (registers from 200)")
       ->group(mapGroup)
       ->excludes(qvzt);
-  std::vector<std::pair<std::string, int>> orders;
-  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
-    orders.emplace_back(WithoutBlanks(BYTE_SEQUENCE_NAMES[i]), i);
   app->add_option("--byte-order", o.ByteSequenceIndex,
                   "byte sequence of multi-register values (default 1-0-3-2)")
       ->group(mapGroup)
       ->type_name("SEQ")
       ->excludes(qvzt)
-      ->transform(OneOf(orders, WithoutBlanks));
+      ->transform(ByteOrderCheck());
   app->add_option("--map", o.MapFile, "map file (default: map.cfg, or qvztmap.cfg with --qvzt)")
       ->group(mapGroup)
       ->type_name("FILE")

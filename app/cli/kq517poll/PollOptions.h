@@ -26,7 +26,7 @@ struct TTcpTarget {
 // defaults are the window's.
 struct TSerialTarget {
   std::string Port;
-  TBaudRate BaudRate = br115200;
+  std::uint32_t BitRate = 115200;
   TParityScheme Parity = psNone;
   int SlaveAddress = 1;
   bool FrameEndByLength = false;  // --fast-framing

@@ -1,5 +1,8 @@
 #include "PollPrinter.h"
 
+#include "TrafficEntry.h"
+#include "ValueDecoding.h"
+
 std::vector<std::string_view> CsvHeader(bool Timestamps) {
   std::vector<std::string_view> fields;
   if (Timestamps) fields = {"Timestamp", "Ciclo"};
@@ -41,7 +44,7 @@ void TPollPrinter::PrintTable(const TCycleRecord& Record) {
     auto& cells = lines.emplace_back();
     cells.reserve(Record.Rows[i].size());
     for (const std::string& cell : Record.Rows[i]) cells.emplace_back(cell.data(), cell.size());
-    if (i < Record.Types.size() && IsNumericType(Record.Types[i]))
+    if (i < Record.Types.size() && HasNumericValue(Record.Types[i]))
       cells[gcValue] = localised.emplace_back(
           WithDecimalSeparator(Record.Rows[i][gcValue], FSettings.DecimalSeparator));
   }
@@ -57,7 +60,7 @@ void TPollPrinter::PrintCsv(const TCycleRecord& Record) {
     AppendCsvRecord(text, CsvHeader(FSettings.Timestamps));
     FSettings.HeaderWritten = true;
   }
-  const std::string time = FSettings.Timestamps ? Iso8601LocalTime(Record.Time) : std::string();
+  const std::string time = FSettings.Timestamps ? IsoTimeText(Record.Time) : std::string();
   const std::string cycle = std::to_string(Record.Cycle);
   std::vector<std::string_view> fields;
   for (const TGridRow& row : Record.Rows) {

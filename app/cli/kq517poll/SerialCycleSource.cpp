@@ -13,9 +13,9 @@ constexpr std::chrono::milliseconds REPLY_EVENT_MARGIN{2000};
 TSerialCycleSettings CycleSettings(const TPollOptions& Options) {
   TSerialCycleSettings settings;
   settings.Port = Options.Serial.Port;
-  settings.BaudRate = Options.Serial.BaudRate;
+  settings.BitRate = Options.Serial.BitRate;
   settings.Parity = Options.Serial.Parity;
-  settings.SlaveAddressText = std::to_string(Options.Serial.SlaveAddress);
+  settings.SlaveAddress = static_cast<std::uint8_t>(Options.Serial.SlaveAddress);
   settings.FrameEndByLength = Options.Serial.FrameEndByLength;
   settings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
   settings.QvztMode = Options.Qvzt;
@@ -47,14 +47,12 @@ std::string MessageOf(std::exception_ptr Error) {
 }  // namespace
 
 TSerialCycleSource::TSerialCycleSource(const TPollOptions& Options, TRegisterMap& Map)
-    : FOptions(Options),
-      FMainThread(DefaultMainThread()),
+    : FMainThread(DefaultMainThread()),
       FSettings(CycleSettings(Options)),
       FCycle(FConnection, FClient, Map, [this] { return FSettings; }) {
   FMainThread.SetOwnerThread(std::this_thread::get_id());
   FConnection.SetMainThread(FMainThread);
-  FCycle.OnShowError = [this](const std::string& Text) { FErrorBar.push_back(Text); };
-  FCycle.OnReplyHandled = [this](const TTransactionInfo& Info) { FReply = Info; };
+  FCycle.OnCycleEnded = [this](const TCycleOutcome& Outcome) { FOutcome = Outcome; };
   // What the library's worker reports would otherwise only be printed by it.
   SetApplicationExceptionHandler(
       [this](std::exception_ptr Error) { FWorkerError = MessageOf(Error); });
@@ -66,26 +64,13 @@ TSerialCycleSource::~TSerialCycleSource() {
 }
 
 TCycleOutcome TSerialCycleSource::RunCycle() {
-  FErrorBar.clear();
-  FReply.reset();
+  FOutcome.reset();
   FWorkerError.clear();
-  TCycleOutcome outcome;
-  if (!FCycle.PollSerialUpdate()) {
-    outcome.EndsPoll = true;  // the window stops its poll here too
-    outcome.Error = FCycle.LastError();
-    return outcome;
-  }
+  if (!FCycle.CollectDataSerial()) return FOutcome.value_or(TCycleOutcome{});
   const bool answered = FMainThread.ProcessMessagesUntil(
-      [this] { return FReply.has_value() || !FWorkerError.empty(); }, ReplyWait(FConnection));
-  if (!FWorkerError.empty())
-    outcome.Error = FWorkerError;
-  else if (!answered)
-    outcome.Error = "the serial link did not report the reply";
-  else if (!FCycle.Decoded())
-    outcome.Error = FErrorBar.empty() ? ServerReplyText(*FReply) : FErrorBar.back();
-  else if (!FCycle.DataAvailable())
-    outcome.Error = MeterNotPresentText(FOptions.MeterInstanceIndex);
-  else
-    outcome.Ok = true;
+      [this] { return FOutcome.has_value() || !FWorkerError.empty(); }, ReplyWait(FConnection));
+  if (FWorkerError.empty() && answered) return *FOutcome;
+  TCycleOutcome outcome;
+  outcome.Error = !FWorkerError.empty() ? FWorkerError : "the serial link did not report the reply";
   return outcome;
 }

@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "CycleSource.h"
 #include "PollOptions.h"
@@ -21,13 +20,11 @@ class TSerialCycleSource : public TCycleSource {
   TFrameHook& FrameHook() override { return FConnection.FrameHook(); }
 
  private:
-  const TPollOptions& FOptions;
   TQueuedMainThread& FMainThread;
   TModbusConnection FConnection;
   TModbusClient FClient;
   TSerialCycleSettings FSettings;
   TSerialCollectionCycle FCycle;
-  std::vector<std::string> FErrorBar;
-  std::optional<TTransactionInfo> FReply;
+  std::optional<TCycleOutcome> FOutcome;
   std::string FWorkerError;
 };

@@ -89,7 +89,7 @@ double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t)
       // Energy registers: a base of their own that grows at about the rate the
       // simulated load draws (5 to 10 kW), so the last digit moves every few seconds.
       const double base = 10000.0 * instance + 700.0 * quantity + SteadyNumber(obis) +
-                          (SteadyNumber(obis) % 97) / 100.0;
+                          (SteadyNumber(obis) * 7 % 1000) / 1000.0;
       const double ratePerHour = 4.0 + instance + 0.25 * quantity;
       return base + ratePerHour * t.elapsed / 3600.0;
     }
@@ -119,4 +119,9 @@ double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t)
     default:  // event counters and the like
       return SteadyNumber(obis) % 20 + instance;
   }
+}
+
+int QuantityDecimals(std::string_view obis) {
+  const TObisGroups g = ParseObis(obis);
+  return g.c >= 1 && g.c <= 80 && (g.d == 8 || g.d == 9) ? 3 : 2;
 }

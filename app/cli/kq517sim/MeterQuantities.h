@@ -11,3 +11,7 @@
 // in the unit a meter shows (V, A, kW, kvar, kVA, Hz, kWh, kvarh). Codes the simulator
 // does not know get a steady value of their own between 0 and 999.
 double SimulatedQuantity(std::string_view obis, int instance, const TSimTime& t);
+
+// The decimals a meter keeps of this quantity: three for energies (it counts
+// watt-hours), two for the others.
+int QuantityDecimals(std::string_view obis);

@@ -1,23 +1,8 @@
 #include "RequestLog.h"
 
-namespace {
+#include "FrameSummary.h"  // ExceptionName
 
-std::string ExceptionName(unsigned code) {
-  switch (code) {
-    case 1:
-      return "illegal function";
-    case 2:
-      return "illegal data address";
-    case 3:
-      return "illegal data value";
-    case 4:
-      return "server failure";
-    case 6:
-      return "server busy";
-    default:
-      return "code " + std::to_string(code);
-  }
-}
+namespace {
 
 std::string DescribeQuery(std::span<const std::uint8_t> q) {
   const unsigned function = q[0];

@@ -5,15 +5,9 @@
 
 #include "ModLinkError.h"
 #include "RequestLog.h"
+#include "SerialLine.h"
 
 namespace {
-
-TBaudRate BaudRateOf(std::uint32_t rate) {
-  for (std::size_t i = 0; i < CBaudRates.size(); ++i) {
-    if (CBaudRates[i] == rate) return static_cast<TBaudRate>(i);
-  }
-  return brCustom;
-}
 
 TParityScheme ParityOf(char parity) {
   switch (parity) {
@@ -62,12 +56,7 @@ void TSerialFrontEnd::Open() {
   }
   FConnection.SetConnectionMode(cmServer);
   FConnection.SetTransmissionMode(FSettings.ascii ? tmASCII : tmRTU);
-  const TBaudRate rate = BaudRateOf(FSettings.baudRate);
-  if (rate == brCustom) {
-    FConnection.SetCustomBaudRate(FSettings.baudRate);
-  } else {
-    FConnection.SetBaudRate(rate);
-  }
+  SetBitRate(FConnection, FSettings.baudRate);
   FConnection.SetParity(ParityOf(FSettings.parity));
   FConnection.SetStopBits(FSettings.stopBits == 2 ? sb2 : sb1);
   FConnection.SetDataBits(db8);

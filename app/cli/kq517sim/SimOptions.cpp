@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr const char* BYTE_SEQUENCE_OPTIONS[BYTE_SEQUENCE_COUNT] = {"1-0-3-2", "0-1-2-3", "2-3-0-1",
-                                                                    "3-2-1-0"};
-
 constexpr char DESCRIPTION[] =
     R"(A simulated KQ517 meter gateway for trying the test tool without a meter. It
 serves the registers of map.cfg (or qvztmap.cfg with --qvzt) for meter
@@ -104,19 +101,10 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->check(NonEmpty)
       ->excludes(pty);
   AddModeOption(*app, o.mode)->group(serial);
-  app->add_option("--baud", o.baudRate, "baud rate (default 115200)")
-      ->group(serial)
-      ->type_name("N")
-      ->check(CLI::Range(50, 4000000));
+  AddBaudOption(*app, o.baudRate)->group(serial);
   AddParityOption(*app, o.parity)->group(serial);
-  app->add_option("--stop-bits", o.stopBits, "stop bits, 1 or 2 (default 1)")
-      ->group(serial)
-      ->type_name("N")
-      ->check(CLI::Range(1, 2));
-  app->add_option("--slave", o.slaveAddress, "slave address, 1 to 247 (default 1)")
-      ->group(serial)
-      ->type_name("N")
-      ->check(CLI::Range(1, 247));
+  AddStopBitsOption(*app, o.stopBits)->group(serial);
+  AddSlaveOption(*app, o.slaveAddress)->group(serial);
   AddFastFramingOption(*app, o.frameEndByLength)->group(serial);
 
   const std::string deviceServer = "Serial device server";
@@ -144,15 +132,12 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->group(meter)
       ->type_name("FILE")
       ->check(NonEmpty);
-  std::vector<std::pair<std::string, EByteSequence>> orders;
-  for (int i = 0; i < BYTE_SEQUENCE_COUNT; ++i)
-    orders.emplace_back(BYTE_SEQUENCE_OPTIONS[i], static_cast<EByteSequence>(i));
   app->add_option("--byte-order", o.byteSequence,
                   "1-0-3-2, 0-1-2-3, 2-3-0-1 or 3-2-1-0 (default 1-0-3-2; 0-1-2-3 with --qvzt, "
                   "the order the tool reads QVZT in)")
       ->group(meter)
       ->type_name("SEQ")
-      ->transform(OneOf(orders));
+      ->transform(ByteOrderCheck());
   app->add_option_function<std::string>(
          "--meters", [&o](const std::string& list) { o.instanceOn = *ParseInstanceList(list); },
          "instances switched on, e.g. 1,3 or all or none (default all); the others read "
@@ -188,11 +173,6 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
 }
 
 }  // namespace
-
-const char* ByteSequenceOptionText(EByteSequence sequence) {
-  const int i = static_cast<int>(sequence);
-  return i >= 0 && i < BYTE_SEQUENCE_COUNT ? BYTE_SEQUENCE_OPTIONS[i] : "?";
-}
 
 TCommandLine ParseSimOptions(const std::vector<std::string>& args, TSimOptions& options) {
   const auto app = SimApp(options);

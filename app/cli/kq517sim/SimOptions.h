@@ -27,9 +27,9 @@ struct TSimOptions {
   bool pty = false;  // asked for explicitly
   std::string serialPort;
   TTransmissionMode mode = tmRTU;
-  int baudRate = 115200;
+  std::uint32_t baudRate = 115200;
   TParityScheme parity = psNone;
-  int stopBits = 1;
+  TStopBits stopBits = sb1;
   int slaveAddress = 1;
   bool frameEndByLength = false;  // --fast-framing
   // The meter
@@ -59,6 +59,3 @@ TCommandLine ParseSimOptions(const std::vector<std::string>& args, TSimOptions& 
 
 // The synopsis shown with an error about the arguments.
 std::string SimSynopsis();
-
-// "1-0-3-2" and friends, as the poller spells them.
-const char* ByteSequenceOptionText(EByteSequence sequence);

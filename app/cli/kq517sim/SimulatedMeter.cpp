@@ -13,10 +13,14 @@ namespace {
 
 constexpr std::uint16_t OFF_WORD = 0xFFFF;
 
-// Values are kept to two decimals so that the text a reader shows does not
-// depend on how it rounds a value that lies half-way.
-double TwoDecimals(double value) {
-  return std::round(value * 100.0) / 100.0;
+// Values are kept to the decimals a meter keeps (two, three for energies),
+// never half-way between two hundredths, so that the two-decimal text a
+// reader shows does not depend on how it rounds a value that lies half-way.
+double MeterValue(std::string_view obis, double value) {
+  if (QuantityDecimals(obis) == 2) return std::round(value * 100.0) / 100.0;
+  double thousandths = std::round(value * 1000.0);
+  if (std::fmod(std::fabs(thousandths), 10.0) == 5.0) thousandths += 1.0;
+  return thousandths / 1000.0;
 }
 
 std::string PaddedNumber(int value, int digits) {
@@ -170,13 +174,13 @@ TServedEntry TSimulatedMeter::Serve(const TConfigRecord& entry, bool firmwareEnt
       break;
     }
     case eFloat: {
-      const auto v = static_cast<float>(TwoDecimals(q));
+      const auto v = static_cast<float>(MeterValue(entry.obis, q));
       out.words = EncodeFloat(seq, v);
       out.value = TwoDecimalText(v);
       break;
     }
     case eDouble: {
-      const double v = TwoDecimals(q);
+      const double v = MeterValue(entry.obis, q);
       if (float32) {
         out.words = EncodeFloat(seq, static_cast<float>(v));
         out.value = TwoDecimalText(static_cast<float>(v));

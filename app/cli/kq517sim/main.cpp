@@ -17,6 +17,7 @@
 #include "RequestLog.h"
 #include "RtuOverTcpFrontEnd.h"
 #include "SerialFrontEnd.h"
+#include "SerialLine.h"
 #include "ServedDump.h"
 #include "SimOptions.h"
 #include "SimulatedMeter.h"
@@ -56,10 +57,6 @@ std::string InstanceList(const std::array<bool, METER_INSTANCE_COUNT>& on) {
   return list.empty() ? "none" : list;
 }
 
-const char* ParityName(TParityScheme parity) {
-  return parity == psEven ? "even" : parity == psOdd ? "odd" : "none";
-}
-
 // Installs the loop's main-thread seam for the serial library while it lives.
 class TMainThreadInstallation {
  public:
@@ -75,7 +72,7 @@ TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   s.ascii = o.mode == tmASCII;
   s.baudRate = static_cast<std::uint32_t>(o.baudRate);
   s.parity = o.parity == psEven ? 'E' : o.parity == psOdd ? 'O' : 'N';
-  s.stopBits = o.stopBits;
+  s.stopBits = o.stopBits == sb2 ? 2 : 1;
   s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
   s.frameEndByLength = o.frameEndByLength;
   return s;
@@ -170,14 +167,13 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   }
   if (serialLine) {
     std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
-              << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityName(o.parity)
-              << ", " << o.stopBits << " stop bit" << (o.stopBits == 2 ? "s" : "") << ")"
-              << std::endl;
+              << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityWord(o.parity)
+              << ", " << (o.stopBits == sb2 ? "2 stop bits" : "1 stop bit") << ")" << std::endl;
   } else {
     std::cout << "kq517sim: no serial line (--serial COMn serves one)" << std::endl;
   }
   std::cout << "kq517sim: meters on: " << InstanceList(meter.Settings().instanceOn)
-            << ", byte order " << ByteSequenceOptionText(meter.Settings().byteSequence)
+            << ", byte order " << ByteSequenceWord(meter.Settings().byteSequence)
             << "; Ctrl-C stops" << std::endl;
 
   // A stop and the posted calls (the serial line's) wake the loop; only then are they
