@@ -166,5 +166,6 @@ void TSerialCollectionCycle::HoldingRegistersRead(const TTransactionInfo& Info,
   }
 
   if (ended) Ended(outcome);
-  if (Info.ID == FLastRequestID) FConnection.Close();
+  const bool keptOpen = FLastRequestSettings.LeaveStreamOpen && FConnection.OverTcpStream();
+  if (Info.ID == FLastRequestID && !keptOpen) FConnection.Close();
 }

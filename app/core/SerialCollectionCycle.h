@@ -52,6 +52,10 @@ struct TSerialCycleSettings {
   TDataBits DataBits = db8;
   TStopBits StopBits = sb1;
   EReadFunction Function = DEFAULT_READ_FUNCTION;
+  // Over a serial device server's stream (tcp://...): the connection stays
+  // open from one cycle to the next instead of closing after each reply (the
+  // poller's --leave-open). A serial port always closes.
+  bool LeaveStreamOpen = false;
 };
 
 class TSerialCollectionCycle {

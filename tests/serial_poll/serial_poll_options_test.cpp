@@ -51,9 +51,11 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   EXPECT_EQ(full.Options.Function, EReadFunction::rfInputRegisters);
 
   // A serial device server is reached within the connect time-out.
-  const auto server = Parse({"--serial", "tcp://10.0.0.9:4001", "--connect-timeout", "1.5"});
+  const auto server =
+      Parse({"--serial", "tcp://10.0.0.9:4001", "--connect-timeout", "1.5", "--leave-open"});
   ASSERT_EQ(server.Action, TParsedCommandLine::TAction::Poll) << server.Error;
   EXPECT_EQ(server.Options.Tcp.ConnectTimeoutSeconds, 1.5);
+  EXPECT_TRUE(server.Options.LeaveOpen);
   EXPECT_EQ(Parse({"--scan-serial", "tcp://h:4001", "--slaves", "1-3", "--mode", "ascii"}).Action,
             TParsedCommandLine::TAction::Poll);
 

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct TServerRow {
   const char* function;
   std::vector<std::string> line;  // line settings of both ends
 };
+
+void PrintTo(const TServerRow& Row, std::ostream* Out) {
+  *Out << Row.name;
+}
 
 class PollThroughSerialServer : public ::testing::TestWithParam<TServerRow> {
  protected:

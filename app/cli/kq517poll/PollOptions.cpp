@@ -107,11 +107,12 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->group(tcpGroup)
       ->type_name("S")
       ->check(SecondsCheck(0, 3600));
+  // Also for a serial device server (--serial tcp://...); checked after the parse.
   app->add_flag("--leave-open", o.LeaveOpen,
                 "keep the connection open between cycles; a connection the device closed "
-                "then ends the poll")
-      ->group(tcpGroup)
-      ->excludes(serial);
+                "then ends the poll (through a serial device server, the next cycle "
+                "connects again)")
+      ->group(tcpGroup);
 
   const std::string serialGroup = "Serial line";
   AddBaudOption(*app, o.Serial.BitRate)->group(serialGroup)->excludes(tcp);
@@ -199,6 +200,8 @@ std::string LineOptionMisfit(const CLI::App& App, const TPollOptions& o) {
   if (App.count("--connect-timeout") > 0 && o.Transport == ETransport::trSerial &&
       !IsTcpPortName(o.Serial.Port))
     return "--connect-timeout applies to --tcp and to --serial tcp://HOST:PORT only";
+  if (o.LeaveOpen && o.Transport == ETransport::trSerial && !IsTcpPortName(o.Serial.Port))
+    return "--leave-open applies to --tcp and to --serial tcp://HOST:PORT only";
   if (o.Commission.Mode == ECommissionMode::cmScan && IsTcpPortName(o.Commission.ScanPort) &&
       (App.count("--bauds") > 0 || App.count("--parities") > 0))
     return "--bauds and --parities do not apply to a serial device server (tcp://): its line "
@@ -265,7 +268,7 @@ std::string PollSynopsis(const std::string& ProgramName) {
          ProgramName +
          " --serial PORT|tcp://HOST:PORT [--baud RATE] [--parity none|even|odd]\n"
          "         [--mode rtu|ascii] [--data-bits 7|8] [--stop-bits 1|2] [--slave N]\n"
-         "         [--fast-framing] [--connect-timeout S]\n"
+         "         [--fast-framing] [--connect-timeout S] [--leave-open]\n"
          "         [--meter 1..5] [--float32] [--qvzt] [--byte-order "
          "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
          "         [--function 3|4]\n"

@@ -20,6 +20,7 @@ TSerialCycleSettings CycleSettings(const TPollOptions& Options) {
   settings.DataBits = Options.Serial.DataBits;
   settings.StopBits = Options.Serial.StopBits;
   settings.Function = Options.Function;
+  settings.LeaveStreamOpen = Options.LeaveOpen;
   settings.SlaveAddress = static_cast<std::uint8_t>(Options.Serial.SlaveAddress);
   settings.FrameEndByLength = Options.Serial.FrameEndByLength;
   settings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
