@@ -31,7 +31,7 @@ constexpr int CLIENT_HEIGHT = 573;
 // Wide enough for two label-and-list pairs side by side ("Baud Rate" and "Bit
 // dati", ...), so that the serial line's lists add no height; the grid's last
 // column gives up the width.
-constexpr int SETTINGS_WIDTH = 340;
+constexpr int SETTINGS_WIDTH = 350;
 constexpr int ERROR_BAR_HEIGHT = 28;
 
 // Tahoma where it is installed, otherwise the closest sans-serif faces of a
