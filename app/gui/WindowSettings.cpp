@@ -27,11 +27,16 @@ auto TextFields(Form& form) {
 
 template <typename Form>
 auto ListFields(Form& form) {
-  return std::array<std::pair<const char*, QComboBox*>, 5>{
+  return std::array<std::pair<const char*, QComboBox*>, 10>{
       {{"map/meter", form.MeterInstanceCombo},
        {"tcp/byteSequence", form.BytesSequenceCombo},
+       {"tcp/function", form.TcpFunctionCombo},
        {"serial/baudRate", form.BaudRateCombo},
        {"serial/parity", form.ParityCombo},
+       {"serial/mode", form.ModeCombo},
+       {"serial/dataBits", form.DataBitsCombo},
+       {"serial/stopBits", form.StopBitsCombo},
+       {"serial/function", form.SerialFunctionCombo},
        {"serial/byteSequence", form.SerialBytesSequenceCombo}}};
 }
 
@@ -56,6 +61,9 @@ void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
   for (const auto& [key, edit] : TextFields(form))
     if (settings.contains(QLatin1String(key)))
       edit->setText(settings.value(QLatin1String(key)).toString());
+  // The serial device servers polled before, then the port last used.
+  form.SerialPortEdit->SetRecentPorts(
+      settings.value(QStringLiteral("serial/recentPorts")).toStringList());
   if (settings.contains(QStringLiteral("serial/port")))
     form.SerialPortEdit->setText(settings.value(QStringLiteral("serial/port")).toString());
   for (const auto& [key, combo] : ListFields(form)) {
@@ -77,6 +85,7 @@ void SaveWindowSettings(const TForm1& form, QSettings& settings) {
   for (const auto& [key, edit] : TextFields(form))
     settings.setValue(QLatin1String(key), edit->text());
   settings.setValue(QStringLiteral("serial/port"), form.SerialPortEdit->text());
+  settings.setValue(QStringLiteral("serial/recentPorts"), form.SerialPortEdit->RecentPorts());
   for (const auto& [key, combo] : ListFields(form))
     settings.setValue(QLatin1String(key), combo->currentIndex());
   for (const auto& [key, box] : CheckFields(form))
