@@ -48,6 +48,7 @@ class TTrafficDock;
 class TTrendChartWindow;
 class TValueLogger;
 class TWindowCommissioning;
+class TWindowRegisterTools;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
 struct TTransactionInfo;
@@ -126,6 +127,8 @@ class TForm1 : public QMainWindow {
   TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
   // The scan, detection and limits test (WindowCommissioning.h).
   TWindowCommissioning& Commissioning() { return *FCommissioning; }
+  // "Strumenti" and the grid's "Scrivi valore..." (WindowRegisterTools.h).
+  TWindowRegisterTools& RegisterTools() { return *FRegisterTools; }
 
   // --- controls ---
   QCheckBox* QvztModeCheckBox = nullptr;
@@ -262,4 +265,5 @@ class TForm1 : public QMainWindow {
   // shows, so that ticks falling due meanwhile do not start a second cycle.
   bool FInPollTick = false;
   std::unique_ptr<TWindowCommissioning> FCommissioning;
+  std::unique_ptr<TWindowRegisterTools> FRegisterTools;
 };

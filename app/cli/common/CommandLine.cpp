@@ -116,6 +116,14 @@ CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format) {
       ->transform(formats);
 }
 
+CLI::Option* AddFunctionOption(CLI::App& App, int& Function) {
+  return App
+      .add_option("--function", Function,
+                  "3: read the holding registers (default), 4: the input registers")
+      ->type_name("3|4")
+      ->transform(OneOf<int>({{"3", 3}, {"4", 4}}));
+}
+
 std::string THelpFormatter::make_help(const CLI::App* App, std::string, CLI::AppFormatMode) const {
   std::string help = FSynopsis + "\n" + make_description(App);
   for (const CLI::App* group : App->get_subcommands([](const CLI::App*) { return true; }))

@@ -67,6 +67,8 @@ CLI::Option* AddSlaveOption(CLI::App& App, int& Slave);
 // --fast-framing: RTU frames end by the length their function code announces.
 CLI::Option* AddFastFramingOption(CLI::App& App, bool& FrameEndByLength);
 CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format);
+// --function 3|4: read the holding (3, the default) or the input registers (4).
+CLI::Option* AddFunctionOption(CLI::App& App, int& Function);
 
 // The --help layout of the programs: the synopsis, the description, each
 // option group and section with its options as "--name VALUE  what it does"

@@ -12,6 +12,7 @@
 #include "CommissionOptions.h"
 #include "ModLinkTypes.h"
 #include "OutputFormat.h"
+#include "RegisterOptions.h"
 
 // --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S]
 struct TTcpTarget {
@@ -58,6 +59,8 @@ struct TPollOptions {
   bool Stats = false;                             // --stats: the traffic counts at the end
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
   TCommissionOptions Commission;                  // --scan-serial, --detect, --test
+  int Function = 3;                               // --function: 3 holding, 4 input registers
+  TRegisterToolOptions Registers;                 // --read, --write, --clock, --set-clock
 
   // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;
