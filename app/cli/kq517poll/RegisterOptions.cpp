@@ -135,8 +135,9 @@ std::string FinishRegisterToolOptions(const CLI::App& App, TPollOptions& o) {
   if (t.DryRun && t.Tool != ERegisterTool::rtWrite && !t.SetClock)
     return "--dry-run applies to --write and --set-clock";
   if (t.Single && t.Tool != ERegisterTool::rtWrite) return "--single applies to --write";
-  if (App.count("--function") > 0 && o.Function == 4 && t.Tool == ERegisterTool::rtWrite)
-    return "--function 4 reads the input registers, which cannot be written";
+  // Until the poll itself reads input registers, a --function beside it would be ignored.
+  if (App.count("--function") > 0 && t.Tool != ERegisterTool::rtRead)
+    return "--function applies to --read";
   return {};
 }
 
