@@ -9,10 +9,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include "ValueDecoding.h"
 #include "WriteValueDialog.h"
 
 TRegisterReadDialog::TRegisterReadDialog(TToolConnections Connections, QWidget* parent)
@@ -89,12 +91,16 @@ void TRegisterReadDialog::ReadClick() {
 void TRegisterReadDialog::ShowRows(std::uint16_t Start, const std::vector<std::uint16_t>& Words) {
   FRows = RegisterRows(Start, Words, Connection().Sequence);
   RowsTable->setRowCount(static_cast<int>(FRows.size()));
+  // The table shows the user's decimal separator; the copy and the export keep '.'.
+  const std::string separator = QLocale().decimalPoint().toStdString();
   for (int r = 0; r < static_cast<int>(FRows.size()); ++r) {
     const TRegisterRowTexts t = RegisterRowTexts(FRows[static_cast<std::size_t>(r)]);
     int c = 0;
     for (const std::string* text :
          {&t.Address, &t.Hex, &t.Unsigned16, &t.Signed16, &t.Int32, &t.Float32, &t.Float64})
-      RowsTable->setItem(r, c++, new QTableWidgetItem(QString::fromStdString(*text)));
+      RowsTable->setItem(
+          r, c++,
+          new QTableWidgetItem(QString::fromStdString(WithDecimalSeparator(*text, separator))));
   }
   StatusLabel->setText(QStringLiteral("%1 registri letti.").arg(FRows.size()));
 }
@@ -104,10 +110,13 @@ QString TRegisterReadDialog::RowsText(QChar Separator) const {
   for (int c = 0; c < RowsTable->columnCount(); ++c)
     text += (c > 0 ? QString(Separator) : QString()) + RowsTable->horizontalHeaderItem(c)->text();
   text += '\n';
-  for (int r = 0; r < RowsTable->rowCount(); ++r) {
-    for (int c = 0; c < RowsTable->columnCount(); ++c)
-      text += (c > 0 ? QString(Separator) : QString()) + RowsTable->item(r, c)->text();
-    text += '\n';
+  for (const TRegisterRow& row : FRows) {
+    const TRegisterRowTexts t = RegisterRowTexts(row);
+    QStringList fields;
+    for (const std::string* field :
+         {&t.Address, &t.Hex, &t.Unsigned16, &t.Signed16, &t.Int32, &t.Float32, &t.Float64})
+      fields << QString::fromStdString(*field);
+    text += fields.join(Separator) + '\n';
   }
   return text;
 }
