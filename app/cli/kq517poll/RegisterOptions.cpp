@@ -65,7 +65,7 @@ void AddRegisterToolOptions(CLI::App& App, TPollOptions& o) {
              "read COUNT registers (default 1, at most 125) from ADDR with --function, shown "
              "as hex, u16, s16 and from each on as int32, float32 and float64 in --byte-order")
           ->group(group)
-          ->type_name("ADDR[:COUNT]")
+          ->option_text("ADDR[:COUNT]")
           ->check(CLI::Validator(
               [](std::string& Text) {
                 TRegisterToolOptions probe;
@@ -88,7 +88,7 @@ void AddRegisterToolOptions(CLI::App& App, TPollOptions& o) {
              "TIME32, DATE24, TIME24 or a map code) in --byte-order with function 16, then "
              "read it back; repeatable")
           ->group(group)
-          ->type_name("ADDR=VALUE[:TYPE]")
+          ->option_text("ADDR=VALUE[:TYPE]")
           ->check(CLI::Validator(
               [](std::string& Text) {
                 TWriteItem probe;
