@@ -72,6 +72,7 @@ TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
   report.Passed = Test.Passed();
   report.Summary = Test.Summary();
   report.Program = Context.Program;
+  report.Clock = Context.Clock;
   for (const TLimitOutcome& o : Test.Outcomes()) {
     report.Rows.push_back({o.Limit.Obis, o.EntryIndex >= 0 ? o.Description : "(not in the map)",
                            o.Limit.MinText, o.Limit.MaxText, NumberOrEmpty(o.Lowest),
@@ -107,6 +108,7 @@ std::string ReportHtml(const TCommissioningReport& Report) {
        std::to_string(Report.Cycles) +
            (Report.CyclesFailed > 0 ? " (" + std::to_string(Report.CyclesFailed) + " failed)"
                                     : std::string()));
+  if (!Report.Clock.empty()) fact("Clock", Report.Clock);
   html += "</table>\n<p style=\"font-size: 11pt; font-weight: bold; color: " +
           VerdictColour(Report.Passed ? "PASS" : "FAIL") + ";\">" + Escaped(Report.Summary) +
           "</p>\n<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\">\n"

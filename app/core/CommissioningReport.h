@@ -36,6 +36,9 @@ struct TCommissioningReport {
   std::string Summary;
   std::vector<TReportRow> Rows;
   std::string Program;  // "kq517poll 1.0.0.0"
+  // The clock check when the map has the clock: "meter 2026-12-09 10:20:30,
+  // computer 2026-12-09 10:20:31, difference -1 s"; empty otherwise.
+  std::string Clock;
 };
 
 // What the test does not know itself.
@@ -47,6 +50,7 @@ struct TReportContext {
   std::string Firmware;
   int CyclesFailed = 0;
   std::string Program;
+  std::string Clock;  // as TCommissioningReport::Clock
 };
 
 // The report of a finished test, dated now.

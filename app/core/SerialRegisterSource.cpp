@@ -33,7 +33,6 @@ TSerialRegisterSource::TSerialRegisterSource(const TSerialSourceSettings& Settin
 }
 
 TSerialRegisterSource::~TSerialRegisterSource() {
-  FClient.OnHoldingRegistersRead = nullptr;
   try {
     FConnection.Close();
   } catch (...) {
@@ -53,34 +52,46 @@ void TSerialRegisterSource::SetReplyTimeout(std::uint32_t Milliseconds) {
   FConnection.SetReceiveTimeout(Milliseconds);
 }
 
-TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Count) {
-  TRegisterRead read;
+std::optional<TTransactionInfo> TSerialRegisterSource::Transact(
+    const std::function<std::uint32_t()>& Send, std::vector<std::uint16_t>& Words,
+    std::string& Error) {
   FLastReply = srNone;
   FLastExceptionCode = 0;
   FPortFailed = false;
-  if (Count == 0 || Count > 125) {
-    read.Error = "a serial read takes 1 to 125 registers, not " + std::to_string(Count);
-    return read;
-  }
   std::optional<TTransactionInfo> reply;
   std::uint32_t requestId = 0;
-  FClient.OnHoldingRegistersRead = [&](TModbusClient&, const TTransactionInfo& Info, std::uint16_t,
-                                       std::uint16_t, const TRegValues& Values) {
-    if (Info.ID != requestId) return;  // a late answer to a read given up earlier
+  // A late answer to a request given up earlier carries another id.
+  const auto take = [&](const TTransactionInfo& Info, const TRegValues* Values) {
+    if (Info.ID != requestId) return;
     reply = Info;
-    if (Info.Reply == srNormalReply) read.Words = Values;
+    if (Values != nullptr && Info.Reply == srNormalReply) Words = *Values;
+  };
+  const auto readEvent = [&](TModbusClient&, const TTransactionInfo& Info, std::uint16_t,
+                             std::uint16_t, const TRegValues& Values) { take(Info, &Values); };
+  FClient.OnHoldingRegistersRead = readEvent;
+  FClient.OnInputRegistersRead = readEvent;
+  FClient.OnMultipleRegistersWrite = [&](TModbusClient&, const TTransactionInfo& Info,
+                                         std::uint16_t, std::uint16_t,
+                                         const TRegValues&) { take(Info, nullptr); };
+  FClient.OnSingleRegisterWrite = [&](TModbusClient&, const TTransactionInfo& Info, std::uint16_t,
+                                      std::uint16_t) { take(Info, nullptr); };
+  const auto forgetEvents = [this] {
+    FClient.OnHoldingRegistersRead = nullptr;
+    FClient.OnInputRegistersRead = nullptr;
+    FClient.OnMultipleRegistersWrite = nullptr;
+    FClient.OnSingleRegisterWrite = nullptr;
   };
   try {
     FClient.SetServerAddress(FSettings.Slave);
     FConnection.Open();
-    requestId = FClient.ReadHoldingRegisters(Start, static_cast<std::uint16_t>(Count), nullptr);
+    requestId = Send();
   } catch (const std::exception& error) {
-    FClient.OnHoldingRegistersRead = nullptr;
+    forgetEvents();
     FPortFailed = true;
-    read.Error = error.what();
-    if (read.Error == ModLinkMessages::SCouldNotOpenPort)
-      read.Error = SerialOpenFailureText(read.Error, FSettings.Port);
-    return read;
+    Error = error.what();
+    if (Error == ModLinkMessages::SCouldNotOpenPort)
+      Error = SerialOpenFailureText(Error, FSettings.Port);
+    return std::nullopt;
   }
 
   const auto attempt =
@@ -89,24 +100,66 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
                         attempt * static_cast<long>(FConnection.MaxRetries()) + REPORT_MARGIN;
   while (!reply && !FStop && std::chrono::steady_clock::now() < deadline)
     FMainThread.ProcessMessagesUntil([&] { return reply.has_value(); }, STOP_POLL);
-  FClient.OnHoldingRegistersRead = nullptr;
+  forgetEvents();
 
   if (!reply) {
-    // Whatever is still queued belongs to a read that is over: drop it with
-    // the worker, so that it cannot be taken for the next read's reply.
+    // Whatever is still queued belongs to a request that is over: drop it
+    // with the worker, so that it cannot be taken for the next one's reply.
     try {
       FConnection.Close();
     } catch (...) {
     }
-    read.Error = FStop ? "stopped" : "the serial link did not report the reply";
-    return read;
+    Error = FStop ? "stopped" : "the serial link did not report the reply";
+    return std::nullopt;
   }
   FLastReply = reply->Reply;
   FLastExceptionCode = reply->ExceptionCode;
-  read.Ok = reply->Reply == srNormalReply && read.Words.size() >= Count;
-  if (!read.Ok)
-    read.Error = reply->Reply == srNormalReply ? INVALID_FRAME_TEXT : ServerReplyText(*reply);
+  if (reply->Reply != srNormalReply) Error = ServerReplyText(*reply);
+  return reply;
+}
+
+TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Count) {
+  return ReadTable(ERegisterTable::rtHolding, Start, Count);
+}
+
+TRegisterRead TSerialRegisterSource::ReadTable(ERegisterTable Table, std::uint16_t Start,
+                                               std::uint32_t Count) {
+  TRegisterRead read;
+  if (Count == 0 || Count > 125) {
+    FLastReply = srNone;
+    FLastExceptionCode = 0;
+    FPortFailed = false;
+    read.Error = "a serial read takes 1 to 125 registers, not " + std::to_string(Count);
+    return read;
+  }
+  const auto count = static_cast<std::uint16_t>(Count);
+  const auto reply = Transact(
+      [&] {
+        return Table == ERegisterTable::rtInput
+                   ? FClient.ReadInputRegisters(Start, count, nullptr)
+                   : FClient.ReadHoldingRegisters(Start, count, nullptr);
+      },
+      read.Words, read.Error);
+  read.Ok = reply && reply->Reply == srNormalReply && read.Words.size() >= Count;
+  if (!read.Ok && reply && reply->Reply == srNormalReply) read.Error = INVALID_FRAME_TEXT;
   return read;
+}
+
+TRegisterWrite TSerialRegisterSource::Write(std::uint16_t Start,
+                                            const std::vector<std::uint16_t>& Words, bool Single) {
+  TRegisterWrite write;
+  write.Error = WriteRangeRefusal(Start, Words.size(), Single);
+  if (!write.Error.empty()) return write;
+  std::vector<std::uint16_t> none;
+  const auto reply = Transact(
+      [&] {
+        return Single ? FClient.WriteSingleRegister(Start, Words[0], nullptr)
+                      : FClient.WriteMultipleRegisters(Start, Words, nullptr);
+      },
+      none, write.Error);
+  write.Ok = reply && reply->Reply == srNormalReply;
+  if (reply && reply->Reply == srExceptionReply) write.ExceptionCode = reply->ExceptionCode;
+  return write;
 }
 
 std::string DescribeSerialSource(const TSerialSourceSettings& Settings) {

@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ModLinkTypes.h"
 #include "ModbusClient.h"
@@ -41,6 +44,9 @@ class TSerialRegisterSource : public TRegisterSource {
   TSerialRegisterSource& operator=(const TSerialRegisterSource&) = delete;
 
   TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) override;
+  TRegisterRead ReadTable(ERegisterTable Table, std::uint16_t Start, std::uint32_t Count) override;
+  TRegisterWrite Write(std::uint16_t Start, const std::vector<std::uint16_t>& Words,
+                       bool Single) override;
   std::string Describe() const override;
 
   // New line settings, slave or reply time-out for the following reads.
@@ -60,6 +66,12 @@ class TSerialRegisterSource : public TRegisterSource {
   bool StopRequested() const { return FStop; }
 
  private:
+  // Opens the port, queues the request Send makes (it returns the request's
+  // id) and waits for its reply; Words gets the registers a read brought.
+  // The reply's information, or none with the reason in Error.
+  std::optional<TTransactionInfo> Transact(const std::function<std::uint32_t()>& Send,
+                                           std::vector<std::uint16_t>& Words, std::string& Error);
+
   TSerialSourceSettings FSettings;
   TQueuedMainThread FMainThread;
   TModbusConnection FConnection;

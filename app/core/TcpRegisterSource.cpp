@@ -1,5 +1,9 @@
 #include "TcpRegisterSource.h"
 
+#include <exception>
+
+#include "ModLinkConsts.h"
+#include "NetworkEndpoint.h"
 #include "TcpCollectionCycle.h"
 #include "TcpFailureTexts.h"
 
@@ -32,4 +36,86 @@ std::string DescribeTcpSource(const TTcpSourceSettings& Settings) {
 
 std::string TTcpRegisterSource::Describe() const {
   return DescribeTcpSource(FSettings);
+}
+
+std::string TTcpRegisterSource::Exchange(const std::function<bool()>& Request,
+                                         std::uint8_t& ExceptionCode) {
+  FClient.SetHost(FSettings.Host);
+  FClient.SetPort(FSettings.Port);
+  FClient.SetIPVersion(IPVersionFor(FSettings.Host));
+  FClient.SetReadTimeout(TCP_CYCLE_READ_TIMEOUT);
+  std::string text;
+  ExceptionCode = 0;
+  FClient.OnResponseError = [&](uint8_t, uint8_t Code, const TModBusResponseBuffer&) {
+    ExceptionCode = Code;
+    text = ExceptionReplyText(Code);
+  };
+  FClient.OnResponseMismatch = [&](uint8_t Sent, uint8_t Received, const TModBusResponseBuffer&) {
+    text = MismatchedReplyText(Sent, Received);
+  };
+  const auto osError = [](const std::exception& Error) {
+    const auto* tcp = dynamic_cast<const ETcpConnectionError*>(&Error);
+    return tcp != nullptr ? tcp->OSError() : 0;
+  };
+  bool connected = false;
+  try {
+    FClient.Connect();
+    connected = true;
+    if (Request())
+      text.clear();
+    else if (text.empty())
+      text = NoReplyText(FClient.TimeOut(), ".");
+  } catch (const std::exception& error) {
+    if (!connected)
+      text = ConnectFailureText(TcpEndpointText(FSettings.Host, FSettings.Port), osError(error),
+                                FClient.ConnectTimeout(), ".");
+    else
+      text = dynamic_cast<const ETcpConnectionError*>(&error) != nullptr
+                 ? LostConnectionText(osError(error))
+                 : error.what();
+  }
+  try {
+    FClient.Disconnect();
+  } catch (...) {
+    // The exchange is over either way; nothing waits on the connection.
+  }
+  FClient.OnResponseError = nullptr;
+  FClient.OnResponseMismatch = nullptr;
+  return text;
+}
+
+TRegisterRead TTcpRegisterSource::ReadTable(ERegisterTable Table, std::uint16_t Start,
+                                            std::uint32_t Count) {
+  if (Table == ERegisterTable::rtHolding) return Read(Start, Count);
+  TRegisterRead read;
+  if (Count == 0 || Count > MaxReadRegisterCount || Start + Count > 65536u) {
+    read.Error = "a read takes 1 to " + std::to_string(MaxReadRegisterCount) +
+                 " registers within 0 to 65535";
+    return read;
+  }
+  std::vector<uint16_t> words(Count, 0);
+  std::uint8_t code = 0;
+  read.Error = Exchange(
+      [&] { return FClient.ReadInputRegisters(Start, static_cast<uint16_t>(Count), words); }, code);
+  read.Ok = read.Error.empty();
+  if (read.Ok) read.Words.assign(words.begin(), words.begin() + Count);
+  return read;
+}
+
+TRegisterWrite TTcpRegisterSource::Write(std::uint16_t Start,
+                                         const std::vector<std::uint16_t>& Words, bool Single) {
+  TRegisterWrite write;
+  if (const std::string refused = WriteRangeRefusal(Start, Words.size(), Single);
+      !refused.empty()) {
+    write.Error = refused;
+    return write;
+  }
+  write.Error = Exchange(
+      [&] {
+        return Single ? FClient.WriteRegister(Start, Words[0])
+                      : FClient.WriteRegisters(Start, Words);
+      },
+      write.ExceptionCode);
+  write.Ok = write.Error.empty();
+  return write;
 }

@@ -1,8 +1,12 @@
 #pragma once
-// A register source over Modbus TCP, reading in the TCP cycle's blocks.
+// A register source over Modbus TCP, reading in the TCP cycle's blocks. Every
+// read and write connects and disconnects again, as the window's cycle does
+// without "Leave Connection Open".
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "IdModBusClient.h"
 #include "RegisterSource.h"
@@ -22,9 +26,17 @@ class TTcpRegisterSource : public TRegisterSource {
  public:
   explicit TTcpRegisterSource(const TTcpSourceSettings& Settings);
   TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) override;
+  TRegisterRead ReadTable(ERegisterTable Table, std::uint16_t Start, std::uint32_t Count) override;
+  TRegisterWrite Write(std::uint16_t Start, const std::vector<std::uint16_t>& Words,
+                       bool Single) override;
   std::string Describe() const override;
 
  private:
+  // Connects, runs Request and disconnects; the error-bar text of what went
+  // wrong, empty when Request succeeded. ExceptionCode gets the code of an
+  // exception reply.
+  std::string Exchange(const std::function<bool()>& Request, std::uint8_t& ExceptionCode);
+
   TTcpSourceSettings FSettings;
   TIdModBusClient FClient;
 };

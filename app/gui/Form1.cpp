@@ -28,6 +28,7 @@
 #include "TrafficDock.h"
 #include "ValueDecoding.h"
 #include "WindowCommissioning.h"
+#include "WindowRegisterTools.h"
 #include "WindowSettings.h"
 
 namespace {
@@ -105,6 +106,7 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   Guarded([this] { RestoreSettings(); });
   ConnectHandlers();
   FCommissioning = std::make_unique<TWindowCommissioning>(*this);
+  FRegisterTools = std::make_unique<TWindowRegisterTools>(*this);
 }
 
 TForm1::~TForm1() {

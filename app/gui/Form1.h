@@ -49,6 +49,7 @@ class TTrafficDock;
 class TTrendChartWindow;
 class TValueLogger;
 class TWindowCommissioning;
+class TWindowRegisterTools;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
 struct TTransactionInfo;
@@ -132,6 +133,8 @@ class TForm1 : public QMainWindow {
   TMessageBoxes& MessageBoxes() { return FMessageBoxes; }
   // The scan, detection and limits test (WindowCommissioning.h).
   TWindowCommissioning& Commissioning() { return *FCommissioning; }
+  // "Strumenti" and the grid's "Scrivi valore..." (WindowRegisterTools.h).
+  TWindowRegisterTools& RegisterTools() { return *FRegisterTools; }
 
   // --- controls ---
   QCheckBox* QvztModeCheckBox = nullptr;
@@ -279,4 +282,5 @@ class TForm1 : public QMainWindow {
   // shows, so that ticks falling due meanwhile do not start a second cycle.
   bool FInPollTick = false;
   std::unique_ptr<TWindowCommissioning> FCommissioning;
+  std::unique_ptr<TWindowRegisterTools> FRegisterTools;
 };

@@ -40,5 +40,6 @@ nlohmann::json ReportJson(const TCommissioningReport& Report) {
           {"passed", Report.Passed},
           {"summary", Report.Summary},
           {"program", Report.Program},
+          {"clock", Report.Clock.empty() ? nlohmann::json(nullptr) : nlohmann::json(Report.Clock)},
           {"rows", rows}};
 }

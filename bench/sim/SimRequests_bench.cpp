@@ -69,7 +69,7 @@ class TSimulatorThread {
     InstallMainThread(&mainThread);
     {
       const TSimulatedMeter meter(SampleMap(), TSimulatedMeterSettings{});
-      const TSimClock clock;
+      TSimClock clock;
       TMeterRegisters registers(meter, clock);
       TSerialFrontEnd serial(TSerialSettings{}, registers);
       serial.Open();

@@ -108,6 +108,8 @@ TEST_F(PollerCommission, TheSimulatorPassesTheShippedLimits) {
   EXPECT_EQ(json["passed"], true);
   EXPECT_EQ(json["firmware"], "103");
   EXPECT_EQ(json["rows"].size(), 24u);
+  // The map has the clock entries: the report carries the clock check.
+  EXPECT_TRUE(json["clock"].get<std::string>().starts_with("meter ")) << json["clock"];
 }
 
 TEST_F(PollerCommission, AValueOutsideItsLimitsFailsTheTestAndTheReport) {

@@ -82,6 +82,11 @@ TEST(PollOptions, BadArgumentsAreErrorsThatNameTheOption) {
       {{"--tcp", "h", "--format", "json", "--timestamps"}, "--timestamps"},
       {{"--tcp", "h", "--serve-metrics", "h"}, "--serve-metrics"},  // no port
       {{"--serial", "p", "--unit", "1"}, "--unit"},
+      {{"--tcp", "h", "--read", "65535:2"}, "--read"},  // past the last register
+      {{"--tcp", "h", "--write", "3"}, "--write"},      // no value
+      {{"--tcp", "h", "--max-drift", "5"}, "--max-drift"},
+      {{"--tcp", "h", "--write", "3=1", "--function", "4"}, "--function"},
+      {{"--tcp", "h", "--read", "3", "--clock"}, "--read"},
   };
   for (const auto& [arguments, option] : named) {
     const auto parsed = Parse(arguments);

@@ -318,3 +318,39 @@ TEST_F(PollerTest, StrayFrameIsShownAndCountedAsNotMatched) {
 }
 
 }  // namespace
+
+// A write goes out only with a value that fits its type, and succeeds only
+// when the device acknowledges it and holds it afterwards.
+TEST_F(PollerTest, WriteIsRefusedOrFailsWithoutClaimingSuccess) {
+  const auto writes = [](TAction Action) {
+    return [Action](const TLoopbackModbusServer::TRequest& Request, int) {
+      return Request.Function == 16 ? TReply{Action, 2} : TReply{};
+    };
+  };
+  const struct {
+    const char* Write;
+    TLoopbackModbusServer::TScript Script;
+    int ExitStatus;
+    const char* Err;
+    std::size_t Requests;
+  } cases[] = {
+      {"3=70000", nullptr, 2, "value '70000' is out of range for INT16; nothing sent", 0},
+      {"3=nan:INT32", nullptr, 2, "is no number INT32 can hold; nothing sent", 0},
+      {"3=1:TS96", nullptr, 2, "TS96 entries cannot be written; nothing sent", 0},
+      {"3=7", writes(TAction::Exception), 1, "write 3: Eccezione Server: Indirizzo Illegale", 1},
+      {"3=7", writes(TAction::Silent), 1, "write 3: Nessuna risposta dal dispositivo entro 0.2 s",
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Write);
+    TLoopbackModbusServer server;
+    server.SetScript(c.Script);
+    const auto run =
+        RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()),
+                  "--timeout", "0.2", "--write", c.Write},
+                 FFolder, std::chrono::seconds(20));
+    EXPECT_EQ(run.ExitStatus, c.ExitStatus) << run.Err;
+    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    EXPECT_EQ(server.Requests().size(), c.Requests);
+  }
+}

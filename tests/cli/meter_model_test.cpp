@@ -213,7 +213,7 @@ TEST(SimulatedMeter, RefusesMapsThatDoNotFitTheDevice) {
 
 TEST(MeterRegisters, RendersOncePerSecondFromTheClock) {
   const TSimulatedMeter meter(LoadMap(mpNormal), TSimulatedMeterSettings{});
-  const TSimClock clock(*ParseSimTime("2026-12-08T12:00:00"));
+  TSimClock clock(*ParseSimTime("2026-12-08T12:00:00"));
   TMeterRegisters registers(meter, clock);
   EXPECT_FALSE(registers.CanRead(0));  // nothing before the first refresh
   registers.Refresh();

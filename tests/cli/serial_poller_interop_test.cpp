@@ -128,6 +128,26 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
   EXPECT_EQ(missing.exitStatus, 1);
   EXPECT_EQ(missing.err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
                              "/no-such-tty: " + std::strerror(ENOENT) + "\n");
+  // This tool's writes are held by pymodbus over both paths: the write's own
+  // read-back and a later --read see what was written.
+  for (const std::vector<std::string>& path :
+       {std::vector<std::string>{"--serial", line.PathA()},
+        std::vector<std::string>{"--tcp", "127.0.0.1:" + std::to_string(port)}}) {
+    SCOPED_TRACE(path.front());
+    std::vector<std::string> write{KQ517POLL_PATH};
+    write.insert(write.end(), path.begin(), path.end());
+    write.insert(write.end(),
+                 {"--write", "20=-1234:INT32", "--write", "30=2,5:FLOAT64", "--format", "csv"});
+    const auto wrote = RunChild(write, folder);
+    EXPECT_EQ(wrote.ExitStatus, 0) << wrote.Err;
+    EXPECT_NE(wrote.Out.find("\r\n20,0xFB2E,64302,-1234,-1234,"), std::string::npos) << wrote.Out;
+    std::vector<std::string> read{KQ517POLL_PATH};
+    read.insert(read.end(), path.begin(), path.end());
+    read.insert(read.end(), {"--read", "30:4", "--format", "csv"});
+    const auto back = RunChild(read, folder);
+    EXPECT_EQ(back.ExitStatus, 0) << back.Err;
+    EXPECT_NE(back.Out.find("\r\n30,0x0000,0,0,0,0,2.5\r\n"), std::string::npos) << back.Out;
+  }
   std::filesystem::remove_all(folder);
 }
 

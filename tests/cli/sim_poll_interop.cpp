@@ -449,3 +449,88 @@ TEST_F(SimInterop, TellsTheUserWhatIsWrong) {
 }
 
 }  // namespace
+
+namespace {
+
+// The transports a test goes over: Modbus TCP, then RTU on the simulator's
+// pseudo-terminal; for the poller and for mbpoll.
+struct TTransport {
+  std::vector<std::string> Poller;
+  std::vector<std::string> Mbpoll;
+  std::string MbpollTarget;
+};
+
+std::vector<TTransport> Transports(SimInterop& test) {
+  const std::string pty = test.PtyPath();
+  return {{{"--tcp", "127.0.0.1:" + test.port}, {"-m", "tcp", "-p", test.port}, "127.0.0.1"},
+          {{"--serial", pty}, {"-m", "rtu", "-b", "115200", "-P", "none"}, pty}};
+}
+
+}  // namespace
+
+// mbpoll writes into the simulator and the poller reads the value back; the
+// poller writes and mbpoll reads it back; a write outside the map is refused.
+TEST_F(SimInterop, WritesReadBackFromTheOtherSide) {
+  KQ_REQUIRE_PEER(HasProgram(MBPOLL), "mbpoll", "mbpoll");
+  StartSim({"--clock", CLOCK});
+  unsigned value = 4242;
+  for (const TTransport& over : Transports(*this)) {
+    SCOPED_TRACE(over.Poller.front());
+    ++value;
+    // mbpoll's write mode: the values after the target.
+    std::vector<std::string> argv{MBPOLL};
+    argv.insert(argv.end(), over.Mbpoll.begin(), over.Mbpoll.end());
+    argv.insert(argv.end(),
+                {"-a", "1", "-0", "-1", "-r", "89", over.MbpollTarget, std::to_string(value)});
+    const TProgramResult wrote = RunProgram(argv, "/");
+    ASSERT_EQ(wrote.exitStatus, 0) << wrote.out << wrote.err;
+    const TProgramResult read = PollOver(over.Poller, {"--read", "89"});
+    ASSERT_EQ(read.exitStatus, 0) << read.err;
+    EXPECT_EQ(ParseCsv(read.out).at(1).at(2), std::to_string(value)) << read.out;
+
+    const TProgramResult written =
+        PollOver(over.Poller, {"--write", "25=-1.5:FLOAT32", "--write", "89=7"});
+    ASSERT_EQ(written.exitStatus, 0) << written.err;
+    argv = {MBPOLL};
+    argv.insert(argv.end(), over.Mbpoll.begin(), over.Mbpoll.end());
+    argv.insert(argv.end(),
+                {"-a", "1", "-0", "-1", "-t", "4:hex", "-r", "25", "-c", "2", over.MbpollTarget});
+    const auto regs = MbpollRegisters(RunProgram(argv, "/").out);
+    EXPECT_EQ(regs.at(25), 0x0000u);  // -1.5f is 0xBFC00000, first register least significant
+    EXPECT_EQ(regs.at(26), 0xBFC0u);
+
+    const TProgramResult outside = PollOver(over.Poller, {"--write", "600=1"});
+    EXPECT_EQ(outside.exitStatus, 1);
+    EXPECT_NE(outside.err.find("Indirizzo Illegale"), std::string::npos) << outside.err;
+  }
+}
+
+TEST_F(SimInterop, ReadOnlyRefusesEveryWrite) {
+  KQ_REQUIRE_PEER(HasProgram(MBPOLL), "mbpoll", "mbpoll");
+  StartSim({"--read-only"});
+  const TProgramResult wrote = RunProgram(
+      {MBPOLL, "-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-r", "89", "127.0.0.1", "5"}, "/");
+  EXPECT_NE((wrote.out + wrote.err).find("Illegal data address"), std::string::npos)
+      << wrote.out << wrote.err;
+}
+
+// The frozen clock is read, found off, set to the computer's and then runs on
+// from there, over both transports.
+TEST_F(SimInterop, ClockIsReadCheckedAndSet) {
+  for (bool serial : {false, true}) {
+    SCOPED_TRACE(serial ? "serial" : "tcp");
+    StartSim({"--clock", CLOCK});
+    const std::vector<std::string> transport =
+        serial ? std::vector<std::string>{"--serial", PtyPath()}
+               : std::vector<std::string>{"--tcp", "127.0.0.1:" + port};
+    const TProgramResult read = PollOver(transport, {"--clock"});
+    ASSERT_EQ(read.exitStatus, 0) << read.err;
+    EXPECT_EQ(ParseCsv(read.out).at(1).at(0), "2026-12-08 10:20:30") << read.out;
+    EXPECT_EQ(PollOver(transport, {"--clock", "--max-drift", "60"}).exitStatus, 1);
+    const TProgramResult set = PollOver(transport, {"--set-clock", "--max-drift", "2"});
+    EXPECT_EQ(set.exitStatus, 0) << set.out << set.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const TProgramResult after = PollOver(transport, {"--clock", "--max-drift", "2"});
+    EXPECT_EQ(after.exitStatus, 0) << after.out << after.err;
+  }
+}

@@ -69,7 +69,7 @@ TEST_F(Commissioning, TheScanFillsTheSerialPanelWithTheMeterChosen) {
   // The simulator's slave reports through the Qt event loop like the window's.
   TQtMainThreadInstallation qtMainThread;
   TSimulatedMeter meter(ShippedMap(), TSimulatedMeterSettings{});
-  const TSimClock clock(Moment());
+  TSimClock clock(Moment());
   TMeterRegisters registers(meter, clock);
   TSerialSettings line;
   line.slaveAddress = 7;

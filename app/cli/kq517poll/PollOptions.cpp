@@ -51,7 +51,10 @@ Exit status:
      instance N not present") does not. Over a serial line a port that cannot
      be opened or a map the request cannot hold ends the poll; a reply that is
      not a normal one does not. With --keep-going no failure ends the poll
-  2  bad arguments
+  2  bad arguments, or a --write value that does not fit its type (nothing is sent)
+--read exits 0 when every register came back; --write when every write was
+acknowledged and reads back equal; --clock when the clock was read (and, with
+--max-drift, is within it), 1 otherwise.
 --scan-serial exits 0 when a meter answered, --detect when one byte order
 scored best, and --test when every entry with limits passed (PASS); an entry
 outside its limits (FAIL) or without a value (NOT READ) gives 1.
@@ -190,6 +193,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
                 "frame errors and the response times")
       ->group(outputGroup);
   AddCommissionOptions(*app, *device, o);
+  AddRegisterToolOptions(*app, o);
   return app;
 }
 
@@ -242,7 +246,9 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
   }
   if (app->count("--serial") > 0) o.Transport = ETransport::trSerial;
   FinishCommissionOptions(*app, o);
-  if (const std::string wrong = LineOptionMisfit(*app, o); !wrong.empty()) {
+  std::string wrong = LineOptionMisfit(*app, o);
+  if (wrong.empty()) wrong = FinishRegisterToolOptions(*app, o);
+  if (!wrong.empty()) {
     result.Action = TParsedCommandLine::TAction::Error;
     result.Error = wrong;
     return result;
@@ -275,7 +281,7 @@ std::string PollSynopsis(const std::string& ProgramName) {
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"
          "         [--format table|csv|json|jsonl] [--timestamps] [--bom] [--log FILE]\n"
          "         [--serve-metrics HOST:PORT] [--trace] [--stats]\n" +
-         CommissionSynopsis(ProgramName);
+         CommissionSynopsis(ProgramName) + RegisterToolSynopsis(ProgramName);
 }
 
 std::string PollUsage(const std::string& ProgramName) {

@@ -13,6 +13,7 @@
 #include "ModLinkTypes.h"
 #include "OutputFormat.h"
 #include "ReadFunction.h"
+#include "RegisterOptions.h"
 
 // --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S]
 struct TTcpTarget {
@@ -64,6 +65,7 @@ struct TPollOptions {
   bool Stats = false;                             // --stats: the traffic counts at the end
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
   TCommissionOptions Commission;                  // --scan-serial, --detect, --test
+  TRegisterToolOptions Registers;                 // --read, --write, --clock, --set-clock
 
   // --function 3|4: holding or input registers.
   EReadFunction Function = DEFAULT_READ_FUNCTION;

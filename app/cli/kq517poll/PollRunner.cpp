@@ -12,6 +12,7 @@
 #include "MetricsServer.h"
 #include "PollPrinter.h"
 #include "PollTraffic.h"
+#include "RegisterToolRunner.h"
 #include "SerialCycleSource.h"
 #include "StopSignal.h"
 #include "TcpCycleSource.h"
@@ -69,6 +70,7 @@ std::unique_ptr<TCycleSource> SourceFor(const TPollOptions& Options, TRegisterMa
 
 int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   if (Options.Commission.Mode != ECommissionMode::cmNone) return RunCommission(Options, Out, Err);
+  if (Options.Registers.Tool != ERegisterTool::rtNone) return RunRegisterTool(Options, Out, Err);
   TRegisterMap map;
   if (!LoadPollMap(Options, map, Err)) return POLL_EXIT_FAILED;
 

@@ -8,6 +8,7 @@
 #include "CommissioningReport.h"
 #include "LimitsTest.h"
 #include "MapFileLookup.h"
+#include "MeterClock.h"
 #include "OutputFormat.h"
 #include "PollLoop.h"
 #include "PollRunner.h"
@@ -83,6 +84,9 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   context.Firmware = run.Firmware;
   context.CyclesFailed = run.CyclesFailed;
   context.Program = PollVersion();
+  if (const auto clock =
+          FindClock(map.Regs(), TMapSettings{Options.Float32, Options.MeterInstanceIndex}))
+    context.Clock = ClockCheckText(ReadMeterClock(*source, *clock, settings.ByteSequence));
   const TCommissioningReport report = MakeCommissioningReport(test, context);
   PrintResults(report, Out);
 

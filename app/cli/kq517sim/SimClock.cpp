@@ -1,10 +1,12 @@
 #include "SimClock.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <string>
 
+#include "MeterClock.h"
 #include "platform/LocalTime.h"
 
 namespace {
@@ -59,7 +61,29 @@ TSimClock::TSimClock(const TSimTime& fixed) : FFixed(fixed) {
   FFixed->elapsed = 0;
 }
 
+void TSimClock::Set(const TSimTime& moment) {
+  FSetSeconds = SecondsOf(moment);
+  FSetAt = std::chrono::steady_clock::now();
+}
+
 TSimTime TSimClock::Now() const {
+  if (FSetAt) {
+    const double since =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - *FSetAt).count();
+    const double seconds = FSetSeconds + since;
+    const auto whole = static_cast<TLocalSeconds>(std::floor(seconds));
+    const auto [date, time] = PackedDateTime(whole);
+    TSimTime t;
+    t.year = date / 10000;
+    t.month = date / 100 % 100;
+    t.day = date % 100;
+    t.hour = time / 10000;
+    t.minute = time / 100 % 100;
+    t.second = time % 100;
+    t.seconds = seconds;
+    t.elapsed = FFixed ? 0 : seconds - FStartSeconds;
+    return t;
+  }
   if (FFixed) return *FFixed;
   TSimTime t = LocalWallTime();
   t.elapsed = t.seconds - FStartSeconds;
@@ -67,6 +91,10 @@ TSimTime TSimClock::Now() const {
 }
 
 std::int64_t TSimClock::SecondTick() const {
+  if (FSetAt)
+    return static_cast<std::int64_t>(std::floor(
+        FSetSeconds +
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - *FSetAt).count()));
   if (FFixed) return 0;
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())

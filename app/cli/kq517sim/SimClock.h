@@ -1,7 +1,10 @@
 #pragma once
 // The simulator's notion of "now": the local wall clock, or a fixed moment
-// given on the command line so that served values are reproducible.
+// given on the command line so that served values are reproducible. A reader
+// may set the meter's clock: from then on it runs on from the moment written,
+// a fixed clock too.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -27,10 +30,14 @@ class TSimClock {
   // read: no calendar or time-zone conversion. Local seconds begin with the
   // system's, since time zones differ from it by whole seconds.
   std::int64_t SecondTick() const;
-  bool IsFixed() const { return FFixed.has_value(); }
+  bool IsFixed() const { return FFixed.has_value() && !FSetAt; }
+  // The clock now reads `moment` and runs on from there.
+  void Set(const TSimTime& moment);
 
  private:
   std::optional<TSimTime> FFixed;
+  std::optional<std::chrono::steady_clock::time_point> FSetAt;
+  double FSetSeconds = 0;
   double FStartSeconds = 0;
 };
 

@@ -152,11 +152,17 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->check(CLI::Range(0, 65534));
   app->add_option_function<std::string>(
          "--clock", [&o](const std::string& text) { o.fixedClock = ParseSimTime(text); },
-         "freeze the clock at YYYY-MM-DDTHH:MM:SS: every value stays as it is at that moment")
+         "freeze the clock at YYYY-MM-DDTHH:MM:SS: every value stays as it is at that moment "
+         "(a clock written by a reader runs on from the time written)")
       ->group(meter)
       ->type_name("TIME")
       ->check(ParsedBy([](const std::string& text) { return ParseSimTime(text); },
                        "YYYY-MM-DDTHH:MM:SS"));
+
+  app->add_flag("--read-only", o.readOnly,
+                "answer every write (functions 6 and 16) with exception 2; without it the "
+                "registers of the map take writes and serve the value written")
+      ->group(meter);
 
   const std::string checking = "Checking";
   app->add_flag("--dump", o.dump,
@@ -169,7 +175,8 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
       ->check(CLI::Range(1, METER_INSTANCE_COUNT));
   app->add_flag("--float32", o.dumpFloat32, "the 32-bit-float layout for --dump")->group(checking);
 
-  app->add_flag("-v,--verbose", o.verbose, "one line per request")->group("Other");
+  app->add_flag("-v,--verbose", o.verbose, "one line per request (each write with its values)")
+      ->group("Other");
   return app;
 }
 

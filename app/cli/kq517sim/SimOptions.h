@@ -40,6 +40,7 @@ struct TSimOptions {
   std::array<bool, METER_INSTANCE_COUNT> instanceOn{true, true, true, true, true};
   std::uint16_t firmwareVersion = 103;
   std::optional<TSimTime> fixedClock;
+  bool readOnly = false;  // --read-only: every write answers exception 2
   // Dump mode: print what one instance serves, then exit
   bool dump = false;
   int dumpMeter = 1;

@@ -104,7 +104,7 @@ std::size_t AnswerOverTcp(TSerialFrontEnd& serial, std::span<const std::uint8_t>
   }
 }
 
-int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& clock) {
+int Serve(const TSimOptions& o, const TSimulatedMeter& meter, TSimClock& clock) {
   TStopSignal stop;
   TPollableMainThread mainThread;
   const TMainThreadInstallation installation(mainThread);
@@ -117,7 +117,7 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
       std::cerr << "kq517sim: serial line: unknown failure" << std::endl;
     }
   });
-  TMeterRegisters registers(meter, clock);
+  TMeterRegisters registers(meter, clock, o.readOnly);
 
   // The serial slave is always there: it also answers the TCP requests. Its
   // line is a named port, or a new pseudo-terminal where the system has them.
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
     settings.instanceOn = options.instanceOn;
     settings.firmwareVersion = options.firmwareVersion;
     const TSimulatedMeter meter(LoadEntries(options, ResolveMapFile(options)), settings);
-    const TSimClock clock = options.fixedClock ? TSimClock(*options.fixedClock) : TSimClock();
+    TSimClock clock = options.fixedClock ? TSimClock(*options.fixedClock) : TSimClock();
     if (!options.dump) return Serve(options, meter, clock);
     const bool float32 = options.dumpFloat32 && !options.qvzt;
     WriteServedCsv(std::cout, meter.ServedEntries(options.dumpMeter, float32, clock.Now()),
