@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -154,6 +155,9 @@ void TWindowCommissioning::DetectClick(bool Serial) {
 
 void TWindowCommissioning::DetectionDone(bool Serial, const TDetectionResult& Result) {
   FForm.EvalEnablings();
+  // The device answered: a failure the bar still shows from an earlier cycle
+  // is over.
+  if (Result.Found()) FForm.ErrorPanel->setVisible(false);
   if (Result.Found() && !Result.Ambiguous) {
     QComboBox* combo = Serial ? FForm.SerialBytesSequenceCombo : FForm.BytesSequenceCombo;
     combo->setCurrentIndex(Result.Winner().Sequence);
