@@ -58,6 +58,24 @@ std::string ReportDateText(std::time_t Time) {
   return std::string(date) + ' ' + zone;
 }
 
+std::string ReportMeterText(int MeterInstanceIndex, bool Italian) {
+  return std::string(Italian ? "KQ517, contatore " : "KQ517, meter instance ") +
+         std::to_string(MeterInstanceIndex + 1);
+}
+
+std::string ReportSettingsText(bool Qvzt, EByteSequence Sequence, bool Float32,
+                               const std::string& MapFile, bool Italian) {
+  std::string text;
+  if (Qvzt)
+    text = Italian ? "modalità QVZT, sequenza byte 0-1-2-3" : "QVZT mode, byte order 0-1-2-3";
+  else
+    text = (Italian ? "sequenza byte " : "byte order ") + ByteSequenceWord(Sequence) + ", " +
+           (Float32 ? (Italian ? "layout 32 bit floating point" : "32-bit-float layout")
+                    : (Italian ? "layout 64 bit" : "64-bit layout"));
+  if (!MapFile.empty()) text += (Italian ? ", mappa " : ", map ") + MapFile;
+  return text;
+}
+
 TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
                                              const TReportContext& Context) {
   TCommissioningReport report;

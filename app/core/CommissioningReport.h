@@ -71,6 +71,14 @@ struct TReportContext {
 TCommissioningReport MakeCommissioningReport(const TLimitsTest& Test,
                                              const TReportContext& Context);
 
+// "KQ517, contatore 2" ("KQ517, meter instance 2") for MeterInstanceIndex 1.
+std::string ReportMeterText(int MeterInstanceIndex, bool Italian);
+// "sequenza byte 3-2-1-0, layout 64 bit, mappa map.cfg" ("byte order
+// 3-2-1-0, 64-bit layout, map map.cfg"); the map is left out when MapFile is
+// empty, and the QVZT mode always reads 0-1-2-3.
+std::string ReportSettingsText(bool Qvzt, EByteSequence Sequence, bool Float32,
+                               const std::string& MapFile, bool Italian);
+
 // The local time as "2026-12-09 10:20:30 +0100", locale-free.
 std::string ReportDateText(std::time_t Time);
 

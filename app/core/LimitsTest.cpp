@@ -145,7 +145,8 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
     if (read.Ok) {
       DecodeRegisters(Map, read.Words, options);
       if (MeterInstanceAbsent(Map.Regs(), read.Words)) {
-        error = MeterNotPresentText(Settings.MeterInstanceIndex);
+        error = Settings.ItalianTexts ? MeterNotPresentWindowText(Settings.MeterInstanceIndex)
+                                      : MeterNotPresentText(Settings.MeterInstanceIndex);
         cause = TNotReadCause{Settings.MeterInstanceIndex, {}};
       } else if (!Map.Regs().empty() && IsFirmwareEntry(Map.Regs().front())) {
         result.Firmware = Map.RegData().front();

@@ -86,6 +86,8 @@ struct TLimitsRunSettings {
   EByteSequence ByteSequence = BS_1_0_3_2;
   int Count = 1;
   std::chrono::milliseconds Interval{2000};
+  // The cycles' errors in the window's words ("Contatore 2 non presente").
+  bool ItalianTexts = false;
 };
 
 struct TLimitsRunHooks {

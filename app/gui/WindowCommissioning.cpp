@@ -179,10 +179,9 @@ void TWindowCommissioning::TestClick(bool Serial) {
   setup.Run.Float32 = float32;
   setup.Run.Qvzt = qvzt;
   setup.Run.ByteSequence = ByteSequenceFor(qvzt, sequence);
-  setup.Report.Meter = "KQ517, meter instance " + std::to_string(meter + 1);
-  setup.Report.Settings = qvzt ? std::string("QVZT mode, byte order 0-1-2-3")
-                               : "byte order " + ByteSequenceWord(setup.Run.ByteSequence) + ", " +
-                                     (float32 ? "32-bit-float layout" : "64-bit layout");
+  setup.Report.Meter = ReportMeterText(meter, true);
+  setup.Report.Settings = ReportSettingsText(qvzt, setup.Run.ByteSequence, float32, "", true);
+  setup.Run.ItalianTexts = true;
   setup.Report.Program = "Test_KQ517T " + GetVersionStr("");
   setup.LimitsFile = LIMITS_FILE;
   if (Serial) {

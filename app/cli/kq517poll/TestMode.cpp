@@ -18,14 +18,6 @@ namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
 
-std::string SettingsText(const TPollOptions& Options) {
-  const std::string map = "map " + Options.MapFileName();
-  if (Options.Qvzt) return "QVZT mode, byte order 0-1-2-3, " + map;
-  return "byte order " +
-         ByteSequenceWord(static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0))) +
-         ", " + (Options.Float32 ? "32-bit-float layout" : "64-bit layout") + ", " + map;
-}
-
 // The table and the summary in English, like every text of the program; the
 // report file is in the language it was asked for.
 void PrintResults(const TCommissioningReport& Report, const TLimitsTest& Test, std::ostream& Out) {
@@ -83,9 +75,11 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   context.Site = Options.Commission.Site;
   context.Technician = Options.Commission.Technician;
   context.SerialNumber = run.SerialNumber;
-  context.Meter = "KQ517, meter instance " + std::to_string(Options.MeterInstanceIndex + 1);
+  context.Meter = ReportMeterText(Options.MeterInstanceIndex, context.Italian);
   context.Connection = source->Describe();
-  context.Settings = SettingsText(Options);
+  context.Settings = ReportSettingsText(
+      Options.Qvzt, static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0)),
+      Options.Float32, Options.MapFileName(), context.Italian);
   context.LimitsFile = limitsFile;
   context.Firmware = run.Firmware;
   context.CyclesFailed = run.CyclesFailed;
