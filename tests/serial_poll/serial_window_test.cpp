@@ -189,6 +189,13 @@ TEST_F(SerialWindowTest, ACycleThatCannotStartStopsThePollAndLeavesThePortClosed
                             .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
   EXPECT_EQ(Cell(1, cValue), QStringLiteral("<N/A>"));
   EXPECT_TRUE(boxes.Messages.empty());
+
+  // "Continua dopo un errore": the poll goes on, to try the port again.
+  form->chkSerialKeepGoing->setChecked(true);
+  form->SerialPollButtonClick();
+  EXPECT_TRUE(form->SerialPollOn());
+  EXPECT_FALSE(ErrorBar().isEmpty());
+  form->SerialPollButtonClick();
 }
 
 TEST_F(SerialWindowTest, StartChecksTheIntervalAndTheSlaveAddress) {
