@@ -36,6 +36,14 @@ std::string Escaped(const std::string& Text) {
   return out;
 }
 
+// The verdict stays on one line ("Non superato") while a reason below it
+// wraps; Qt's layout of the PDF keeps a nowrap cell's width for the column.
+std::string Unbroken(const std::string& Html) {
+  std::string out;
+  for (const char c : Html) out += c == ' ' ? std::string("&nbsp;") : std::string(1, c);
+  return out;
+}
+
 std::string VerdictColour(const std::string& Verdict) {
   if (Verdict == "PASS") return "#1b7f2a";
   if (Verdict == "FAIL") return "#c0121b";
@@ -157,10 +165,10 @@ std::string ReportHtml(const TCommissioningReport& Report) {
   html += "</table>\n<p style=\"font-size: 11pt; font-weight: bold; color: " +
           VerdictColour(Report.Passed ? "PASS" : "FAIL") + ";\">" + Escaped(Report.Summary) +
           "</p>\n<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\">\n"
-          "<tr><th>OBIS</th><th width=\"30%\">" +
+          "<tr><th>OBIS</th><th width=\"25%\">" +
           say("Descrizione", "Description") + "</th><th>Min</th><th>Max</th><th>" +
           say("Minimo", "Lowest") + "</th><th>" + say("Massimo", "Highest") + "</th><th>" +
-          say("Ultimo", "Last") + "</th><th>" + say("Esito", "Result") + "</th><th>" +
+          say("Ultimo", "Last") + "</th><th width=\"14%\">" + say("Esito", "Result") + "</th><th>" +
           say("Nota", "Note") + "</th></tr>\n";
   for (const TReportRow& row : Report.Rows) {
     html += "<tr><td style=\"white-space: nowrap; border: 1px solid #999999;\">" +
@@ -169,11 +177,12 @@ std::string ReportHtml(const TCommissioningReport& Report) {
             "</td><td class=\"num\" align=\"right\">" + Escaped(row.Max) +
             "</td><td class=\"num\" align=\"right\">" + Escaped(row.Lowest) +
             "</td><td class=\"num\" align=\"right\">" + Escaped(row.Highest) +
-            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Last) +
-            "</td><td><span style=\"white-space: nowrap; font-weight: bold; color: " +
-            VerdictColour(row.Verdict) + ";\">" + Escaped(VerdictText(row.Verdict, it)) +
-            "</span>" + (row.Reason.empty() ? std::string() : "<br>" + Escaped(row.Reason)) +
-            "</td><td>" + Escaped(row.Note) + "</td></tr>\n";
+            "</td><td class=\"num\" align=\"right\">" + Escaped(row.Last) + "</td><td" +
+            (row.Reason.empty() ? " nowrap" : "") +
+            "><span style=\"font-weight: bold; color: " + VerdictColour(row.Verdict) + ";\">" +
+            Unbroken(Escaped(VerdictText(row.Verdict, it))) + "</span>" +
+            (row.Reason.empty() ? std::string() : "<br>" + Escaped(row.Reason)) + "</td><td>" +
+            Escaped(row.Note) + "</td></tr>\n";
   }
   html += "</table>\n";
   for (const TReportSection& section : Report.Sections) {

@@ -123,9 +123,10 @@ TEST_F(PollerCommission, TheReportSaysWhyInItsLanguage) {
                                          "--test", "limits.cfg", "--report", report.string()};
   for (const auto& [language, texts] :
        {std::pair<std::string, std::vector<std::string>>{
-            "it", {"Rapporto di collaudo", ">Non letto</span><br>Contatore 1 non presente<"}},
+            "it", {"Rapporto di collaudo", ">Non&nbsp;letto</span><br>Contatore 1 non presente<"}},
         {"en",
-         {"KQ517 commissioning report", ">NOT READ</span><br>meter instance 1 not present<"}}}) {
+         {"KQ517 commissioning report",
+          ">NOT&nbsp;READ</span><br>meter instance 1 not present<"}}}) {
     std::vector<std::string> argv = test;
     argv.insert(argv.end(), {"--report-language", language});
     const TProgramResult run = RunProgram(argv, FOLDER);
@@ -155,7 +156,7 @@ TEST_F(PollerCommission, AValueOutsideItsLimitsFailsTheTestAndTheReport) {
     if (report.extension() == ".html") {
       EXPECT_NE(text.find(">1-0:32.7.0</td>"), std::string::npos);
     }
-    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">Non superato</span>"),
+    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">Non&nbsp;superato</span>"),
               std::string::npos)
         << name;
   }
