@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Redraws docs/commissioning-report.png: the first page of the PDF report of a
 # limits test against the simulated meter kq517sim, with one limit made
-# stricter than the shipped limits.cfg so that the report shows a FAIL.
+# stricter than the shipped limits.cfg so that the report shows a FAIL
+# ("Non superato").
 # Needs pdftoppm (Debian package poppler-utils) for the picture only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,9 +25,10 @@ done
 port=$(sed -n 's/^kq517sim: Modbus TCP on 127.0.0.1:\([0-9]*\)$/\1/p' "$log")
 [ -n "$port" ] || { cat "$log" >&2; exit 1; }
 
-sed 's/^\(\xef\xbb\xbf\)\?1-0:32.7.0|207|253|[^\r]*/\11-0:32.7.0|207|225|stricter than EN 50160, to see a FAIL/' \
+sed 's/^\(\xef\xbb\xbf\)\?1-0:32.7.0|207|253|[^\r]*/\11-0:32.7.0|207|225|più stretto di EN 50160, per vedere un errore/' \
   "$root/app/maps/limits.cfg" >strict.cfg
 "$build/app/cli/kq517poll/kq517poll" --tcp "127.0.0.1:$port" --meter 2 --byte-order 3-2-1-0 \
-  --test strict.cfg --count 5 --interval 1 --report report.pdf || true
+  --test strict.cfg --count 5 --interval 1 --report report.pdf \
+  --site "Cabina MT/BT 12, Via Roma" --technician "M. Rossi" || true
 pdftoppm -png -r 110 -f 1 -l 1 -singlefile report.pdf "$root/docs/commissioning-report"
 echo "wrote docs/commissioning-report.png"

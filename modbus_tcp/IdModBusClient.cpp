@@ -229,7 +229,7 @@ bool TIdModBusClient::WaitForReply(const TModBusRequestBuffer& Request,
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     // Look at the socket at least once, so that TimeOut 0 still takes a
     // reply that is already there.
-    if (looked && left <= 0) return false;
+    if (looked && (left <= 0 || (AbortWait && AbortWait()))) return false;
     // Sleep in the kernel until bytes arrive or the deadline passes; a
     // positive ReadTimeout only cuts the sleep into slices of that length.
     const int32_t remaining = static_cast<int32_t>(std::clamp<int64_t>(left, 0, INT32_MAX));

@@ -65,6 +65,11 @@ class TIdModBusClient : public TTcpClient {
   int32_t ReadTimeout() const { return FReadTimeout; }
   void SetReadTimeout(int32_t Value) { FReadTimeout = Value; }
   // Milliseconds to wait for a reply.
+  // Asked between the slices of a reply wait (ReadTimeout): true gives the
+  // wait up at once, as a time-out. A program that stops on a signal sets it,
+  // so that a stop does not wait out a silent device.
+  std::function<bool()> AbortWait;
+
   uint32_t TimeOut() const { return FTimeOut; }
   void SetTimeOut(uint32_t Value) { FTimeOut = Value; }
   uint8_t UnitID() const { return FUnitID; }

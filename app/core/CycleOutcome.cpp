@@ -19,6 +19,12 @@ std::vector<TEntryReading> MapReadings(const TRegisterMap& Map, bool Shown) {
   return readings;
 }
 
+std::string FailedBlockText(const TCycleOutcome& Outcome) {
+  if (!Outcome.FailedBlock) return {};
+  return " (registri " + std::to_string(Outcome.FailedBlock->First) + "-" +
+         std::to_string(Outcome.FailedBlock->Last) + ")";
+}
+
 EAfterCycle AfterCycle(const TCycleOutcome& Outcome, bool KeepGoing) {
   if (Outcome.Ok) return EAfterCycle::acGoOn;
   if (KeepGoing) return EAfterCycle::acRestart;

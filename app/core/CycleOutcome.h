@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,14 @@ struct TCycleOutcome {
   // The text of the red error bar: why the cycle did not read everything.
   // Empty when there is nothing to show.
   std::string Error;
+  // First and last register of the block that failed, when a cycle that reads
+  // in blocks lost one: the window names them beside Error.
+  struct TRegisterRange {
+    std::uint16_t First = 0;
+    std::uint16_t Last = 0;
+    bool operator==(const TRegisterRange&) const = default;
+  };
+  std::optional<TRegisterRange> FailedBlock;
 
   std::chrono::system_clock::time_point Time;  // when the cycle started
   int MeterInstanceIndex = 0;                  // 0..4 for instances 1..5
@@ -49,6 +58,9 @@ struct TCycleOutcome {
 // The readings the map holds after its last decoding pass, or NOT_AVAIL for
 // every entry when Shown is false (the grid's UpdateGridData(false)).
 std::vector<TEntryReading> MapReadings(const TRegisterMap& Map, bool Shown);
+
+// " (registri 1101-1140)" for the outcome's failed block; empty without one.
+std::string FailedBlockText(const TCycleOutcome& Outcome);
 
 // What a poll does after a cycle.
 enum class EAfterCycle {

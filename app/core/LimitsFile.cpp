@@ -11,30 +11,14 @@
 
 namespace {
 
-// Of a text from the file, a message quotes this many bytes at most: a line
-// of 50 MB must not become a message of 50 MB.
-constexpr std::size_t MAX_QUOTED = 40;
-
-// Text cut to MAX_QUOTED bytes between two UTF-8 characters; empty when it is short.
-std::string_view LongTextStart(std::string_view Text) {
-  if (Text.size() <= MAX_QUOTED) return {};
-  std::size_t cut = MAX_QUOTED;
-  while (cut > 0 && (static_cast<unsigned char>(Text[cut]) & 0xC0) == 0x80) --cut;
-  return Text.substr(0, cut);
-}
-
 // "abc", or "12345... (52428800 bytes)" for a long text.
 std::string Excerpt(std::string_view Text) {
-  const std::string_view start = LongTextStart(Text);
-  if (start.empty()) return std::string(Text);
-  return std::string(start) + "... (" + std::to_string(Text.size()) + " bytes)";
+  return FileTextExcerpt(Text);
 }
 
 // "'abc'", or "'12345...' (52428800 bytes)".
 std::string Quoted(std::string_view Text) {
-  const std::string_view start = LongTextStart(Text);
-  if (start.empty()) return "'" + std::string(Text) + "'";
-  return "'" + std::string(start) + "...' (" + std::to_string(Text.size()) + " bytes)";
+  return QuotedFileText(Text);
 }
 
 // A file of UTF-16 text saved without its byte-order mark: one byte of most

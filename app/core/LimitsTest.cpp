@@ -44,18 +44,31 @@ TLimitsTest::TLimitsTest(const std::vector<TLimit>& Limits,
       TLimitOutcome outcome;
       outcome.Limit = limit;
       outcome.LastText = NOT_AVAIL;
+      // A date or a time has no number to hold to limits: named, not missing.
+      for (const TConfigRecord& entry : Regs) {
+        if (entry.obis != limit.Obis) continue;
+        outcome.NotNumeric = true;
+        outcome.Description = entry.desc;
+        break;
+      }
       FOutcomes.push_back(outcome);
     }
   }
 }
 
-void TLimitsTest::AddCycle(const std::vector<TEntryReading>& Entries) {
+void TLimitsTest::AddCycle(const std::vector<TEntryReading>& Entries, const TNotReadCause& Cause) {
   ++FCycles;
   for (TLimitOutcome& outcome : FOutcomes) {
     if (outcome.EntryIndex < 0) continue;
     const auto index = static_cast<std::size_t>(outcome.EntryIndex);
     const bool read = index < Entries.size();
     outcome.LastText = read ? Entries[index].Text : NOT_AVAIL;
+    if (!read || !NumberValue(Entries[index].Number)) {
+      if (Cause.AbsentMeterIndex >= 0 || !Cause.Error.empty()) {
+        outcome.AbsentMeterIndex = Cause.AbsentMeterIndex;
+        outcome.CycleError = Cause.Error;
+      }
+    }
     // NaN and the infinities are read, and lie outside any limits.
     const std::optional<double> value = read ? NumberValue(Entries[index].Number) : std::nullopt;
     if (!value) continue;
@@ -80,12 +93,30 @@ bool TLimitsTest::Passed() const {
          });
 }
 
-std::string TLimitsTest::Summary() const {
+std::string NotReadText(const TLimitOutcome& Outcome, bool Italian) {
+  if (Outcome.NotNumeric) return Italian ? "non numerica" : "not numeric";
+  if (Outcome.AbsentMeterIndex >= 0)
+    return Italian ? MeterNotPresentWindowText(Outcome.AbsentMeterIndex)
+                   : MeterNotPresentText(Outcome.AbsentMeterIndex);
+  return Outcome.CycleError;
+}
+
+std::string TLimitsTest::Summary(bool Italian) const {
   const auto count = [this](ELimitVerdict v) {
     return std::count_if(FOutcomes.begin(), FOutcomes.end(),
                          [v](const TLimitOutcome& o) { return o.Verdict == v; });
   };
   const std::string all = std::to_string(FOutcomes.size());
+  if (Italian) {
+    const std::string cycles =
+        FCycles == 1 ? std::string(" in 1 ciclo") : " in " + std::to_string(FCycles) + " cicli";
+    if (Passed()) return "Superato: " + all + " voci su " + all + " entro i limiti" + cycles;
+    std::string text = "Non superato: " + std::to_string(count(ELimitVerdict::lvFail)) + " su " +
+                       all + " fuori limite";
+    if (const auto notRead = count(ELimitVerdict::lvNotRead); notRead > 0)
+      text += ", " + std::to_string(notRead) + " non lette,";
+    return text + cycles;
+  }
   const std::string cycles =
       " in " + std::to_string(FCycles) + " cycle" + (FCycles == 1 ? "" : "s");
   if (Passed()) return "PASS: " + all + " of " + all + " entries within their limits" + cycles;
@@ -109,14 +140,21 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
     if (cycle > 1 && Hooks.WaitOrStop && Hooks.WaitOrStop(Settings.Interval)) break;
     const TRegisterRead read = Source.Read(Map.BaseAddress(), Map.RequestSize(mapSettings));
     std::string error = read.Error;
+    TNotReadCause cause{-1, read.Error};
     bool shown = false;
     if (read.Ok) {
       DecodeRegisters(Map, read.Words, options);
-      if (MeterInstanceAbsent(Map.Regs(), read.Words))
-        error = MeterNotPresentText(Settings.MeterInstanceIndex);
-      else if (!Map.Regs().empty() && IsFirmwareEntry(Map.Regs().front()))
+      if (MeterInstanceAbsent(Map.Regs(), read.Words)) {
+        error = Settings.ItalianTexts ? MeterNotPresentWindowText(Settings.MeterInstanceIndex)
+                                      : MeterNotPresentText(Settings.MeterInstanceIndex);
+        cause = TNotReadCause{Settings.MeterInstanceIndex, {}};
+      } else if (!Map.Regs().empty() && IsFirmwareEntry(Map.Regs().front())) {
         result.Firmware = Map.RegData().front();
+      }
       shown = error.empty();
+      for (std::size_t i = 0; shown && i < Map.Regs().size(); ++i)
+        if (Map.Regs()[i].obis == SERIAL_NUMBER_OBIS && Map.RegData()[i] != NOT_AVAIL)
+          result.SerialNumber = Map.RegData()[i];
     }
     const std::vector<TEntryReading> entries = MapReadings(Map, shown);
     Map.UpdateGridData(entries, Settings.Float32);
@@ -124,7 +162,7 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
       ++result.CyclesFailed;
       result.LastError = error;
     }
-    Test.AddCycle(entries);
+    Test.AddCycle(entries, cause);
     if (Hooks.OnCycle) Hooks.OnCycle(cycle, error);
   }
   return result;

@@ -19,6 +19,9 @@
 #include "RegisterMap.h"
 #include "RegisterSource.h"
 
+// The OBIS code of the meter's serial number.
+inline constexpr char SERIAL_NUMBER_OBIS[] = "0-0:96.1.0";
+
 enum class ELimitVerdict { lvPass, lvFail, lvNotRead };
 
 // "PASS", "FAIL" or "NOT READ".
@@ -35,21 +38,41 @@ struct TLimitOutcome {
   std::string LastText;  // the last cycle's value text ("<N/A>" when not read)
   int CyclesRead = 0;
   int CyclesOutside = 0;
+  // The map's entry with that OBIS code holds a date or a time, no number.
+  bool NotNumeric = false;
+  // Why the last cycle that did not read the entry did not (empty: none failed).
+  int AbsentMeterIndex = -1;  // the meter instance was switched off
+  std::string CycleError;     // the cycle's error otherwise
 };
+
+// Why a cycle read no value: its meter instance (0..4) was switched off, or
+// the cycle failed with Error.
+struct TNotReadCause {
+  int AbsentMeterIndex = -1;
+  std::string Error;
+};
+
+// Why an entry is not read, for the dialog and the report: "non numerica",
+// "Contatore 1 non presente" or the cycle's error (English when not Italian);
+// empty when nothing says.
+std::string NotReadText(const TLimitOutcome& Outcome, bool Italian);
 
 class TLimitsTest {
  public:
   TLimitsTest(const std::vector<TLimit>& Limits, const std::vector<TConfigRecord>& Regs);
 
-  // One cycle's readings, one per map entry; a failed cycle's show NOT_AVAIL.
-  void AddCycle(const std::vector<TEntryReading>& Entries);
+  // One cycle's readings, one per map entry; a failed cycle's show NOT_AVAIL,
+  // and Cause says why.
+  void AddCycle(const std::vector<TEntryReading>& Entries, const TNotReadCause& Cause = {});
 
   const std::vector<TLimitOutcome>& Outcomes() const { return FOutcomes; }
   int Cycles() const { return FCycles; }
   bool Passed() const;
   // "PASS: 16 of 16 entries within their limits in 5 cycles" or
-  // "FAIL: 1 of 16 entries outside their limits, 2 not read, in 5 cycles".
-  std::string Summary() const;
+  // "FAIL: 1 of 16 entries outside their limits, 2 not read, in 5 cycles";
+  // in Italian "Superato: 16 voci su 16 entro i limiti in 5 cicli" or
+  // "Non superato: 1 su 16 fuori limite, 2 non lette, in 5 cicli".
+  std::string Summary(bool Italian = false) const;
 
  private:
   std::vector<TLimitOutcome> FOutcomes;
@@ -63,6 +86,8 @@ struct TLimitsRunSettings {
   EByteSequence ByteSequence = BS_1_0_3_2;
   int Count = 1;
   std::chrono::milliseconds Interval{2000};
+  // The cycles' errors in the window's words ("Contatore 2 non presente").
+  bool ItalianTexts = false;
 };
 
 struct TLimitsRunHooks {
@@ -74,8 +99,9 @@ struct TLimitsRunHooks {
 
 struct TLimitsRunResult {
   int CyclesFailed = 0;
-  std::string Firmware;   // the firmware word of the last cycle that read it
-  std::string LastError;  // why the last failed cycle failed
+  std::string Firmware;      // the firmware word of the last cycle that read it
+  std::string SerialNumber;  // the map entry SERIAL_NUMBER_OBIS of the last cycle that read it
+  std::string LastError;     // why the last failed cycle failed
 };
 
 // Runs the cycles: each reads the whole map from Source, decodes it into Map

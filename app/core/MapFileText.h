@@ -29,3 +29,10 @@ std::vector<std::string_view> SplitMapLines(std::string_view text);
 // Fields between "|" separators, verbatim. An empty line has no fields; the
 // empty field after a final "|" is dropped.
 std::vector<std::string_view> SplitMapFields(std::string_view line);
+
+// A text from a file as a message quotes it: whole when short, else its first
+// 40 bytes (cut between two UTF-8 characters) and its size, so that a line of
+// 50 MB never becomes a message of 50 MB. "abc", "12345... (52428800 bytes)".
+std::string FileTextExcerpt(std::string_view Text);
+// The same in single quotes: "'abc'", "'12345...' (52428800 bytes)".
+std::string QuotedFileText(std::string_view Text);

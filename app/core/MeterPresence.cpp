@@ -13,3 +13,7 @@ bool MeterInstanceAbsent(std::span<const TConfigRecord> Regs,
 std::string MeterNotPresentText(int MeterInstanceIndex) {
   return "meter instance " + std::to_string(MeterInstanceIndex + 1) + " not present";
 }
+
+std::string MeterNotPresentWindowText(int MeterInstanceIndex) {
+  return "Contatore " + std::to_string(MeterInstanceIndex + 1) + " non presente";
+}

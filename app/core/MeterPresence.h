@@ -23,3 +23,7 @@ bool MeterInstanceAbsent(std::span<const TConfigRecord> Regs, std::span<const st
 // "meter instance 2 not present", the English text of the command-line
 // programs' reports for meter instance index 1.
 std::string MeterNotPresentText(int MeterInstanceIndex);
+
+// "Contatore 2 non presente": the same in the window's words (its error bar,
+// the limits test's dialog and the commissioning report).
+std::string MeterNotPresentWindowText(int MeterInstanceIndex);

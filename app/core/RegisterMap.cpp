@@ -19,18 +19,30 @@ TLoadResult TRegisterMap::LoadConfigFromBytes(EMapType pMapType, std::string_vie
 
   if (pMapType == mpNormal) _AddFirmwareVersion(base);
 
+  int lineNumber = 0;
   for (std::string_view line : SplitMapLines(text)) {
+    ++lineNumber;
     const auto fields = SplitMapFields(line);
     const auto type = fields.size() == 3 ? RegisterTypeFromMapCode(fields[1]) : std::nullopt;
     if (!type) {
       // The counters keep what the lines before this one added.
       FRegs.clear();
+      FFault.Line = lineNumber;
+      FFault.Fields = fields.size();
+      if (fields.size() == 3) {
+        FFault.Kind = TMapFault::EKind::mfUnknownType;
+        FFault.Type = QuotedFileText(fields[1]);
+      } else {
+        FFault.Kind = TMapFault::EKind::mfFieldCount;
+      }
       return TLoadResult::lrInvalidMap;
     }
     // A map the device cannot read is refused before it takes the memory of
     // its entries and the grid's rows.
     if (FMBRegCount + RegisterWidth(*type, false) > MB_METER_INSTANCE_STRIDE) {
       FRegs.clear();
+      FFault.Kind = TMapFault::EKind::mfTooManyRegisters;
+      FFault.Line = lineNumber;
       return TLoadResult::lrInvalidMap;
     }
     TConfigRecord entry;
@@ -47,6 +59,7 @@ TLoadResult TRegisterMap::LoadConfigFromBytes(EMapType pMapType, std::string_vie
 
 void TRegisterMap::Clear() {
   FRegs.clear();
+  FFault = TMapFault{};
   FMBRegCount = 0;
   FMBFPRegSingleDelta = 0;
 }
@@ -103,4 +116,26 @@ void TRegisterMap::UpdateGridData(const std::vector<TEntryReading>& Readings, bo
     row[gcValue] = i < Readings.size() ? Readings[i].Text : std::string{};
     row[gcRawValue] = i < Readings.size() ? Readings[i].Raw : std::string{};
   }
+}
+
+std::string MapFaultText(const TMapFault& Fault, bool Italian) {
+  const std::string line = (Italian ? "riga " : "line ") + std::to_string(Fault.Line) + ": ";
+  const std::string limit = std::to_string(MB_METER_INSTANCE_STRIDE);
+  switch (Fault.Kind) {
+    case TMapFault::EKind::mfNone:
+      return {};
+    case TMapFault::EKind::mfFieldCount:
+      return line +
+             (Italian ? std::to_string(Fault.Fields) + " campi invece dei 3 OBIS|tipo|descrizione"
+                      : std::to_string(Fault.Fields) +
+                            " fields instead of the 3 OBIS|type|description");
+    case TMapFault::EKind::mfUnknownType:
+      return line +
+             (Italian ? "tipo " + Fault.Type + " sconosciuto" : "unknown type " + Fault.Type);
+    case TMapFault::EKind::mfTooManyRegisters:
+      return line + (Italian ? "le voci superano i " + limit + " registri di un contatore"
+                             : "the entries span more than the " + limit +
+                                   " registers of a meter instance");
+  }
+  return {};
 }

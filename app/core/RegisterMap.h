@@ -24,6 +24,24 @@ enum class TLoadResult : std::uint8_t {
 
 struct TEntryReading;  // CycleOutcome.h
 
+// Where and why LoadConfig found a map file invalid.
+struct TMapFault {
+  enum class EKind : std::uint8_t {
+    mfNone,
+    mfFieldCount,       // the line does not have the three fields OBIS|type|description
+    mfUnknownType,      // the type field is no map code
+    mfTooManyRegisters  // the entries so far span more than MB_METER_INSTANCE_STRIDE registers
+  };
+  EKind Kind = EKind::mfNone;
+  int Line = 0;            // 1-based
+  std::size_t Fields = 0;  // of the line (mfFieldCount)
+  std::string Type;        // the type field, quoted short (mfUnknownType)
+};
+
+// What is wrong, without the file: "riga 3: tipo 'X' sconosciuto" for the
+// window, "line 3: unknown type 'X'" for the command-line programs.
+std::string MapFaultText(const TMapFault& Fault, bool Italian);
+
 class TRegisterMap {
  public:
   // Rebuilds the map from the file `pFileName` (relative to the current
@@ -58,6 +76,9 @@ class TRegisterMap {
   // The same with the value and raw texts of a cycle's readings, one per
   // entry (CycleOutcome.h); entries without a reading show empty cells.
   void UpdateGridData(const std::vector<TEntryReading>& Readings, bool float32);
+
+  // Why the last LoadConfig returned lrInvalidMap (Kind mfNone otherwise).
+  const TMapFault& Fault() const { return FFault; }
 
   const std::vector<TConfigRecord>& Regs() const { return FRegs; }
   const std::vector<std::string>& RegData() const { return FRegData; }
@@ -94,5 +115,6 @@ class TRegisterMap {
   std::int32_t FMBRegCount = 0;
   std::int32_t FMBFPRegSingleDelta = 0;
   std::uint16_t FBaseAddress = 0;
+  TMapFault FFault;
   TRegisterGrid FGrid;
 };

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "MeterPresence.h"
+#include "ModLinkConsts.h"
 #include "ModLinkError.h"
 #include "SerialLine.h"
 #include "SerialOpenFailure.h"
@@ -56,6 +57,13 @@ void TSerialCollectionCycle::Ended(const TCycleOutcome& Outcome) {
   if (OnCycleEnded) OnCycleEnded(Outcome);
 }
 
+std::uint32_t TSerialCollectionCycle::ReadBlock(EReadFunction Function, std::uint16_t Address,
+                                              std::uint16_t Count) {
+  return Function == EReadFunction::rfInputRegisters
+             ? FClient.ReadInputRegisters(Address, Count, nullptr)
+             : FClient.ReadHoldingRegisters(Address, Count, nullptr);
+}
+
 void TSerialCollectionCycle::CloseQuietly() {
   try {
     FConnection.Close();
@@ -78,8 +86,8 @@ bool TSerialCollectionCycle::CollectDataSerial() {
   const auto started = std::chrono::system_clock::now();
 
   // A map wider than 65535 registers is asked for as 65535 rather than cut to
-  // 16 bits, so the library refuses it by its register limit instead of
-  // reading a few registers and showing them as the whole map.
+  // 16 bits, so that it is refused instead of reading a few registers and
+  // showing them as the whole map.
   const std::int32_t spanned = SpannedRegisters(settings);
   const auto count = static_cast<std::uint16_t>(
       spanned < 0 ? 0 : std::min<std::int32_t>(spanned, std::numeric_limits<std::uint16_t>::max()));
@@ -96,28 +104,62 @@ bool TSerialCollectionCycle::CollectDataSerial() {
   FMap.SetBaseAddress(BaseAddressFor(TMapSettings{settings.Float32, settings.MeterInstanceIndex}));
 
   const bool wasOpen = FConnection.Active();
+  // A block read still in flight was made for an earlier tick: its replies
+  // are left out from here on.
+  FBlocks.reset();
   try {
     FConnection.Open();
-    FLastRequestID = settings.Function == EReadFunction::rfInputRegisters
-                         ? FClient.ReadInputRegisters(FMap.BaseAddress(), count, nullptr)
-                         : FClient.ReadHoldingRegisters(FMap.BaseAddress(), count, nullptr);
     FLastRequestTime = started;
     FLastRequestSettings = settings;
+    if (count <= MaxReadRegisterCount ||
+        static_cast<std::uint32_t>(FMap.BaseAddress()) + count > 65536u) {
+      // Within one request it goes on the wire as it always did; past the
+      // last register the library names the fault.
+      FLastRequestID = ReadBlock(settings.Function, FMap.BaseAddress(), count);
+    } else {
+      FBlocks = TBlockRead{FMap.BaseAddress(), count, {}};
+      FBlocks->Words.reserve(count);
+      const std::uint16_t first = MaxReadRegisterCount;
+      FLastRequestID = ReadBlock(settings.Function, FMap.BaseAddress(), first);
+    }
     return true;
   } catch (const std::exception& error) {
+    FBlocks.reset();
     // A refused request leaves no reply that would close the port again.
     if (!wasOpen && FConnection.Active()) CloseQuietly();
-    TCycleOutcome outcome;
-    outcome.Time = started;
-    outcome.MeterInstanceIndex = settings.MeterInstanceIndex;
-    outcome.BaseAddress = FMap.BaseAddress();
-    outcome.EndsPoll = true;
-    outcome.Error = error.what();
-    // The library names neither the port nor the reason; the operator needs both.
-    if (outcome.Error == ModLinkMessages::SCouldNotOpenPort)
-      outcome.Error = SerialOpenFailureText(outcome.Error, settings.Port);
-    outcome.Entries = MapReadings(FMap, false);
-    Ended(outcome);
+    EndUnqueued(settings, started, error.what());
+    return false;
+  }
+}
+
+void TSerialCollectionCycle::EndUnqueued(const TSerialCycleSettings& Settings,
+                                         std::chrono::system_clock::time_point Started,
+                                         const std::string& Error) {
+  TCycleOutcome outcome;
+  outcome.Time = Started;
+  outcome.MeterInstanceIndex = Settings.MeterInstanceIndex;
+  outcome.BaseAddress = FMap.BaseAddress();
+  outcome.EndsPoll = true;
+  outcome.Error = Error;
+  // The library names neither the port nor the reason; the operator needs both.
+  if (outcome.Error == ModLinkMessages::SCouldNotOpenPort)
+    outcome.Error = SerialOpenFailureText(outcome.Error, Settings.Port);
+  outcome.Entries = MapReadings(FMap, false);
+  Ended(outcome);
+}
+
+bool TSerialCollectionCycle::QueueNextBlock() {
+  const auto next = static_cast<std::uint32_t>(FBlocks->Words.size());
+  const auto block = static_cast<std::uint16_t>(
+      std::min<std::uint32_t>(FBlocks->Count - next, MaxReadRegisterCount));
+  try {
+    FLastRequestID = ReadBlock(FLastRequestSettings.Function,
+                               static_cast<std::uint16_t>(FBlocks->Base + next), block);
+    return true;
+  } catch (const std::exception& error) {
+    FBlocks.reset();
+    CloseQuietly();
+    EndUnqueued(FLastRequestSettings, FLastRequestTime, error.what());
     return false;
   }
 }
@@ -125,6 +167,30 @@ bool TSerialCollectionCycle::CollectDataSerial() {
 void TSerialCollectionCycle::HoldingRegistersRead(const TTransactionInfo& Info,
                                                   std::uint16_t StartReg, std::uint16_t RegCount,
                                                   const TRegValues& RegValues) {
+  if (!FBlocks || Info.ID != FLastRequestID) {
+    TakeReply(Info, StartReg, RegCount, RegValues, std::nullopt);
+    return;
+  }
+  if (Info.Reply != srNormalReply || RegValues.size() < RegCount) {
+    FBlocks.reset();
+    TakeReply(Info, StartReg, RegCount, RegValues,
+              TCycleOutcome::TRegisterRange{StartReg,
+                                            static_cast<std::uint16_t>(StartReg + RegCount - 1)});
+    return;
+  }
+  FBlocks->Words.insert(FBlocks->Words.end(), RegValues.begin(), RegValues.begin() + RegCount);
+  if (FBlocks->Words.size() < FBlocks->Count) {
+    QueueNextBlock();
+    return;
+  }
+  const TBlockRead read = std::move(*FBlocks);
+  FBlocks.reset();
+  TakeReply(Info, read.Base, static_cast<std::uint16_t>(read.Count), read.Words, std::nullopt);
+}
+
+void TSerialCollectionCycle::TakeReply(const TTransactionInfo& Info, std::uint16_t StartReg,
+                                       std::uint16_t RegCount, const TRegValues& RegValues,
+                                       std::optional<TCycleOutcome::TRegisterRange> FailedBlock) {
   TSerialCycleSettings settings = FLastRequestSettings;
   try {
     settings = FSettings();
@@ -162,6 +228,7 @@ void TSerialCollectionCycle::HoldingRegistersRead(const TTransactionInfo& Info,
     }
   } else {
     outcome.Error = ServerReplyText(Info);
+    outcome.FailedBlock = FailedBlock;
     outcome.Entries = MapReadings(FMap, false);
   }
 

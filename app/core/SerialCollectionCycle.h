@@ -1,6 +1,7 @@
 #pragma once
 // The serial collection cycle: reads every register of the map from the meter
-// over a Modbus RTU line in one request. Unlike the TCP cycle it runs in two
+// over a Modbus RTU line in one request, or in blocks one after the other
+// when the map is larger than one request may ask for. Unlike the TCP cycle it runs in two
 // halves: CollectDataSerial writes the port settings, opens the port and
 // queues the request; the serial library performs the exchange on its worker
 // thread and reports back on the main thread through the client's
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "CycleOutcome.h"
@@ -86,7 +88,8 @@ class TSerialCollectionCycle {
   // settings entered since then can be applied.
   void StartPoll();
 
-  // Writes the settings, opens the port and queues one read of the whole map.
+  // Writes the settings, opens the port and queues one read of the whole map
+  // (of its first block when it is larger than one request may ask for).
   // True when the request was queued. When the port cannot be opened or the
   // request is refused, the cycle ends at once with the library's message and
   // the result is false. A port change refused while the port is open raises
@@ -98,6 +101,26 @@ class TSerialCollectionCycle {
                             std::uint16_t RegCount, const TRegValues& RegValues);
 
  private:
+  // A map larger than one request is read in blocks of at most
+  // MaxReadRegisterCount, one after the other on the open port: each block is
+  // queued when the one before it came back.
+  struct TBlockRead {
+    std::uint16_t Base = 0;
+    std::uint32_t Count = 0;  // registers of the whole map
+    TRegValues Words;         // of the blocks that came back
+  };
+  // Queues a read of Count registers from Address with the chosen function.
+  std::uint32_t ReadBlock(EReadFunction Function, std::uint16_t Address, std::uint16_t Count);
+  // Queues the next block of FBlocks; false when the library refused it (the
+  // cycle has ended then).
+  bool QueueNextBlock();
+  // The cycle ends before a request was sent: the library refused it or the
+  // port did not open.
+  void EndUnqueued(const TSerialCycleSettings& Settings,
+                   std::chrono::system_clock::time_point Started, const std::string& Error);
+  void TakeReply(const TTransactionInfo& Info, std::uint16_t StartReg, std::uint16_t RegCount,
+                 const TRegValues& RegValues,
+                 std::optional<TCycleOutcome::TRegisterRange> FailedBlock);
   // Registers the map spans in the layout of the settings, before any cut to 16 bits.
   std::int32_t SpannedRegisters(const TSerialCycleSettings& Settings) const;
   void Ended(const TCycleOutcome& Outcome);
@@ -113,4 +136,6 @@ class TSerialCollectionCycle {
   // When that request was queued, the start of its cycle, and its settings.
   std::chrono::system_clock::time_point FLastRequestTime;
   TSerialCycleSettings FLastRequestSettings;
+  // The block read in flight; none for a map read in one request.
+  std::optional<TBlockRead> FBlocks;
 };

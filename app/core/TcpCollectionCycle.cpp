@@ -68,6 +68,7 @@ class TReplyEvents {
 // first block that did not come back, with the reason in Text.
 bool ReadBlocks(TIdModBusClient& Client, EReadFunction Function, uint16_t Address, uint32_t Count,
                 std::vector<uint16_t>& Registers, std::string& Text,
+                std::optional<TCycleOutcome::TRegisterRange>& Failed,
                 std::string_view DecimalSeparator) {
   Registers.clear();
   Registers.reserve(Count);
@@ -86,6 +87,8 @@ bool ReadBlocks(TIdModBusClient& Client, EReadFunction Function, uint16_t Addres
     if (!read) {
       // Neither an exception reply nor a mismatch: the reply did not come.
       if (Text.empty()) Text = NoReplyText(Client.TimeOut(), DecimalSeparator);
+      Failed = TCycleOutcome::TRegisterRange{static_cast<uint16_t>(address),
+                                             static_cast<uint16_t>(address + block - 1)};
       return false;
     }
     Registers.insert(Registers.end(), regBlock.begin(), regBlock.begin() + block);
@@ -162,7 +165,7 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
     try {
       result.Complete =
           ReadBlocks(Client, Request.Function, Request.BaseAddress, Request.Count, result.Registers,
-                     result.ErrorBarText, Request.TextDecimalSeparator);
+                     result.ErrorBarText, result.FailedBlock, Request.TextDecimalSeparator);
     } catch (const std::exception& error) {
       if (!Request.LeaveConnectionOpen) Client.Disconnect();
       result.LastError = error.what();
@@ -228,11 +231,18 @@ TCycleOutcome TTcpCollectionCycle::FinishRead(const TTcpCycleSettings& Settings,
   outcome.BaseAddress = FMap.BaseAddress();
   outcome.Words = Result.Registers;
   outcome.Error = !Result.ErrorBarText.empty() ? Result.ErrorBarText : Result.LastError;
+  outcome.FailedBlock = Result.FailedBlock;
   if (Result.Ok) {
     // What did not come back shows "<N/A>", never an earlier cycle's value.
+    // A map that starts with the firmware-version word is decoded as the
+    // serial path does: a switched-off meter instance shows "<N/A>" in every
+    // value cell and its bytes in the raw cells, never its 0xFFFF words as
+    // readings.
+    const bool tellsPresence = !FMap.Regs().empty() && IsFirmwareEntry(FMap.Regs().front());
     DecodeRegisters(FMap, Result.Registers,
                     TDecodeOptions{ByteSequenceFor(Settings.QvztMode, Settings.BytesSequenceIndex),
-                                   Settings.Float32, EDecodePath::dpTCP});
+                                   Settings.Float32,
+                                   tellsPresence ? EDecodePath::dpSerial : EDecodePath::dpTCP});
     outcome.MeterAbsent = Result.Complete && MeterInstanceAbsent(FMap.Regs(), Result.Registers);
     outcome.Ok = Result.Complete && !outcome.MeterAbsent;
   } else {

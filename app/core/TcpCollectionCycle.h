@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,8 @@ struct TTcpReadResult {
   bool Complete = false;
   // Why the cycle did not get everything, for the error bar (empty if it did).
   std::string ErrorBarText;
+  // The registers of the block that did not come back.
+  std::optional<TCycleOutcome::TRegisterRange> FailedBlock;
   // The message of the exception that ended the cycle (empty if none).
   std::string LastError;
 };

@@ -17,7 +17,9 @@
 #include "Commons.h"
 #include "FieldInput.h"
 #include "ManualRead.h"
+#include "MapFileLookup.h"
 #include "MessageBoxes.h"
+#include "MeterPresence.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "SerialCollectionCycle.h"
@@ -76,6 +78,8 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   FTcpPoll = std::make_unique<TPollSchedule>(FTcpResults, [this] { return PrepareTcpCycle(); });
   FTcpPoll->OnOutcome = [this](const TCycleOutcome& outcome) { TcpCycleEnded(outcome); };
   FTcpPoll->OnEnded = [this](const TCycleOutcome&) { TcpPollEnded(); };
+  // A poll that goes on after a failure connects afresh at the next tick.
+  FTcpPoll->OnRestart = [this] { FTcpCycle->StartPoll(); };
   PollTimer->OnTimer = [this] { PollTimerTimer(); };
 
   FSerialCycle = std::make_unique<TSerialCollectionCycle>(*ModbusConnection1, *ModbusClient1, FMap,
@@ -215,9 +219,39 @@ TMapSettings TForm1::MapSettings() const {
   return TMapSettings{Float32CheckBox->isChecked(), MeterInstanceCombo->currentIndex()};
 }
 
+// A bare name is looked for where the poller looks: the working folder, the
+// program's folder, then ../share/kq517/. Until a map loads, no poll starts
+// and the error bar names the file.
 void TForm1::LoadConfig(EMapType pMapType, const std::string& pFileName) {
-  if (FMap.LoadConfig(pMapType, pFileName, MapSettings()) == TLoadResult::lrInvalidMap)
-    FMessageBoxes.ShowError(this, QString::fromUtf8(INVALID_MAP_MESSAGE));
+  const std::string file = FindMapFile(pFileName, ThisProgram());
+  try {
+    if (FMap.LoadConfig(pMapType, file, MapSettings()) == TLoadResult::lrOk) {
+      FMapProblem.clear();
+      FShownMapMessage.clear();
+      return;
+    }
+  } catch (const std::exception& error) {
+    FMapProblem = "File della mappa non leggibile: " + file;
+    ShowMapMessage(error.what());
+    return;
+  }
+  FMapProblem =
+      INVALID_MAP_MESSAGE + (": " + file) + " (riga " + std::to_string(FMap.Fault().Line) + ")";
+  ShowMapMessage(INVALID_MAP_MESSAGE + ("\n" + file + ", " + MapFaultText(FMap.Fault(), true)));
+}
+
+// A map that is still the same trouble is not reported again: start-up
+// loads the map a second time for the remembered layout.
+void TForm1::ShowMapMessage(const std::string& text) {
+  if (text == FShownMapMessage) return;
+  FShownMapMessage = text;
+  FMessageBoxes.ShowError(this, QString::fromStdString(text));
+}
+
+bool TForm1::RefuseStartWithoutMap() {
+  if (FMapProblem.empty()) return false;
+  ShowErrorBar(FMapProblem);
+  return true;
 }
 
 // A map file that cannot be opened is reported, and the window goes on with
@@ -334,6 +368,8 @@ void TForm1::EvalEnablings() {
                                                     PortEdit,
                                                     PollIntervalEdit,
                                                     chkLeaveConnectionOpen,
+                                                    chkKeepGoing,
+                                                    chkSerialKeepGoing,
                                                     Label2,
                                                     Label3,
                                                     Label1,
@@ -399,6 +435,7 @@ void TForm1::About1Click() {
 void TForm1::PollButtonClick() {
   if (!TcpPollOn()) {
     ErrorPanel->setVisible(false);
+    if (RefuseStartWithoutMap()) return;
     // A field that is not the number it should be is named in the error bar,
     // and the poll stays off. The port is checked now, since the settings
     // freeze while the poll runs and a bad one would fail every tick.
@@ -419,6 +456,7 @@ void TForm1::PollButtonClick() {
   if (TcpPollOn()) {
     UpdateGridData(false);
     FTcpCycle->StartPoll();
+    FTcpPoll->KeepGoing = chkKeepGoing->isChecked();
     FTcpPoll->Start();
   } else {
     // Stopped at once: a cycle still waiting for the device is not heard.
@@ -465,7 +503,7 @@ TPollSchedule::TRead TForm1::PrepareTcpCycle() {
 }
 
 void TForm1::TcpCycleEnded(const TCycleOutcome& outcome) {
-  if (!outcome.Error.empty()) ShowErrorBar(outcome.Error);
+  ShowCycleState(outcome);
   ShowReadings(outcome.Entries);
   CycleFinished(outcome);
 }
@@ -498,6 +536,7 @@ TSerialCycleSettings TForm1::SerialCycleSettings() const {
 void TForm1::SerialPollButtonClick() {
   if (!SerialPollOn()) {
     ErrorPanel->setVisible(false);
+    if (RefuseStartWithoutMap()) return;
     // As for the TCP poll: a field that is not the number it should be is
     // named in the error bar, and the poll stays off.
     int interval = 0;
@@ -548,16 +587,12 @@ void TForm1::ModbusClient1HoldingRegistersRead(TModbusClient&, const TTransactio
   FSerialCycle->HoldingRegistersRead(Info, StartReg, RegCount, RegValues);
 }
 
-// A normal reply hides the error bar, so that it shows only the state of the
-// last reply.
 void TForm1::SerialCycleEnded(const TCycleOutcome& outcome) {
-  if (outcome.Error.empty())
-    ErrorPanel->setVisible(false);
-  else
-    ShowErrorBar(outcome.Error);
+  ShowCycleState(outcome);
   ShowReadings(outcome.Entries);
   CycleFinished(outcome);
-  if (AfterCycle(outcome, false) == EAfterCycle::acEnd) {
+  // Going on needs nothing more: every serial cycle opens the port afresh.
+  if (AfterCycle(outcome, chkSerialKeepGoing->isChecked()) == EAfterCycle::acEnd) {
     SerialPollTimer->SetEnabled(false);
     UpdatePollUI();
     EvalEnablings();
@@ -565,9 +600,8 @@ void TForm1::SerialCycleEnded(const TCycleOutcome& outcome) {
 }
 
 std::string TForm1::FailureText(const TCycleOutcome& outcome) const {
-  if (outcome.MeterAbsent)
-    return "Contatore " + std::to_string(outcome.MeterInstanceIndex + 1) + " non presente";
-  return outcome.Error;
+  if (outcome.MeterAbsent) return MeterNotPresentWindowText(outcome.MeterInstanceIndex);
+  return outcome.Error + FailedBlockText(outcome);
 }
 
 void TForm1::Button1Click() {
@@ -590,6 +624,17 @@ void TForm1::Button1Click() {
   }
   mctPLC->OnResponseError = nullptr;
   for (const std::string& text : messages) FMessageBoxes.ShowMessage(this, ToQ(text));
+}
+
+// A cycle that read everything hides the error bar, over either path, so
+// that the bar shows only the state of the last cycle; the traffic panel and
+// the statistics keep the record of what failed before.
+void TForm1::ShowCycleState(const TCycleOutcome& outcome) {
+  const std::string failure = FailureText(outcome);
+  if (failure.empty())
+    ErrorPanel->setVisible(false);
+  else
+    ShowErrorBar(failure);
 }
 
 void TForm1::ShowErrorBar(const std::string& text) {

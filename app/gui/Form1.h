@@ -94,8 +94,8 @@ class TForm1 : public QMainWindow {
                                          uint16_t StartReg, uint16_t RegCount,
                                          const std::vector<uint16_t>& RegValues);
 
-  // Loads a map file into the window's map; an invalid file shows its message
-  // box and leaves the map empty.
+  // Loads a map file into the window's map; a file that cannot be read or is
+  // invalid shows its message box (once) and leaves the map empty.
   void LoadConfig(EMapType pMapType, const std::string& pFileName);
 
   // The general error report: a failure that reached the end of an operation
@@ -185,6 +185,9 @@ class TForm1 : public QMainWindow {
   QPushButton* DetectButton = nullptr;  // "Rileva"
   QPushButton* PollButton = nullptr;
   QCheckBox* chkLeaveConnectionOpen = nullptr;
+  // "Continua dopo un errore" of each panel: a failed cycle does not end the poll.
+  QCheckBox* chkKeepGoing = nullptr;
+  QCheckBox* chkSerialKeepGoing = nullptr;
 
   QCheckBox* Float32CheckBox = nullptr;
   QTableWidget* MBGrid = nullptr;
@@ -248,6 +251,11 @@ class TForm1 : public QMainWindow {
   void RestoreSettings();
   int HeaderWidth(const QString& text) const;
   void ShowErrorBar(const std::string& text);
+  void ShowMapMessage(const std::string& text);
+  // No map could be loaded: the error bar names the file, and true.
+  bool RefuseStartWithoutMap();
+  // The error bar after a cycle: its failure, or hidden when it read everything.
+  void ShowCycleState(const TCycleOutcome& outcome);
   // The grid's value and raw cells of a cycle's readings.
   void ShowReadings(const std::vector<TEntryReading>& readings);
   // A cycle's end, on the GUI thread.
@@ -266,6 +274,10 @@ class TForm1 : public QMainWindow {
 
   TMessageBoxes& FMessageBoxes;
   TRegisterMap FMap;
+  // Why the map cannot be used, for the error bar; empty once a map loaded.
+  std::string FMapProblem;
+  // The map message box shown last, so the same trouble shows once.
+  std::string FShownMapMessage;
   // Shared with the worker thread of the cycle in flight, which may outlive
   // the window; the GUI thread touches it only while no cycle runs.
   std::shared_ptr<TIdModBusClient> mctPLC;

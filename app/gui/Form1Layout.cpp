@@ -75,6 +75,16 @@ QFrame* MakePanel(QWidget* parent, const char* name) {
   return panel;
 }
 
+// "Continua dopo un errore": a failed cycle shows its error and the poll
+// goes on, starting the next cycle afresh (off by default).
+QCheckBox* MakeKeepGoingBox(QWidget* parent, const char* name) {
+  auto* box = Named(new QCheckBox(QStringLiteral("Continua dopo un errore"), parent), name);
+  box->setToolTip(QStringLiteral(
+      "Un ciclo fallito mostra il suo errore e il polling continua: al tick successivo "
+      "la connessione viene riaperta"));
+  return box;
+}
+
 QAction* MakeAction(QMenu* menu, const char* name, const char* caption, bool visible) {
   QAction* action = menu->addAction(QString::fromUtf8(caption));
   action->setObjectName(QString::fromLatin1(name));
@@ -190,6 +200,8 @@ void TForm1::BuildControls() {
       "Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
       "senza attendere il silenzio della linea"));
   serial->addWidget(chkFrameEndByLength, row++, 0, 1, 4);
+  chkSerialKeepGoing = MakeKeepGoingBox(Panel2, "chkSerialKeepGoing");
+  serial->addWidget(chkSerialKeepGoing, row++, 0, 1, 4);
   serial->addWidget(SerialPollButton, row++, 0, 1, 4);
   serial->addWidget(ScanButton, row, 0, 1, 4);
   serial->setColumnStretch(1, 1);
@@ -231,7 +243,9 @@ void TForm1::BuildControls() {
   row = addRows(tcp, tcpRows);
   tcp->addWidget(DetectButton, row++, 1);
   tcp->addWidget(PollButton, row++, 0, 1, 4);
-  tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 4);
+  tcp->addWidget(chkLeaveConnectionOpen, row++, 0, 1, 4);
+  chkKeepGoing = MakeKeepGoingBox(Panel1, "chkKeepGoing");
+  tcp->addWidget(chkKeepGoing, row, 0, 1, 4);
   tcp->setColumnStretch(1, 1);
   tcp->setColumnStretch(3, 1);
   column->addWidget(Panel1);

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -15,10 +16,14 @@
 
 #include "MessageBoxes.h"
 #include "ReportFiles.h"
+#include "ValueDecoding.h"
+#include "WindowSettings.h"
 
 namespace {
 
 constexpr int DEFAULT_CYCLES = 5;
+constexpr char SITE_KEY[] = "report/site";
+constexpr char TECHNICIAN_KEY[] = "report/technician";
 constexpr std::chrono::milliseconds CYCLE_PAUSE{1000};
 
 const char* const RESULT_HEADERS[] = {"OBIS",   "Descrizione",  "Min",
@@ -31,22 +36,10 @@ QString ItalianVerdict(const std::string& Verdict) {
   return QStringLiteral("NON LETTO");
 }
 
-// The summary line in the window's language: "Superato: 24 voci su 24 entro i
-// limiti in 5 cicli" or "Non superato: 1 voce su 24 fuori limite, 2 non lette, in 5 cicli".
-QString ItalianSummary(const TCommissioningReport& Report) {
-  int failed = 0, notRead = 0;
-  for (const TReportRow& row : Report.Rows) {
-    failed += row.Verdict == "FAIL";
-    notRead += row.Verdict == "NOT READ";
-  }
-  const int all = static_cast<int>(Report.Rows.size());
-  const QString cycles = Report.Cycles == 1 ? QStringLiteral("1 ciclo")
-                                            : QStringLiteral("%1 cicli").arg(Report.Cycles);
-  if (Report.Passed)
-    return QStringLiteral("Superato: %1 voci su %1 entro i limiti in %2").arg(all).arg(cycles);
-  QString text = QStringLiteral("Non superato: %1 su %2 fuori limite").arg(failed).arg(all);
-  if (notRead > 0) text += QStringLiteral(", %1 non lette,").arg(notRead);
-  return text + QStringLiteral(" in %1").arg(cycles);
+// A number text of the report ('.' before its decimals) with the user's
+// decimal separator, as the grid shows its values.
+QString LocalNumber(const std::string& Text) {
+  return QString::fromStdString(WithDecimalSeparator(Text, QLocale().decimalPoint().toStdString()));
 }
 
 }  // namespace
@@ -74,6 +67,16 @@ TTestDialog::TTestDialog(TWindowTestSetup Setup, TMessageBoxes& MessageBoxes, QW
   form->addWidget(StartButton, 1, 2);
   form->addWidget(new QLabel(QStringLiteral("Collegamento"), this), 2, 0);
   form->addWidget(new QLabel(QString::fromStdString(FSetup.Report.Connection), this), 2, 1, 1, 2);
+  // Who tested the meter where, for the report; remembered for the next test.
+  const std::unique_ptr<QSettings> settings = OpenWindowSettings();
+  SiteEdit = new QLineEdit(settings->value(QLatin1String(SITE_KEY)).toString(), this);
+  SiteEdit->setObjectName(QStringLiteral("SiteEdit"));
+  TechnicianEdit = new QLineEdit(settings->value(QLatin1String(TECHNICIAN_KEY)).toString(), this);
+  TechnicianEdit->setObjectName(QStringLiteral("TechnicianEdit"));
+  form->addWidget(new QLabel(QStringLiteral("Sito"), this), 3, 0);
+  form->addWidget(SiteEdit, 3, 1, 1, 2);
+  form->addWidget(new QLabel(QStringLiteral("Tecnico"), this), 4, 0);
+  form->addWidget(TechnicianEdit, 4, 1, 1, 2);
   column->addLayout(form);
 
   SummaryLabel = new QLabel(this);
@@ -160,6 +163,13 @@ void TTestDialog::RunDone(const TLimitsTest& Test, const TLimitsRunResult& Resul
                           const std::string& LimitsFile) {
   if (FThread.joinable()) FThread.join();
   TReportContext context = FSetup.Report;
+  context.Italian = true;
+  context.Site = SiteEdit->text().toStdString();
+  context.Technician = TechnicianEdit->text().toStdString();
+  context.SerialNumber = Result.SerialNumber;
+  const std::unique_ptr<QSettings> settings = OpenWindowSettings();
+  settings->setValue(QLatin1String(SITE_KEY), SiteEdit->text());
+  settings->setValue(QLatin1String(TECHNICIAN_KEY), TechnicianEdit->text());
   context.LimitsFile = LimitsFile;
   context.Firmware = Result.Firmware;
   context.CyclesFailed = Result.CyclesFailed;
@@ -170,18 +180,26 @@ void TTestDialog::RunDone(const TLimitsTest& Test, const TLimitsRunResult& Resul
 }
 
 void TTestDialog::ShowReport(const TCommissioningReport& Report) {
-  SummaryLabel->setText(ItalianSummary(Report));
+  SummaryLabel->setText(QString::fromStdString(Report.Summary));
   SummaryLabel->setStyleSheet(Report.Passed ? QStringLiteral("color: #1b7f2a; font-weight: bold;")
                                             : QStringLiteral("color: #c0121b; font-weight: bold;"));
   ResultGrid->setRowCount(static_cast<int>(Report.Rows.size()));
   for (int r = 0; r < ResultGrid->rowCount(); ++r) {
     const TReportRow& row = Report.Rows[static_cast<std::size_t>(r)];
-    const QString cells[] = {
-        QString::fromStdString(row.Obis),   QString::fromStdString(row.Description),
-        QString::fromStdString(row.Min),    QString::fromStdString(row.Max),
-        QString::fromStdString(row.Lowest), QString::fromStdString(row.Highest),
-        QString::fromStdString(row.Last),   ItalianVerdict(row.Verdict),
-        QString::fromStdString(row.Note)};
+    // An entry that was not read says why beside its verdict.
+    const QString verdict =
+        ItalianVerdict(row.Verdict) +
+        (row.Reason.empty() ? QString()
+                            : QStringLiteral(": ") + QString::fromStdString(row.Reason));
+    const QString cells[] = {QString::fromStdString(row.Obis),
+                             QString::fromStdString(row.Description),
+                             LocalNumber(row.Min),
+                             LocalNumber(row.Max),
+                             LocalNumber(row.Lowest),
+                             LocalNumber(row.Highest),
+                             LocalNumber(row.Last),
+                             verdict,
+                             QString::fromStdString(row.Note)};
     for (int c = 0; c < ResultGrid->columnCount(); ++c)
       ResultGrid->setItem(r, c, new QTableWidgetItem(cells[c]));
   }

@@ -49,6 +49,8 @@ class TTestDialog : public QDialog {
   const std::optional<TCommissioningReport>& Report() const { return FReport; }
 
   QLineEdit* LimitsFileEdit = nullptr;
+  QLineEdit* SiteEdit = nullptr;        // "Sito"
+  QLineEdit* TechnicianEdit = nullptr;  // "Tecnico"
   QPushButton* BrowseButton = nullptr;
   QSpinBox* CyclesSpin = nullptr;
   QPushButton* StartButton = nullptr;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -160,6 +161,9 @@ void TWindowCommissioning::DetectClick(bool Serial) {
 
 void TWindowCommissioning::DetectionDone(bool Serial, const TDetectionResult& Result) {
   FForm.EvalEnablings();
+  // The device answered: a failure the bar still shows from an earlier cycle
+  // is over.
+  if (Result.Found()) FForm.ErrorPanel->setVisible(false);
   if (Result.Found() && !Result.Ambiguous) {
     QComboBox* combo = Serial ? FForm.SerialBytesSequenceCombo : FForm.BytesSequenceCombo;
     combo->setCurrentIndex(Result.Winner().Sequence);
@@ -181,10 +185,9 @@ void TWindowCommissioning::TestClick(bool Serial) {
   setup.Run.Float32 = float32;
   setup.Run.Qvzt = qvzt;
   setup.Run.ByteSequence = ByteSequenceFor(qvzt, sequence);
-  setup.Report.Meter = "KQ517, meter instance " + std::to_string(meter + 1);
-  setup.Report.Settings = qvzt ? std::string("QVZT mode, byte order 0-1-2-3")
-                               : "byte order " + ByteSequenceWord(setup.Run.ByteSequence) + ", " +
-                                     (float32 ? "32-bit-float layout" : "64-bit layout");
+  setup.Report.Meter = ReportMeterText(meter, true);
+  setup.Report.Settings = ReportSettingsText(qvzt, setup.Run.ByteSequence, float32, "", true);
+  setup.Run.ItalianTexts = true;
   setup.Report.Program = "Test_KQ517T " + GetVersionStr("");
   setup.LimitsFile = LIMITS_FILE;
   if (Serial) {

@@ -42,11 +42,13 @@ auto ListFields(Form& form) {
 
 template <typename Form>
 auto CheckFields(Form& form) {
-  return std::array<std::pair<const char*, QCheckBox*>, 4>{
+  return std::array<std::pair<const char*, QCheckBox*>, 6>{
       {{"map/qvzt", form.QvztModeCheckBox},
        {"map/float32", form.Float32CheckBox},
        {"tcp/leaveOpen", form.chkLeaveConnectionOpen},
-       {"serial/frameEndByLength", form.chkFrameEndByLength}}};
+       {"tcp/keepGoing", form.chkKeepGoing},
+       {"serial/frameEndByLength", form.chkFrameEndByLength},
+       {"serial/keepGoing", form.chkSerialKeepGoing}}};
 }
 
 }  // namespace

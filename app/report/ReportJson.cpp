@@ -13,6 +13,16 @@ nlohmann::json NumberOrNull(const std::string& Text) {
   return value;
 }
 
+nlohmann::json Sections(const TCommissioningReport& Report) {
+  nlohmann::json sections = nlohmann::json::array();
+  for (const TReportSection& section : Report.Sections) {
+    nlohmann::json facts = nlohmann::json::object();
+    for (const auto& [name, value] : section.Facts) facts[name] = value;
+    sections.push_back({{"title", section.Title}, {"facts", facts}});
+  }
+  return sections;
+}
+
 }  // namespace
 
 nlohmann::json ReportJson(const TCommissioningReport& Report) {
@@ -26,9 +36,15 @@ nlohmann::json ReportJson(const TCommissioningReport& Report) {
                     {"highest", NumberOrNull(row.Highest)},
                     {"last", row.Last},
                     {"result", row.Verdict},
+                    {"reason", row.Reason},
                     {"note", row.Note}});
   }
-  return {{"meter", Report.Meter},
+  return {{"language", Report.Italian ? "it" : "en"},
+          {"meter", Report.Meter},
+          {"serial_number", Report.SerialNumber.empty() ? nlohmann::json(nullptr)
+                                                        : nlohmann::json(Report.SerialNumber)},
+          {"site", Report.Site},
+          {"technician", Report.Technician},
           {"connection", Report.Connection},
           {"settings", Report.Settings},
           {"limits_file", Report.LimitsFile},
@@ -41,5 +57,6 @@ nlohmann::json ReportJson(const TCommissioningReport& Report) {
           {"summary", Report.Summary},
           {"program", Report.Program},
           {"clock", Report.Clock.empty() ? nlohmann::json(nullptr) : nlohmann::json(Report.Clock)},
+          {"sections", Sections(Report)},
           {"rows", rows}};
 }

@@ -98,7 +98,8 @@ TEST_F(PollerCommission, TheSimulatorPassesTheShippedLimits) {
   const std::string report = (folder / "report.json").string();
   const TProgramResult run =
       RunProgram({POLL, "--tcp", tcp, "--meter", "2", "--byte-order", "3-2-1-0", "--test",
-                  "limits.cfg", "--count", "2", "--interval", "0.1", "--report", report},
+                  "limits.cfg", "--count", "2", "--interval", "0,1", "--report", report, "--site",
+                  "Cabina 12", "--technician", "M. Rossi"},
                  FOLDER);
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("PASS: 24 of 24 entries within their limits in 2 cycles"),
@@ -110,6 +111,34 @@ TEST_F(PollerCommission, TheSimulatorPassesTheShippedLimits) {
   EXPECT_EQ(json["rows"].size(), 24u);
   // The map has the clock entries: the report carries the clock check.
   EXPECT_TRUE(json["clock"].get<std::string>().starts_with("meter ")) << json["clock"];
+  EXPECT_TRUE(json["serial_number"].is_string()) << json["serial_number"];
+  EXPECT_EQ(json["site"], "Cabina 12");
+  EXPECT_EQ(json["technician"], "M. Rossi");
+  EXPECT_EQ(json["language"], "it");
+}
+
+// The report speaks Italian unless asked otherwise, and says why an entry was
+// not read; a limits file that cannot be read is bad input, not a failed test.
+TEST_F(PollerCommission, TheReportSaysWhyInItsLanguage) {
+  const auto report = folder / "report.html";
+  const std::vector<std::string> test = {POLL,     "--tcp",      tcp,        "--meter",      "1",
+                                         "--test", "limits.cfg", "--report", report.string()};
+  for (const auto& [language, texts] :
+       {std::pair<std::string, std::vector<std::string>>{
+            "it", {"Rapporto di collaudo", ">Non&nbsp;letto</span><br>Contatore 1 non presente<"}},
+        {"en",
+         {"KQ517 commissioning report",
+          ">NOT&nbsp;READ</span><br>meter instance 1 not present<"}}}) {
+    std::vector<std::string> argv = test;
+    argv.insert(argv.end(), {"--report-language", language});
+    const TProgramResult run = RunProgram(argv, FOLDER);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    const std::string html = FileText(report);
+    for (const std::string& text : texts) EXPECT_NE(html.find(text), std::string::npos) << text;
+  }
+  const TProgramResult unreadable =
+      RunProgram({POLL, "--tcp", tcp, "--test", (folder / "missing.cfg").string()}, FOLDER);
+  EXPECT_EQ(unreadable.exitStatus, 2) << unreadable.err;
 }
 
 TEST_F(PollerCommission, AValueOutsideItsLimitsFailsTheTestAndTheReport) {
@@ -129,7 +158,8 @@ TEST_F(PollerCommission, AValueOutsideItsLimitsFailsTheTestAndTheReport) {
     if (report.extension() == ".html") {
       EXPECT_NE(text.find(">1-0:32.7.0</td>"), std::string::npos);
     }
-    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">FAIL</span>"), std::string::npos)
+    EXPECT_NE(text.find(report.extension() == ".pdf" ? "%PDF-" : ">Non&nbsp;superato</span>"),
+              std::string::npos)
         << name;
   }
 }

@@ -1,13 +1,18 @@
 // kq517poll against the simulated meter kq517sim, both run as programs on
 // loopback: what reaches the device, and the metrics endpoint of a fleet.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "ChildProgram.h"
 #include "LoopbackPorts.h"
@@ -64,7 +69,7 @@ TEST_F(PollerSim, ServesTheLatestCycleToPrometheusOnlyWhereTold) {
   EXPECT_FALSE(httplib::Client("127.0.0.2", port).Get("/metrics"));
 
   const TProgramResult stopped = poller.Stop(SIGTERM);
-  EXPECT_EQ(stopped.exitStatus, 0) << stopped.err;
+  EXPECT_EQ(stopped.exitStatus, 130) << "interrupted, not complete: " << stopped.err;
   std::istringstream lines(stopped.out);
   for (std::string line; std::getline(lines, line);)
     EXPECT_TRUE(nlohmann::json::accept(line)) << line;
@@ -120,6 +125,35 @@ TEST_F(PollerSim, AnAddressInUseIsReportedBeforePolling) {
             std::string::npos)
       << second.err;
   EXPECT_EQ(second.out, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Ctrl-C ends the wait for a device that never answers at once (not after
+// the reply time-out), the JSON array is still closed, and the status tells
+// an interrupted run from a complete one.
+TEST(PollerStop, ASignalEndsTheReplyWaitAtOnce) {
+  // Connections complete in the listen queue; nothing ever answers them.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string silent = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  TServerProgram poller({POLL, "--tcp", silent, "--format", "json"}, FOLDER);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto stopping = std::chrono::steady_clock::now();
+  const TProgramResult stopped = poller.Stop(SIGINT);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(3));
+  EXPECT_EQ(stopped.exitStatus, 130) << stopped.err;
+  EXPECT_TRUE(nlohmann::json::parse(stopped.out).is_array()) << stopped.out;
+  ::close(listener);
 }
 
 }  // namespace

@@ -219,7 +219,8 @@ TEST_F(PollerTest, MapProblemsExitWithOne) {
   WriteMap("bad.cfg", "1-0:1.8.0|X|Energia\n");
   auto run = Poll({"--tcp", Device(), "--map", "bad.cfg"});
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.err, "kq517poll: bad.cfg: File di configurazione non valido\n");
+  EXPECT_EQ(run.err,
+            "kq517poll: bad.cfg: File di configurazione non valido: line 1: unknown type 'X'\n");
 
   run = Poll({"--tcp", Device(), "--qvzt", "--map", "qvztmap.cfg"});  // not in the folder
   EXPECT_EQ(run.exitStatus, 1);

@@ -137,6 +137,7 @@ TEST_P(FailedBlock, ShowsWhyAndNotAvailableForWhatItDidNotGet) {
   EXPECT_EQ(outcome.Entries[0].Text, "2");
   EXPECT_EQ(outcome.Entries[129].Text, NOT_AVAIL);
   EXPECT_EQ(outcome.Error, GetParam().Text);
+  EXPECT_EQ(FailedBlockText(outcome), " (registri 124-129)");
   // The connection is closed after a failed block too.
   EXPECT_TRUE(TLoopbackModbusServer::WaitFor([&] { return !Server.ClientOpen(); }));
 }
@@ -307,6 +308,13 @@ TEST_F(TcpCycleTest, AFirmwareWordOfFFFFIsAMeterNotPresent) {
   EXPECT_FALSE(outcome.Ok);
   EXPECT_FALSE(outcome.EndsPoll);
   EXPECT_EQ(outcome.Error, "");
+  // No value of a switched-off instance passes for a reading; its bytes stay.
+  for (const TEntryReading& entry : outcome.Entries) {
+    EXPECT_EQ(entry.Text, NOT_AVAIL);
+    EXPECT_EQ(entry.Number, TEntryNumber{});
+  }
+  EXPECT_EQ(outcome.Entries[0].Raw, "FFFF");
+  EXPECT_EQ(outcome.Entries[1].Raw, "0000");
 
   Server.SetRegister(0, 0x0067);
   EXPECT_TRUE(Cycle.CollectDataTCP(settings).Ok);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "RegisterMap.h"
@@ -134,6 +135,24 @@ TEST(RegisterMapLoad, InvalidLineEmptiesTheMapKeepsPartialCountsAndStopsReading)
   ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "a|f|p\n\nc|u|r\n", kInstance1),
             TLoadResult::lrInvalidMap);
   EXPECT_EQ(map.MBRegCount(), 3);
+}
+
+// The message box and the poller say on which line the map went wrong, and how.
+TEST(RegisterMapLoad, AnInvalidMapNamesItsLineAndWhatIsWrong) {
+  std::string tooMany;
+  for (int i = 0; i < 250; ++i) tooMany += "a|F|p\n";  // 1 + 250 x 4 registers
+  const std::tuple<std::string, const char*, const char*> cases[] = {
+      {"a|F|p\nb|X|q\n", "riga 2: tipo 'X' sconosciuto", "line 2: unknown type 'X'"},
+      {"a|F|p\r\n\r\nb|F|q", "riga 2: 0 campi invece dei 3 OBIS|tipo|descrizione",
+       "line 2: 0 fields instead of the 3 OBIS|type|description"},
+      {tooMany, "riga 250: le voci superano i 1000 registri di un contatore",
+       "line 250: the entries span more than the 1000 registers of a meter instance"}};
+  for (const auto& [file, italian, english] : cases) {
+    TRegisterMap map;
+    ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, file, kInstance1), TLoadResult::lrInvalidMap);
+    EXPECT_EQ(MapFaultText(map.Fault(), true), italian);
+    EXPECT_EQ(MapFaultText(map.Fault(), false), english);
+  }
 }
 
 TEST(RegisterMapLoad, MissingFileRaisesAndLeavesAnEmptyMap) {

@@ -111,21 +111,34 @@ TEST_F(SerialCycleTest, AMapBeyondSixteenBitsOfRegistersIsRefusedNotCut) {
   // 16384 doubles of 4 registers and the firmware word: 65537 registers,
   // which cut to 16 bits would read as a single one. A map that large spans
   // more than a meter instance and is refused at load; a map of 126
-  // registers, which the device holds, is refused by the cycle.
+  // registers, which the device holds, is read in blocks of at most 125.
   std::string text;
   for (int i = 0; i < 16384; ++i) text += "1-0:0.0." + std::to_string(i) + "|F|Valore\r\n";
   EXPECT_EQ(map.LoadConfigFromBytes(mpNormal, text, TMapSettings{}), TLoadResult::lrInvalidMap);
   Load(std::string(text.begin(),
                    text.begin() + static_cast<std::ptrdiff_t>(text.find("1-0:0.0.31|"))) +
        "1-0:0.0.31|i|Valore\r\n");
-  EXPECT_FALSE(cycle.CollectDataSerial());
-  ASSERT_EQ(outcomes.size(), 1u) << "the cycle ended at once";
-  EXPECT_TRUE(outcomes[0].EndsPoll);
-  EXPECT_EQ(outcomes[0].Error, "Register count must be between 1 and 125");
-  EXPECT_EQ(Value(0), "<N/A>");
+  slave.SetRegister(0, 0x0067);
+  slave.SetRegister(125, 0x0042);
+  ASSERT_TRUE(cycle.CollectDataSerial());
+  ASSERT_TRUE(WaitForOutcomes(1));
+  ASSERT_EQ(slave.RequestCount(), 2u);
+  EXPECT_EQ(std::make_pair(slave.Requests()[0].Start, slave.Requests()[0].Count),
+            std::make_pair(std::uint16_t{0}, std::uint16_t{125}));
+  EXPECT_EQ(std::make_pair(slave.Requests()[1].Start, slave.Requests()[1].Count),
+            std::make_pair(std::uint16_t{125}, std::uint16_t{1}));
+  EXPECT_TRUE(outcomes[0].Ok) << outcomes[0].Error;
+  EXPECT_EQ(Value(0), "103");
+  EXPECT_EQ(Value(32), "66");
   EXPECT_FALSE(connection.Active());
-  DefaultMainThread().ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(50));
-  EXPECT_EQ(slave.RequestCount(), 0u);
+
+  // A block that fails names its registers; the port is closed after it.
+  slave.SetMode(TScriptedRtuSlave::TMode::Exception, 2);
+  ASSERT_TRUE(cycle.CollectDataSerial());
+  ASSERT_TRUE(WaitForOutcomes(2));
+  EXPECT_EQ(outcomes[1].Error, "Eccezione Server: Indirizzo Illegale");
+  EXPECT_EQ(FailedBlockText(outcomes[1]), " (registri 0-124)");
+  EXPECT_FALSE(connection.Active());
 }
 
 TEST_F(SerialCycleTest, ASettingThatCannotBeReadRaisesBeforeThePortOpens) {

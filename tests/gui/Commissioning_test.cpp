@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -111,6 +112,7 @@ TEST_F(Commissioning, CancelStopsTheScanAndKeepsTheDialogOpenUntilClosed) {
 
 TEST_F(Commissioning, RilevaSelectsTheSequenceTheMeterUses) {
   Serve(BS_2_3_0_1);
+  form->ErrorPanel->setVisible(true);  // from a cycle that failed before
   form->DetectButton->click();
   ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.Messages.empty(); }, 20000));
   EXPECT_EQ(form->BytesSequenceCombo->currentIndex(), BS_2_3_0_1);
@@ -118,31 +120,46 @@ TEST_F(Commissioning, RilevaSelectsTheSequenceTheMeterUses) {
       boxes.Messages.back().text,
       QStringLiteral("Sequenza Bytes rilevata: 2 - 3 - 0 - 1 (layout 64 bit, punteggio 16/16)."));
   EXPECT_TRUE(form->DetectButton->isEnabled());
+  EXPECT_TRUE(form->ErrorPanel->isHidden()) << "the meter answered";
 }
 
 TEST_F(Commissioning, TheTestMenuRatesTheMeterAndSavesTheReport) {
   Serve(BS_1_0_3_2);
   folder.Write(QStringLiteral("tight.cfg"),
-               {QStringLiteral("1-0:32.7.0|0|100"), QStringLiteral("1-0:14.7.0|45|65")});
+               {QStringLiteral("1-0:32.7.0|0|100"), QStringLiteral("1-0:14.7.0|45.5|65"),
+                QStringLiteral("0-0:1.0.0|1|2")});
+  QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
   form->Commissioning().ExecDialog = [this](QDialog& Dialog) {
     auto& test = static_cast<TTestDialog&>(Dialog);
     test.LimitsFileEdit->setText(QStringLiteral("tight.cfg"));
     test.CyclesSpin->setValue(1);
+    test.SiteEdit->setText(QStringLiteral("Cabina 12"));
     test.StartClick();
     EXPECT_TRUE(ProcessEventsUntil([&] { return test.Report().has_value(); }, 20000));
     EXPECT_EQ(test.SummaryLabel->text(),
-              QStringLiteral("Non superato: 1 su 2 fuori limite in 1 ciclo"));
+              QStringLiteral("Non superato: 1 su 3 fuori limite, 1 non lette, in 1 ciclo"));
     EXPECT_EQ(test.ResultGrid->item(0, 7)->text(), QStringLiteral("FUORI LIMITE"));
     EXPECT_EQ(test.ResultGrid->item(1, 7)->text(), QStringLiteral("OK"));
+    EXPECT_EQ(test.ResultGrid->item(1, 2)->text(), QStringLiteral("45,5")) << "the locale's comma";
+    EXPECT_EQ(test.ResultGrid->item(2, 7)->text(), QStringLiteral("NON LETTO: non numerica"));
     EXPECT_TRUE(test.SaveReport((folder.Path() + QStringLiteral("/report.json")).toStdString()));
     EXPECT_FALSE(test.SaveReport((folder.Path() + QStringLiteral("/report.txt")).toStdString()));
     EXPECT_TRUE(boxes.Messages.back().text.startsWith(QStringLiteral("Report non salvato: ")));
     return 0;
   };
   form->TcpTest1->trigger();
+  QLocale::setDefault(QLocale::c());
   QFile report(folder.Path() + QStringLiteral("/report.json"));
   ASSERT_TRUE(report.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(report.readAll().contains("\"result\": \"FAIL\""));
+  const QByteArray json = report.readAll();
+  EXPECT_TRUE(json.contains("\"result\": \"FAIL\""));
+  EXPECT_TRUE(json.contains("\"site\": \"Cabina 12\"")) << json.toStdString();
+  // The next test proposes the site again.
+  form->Commissioning().ExecDialog = [](QDialog& Dialog) {
+    EXPECT_EQ(static_cast<TTestDialog&>(Dialog).SiteEdit->text(), QStringLiteral("Cabina 12"));
+    return 0;
+  };
+  form->TcpTest1->trigger();
 }
 
 }  // namespace

@@ -234,14 +234,25 @@ TEST_F(Form1Test, CreationShowsCaptionDefaultsListsAndIdleEnablings) {
 }
 
 TEST_F(Form1Test, UnusableMapFilesLeaveAnEmptyGridAndAWorkingWindow) {
-  // An invalid line: the error box, then a grid with its header row only.
+  // An invalid line: the error box, once although the remembered layout
+  // loads the map again, then a grid with its header row only.
   Folder->Write(QStringLiteral("map.cfg"), {QStringLiteral("a|F|ok"), QStringLiteral("b|X|bad")});
+  OpenWindowSettings()->setValue(QStringLiteral("map/float32"), true);
   CreateForm();
   ASSERT_EQ(Boxes.Messages.size(), 1u);
   EXPECT_TRUE(Boxes.Messages[0].error);
-  EXPECT_EQ(Boxes.Messages[0].text, QStringLiteral("File di configurazione non valido"));
+  EXPECT_EQ(
+      Boxes.Messages[0].text,
+      QStringLiteral("File di configurazione non valido\nmap.cfg, riga 2: tipo 'X' sconosciuto"));
   EXPECT_EQ(Form->MBGrid->rowCount(), 0);
   EXPECT_EQ(Form->BaudRateCombo->count(), 5);
+  // No poll starts without a map; the bar names the file.
+  for (QPushButton* start : {Form->PollButton, Form->SerialPollButton}) {
+    start->click();
+    EXPECT_FALSE(Form->TcpPollOn() || Form->SerialPollOn());
+    EXPECT_EQ(Form->ErrorPanel->text(),
+              QStringLiteral("File di configurazione non valido: map.cfg (riga 2)"));
+  }
 
   // A missing file: its reason in the error report, and the lists still filled.
   Boxes.Messages.clear();
@@ -319,6 +330,30 @@ TEST_F(Form1Test, ValuesUseTheLocaleDecimalSeparator) {
   EXPECT_EQ(Cell(1, cValue), QStringLiteral("230,5"));
 }
 
+TEST_F(Form1Test, ASwitchedOffMeterInstanceShowsNoValuesAndSaysSo) {
+  CreateFormForServer();
+  Server.SetRegister(0, 0xFFFF);
+  StartTcpPoll();
+  EXPECT_EQ(Column(cValue), QStringList(5, QStringLiteral("<N/A>")));
+  EXPECT_EQ(Cell(0, cRaw), QStringLiteral("FFFF"));
+  EXPECT_FALSE(Form->ErrorPanel->isHidden());
+  EXPECT_EQ(Form->ErrorPanel->text(), QStringLiteral("Contatore 1 non presente"));
+  EXPECT_TRUE(Form->TcpPollOn());
+}
+
+TEST_F(Form1Test, ContinuaDopoUnErroreKeepsPollingThroughARefusedConnection) {
+  CreateForm();
+  EXPECT_FALSE(Form->chkKeepGoing->isChecked()) << "off by default";
+  Form->edtIPAddress->setText(QStringLiteral("127.0.0.1"));
+  Form->PortEdit->setText(QString::number(ClosedPort()));
+  Form->chkKeepGoing->setChecked(true);
+  StartTcpPoll();
+  EXPECT_TRUE(Form->TcpPollOn());
+  EXPECT_FALSE(Form->ErrorPanel->isHidden());
+  Tick();
+  EXPECT_TRUE(Form->TcpPollOn()) << "the next tick connects again";
+}
+
 TEST_F(Form1Test, ExceptionReplyShowsItsTextAndThePollGoesOn) {
   CreateFormForServer();
   StartTcpPoll();
@@ -328,16 +363,15 @@ TEST_F(Form1Test, ExceptionReplyShowsItsTextAndThePollGoesOn) {
   Tick();
   EXPECT_TRUE(Form->TcpPollOn());
   EXPECT_FALSE(Form->ErrorPanel->isHidden());
-  EXPECT_EQ(Form->ErrorPanel->text(), QStringLiteral("Eccezione Server: Indirizzo Illegale"));
+  EXPECT_EQ(Form->ErrorPanel->text(),
+            QStringLiteral("Eccezione Server: Indirizzo Illegale (registri 0-10)"));
   EXPECT_EQ(Column(cValue), QStringList(5, QStringLiteral("<N/A>"))) << "no earlier cycle's values";
 
-  // A later good cycle leaves the bar as it is; a new poll start hides it.
+  // A later good cycle hides the bar: it shows the state of the last cycle.
   Server.SetScript(nullptr);
   Tick();
-  EXPECT_FALSE(Form->ErrorPanel->isHidden());
-  Form->PollButtonClick();
-  Form->PollButtonClick();
   EXPECT_TRUE(Form->ErrorPanel->isHidden());
+  EXPECT_EQ(Cell(0, cValue), QStringLiteral("261"));
   EXPECT_TRUE(Boxes.Messages.empty());
   WaitForCycle();
 }

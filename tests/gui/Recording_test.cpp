@@ -142,7 +142,7 @@ TEST_F(RecordingTest, ValueLogWritesEveryCycleAndAFailedOneWithItsError) {
             "Data,Errore\r");
   EXPECT_TRUE(lines[1].contains(",1,261,230.5,") && lines[1].endsWith(",\r"))
       << lines[1].toStdString();
-  EXPECT_TRUE(lines[2].endsWith(",2,,,,Eccezione Server: Indirizzo Illegale\r"))
+  EXPECT_TRUE(lines[2].endsWith(",2,,,,Eccezione Server: Indirizzo Illegale (registri 0-6)\r"))
       << lines[2].toStdString();
 }
 

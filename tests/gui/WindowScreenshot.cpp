@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "AboutBox.h"
@@ -120,6 +121,16 @@ int main(int argc, char** argv) {
   FillMeter(server, form.RegisterMap());
   form.edtIPAddress->setText(QStringLiteral("127.0.0.1"));
   form.PortEdit->setText(QString::number(server.Port()));
+  // KQ_SHOT_ABSENT_METER=N: the window polls meter instance N, which is
+  // switched off (every register 0xFFFF).
+  if (const char* absent = std::getenv("KQ_SHOT_ABSENT_METER")) {
+    const int instance = std::atoi(absent);
+    for (int i = 0; i < MB_METER_INSTANCE_STRIDE; ++i)
+      server.SetRegister(static_cast<uint16_t>(MB_METER_INSTANCE_STRIDE * (instance - 1) + i),
+                         0xFFFF);
+    form.MeterInstanceCombo->setCurrentIndex(instance - 1);
+    form.MeterInstanceComboChange();
+  }
   form.show();
   ProcessEventsFor(300);
   form.PollButtonClick();

@@ -136,7 +136,7 @@ TEST_F(SerialWindowTest, FirmwareWordFFFFShowsNoValuesButFillsTheRawCells) {
   for (int row = 0; row < 3; ++row) EXPECT_EQ(Cell(row, cValue), QStringLiteral("<N/A>")) << row;
   EXPECT_EQ(Cell(0, cRaw), QStringLiteral("FFFF"));
   EXPECT_EQ(Cell(2, cRaw), QStringLiteral("010040E2"));
-  EXPECT_EQ(ErrorBar(), QString());
+  EXPECT_EQ(ErrorBar(), QStringLiteral("Contatore 1 non presente"));
 }
 
 TEST_F(SerialWindowTest, FailedRepliesShowTheirTextAndThePollGoesOn) {
@@ -166,31 +166,36 @@ TEST_F(SerialWindowTest, FailedRepliesShowTheirTextAndThePollGoesOn) {
 }
 
 TEST_F(SerialWindowTest, ACycleThatCannotStartStopsThePollAndLeavesThePortClosed) {
-  // 126 registers: the firmware word and 125 words.
-  QStringList wide;
-  for (int i = 0; i < 125; ++i) wide << QStringLiteral("0-0:%1|i|Parola %1").arg(i);
-  folder.Write(QStringLiteral("map.cfg"), wide);
-  form->SetupNormalMode();
+  // An empty QVZT map: no register to ask for.
+  folder.Write(QStringLiteral("qvztmap.cfg"), {});
+  form->QvztModeCheckBox->setChecked(true);
+  form->Float32CheckBoxClick();
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
   EXPECT_EQ(form->SerialPollButton->text(), QStringLiteral("Start Poll"));
   EXPECT_TRUE(form->PollButton->isEnabled());
   EXPECT_EQ(ErrorBar(), QStringLiteral("Register count must be between 1 and 125"));
-  EXPECT_EQ(Cell(0, cValue), QStringLiteral("<N/A>"));
   EXPECT_FALSE(PortOpen());  // no reply will come to close it
   ProcessEventsFor(100);
   EXPECT_EQ(slave.RequestCount(), 0u);
 
   // A port that cannot be opened.
   form->SerialPortEdit->setText(QStringLiteral("/nonexistent/ttyKQ"));
-  folder.Write(QStringLiteral("map.cfg"), NORMAL_MAP);
-  form->SetupNormalMode();
+  form->QvztModeCheckBox->setChecked(false);
+  form->Float32CheckBoxClick();
   form->SerialPollButtonClick();
   EXPECT_FALSE(form->SerialPollOn());
   EXPECT_EQ(ErrorBar(), QStringLiteral("Could not open serial port /nonexistent/ttyKQ: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
   EXPECT_EQ(Cell(1, cValue), QStringLiteral("<N/A>"));
   EXPECT_TRUE(boxes.Messages.empty());
+
+  // "Continua dopo un errore": the poll goes on, to try the port again.
+  form->chkSerialKeepGoing->setChecked(true);
+  form->SerialPollButtonClick();
+  EXPECT_TRUE(form->SerialPollOn());
+  EXPECT_FALSE(ErrorBar().isEmpty());
+  form->SerialPollButtonClick();
 }
 
 TEST_F(SerialWindowTest, StartChecksTheIntervalAndTheSlaveAddress) {

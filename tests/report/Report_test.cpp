@@ -17,8 +17,8 @@ TCommissioningReport SampleReport() {
   report.Summary = "FAIL: 1 of 2 entries outside their limits in 3 cycles";
   report.Cycles = 3;
   report.Rows = {
-      {"1-0:32.7.0", "Tensione <L1>", "207", "253", "228.5", "254", "254", "FAIL", "a & b"},
-      {"1-0:1.8.0", "Energia", "0", "", "", "", "<N/A>", "NOT READ", ""}};
+      {"1-0:32.7.0", "Tensione <L1>", "207", "253", "228.5", "254", "254", "FAIL", "", "a & b"},
+      {"1-0:1.8.0", "Energia", "0", "", "", "", "<N/A>", "NOT READ", "", ""}};
   return report;
 }
 

@@ -35,6 +35,14 @@ CLI::Validator SecondsCheck(double Min, double Max) {
       "SECONDS");
 }
 
+const CLI::Validator DecimalComma(
+    [](std::string& Text) {
+      if (std::count(Text.begin(), Text.end(), ',') == 1)
+        std::replace(Text.begin(), Text.end(), ',', '.');
+      return std::string();
+    },
+    "");
+
 const CLI::Validator NonEmpty(
     [](std::string& Text) { return Text.empty() ? std::string("expects a name") : std::string(); },
     "");

@@ -22,6 +22,9 @@ CLI::Validator HostPortCheck(bool PortRequired = false, std::uint16_t MinPort = 
 
 // Seconds as a finite number from Min to Max (fractions allowed).
 CLI::Validator SecondsCheck(double Min, double Max);
+// Turns a decimal comma into a point ("1,5" into "1.5"), so that a number is
+// typed the way the user's locale writes it; put it before the option's check.
+extern const CLI::Validator DecimalComma;
 
 // A value that is not empty (a file or port name).
 extern const CLI::Validator NonEmpty;

@@ -153,6 +153,21 @@ void AddCommissionOptions(CLI::App& App, CLI::App& DeviceGroup, TPollOptions& o)
           },
           "FILE"))
       ->needs(test);
+  App.add_option("--site", c.Site, "with --test: where the meter is, for the report")
+      ->group(group)
+      ->type_name("TEXT")
+      ->needs(test);
+  App.add_option("--technician", c.Technician, "with --test: who tested it, for the report")
+      ->group(group)
+      ->type_name("NAME")
+      ->needs(test);
+  App.add_option_function<std::string>(
+         "--report-language", [&c](const std::string& Text) { c.ReportItalian = Text == "it"; },
+         "with --test: the report's language (default it)")
+      ->group(group)
+      ->type_name("en|it")
+      ->check(CLI::IsMember({"en", "it"}))
+      ->needs(test);
 
   Excludes(App, scan, POLL_ONLY);
   Excludes(App, scan, DEVICE_SETTINGS);
@@ -181,5 +196,7 @@ std::string CommissionSynopsis(const std::string& ProgramName) {
          ProgramName +
          " --tcp ...|--serial ... --detect\n"
          "       " +
-         ProgramName + " --tcp ...|--serial ... --test FILE [--count N] [--report FILE]\n";
+         ProgramName +
+         " --tcp ...|--serial ... --test FILE [--count N] [--report FILE]\n"
+         "         [--site TEXT] [--technician NAME] [--report-language en|it]\n";
 }

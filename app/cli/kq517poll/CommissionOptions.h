@@ -19,9 +19,12 @@ struct TCommissionOptions {
   std::vector<TParityScheme> ScanParities = {psNone, psEven, psOdd};
   int FirstSlave = 1;
   int LastSlave = 247;
-  // --test FILE [--report FILE]
+  // --test FILE [--report FILE [--site TEXT] [--technician NAME] [--report-language en|it]]
   std::string LimitsFile;
   std::string ReportFile;
+  std::string Site;
+  std::string Technician;
+  bool ReportItalian = true;
 };
 
 struct TPollOptions;

@@ -60,6 +60,7 @@ int RunPollLoop(TCycleSource& Source, const TRegisterMap& Map, const TPollOption
       Err << PROGRAM << error.what() << '\n';
       return POLL_EXIT_FAILED;
     }
+    if (Hooks.Stopped && Hooks.Stopped()) break;
     TCycleRecord record = RecordOf(Map, Options, n, outcome);
     record.Time = started;
     record.Duration = std::chrono::steady_clock::now() - clock;

@@ -17,6 +17,9 @@
 inline constexpr int POLL_EXIT_OK = 0;
 inline constexpr int POLL_EXIT_FAILED = 1;
 inline constexpr int POLL_EXIT_USAGE = 2;
+// A stop signal ended the poll (the shell's status for SIGINT), so that a
+// script can tell an interrupted run from a complete one.
+inline constexpr int POLL_EXIT_INTERRUPTED = 130;
 
 struct TPollLoopHooks {
   // Every cycle, as soon as it ended; false when the output failed, which
@@ -24,6 +27,8 @@ struct TPollLoopHooks {
   std::function<bool(const TCycleRecord&)> OnCycle;
   // Waits the pause between cycles; true when the poll is to stop instead.
   std::function<bool(std::chrono::milliseconds)> WaitOrStop;
+  // True once the poll is to stop: a cycle cut short by it is not reported.
+  std::function<bool()> Stopped;
 };
 
 // Cycle number Cycle's outcome as the outputs take it: the grid's rows of

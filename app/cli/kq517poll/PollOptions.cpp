@@ -158,6 +158,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
                   "pause between cycles (default 2, fractions allowed)")
       ->group(pollGroup)
       ->type_name("SECONDS")
+      ->transform(DecimalComma)
       ->check(SecondsCheck(0, 86400));
   app->add_option("--count", o.Count, "number of cycles (default 1; with --test too)")
       ->group(pollGroup)

@@ -29,7 +29,8 @@ bool LoadPollMap(const TPollOptions& Options, TRegisterMap& Map, std::ostream& E
   const TMapSettings settings{Options.Float32, Options.MeterInstanceIndex};
   try {
     if (Map.LoadConfig(Options.Qvzt ? mpQVZT : mpNormal, file, settings) != TLoadResult::lrOk) {
-      Err << PROGRAM << file << ": " << INVALID_MAP_MESSAGE << '\n';
+      Err << PROGRAM << file << ": " << INVALID_MAP_MESSAGE << ": "
+          << MapFaultText(Map.Fault(), false) << '\n';
       return false;
     }
   } catch (const std::exception& error) {
@@ -109,6 +110,7 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   const TStopSignal stop;
   TPollLoopHooks hooks;
   hooks.WaitOrStop = [&stop](std::chrono::milliseconds Pause) { return stop.WaitFor(Pause); };
+  hooks.Stopped = [&stop] { return stop.Requested(); };
   hooks.OnCycle = [&](const TCycleRecord& Record) {
     // Metrics first: a reader of standard output may scrape as soon as it
     // sees the cycle there.
@@ -130,9 +132,10 @@ int RunPoll(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
     return true;
   };
   const auto source = SourceFor(Options, map);
+  source->AbortWaitsWhen([&stop] { return stop.Requested(); });
   TPollTraffic traffic(source->FrameHook(), Options.Trace, Options.Stats, Err);
   const int status = RunPollLoop(*source, map, Options, hooks, Err);
   if (!Options.Quiet) printer.Finish();
   traffic.PrintStatistics();
-  return status;
+  return stop.Requested() ? POLL_EXIT_INTERRUPTED : status;
 }

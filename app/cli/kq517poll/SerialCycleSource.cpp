@@ -1,9 +1,12 @@
 #include "SerialCycleSource.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
 #include <thread>
+
+#include "ModLinkConsts.h"
 
 namespace {
 
@@ -53,7 +56,8 @@ std::string MessageOf(std::exception_ptr Error) {
 }  // namespace
 
 TSerialCycleSource::TSerialCycleSource(const TPollOptions& Options, TRegisterMap& Map)
-    : FMainThread(DefaultMainThread()),
+    : FMap(Map),
+      FMainThread(DefaultMainThread()),
       FSettings(CycleSettings(Options)),
       FCycle(FConnection, FClient, Map, [this] { return FSettings; }) {
   FMainThread.SetOwnerThread(std::this_thread::get_id());
@@ -76,10 +80,31 @@ TCycleOutcome TSerialCycleSource::RunCycle() {
   FOutcome.reset();
   FWorkerError.clear();
   if (!FCycle.CollectDataSerial()) return FOutcome.value_or(TCycleOutcome{});
-  const bool answered = FMainThread.ProcessMessagesUntil(
-      [this] { return FOutcome.has_value() || !FWorkerError.empty(); }, ReplyWait(FConnection));
+  // A map larger than one request is read in blocks, each its own exchange.
+  const TMapSettings map{FSettings.Float32, FSettings.MeterInstanceIndex};
+  const long blocks =
+      std::max<long>(1, (FMap.RequestSize(map) + MaxReadRegisterCount - 1) / MaxReadRegisterCount);
+  const auto deadline = std::chrono::steady_clock::now() + ReplyWait(FConnection) * blocks;
+  // In slices, so that a stop ends the wait at once.
+  constexpr std::chrono::milliseconds SLICE{100};
+  const auto done = [this] { return FOutcome.has_value() || !FWorkerError.empty(); };
+  bool answered = false;
+  bool aborted = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    answered = FMainThread.ProcessMessagesUntil(
+        done, std::clamp(left, std::chrono::milliseconds(0), SLICE));
+    if (answered || left <= SLICE) break;
+    if (FAborted && FAborted()) {
+      aborted = true;
+      break;
+    }
+  }
   if (FWorkerError.empty() && answered) return *FOutcome;
   TCycleOutcome outcome;
-  outcome.Error = !FWorkerError.empty() ? FWorkerError : "the serial link did not report the reply";
+  outcome.Error = !FWorkerError.empty() ? FWorkerError
+                  : aborted             ? "stopped while waiting for the reply"
+                                        : "the serial link did not report the reply";
   return outcome;
 }

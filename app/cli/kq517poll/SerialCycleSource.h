@@ -18,8 +18,11 @@ class TSerialCycleSource : public TCycleSource {
   TCycleOutcome RunCycle() override;
   void Restart() override { FCycle.StartPoll(); }
   TFrameHook& FrameHook() override { return FConnection.FrameHook(); }
+  void AbortWaitsWhen(std::function<bool()> Aborted) override { FAborted = std::move(Aborted); }
 
  private:
+  TRegisterMap& FMap;
+  std::function<bool()> FAborted;
   TQueuedMainThread& FMainThread;
   TModbusConnection FConnection;
   TModbusClient FClient;

@@ -13,6 +13,9 @@ class TTcpCycleSource : public TCycleSource {
   TCycleOutcome RunCycle() override { return FCycle.CollectDataTCP(FSettings); }
   void Restart() override { FCycle.StartPoll(); }
   TFrameHook& FrameHook() override { return FClient.FrameHook(); }
+  void AbortWaitsWhen(std::function<bool()> Aborted) override {
+    FClient.AbortWait = std::move(Aborted);
+  }
 
  private:
   TIdModBusClient FClient;

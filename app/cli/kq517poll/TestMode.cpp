@@ -19,22 +19,16 @@ namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
 
-std::string SettingsText(const TPollOptions& Options) {
-  const std::string map = "map " + Options.MapFileName();
-  if (Options.Qvzt) return "QVZT mode, byte order 0-1-2-3, " + map;
-  return "byte order " +
-         ByteSequenceWord(static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0))) +
-         ", " + (Options.Float32 ? "32-bit-float layout" : "64-bit layout") + ", " + map;
-}
-
-void PrintResults(const TCommissioningReport& Report, std::ostream& Out) {
+// The table and the summary in English, like every text of the program; the
+// report file is in the language it was asked for.
+void PrintResults(const TCommissioningReport& Report, const TLimitsTest& Test, std::ostream& Out) {
   std::vector<std::vector<std::string_view>> rows;
   rows.push_back({"OBIS", "Min", "Max", "Lowest", "Highest", "Last", "Result", "Description"});
   for (const TReportRow& row : Report.Rows)
     rows.push_back({row.Obis, row.Min, row.Max, row.Lowest, row.Highest, row.Last, row.Verdict,
                     row.Description});
   WriteAlignedTable(Out, rows, {1, 2, 3, 4, 5});
-  Out << Report.Summary << '\n';
+  Out << Test.Summary() << '\n';
 }
 
 // A bare file name that the working folder does not hold is looked for where
@@ -50,8 +44,9 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   const std::string limitsFile = LimitsFilePath(Options.Commission.LimitsFile);
   const TLimitsFile limits = LoadLimitsFile(limitsFile);
   if (!limits.Ok()) {
+    // Bad input, not a failed test: a script must tell the two apart.
     Err << PROGRAM << limits.Error << '\n';
-    return POLL_EXIT_FAILED;
+    return POLL_EXIT_USAGE;
   }
   TRegisterMap map;
   if (!LoadPollMap(Options, map, Err)) return POLL_EXIT_FAILED;
@@ -77,9 +72,15 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   const TLimitsRunResult run = RunLimitsTest(map, *source, settings, test, hooks);
 
   TReportContext context;
-  context.Meter = "KQ517, meter instance " + std::to_string(Options.MeterInstanceIndex + 1);
+  context.Italian = Options.Commission.ReportItalian;
+  context.Site = Options.Commission.Site;
+  context.Technician = Options.Commission.Technician;
+  context.SerialNumber = run.SerialNumber;
+  context.Meter = ReportMeterText(Options.MeterInstanceIndex, context.Italian);
   context.Connection = source->Describe();
-  context.Settings = SettingsText(Options);
+  context.Settings = ReportSettingsText(
+      Options.Qvzt, static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0)),
+      Options.Float32, Options.MapFileName(), context.Italian);
   context.LimitsFile = limitsFile;
   context.Firmware = run.Firmware;
   context.CyclesFailed = run.CyclesFailed;
@@ -88,7 +89,7 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
           FindClock(map.Regs(), TMapSettings{Options.Float32, Options.MeterInstanceIndex}))
     context.Clock = ClockCheckText(ReadMeterClock(*source, *clock, settings.ByteSequence));
   const TCommissioningReport report = MakeCommissioningReport(test, context);
-  PrintResults(report, Out);
+  PrintResults(report, test, Out);
 
   if (!Options.Commission.ReportFile.empty()) {
     std::string error;

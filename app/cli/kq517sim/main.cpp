@@ -42,7 +42,8 @@ std::vector<TConfigRecord> LoadEntries(const TSimOptions& o, const std::string& 
     throw std::runtime_error("cannot read the map file " + file + ": " + e.what());
   }
   if (result != TLoadResult::lrOk) {
-    throw std::runtime_error(file + ": " + INVALID_MAP_MESSAGE);
+    throw std::runtime_error(file + ": " + INVALID_MAP_MESSAGE + ": " +
+                             MapFaultText(map.Fault(), false));
   }
   return map.Regs();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Where the headless programs find a map file they are not given a path for:
+// Where the programs find a map file they are not given a path for:
 // the working folder first (where the window looks), then the program's own
 // folder (a build tree), then ../share/kq517/ beside the program's folder (an
 // installed tree: bin/ and share/kq517/).
