@@ -27,7 +27,9 @@ struct TTrafficEntry {
 
 // The entry of a frame on the requesting side of a link (the TCP client, the
 // serial master): what it sent are requests, what it received are replies.
-TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record);
+// Its summary is in Language.
+TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record,
+                                 TSummaryLanguage Language = TSummaryLanguage::slEnglish);
 
 // The entry of a frame seen by a line monitor, whose role and response time
 // the caller has worked out (TExchangeTracker). A frame whose check is right
