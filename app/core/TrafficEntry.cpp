@@ -142,3 +142,8 @@ std::string TrafficLine(const TTrafficEntry& Entry) {
   if (Entry.ResponseTime) line += "  " + MillisecondsText(*Entry.ResponseTime) + " ms";
   return line;
 }
+
+std::string DatedTrafficLine(const TTrafficEntry& Entry) {
+  // IsoTimeText begins with "yyyy-mm-dd" of the same local time.
+  return IsoTimeText(Entry.Time).substr(0, 10) + ' ' + TrafficLine(Entry);
+}
