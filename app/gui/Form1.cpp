@@ -63,6 +63,7 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   BuildControls();
   BuildRecordingViews();
   BuildTools();
+  FitSettingsColumn();
   FTcpCycle = std::make_unique<TTcpCollectionCycle>(*mctPLC, FMap, DecimalSeparator());
   FTcpPoll = std::make_unique<TPollSchedule>(FTcpResults, [this] { return PrepareTcpCycle(); });
   FTcpPoll->OnOutcome = [this](const TCycleOutcome& outcome) { TcpCycleEnded(outcome); };

@@ -242,6 +242,9 @@ class TForm1 : public QMainWindow {
   void BuildControls();
   void BuildRecordingViews();
   void BuildTools();
+  // The first size: the design's, and high enough for the settings column to
+  // show whole when the screen has the room (it scrolls otherwise).
+  void FitSettingsColumn();
   // The unit identifier and reply time-out of the TCP panel, into the client
   // before a cycle; a field that is not a number raises EConvertError.
   void ApplyTcpClientSettings();

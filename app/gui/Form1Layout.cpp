@@ -15,10 +15,13 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "BusyBar.h"
 #include "Form1.h"
@@ -33,6 +36,10 @@ constexpr int CLIENT_HEIGHT = 573;
 constexpr int SETTINGS_WIDTH = 215;
 constexpr int ERROR_BAR_HEIGHT = 28;
 constexpr int GRID_MINIMUM_HEIGHT = 160;
+constexpr int OUTER_MARGIN = 8;  // around the settings column and the grid
+// The window manager's title bar and frame, which the available height of a
+// screen does not take off.
+constexpr int TITLE_BAR_ALLOWANCE = 40;
 
 // Tahoma where it is installed, otherwise the closest sans-serif faces of a
 // Linux desktop, always at 11 pixels.
@@ -281,8 +288,8 @@ void TForm1::BuildControls() {
   ErrorPanel->setVisible(false);
 
   auto* top = new QHBoxLayout();
-  top->setContentsMargins(8, 8, 8, 8);
-  top->setSpacing(8);
+  top->setContentsMargins(OUTER_MARGIN, OUTER_MARGIN, OUTER_MARGIN, OUTER_MARGIN);
+  top->setSpacing(OUTER_MARGIN);
   top->addWidget(SettingsScroll);
   top->addWidget(MBGrid, 1);
   auto* outer = new QVBoxLayout(client);
@@ -297,6 +304,15 @@ void TForm1::BuildControls() {
   BuildMenu();
   // The first size: the client area of the design plus the menu bar.
   resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
+}
+
+void TForm1::FitSettingsColumn() {
+  const int column = SettingsScroll->widget()->sizeHint().height() + 2 * OUTER_MARGIN;
+  const int chrome = menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+  int wanted = std::max(height(), column + chrome);
+  if (const QScreen* screen = this->screen())
+    wanted = std::min(wanted, screen->availableGeometry().height() - TITLE_BAR_ALLOWANCE);
+  if (wanted > height()) resize(width(), wanted);
 }
 
 void TForm1::BuildMenu() {
