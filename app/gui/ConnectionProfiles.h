@@ -23,7 +23,7 @@ bool SaveProfile(const TForm1& Form, QSettings& Settings, const QString& Name);
 
 // Puts the profile's settings into the panels and remembers it as the last one
 // used; false when there is no such profile. The caller makes the map follow
-// the map options (TForm1::FollowMapOptions).
+// the map options (TForm1::Float32CheckBoxClick reloads it for them).
 bool LoadProfile(TForm1& Form, QSettings& Settings, const QString& Name);
 
 void DeleteProfile(QSettings& Settings, const QString& Name);

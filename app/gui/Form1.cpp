@@ -143,10 +143,6 @@ void TForm1::FormCreate() {
 // The remembered settings, and what the map must do to follow them.
 void TForm1::RestoreSettings() {
   RestoreWindowSettings(*this, *OpenWindowSettings());
-  FollowMapOptions();
-}
-
-void TForm1::FollowMapOptions() {
   if (QvztModeCheckBox->isChecked() || Float32CheckBox->isChecked()) {
     Float32CheckBoxClick();
   } else if (MeterInstanceCombo->currentIndex() != 0) {

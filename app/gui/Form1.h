@@ -108,10 +108,6 @@ class TForm1 : public QMainWindow {
   // A TCP cycle is in flight (started, its result not yet handled or dropped).
   bool TcpCycleRunning() const { return FTcpPoll->Busy(); }
 
-  // The map follows the map options the controls show now (after the
-  // remembered settings or a connection profile were put into them).
-  void FollowMapOptions();
-
   // The settings that move the register window on the device, as the check
   // box and the combo box show them now.
   TMapSettings MapSettings() const;

@@ -64,7 +64,8 @@ bool TProfilesDialog::LoadSelected() {
   const QListWidgetItem* item = ProfileList->currentItem();
   if (item == nullptr || FForm.TcpPollOn() || FForm.SerialPollOn()) return false;
   if (!LoadProfile(FForm, *OpenWindowSettings(), item->text())) return false;
-  FForm.FollowMapOptions();
+  // The map follows the profile's options: its mode, layout and meter instance.
+  FForm.Float32CheckBoxClick();
   accept();
   return true;
 }

@@ -15,6 +15,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
@@ -33,6 +34,7 @@
 #include "Form1.h"
 #include "GuiTestSupport.h"
 #include "LoopbackModbusServer.h"
+#include "ProfilesDialog.h"
 #include "QtTranslation.h"
 #include "SerialPortCombo.h"
 #include "StatusText.h"
@@ -180,6 +182,7 @@ TEST_F(Form1ToolsTest, GridIsCopiedAndExportedAsItStands) {
 // A profile holds every panel field the window remembers, whatever table it
 // is in, and brings it back; the last profile used is remembered.
 TEST_F(Form1ToolsTest, ProfilesSaveAndLoadEveryPanelSetting) {
+  Folder.Write(QStringLiteral("qvztmap.cfg"), {QStringLiteral("1-0:1.8.0|I|Energia QVZT")});
   Form->edtIPAddress->setText(QStringLiteral("10.0.0.9"));
   Form->UnitIdEdit->setText(QStringLiteral("3"));
   Form->SerialPortEdit->setText(QStringLiteral("/dev/ttyUSB1"));
@@ -207,18 +210,23 @@ TEST_F(Form1ToolsTest, ProfilesSaveAndLoadEveryPanelSetting) {
   Form->BaudRateCombo->setCurrentIndex(0);
   Form->chkLeaveConnectionOpen->setChecked(false);
   Form->MeterInstanceCombo->setCurrentIndex(0);
-  Form->FollowMapOptions();
+  Form->QvztModeCheckBox->setChecked(true);
+  Form->Float32CheckBoxClick();
   ASSERT_TRUE(SaveProfile(*Form, *settings, QStringLiteral("Officina")));
   EXPECT_EQ(ProfileNames(*settings),
             (QStringList{QStringLiteral("Cabina Nord"), QStringLiteral("Officina")}));
-  ASSERT_TRUE(LoadProfile(*Form, *settings, QStringLiteral("Cabina Nord")));
-  Form->FollowMapOptions();
+  TProfilesDialog dialog(*Form);
+  EXPECT_EQ(dialog.ProfileList->currentItem()->text(), QStringLiteral("Officina"));
+  dialog.ProfileList->setCurrentRow(0);
+  ASSERT_TRUE(dialog.LoadSelected());
   EXPECT_EQ(Form->edtIPAddress->text(), QStringLiteral("10.0.0.9"));
   EXPECT_EQ(Form->UnitIdEdit->text(), QStringLiteral("3"));
   EXPECT_EQ(Form->SerialPortEdit->text(), QStringLiteral("/dev/ttyUSB1"));
   EXPECT_EQ(Form->BaudRateCombo->currentIndex(), 2);
   EXPECT_TRUE(Form->chkLeaveConnectionOpen->isChecked());
-  EXPECT_EQ(Form->MBGrid->item(0, 0)->text(), QStringLiteral("2000")) << "the map follows";
+  EXPECT_FALSE(Form->QvztModeCheckBox->isChecked());
+  EXPECT_EQ(Form->MBGrid->rowCount(), 3) << "the normal map again";
+  EXPECT_EQ(Form->MBGrid->item(0, 0)->text(), QStringLiteral("2000")) << "of meter 3";
   EXPECT_EQ(LastProfile(*settings), QStringLiteral("Cabina Nord"));
   DeleteProfile(*settings, QStringLiteral("Cabina Nord"));
   EXPECT_TRUE(LastProfile(*settings).isEmpty());
