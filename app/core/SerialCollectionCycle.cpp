@@ -38,15 +38,18 @@ TSerialCollectionCycle::TSerialCollectionCycle(TModbusConnection& Connection, TM
                                                TRegisterMap& Map, TSettingsSource Settings)
     : FConnection(Connection), FClient(Client), FMap(Map), FSettings(std::move(Settings)) {
   FClient.SetConnection(&FConnection);
-  FClient.OnHoldingRegistersRead = [this](TModbusClient&, const TTransactionInfo& Info,
-                                          std::uint16_t StartReg, std::uint16_t RegCount,
-                                          const TRegValues& RegValues) {
+  const auto registersRead = [this](TModbusClient&, const TTransactionInfo& Info,
+                                    std::uint16_t StartReg, std::uint16_t RegCount,
+                                    const TRegValues& RegValues) {
     HoldingRegistersRead(Info, StartReg, RegCount, RegValues);
   };
+  FClient.OnHoldingRegistersRead = registersRead;
+  FClient.OnInputRegistersRead = registersRead;
 }
 
 TSerialCollectionCycle::~TSerialCollectionCycle() {
   FClient.OnHoldingRegistersRead = nullptr;
+  FClient.OnInputRegistersRead = nullptr;
 }
 
 void TSerialCollectionCycle::Ended(const TCycleOutcome& Outcome) {
@@ -85,7 +88,9 @@ bool TSerialCollectionCycle::CollectDataSerial() {
   FConnection.SetPort(settings.Port);
   SetBitRate(FConnection, settings.BitRate);
   FConnection.SetParity(settings.Parity);
-  FConnection.SetStopBits(sb1);
+  FConnection.SetDataBits(settings.DataBits);
+  FConnection.SetStopBits(settings.StopBits);
+  FConnection.SetTransmissionMode(settings.Mode);
   FConnection.SetFrameEndByLength(settings.FrameEndByLength);
   FClient.SetServerAddress(settings.SlaveAddress);
   FMap.SetBaseAddress(BaseAddressFor(TMapSettings{settings.Float32, settings.MeterInstanceIndex}));
@@ -93,7 +98,9 @@ bool TSerialCollectionCycle::CollectDataSerial() {
   const bool wasOpen = FConnection.Active();
   try {
     FConnection.Open();
-    FLastRequestID = FClient.ReadHoldingRegisters(FMap.BaseAddress(), count, nullptr);
+    FLastRequestID = settings.Function == EReadFunction::rfInputRegisters
+                         ? FClient.ReadInputRegisters(FMap.BaseAddress(), count, nullptr)
+                         : FClient.ReadHoldingRegisters(FMap.BaseAddress(), count, nullptr);
     FLastRequestTime = started;
     FLastRequestSettings = settings;
     return true;
@@ -159,5 +166,6 @@ void TSerialCollectionCycle::HoldingRegistersRead(const TTransactionInfo& Info,
   }
 
   if (ended) Ended(outcome);
-  if (Info.ID == FLastRequestID) FConnection.Close();
+  const bool keptOpen = FLastRequestSettings.LeaveStreamOpen && FConnection.OverTcpStream();
+  if (Info.ID == FLastRequestID && !keptOpen) FConnection.Close();
 }

@@ -19,6 +19,7 @@
 #include "CycleOutcome.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
+#include "ReadFunction.h"
 #include "RegisterMap.h"
 
 // Texts of the error bar for replies that are not normal ones.
@@ -45,6 +46,16 @@ struct TSerialCycleSettings {
   bool QvztMode = false;           // QvztModeCheckBox: always BS_0_1_2_3
   bool Float32 = false;            // Float32CheckBox
   int MeterInstanceIndex = 0;      // MeterInstanceCombo, 0..4
+
+  // "Modo", "Bit dati", "Bit di stop" and "Funzione" (holding or input registers).
+  TTransmissionMode Mode = tmRTU;
+  TDataBits DataBits = db8;
+  TStopBits StopBits = sb1;
+  EReadFunction Function = DEFAULT_READ_FUNCTION;
+  // Over a serial device server's stream (tcp://...): the connection stays
+  // open from one cycle to the next instead of closing after each reply (the
+  // poller's --leave-open). A serial port always closes.
+  bool LeaveStreamOpen = false;
 };
 
 class TSerialCollectionCycle {
@@ -55,7 +66,8 @@ class TSerialCollectionCycle {
   // the reply is taken with its request's.
   using TSettingsSource = std::function<TSerialCycleSettings()>;
 
-  // Points the client at the connection and takes its OnHoldingRegistersRead.
+  // Points the client at the connection and takes its OnHoldingRegistersRead
+  // and OnInputRegistersRead.
   // Connection, Client and Map must outlive the cycle.
   TSerialCollectionCycle(TModbusConnection& Connection, TModbusClient& Client, TRegisterMap& Map,
                          TSettingsSource Settings);
@@ -81,7 +93,7 @@ class TSerialCollectionCycle {
   // before anything is opened.
   bool CollectDataSerial();
 
-  // OnHoldingRegistersRead of the client.
+  // OnHoldingRegistersRead and OnInputRegistersRead of the client.
   void HoldingRegistersRead(const TTransactionInfo& Info, std::uint16_t StartReg,
                             std::uint16_t RegCount, const TRegValues& RegValues);
 

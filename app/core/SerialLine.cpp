@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ModbusConnection.h"
+#include "platform/TcpStream.h"
 
 std::uint32_t BitsPerSecond(TBaudRate BaudRate) {
   return IsValid(BaudRate) ? CBaudRates[BaudRate] : 0;
@@ -32,4 +33,20 @@ std::string ParityWord(TParityScheme Parity) {
       break;
   }
   return "none";
+}
+
+std::string ModeWord(TTransmissionMode Mode) {
+  return Mode == tmASCII ? "ascii" : "rtu";
+}
+
+int DataBitsNumber(TDataBits DataBits) {
+  return DataBits == db7 ? 7 : 8;
+}
+
+int StopBitsNumber(TStopBits StopBits) {
+  return StopBits == sb2 ? 2 : 1;
+}
+
+bool IsTcpPortName(const std::string& Port) {
+  return IsTcpStreamName(Port);
 }

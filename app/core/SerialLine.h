@@ -1,8 +1,10 @@
 #pragma once
 // The settings of a serial line as the programs name and apply them: bit
 // rates (any rate the port takes, the library's list where it has one),
-// parity words, and the slave addresses a meter can have.
+// parity words, framing, data and stop bits, and the slave addresses a meter
+// can have. The command-line programs and the window offer the same choices.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -28,3 +30,20 @@ void SetBitRate(TModbusConnection& Connection, std::uint32_t BitsPerSecond);
 
 // "none", "even" or "odd".
 std::string ParityWord(TParityScheme Parity);
+
+// The framings, data bits and stop bits a line may have, the default first.
+inline constexpr std::array<TTransmissionMode, 2> TRANSMISSION_MODES = {tmRTU, tmASCII};
+inline constexpr std::array<TDataBits, 2> DATA_BITS = {db8, db7};
+inline constexpr std::array<TStopBits, 2> STOP_BITS = {sb1, sb2};
+
+// "rtu" or "ascii".
+std::string ModeWord(TTransmissionMode Mode);
+// 7 or 8.
+int DataBitsNumber(TDataBits DataBits);
+// 1 or 2.
+int StopBitsNumber(TStopBits StopBits);
+
+// Whether a port name is a serial device server's TCP stream
+// (tcp://HOST:PORT) rather than a serial port: bit rate, parity, data and
+// stop bits are then the server's own and mean nothing here.
+bool IsTcpPortName(const std::string& Port);

@@ -24,7 +24,9 @@ TSerialRegisterSource::TSerialRegisterSource(const TSerialSourceSettings& Settin
   FConnection.SetPort(Settings.Port);
   SetBitRate(FConnection, Settings.BitRate);
   FConnection.SetParity(Settings.Parity);
-  FConnection.SetStopBits(sb1);
+  FConnection.SetDataBits(Settings.DataBits);
+  FConnection.SetStopBits(Settings.StopBits);
+  FConnection.SetTransmissionMode(Settings.Mode);
   FConnection.SetReceiveTimeout(Settings.ReplyTimeoutMs);
   FConnection.SetMaxRetries(Settings.MaxRetries);
   FClient.SetConnection(&FConnection);
@@ -108,9 +110,11 @@ TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Cou
 }
 
 std::string DescribeSerialSource(const TSerialSourceSettings& Settings) {
-  return "Modbus RTU " + Settings.Port + ", " + std::to_string(Settings.BitRate) +
-         " baud, parity " + ParityWord(Settings.Parity) + ", slave " +
-         std::to_string(Settings.Slave);
+  const std::string mode = Settings.Mode == tmASCII ? "Modbus ASCII " : "Modbus RTU ";
+  const std::string slave = "slave " + std::to_string(Settings.Slave);
+  if (IsTcpPortName(Settings.Port)) return mode + Settings.Port + ", " + slave;
+  return mode + Settings.Port + ", " + std::to_string(Settings.BitRate) + " baud, parity " +
+         ParityWord(Settings.Parity) + ", " + slave;
 }
 
 std::string TSerialRegisterSource::Describe() const {

@@ -20,12 +20,16 @@ struct TSerialSourceSettings {
   TSerialPort Port;
   std::uint32_t BitRate = 115200;
   TParityScheme Parity = psNone;
+  TTransmissionMode Mode = tmRTU;
+  TDataBits DataBits = db8;
+  TStopBits StopBits = sb1;
   std::uint8_t Slave = 1;
   std::uint32_t ReplyTimeoutMs = 1000;  // the library's default receive time-out
   TMaxRetries MaxRetries = 1;
 };
 
-// "Modbus RTU /dev/ttyUSB0, 19200 baud, parity even, slave 7".
+// "Modbus RTU /dev/ttyUSB0, 19200 baud, parity even, slave 7"; "Modbus ASCII
+// tcp://10.0.0.9:4001, slave 7" through a serial device server.
 std::string DescribeSerialSource(const TSerialSourceSettings& Settings);
 
 class TSerialRegisterSource : public TRegisterSource {

@@ -1,5 +1,7 @@
 #include "SerialScan.h"
 
+#include <algorithm>
+
 #include "MeterPresence.h"
 #include "SerialRegisterSource.h"
 
@@ -15,19 +17,23 @@ constexpr double FRAME_END_CHARACTERS = 2 * 3.5;
 
 }  // namespace
 
-std::uint32_t ScanTryTimeout(TBaudRate BaudRate, TParityScheme Parity, std::uint32_t MarginMs) {
+std::uint32_t ScanTryTimeout(TBaudRate BaudRate, TParityScheme Parity, std::uint32_t MarginMs,
+                             TTransmissionMode Mode) {
   const std::uint32_t rate = BitsPerSecond(BaudRate);
   if (rate == 0) return 1000 + MarginMs;
   const double bitsPerCharacter = Parity == psNone ? 10.0 : 11.0;
-  const double characters = QUERY_CHARACTERS + REPLY_CHARACTERS + FRAME_END_CHARACTERS;
+  const double characters =
+      Mode == tmASCII ? 2.0 * (QUERY_CHARACTERS + REPLY_CHARACTERS) + 2 * 3 + FRAME_END_CHARACTERS
+                      : QUERY_CHARACTERS + REPLY_CHARACTERS + FRAME_END_CHARACTERS;
   const double wireMs = characters * bitsPerCharacter * 1000.0 / rate;
   return static_cast<std::uint32_t>(wireMs + 0.999) + MarginMs;
 }
 
 std::string FoundText(const TScanFound& Found) {
-  std::string text = "found: slave " + std::to_string(Found.Slave) + ", " +
-                     std::to_string(BitsPerSecond(Found.BaudRate)) + " baud, parity " +
-                     ParityWord(Found.Parity);
+  std::string text = "found: slave " + std::to_string(Found.Slave);
+  if (!Found.OverTcp)
+    text += ", " + std::to_string(BitsPerSecond(Found.BaudRate)) + " baud, parity " +
+            ParityWord(Found.Parity);
   if (Found.Firmware == ABSENT_METER_WORD)
     return text + ", firmware word FFFF (meter instance 1 not present)";
   if (Found.Firmware) return text + ", firmware " + std::to_string(*Found.Firmware);
@@ -35,7 +41,17 @@ std::string FoundText(const TScanFound& Found) {
          " instead of the firmware word";
 }
 
-TSerialScan::TSerialScan(TSerialScanSettings Settings) : FSettings(std::move(Settings)) {}
+TSerialScan::TSerialScan(TSerialScanSettings Settings) : FSettings(std::move(Settings)) {
+  if (OverTcp()) {
+    // The server's line has one bit rate and parity, and the stream ignores ours.
+    FSettings.BaudRates.resize(std::min<std::size_t>(FSettings.BaudRates.size(), 1));
+    FSettings.Parities.resize(std::min<std::size_t>(FSettings.Parities.size(), 1));
+  }
+}
+
+bool TSerialScan::OverTcp() const {
+  return IsTcpPortName(FSettings.Port);
+}
 
 int TSerialScan::TotalTries() const {
   const int slaves = FSettings.LastSlave >= FSettings.FirstSlave
@@ -77,13 +93,19 @@ TScanResult TSerialScan::Run() {
   progress.Total = TotalTries();
   TSerialSourceSettings lineSettings;
   lineSettings.Port = FSettings.Port;
+  lineSettings.Mode = FSettings.Mode;
+  lineSettings.DataBits = FSettings.DataBits;
+  lineSettings.StopBits = FSettings.StopBits;
   TSerialRegisterSource source(lineSettings);
+  const bool overTcp = OverTcp();
   const TSourceRegistration registration(*this, source);
 
   for (const TBaudRate rate : FSettings.BaudRates) {
     for (const TParityScheme parity : FSettings.Parities) {
       source.SetLine(BitsPerSecond(rate), parity);
-      source.SetReplyTimeout(ScanTryTimeout(rate, parity, FSettings.ReplyMarginMs));
+      source.SetReplyTimeout(
+          overTcp ? SCAN_TCP_TRY_TIMEOUT_MS
+                  : ScanTryTimeout(rate, parity, FSettings.ReplyMarginMs, FSettings.Mode));
       for (int slave = FSettings.FirstSlave; slave <= FSettings.LastSlave; ++slave) {
         if (FStop) {
           result.Stopped = true;
@@ -102,7 +124,7 @@ TScanResult TSerialScan::Run() {
           result.Error = read.Error;
           return result;
         }
-        TScanFound found{rate, parity, slave, std::nullopt, 0};
+        TScanFound found{rate, parity, slave, std::nullopt, 0, overTcp};
         if (read.Ok) {
           found.Firmware = read.Words.front();
         } else if (source.LastReply() == srExceptionReply) {

@@ -66,7 +66,7 @@ class TReplyEvents {
 
 // Reads Count registers from Address in blocks into Registers; false at the
 // first block that did not come back, with the reason in Text.
-bool ReadBlocks(TIdModBusClient& Client, uint16_t Address, uint32_t Count,
+bool ReadBlocks(TIdModBusClient& Client, EReadFunction Function, uint16_t Address, uint32_t Count,
                 std::vector<uint16_t>& Registers, std::string& Text,
                 std::string_view DecimalSeparator) {
   Registers.clear();
@@ -79,7 +79,11 @@ bool ReadBlocks(TIdModBusClient& Client, uint16_t Address, uint32_t Count,
         static_cast<uint16_t>(remaining <= TCP_BLOCK_REGISTERS ? remaining : TCP_BLOCK_REGISTERS);
     regBlock.assign(block, 0);
     Text.clear();
-    if (!Client.ReadHoldingRegisters(static_cast<uint16_t>(address), block, regBlock)) {
+    const bool read =
+        Function == EReadFunction::rfInputRegisters
+            ? Client.ReadInputRegisters(static_cast<uint16_t>(address), block, regBlock)
+            : Client.ReadHoldingRegisters(static_cast<uint16_t>(address), block, regBlock);
+    if (!read) {
       // Neither an exception reply nor a mismatch: the reply did not come.
       if (Text.empty()) Text = NoReplyText(Client.TimeOut(), DecimalSeparator);
       return false;
@@ -156,8 +160,9 @@ TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& 
     }
 
     try {
-      result.Complete = ReadBlocks(Client, Request.BaseAddress, Request.Count, result.Registers,
-                                   result.ErrorBarText, Request.TextDecimalSeparator);
+      result.Complete =
+          ReadBlocks(Client, Request.Function, Request.BaseAddress, Request.Count, result.Registers,
+                     result.ErrorBarText, Request.TextDecimalSeparator);
     } catch (const std::exception& error) {
       if (!Request.LeaveConnectionOpen) Client.Disconnect();
       result.LastError = error.what();
@@ -194,6 +199,7 @@ TTcpReadRequest TTcpCollectionCycle::PrepareRead(const TTcpCycleSettings& Settin
   request.Host = Settings.Host;
   request.Port = Settings.Port;
   request.LeaveConnectionOpen = Settings.LeaveConnectionOpen;
+  request.Function = Settings.Function;
   request.TextDecimalSeparator = FTextDecimalSeparator;
 
   const TMapSettings mapSettings{Settings.Float32, Settings.MeterInstanceIndex};

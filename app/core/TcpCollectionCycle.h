@@ -14,6 +14,7 @@
 
 #include "CycleOutcome.h"
 #include "IdModBusClient.h"
+#include "ReadFunction.h"
 #include "RegisterMap.h"
 
 // Largest block one request asks for. One register below the protocol limit
@@ -49,6 +50,9 @@ struct TTcpCycleSettings {
   bool QvztMode = false;              // QvztModeCheckBox: always BS_0_1_2_3
   bool Float32 = false;               // Float32CheckBox
   int MeterInstanceIndex = 0;         // MeterInstanceCombo, 0..4
+
+  // Holding registers (03) or input registers (04): "Funzione".
+  EReadFunction Function = DEFAULT_READ_FUNCTION;
 };
 
 // The network half of a cycle, fixed on the thread that owns the map before
@@ -60,6 +64,7 @@ struct TTcpReadRequest {
   bool FirstTimeConnection = true;
   uint16_t BaseAddress = 0;
   uint32_t Count = 0;  // registers from BaseAddress
+  EReadFunction Function = DEFAULT_READ_FUNCTION;
   // Before the decimals of the seconds in the failure texts (the user's).
   std::string TextDecimalSeparator = ".";
   std::string RefusedText;  // when set, the cycle fails with this text unread
@@ -84,8 +89,8 @@ struct TTcpReadResult {
 // Reads the registers of Request on the calling thread, touching nothing but
 // Client: connects when needed (over IPv6 to a host with colons), reads in
 // blocks of at most 124 registers and disconnects unless the connection is to
-// stay open. Takes the client's OnResponseError and OnResponseMismatch while
-// it reads.
+// stay open, with function 3 or 4 as Request says. Takes the client's OnResponseError and
+// OnResponseMismatch while it reads.
 TTcpReadResult ReadTcpRegisters(TIdModBusClient& Client, const TTcpReadRequest& Request);
 
 // The client settings every cycle relies on: no auto-connect, register

@@ -36,6 +36,15 @@ QString ToQ(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// Fills a list with its items, each carrying its setting, and selects the first.
+template <typename Items>
+void FillSettingList(QComboBox* combo, const Items& items) {
+  combo->clear();
+  for (const auto& item : items)
+    combo->addItem(QString::fromLatin1(item.text), static_cast<int>(item.value));
+  combo->setCurrentIndex(0);
+}
+
 // The user's decimal separator, for the values shown and the numbers typed.
 std::string DecimalSeparator() {
   return QLocale().decimalPoint().toStdString();
@@ -73,12 +82,16 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
   FSerialCycle = std::make_unique<TSerialCollectionCycle>(*ModbusConnection1, *ModbusClient1, FMap,
                                                           [this] { return SerialCycleSettings(); });
   FSerialCycle->OnCycleEnded = [this](const TCycleOutcome& outcome) { SerialCycleEnded(outcome); };
-  ModbusClient1->OnHoldingRegistersRead = [this](TModbusClient& sender,
-                                                 const TTransactionInfo& info, uint16_t startReg,
-                                                 uint16_t regCount, const TRegValues& regValues) {
+  const auto registersRead = [this](TModbusClient& sender, const TTransactionInfo& info,
+                                    uint16_t startReg, uint16_t regCount,
+                                    const TRegValues& regValues) {
     Guarded(
         [&] { ModbusClient1HoldingRegistersRead(sender, info, startReg, regCount, regValues); });
   };
+  ModbusClient1->OnHoldingRegistersRead = registersRead;
+  ModbusClient1->OnInputRegistersRead = registersRead;  // "Funzione" 04
+  // A port tcp://HOST:PORT connects within the TCP poll's connect time-out.
+  ModbusConnection1->SetConnectTimeout(TCP_CYCLE_CONNECT_TIMEOUT);
   SerialPollTimer->OnTimer = [this] { SerialPollTimerTimer(); };
   // Failures of the serial library's worker arrive here on the GUI thread.
   SetApplicationExceptionHandler([this](std::exception_ptr error) {
@@ -126,6 +139,8 @@ void TForm1::ConnectHandlers() {
   connect(SerialPollButton, &QPushButton::clicked, this, guard(&TForm1::SerialPollButtonClick));
   connect(SerialBytesSequenceCombo, &QComboBox::activated, this,
           guard(&TForm1::SerialBytesSequenceComboChange));
+  // A serial device server's port has no line settings of ours to choose.
+  connect(SerialPortEdit, &QComboBox::editTextChanged, this, guard(&TForm1::EvalEnablings));
   connect(Button1, &QPushButton::clicked, this, guard(&TForm1::Button1Click));
   connect(Exit1, &QAction::triggered, this, guard(&TForm1::Exit1Click));
   connect(About1, &QAction::triggered, this, guard(&TForm1::About1Click));
@@ -143,6 +158,7 @@ void TForm1::FormCreate() {
 // The remembered settings, and what the map must do to follow them.
 void TForm1::RestoreSettings() {
   RestoreWindowSettings(*this, *OpenWindowSettings());
+  EvalEnablings();  // a restored tcp:// port greys the line settings out
   if (QvztModeCheckBox->isChecked() || Float32CheckBox->isChecked()) {
     Float32CheckBoxClick();
   } else if (MeterInstanceCombo->currentIndex() != 0) {
@@ -160,6 +176,31 @@ void TForm1::FillSerialLists() {
   for (const TParityItem& item : PARITY_ITEMS)
     ParityCombo->addItem(QString::fromLatin1(item.text), static_cast<int>(item.value));
   ParityCombo->setCurrentIndex(DEFAULT_PARITY_INDEX);
+  FillSettingList(ModeCombo, MODE_ITEMS);
+  FillSettingList(DataBitsCombo, DATA_BITS_ITEMS);
+  FillSettingList(StopBitsCombo, STOP_BITS_ITEMS);
+  FillSettingList(SerialFunctionCombo, FUNCTION_ITEMS);
+  FillSettingList(TcpFunctionCombo, FUNCTION_ITEMS);
+}
+
+TTransmissionMode TForm1::SelectedMode() const {
+  return static_cast<TTransmissionMode>(ModeCombo->currentData().toInt());
+}
+
+TDataBits TForm1::SelectedDataBits() const {
+  return static_cast<TDataBits>(DataBitsCombo->currentData().toInt());
+}
+
+TStopBits TForm1::SelectedStopBits() const {
+  return static_cast<TStopBits>(StopBitsCombo->currentData().toInt());
+}
+
+EReadFunction TForm1::SelectedSerialFunction() const {
+  return static_cast<EReadFunction>(SerialFunctionCombo->currentData().toInt());
+}
+
+EReadFunction TForm1::SelectedTcpFunction() const {
+  return static_cast<EReadFunction>(TcpFunctionCombo->currentData().toInt());
 }
 
 TBaudRate TForm1::SelectedBaudRate() const {
@@ -302,19 +343,27 @@ void TForm1::EvalEnablings() {
                                                     Label1,
                                                     SerialPortEdit,
                                                     SerialPollIntervalEdit,
-                                                    BaudRateCombo,
-                                                    ParityCombo,
+                                                    ModeCombo,
+                                                    LabelMode,
+                                                    SerialFunctionCombo,
+                                                    LabelSerialFunction,
+                                                    TcpFunctionCombo,
+                                                    LabelTcpFunction,
                                                     SerialSlaveAddressEdit,
                                                     chkFrameEndByLength,
                                                     Label4,
                                                     Label5,
-                                                    Label8,
-                                                    Label9,
                                                     Label10,
                                                     ScanButton,
                                                     DetectButton,
                                                     SerialDetectButton})
     w->setEnabled(idle);
+  // Behind a serial device server the line is the server's, set on the server.
+  const bool lineSettings = idle && !IsTcpPortName(SerialPortEdit->text().toStdString());
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{BaudRateCombo, ParityCombo, DataBitsCombo, StopBitsCombo,
+                                       Label8, Label9, LabelDataBits, LabelStopBits})
+    w->setEnabled(lineSettings);
   TcpTest1->setEnabled(idle);
   SerialTest1->setEnabled(idle);
   PollButton->setEnabled(!serialOn);
@@ -401,6 +450,7 @@ TTcpCycleSettings TForm1::TcpCycleSettings() const {
   settings.Host = edtIPAddress->text().toStdString();
   settings.Port = static_cast<uint16_t>(FieldPort("Port", PortEdit->text().toStdString()));
   settings.LeaveConnectionOpen = chkLeaveConnectionOpen->isChecked();
+  settings.Function = SelectedTcpFunction();
   settings.BytesSequenceIndex = BytesSequenceCombo->currentIndex();
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();
@@ -446,6 +496,10 @@ TSerialCycleSettings TForm1::SerialCycleSettings() const {
   settings.Port = SerialPortEdit->text().toStdString();
   settings.BitRate = BitsPerSecond(SelectedBaudRate());
   settings.Parity = SelectedParity();
+  settings.Mode = SelectedMode();
+  settings.DataBits = SelectedDataBits();
+  settings.StopBits = SelectedStopBits();
+  settings.Function = SelectedSerialFunction();
   settings.SlaveAddress =
       FieldSlaveAddress("Slave Address", SerialSlaveAddressEdit->text().toStdString());
   settings.FrameEndByLength = chkFrameEndByLength->isChecked();
@@ -471,6 +525,7 @@ void TForm1::SerialPollButtonClick() {
       return;
     }
     SerialPollTimer->SetInterval(interval);
+    SerialPortEdit->RememberPort(SerialPortEdit->text());
   }
   SerialPollTimer->SetEnabled(!SerialPollTimer->Enabled());
   UpdatePollUI();

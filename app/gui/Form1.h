@@ -24,6 +24,7 @@
 #include "PollSchedule.h"
 #include "PollTimer.h"
 #include "QtMainThread.h"
+#include "ReadFunction.h"
 #include "RegisterMap.h"
 #include "RegisterTypes.h"
 
@@ -117,6 +118,11 @@ class TForm1 : public QMainWindow {
   // The settings attached to the selected items of the serial lists.
   TBaudRate SelectedBaudRate() const;
   TParityScheme SelectedParity() const;
+  TTransmissionMode SelectedMode() const;
+  TDataBits SelectedDataBits() const;
+  TStopBits SelectedStopBits() const;
+  EReadFunction SelectedSerialFunction() const;
+  EReadFunction SelectedTcpFunction() const;
   bool TcpPollOn() const { return PollTimer->Enabled(); }
   bool SerialPollOn() const { return SerialPollTimer->Enabled(); }
 
@@ -145,6 +151,15 @@ class TForm1 : public QMainWindow {
   QComboBox* ParityCombo = nullptr;
   QLabel* Label10 = nullptr;
   QLineEdit* SerialSlaveAddressEdit = nullptr;
+  // "Modo", "Bit dati", "Bit di stop" and "Funzione" beside the lists above.
+  QLabel* LabelMode = nullptr;
+  QComboBox* ModeCombo = nullptr;
+  QLabel* LabelDataBits = nullptr;
+  QComboBox* DataBitsCombo = nullptr;
+  QLabel* LabelStopBits = nullptr;
+  QComboBox* StopBitsCombo = nullptr;
+  QLabel* LabelSerialFunction = nullptr;
+  QComboBox* SerialFunctionCombo = nullptr;
   QLabel* Label12 = nullptr;
   QComboBox* SerialBytesSequenceCombo = nullptr;
   QPushButton* SerialDetectButton = nullptr;  // "Rileva"
@@ -160,6 +175,8 @@ class TForm1 : public QMainWindow {
   QLineEdit* edtIPAddress = nullptr;
   QLabel* Label3 = nullptr;
   QLineEdit* PortEdit = nullptr;
+  QLabel* LabelTcpFunction = nullptr;  // "Funzione", beside the port
+  QComboBox* TcpFunctionCombo = nullptr;
   QLabel* Label1 = nullptr;
   QLineEdit* PollIntervalEdit = nullptr;
   QLabel* Label11 = nullptr;

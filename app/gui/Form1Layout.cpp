@@ -33,7 +33,10 @@ namespace {
 
 constexpr int CLIENT_WIDTH = 1007;
 constexpr int CLIENT_HEIGHT = 573;
-constexpr int SETTINGS_WIDTH = 215;
+// Wide enough for two label-and-list pairs side by side ("Baud Rate" and "Bit
+// dati", ...), so that the serial line's lists add no height; the grid's last
+// column gives up the width.
+constexpr int SETTINGS_WIDTH = 350;
 constexpr int ERROR_BAR_HEIGHT = 28;
 constexpr int GRID_MINIMUM_HEIGHT = 160;
 constexpr int OUTER_MARGIN = 8;  // around the settings column and the grid
@@ -141,6 +144,7 @@ void TForm1::BuildControls() {
   auto* serial = new QGridLayout(Panel2);
   serial->setContentsMargins(6, 6, 6, 6);
   serial->setVerticalSpacing(4);
+  serial->setHorizontalSpacing(4);
   Label4 = MakeLabel(Panel2, "Label4", "Serial Port");
   SerialPortEdit = Named(new TSerialPortCombo(QStringLiteral("COM7"), Panel2), "SerialPortEdit");
 #ifndef _WIN32
@@ -162,27 +166,56 @@ void TForm1::BuildControls() {
   SerialPollButton =
       Named(new QPushButton(QStringLiteral("Start Poll"), Panel2), "SerialPollButton");
   ScanButton = Named(new QPushButton(QStringLiteral("Cerca dispositivo"), Panel2), "ScanButton");
-  const std::pair<QLabel*, QWidget*> serialRows[] = {
-      {Label4, SerialPortEdit},          {Label5, SerialPollIntervalEdit},
-      {Label8, BaudRateCombo},           {Label9, ParityCombo},
-      {Label10, SerialSlaveAddressEdit}, {Label12, SerialBytesSequenceCombo}};
-  int row = 0;
-  for (const auto& [label, field] : serialRows) {
-    serial->addWidget(label, row, 0);
-    serial->addWidget(field, row, 1);
-    ++row;
-  }
-  // "Rileva" under the byte-sequence list it sets: the column has no room beside it.
+  LabelMode = MakeLabel(Panel2, "LabelMode", "Modo");
+  ModeCombo = Named(new QComboBox(Panel2), "ModeCombo");
+  LabelDataBits = MakeLabel(Panel2, "LabelDataBits", "Bit dati");
+  DataBitsCombo = Named(new QComboBox(Panel2), "DataBitsCombo");
+  LabelStopBits = MakeLabel(Panel2, "LabelStopBits", "Bit di stop");
+  StopBitsCombo = Named(new QComboBox(Panel2), "StopBitsCombo");
+  LabelSerialFunction = MakeLabel(Panel2, "LabelSerialFunction", "Funzione");
+  SerialFunctionCombo = Named(new QComboBox(Panel2), "SerialFunctionCombo");
+  // Each row: a setting, and beside it a second one (or the first spanning the row).
+  struct TPanelRow {
+    QLabel* label;
+    QWidget* field;
+    QLabel* besideLabel;
+    QWidget* besideField;
+  };
+  const TPanelRow serialRows[] = {
+      {Label4, SerialPortEdit, nullptr, nullptr},
+      {Label5, SerialPollIntervalEdit, LabelMode, ModeCombo},
+      {Label8, BaudRateCombo, LabelDataBits, DataBitsCombo},
+      {Label9, ParityCombo, LabelStopBits, StopBitsCombo},
+      {Label10, SerialSlaveAddressEdit, LabelSerialFunction, SerialFunctionCombo},
+      {Label12, SerialBytesSequenceCombo, nullptr, nullptr}};
+  const auto addRows = [](QGridLayout* grid, const auto& rows) {
+    int at = 0;
+    for (const TPanelRow& row : rows) {
+      grid->addWidget(row.label, at, 0);
+      if (row.besideLabel == nullptr) {
+        grid->addWidget(row.field, at, 1, 1, 3);
+      } else {
+        grid->addWidget(row.field, at, 1);
+        grid->addWidget(row.besideLabel, at, 2);
+        grid->addWidget(row.besideField, at, 3);
+      }
+      ++at;
+    }
+    return at;
+  };
+  int row = addRows(serial, serialRows);
+  // "Rileva" under the byte-sequence list it sets.
   serial->addWidget(SerialDetectButton, row++, 1);
   chkFrameEndByLength = Named(new QCheckBox(QStringLiteral("Fine frame per lunghezza"), Panel2),
                               "chkFrameEndByLength");
   chkFrameEndByLength->setToolTip(QStringLiteral(
       "Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
       "senza attendere il silenzio della linea"));
-  serial->addWidget(chkFrameEndByLength, row++, 0, 1, 2);
-  serial->addWidget(SerialPollButton, row++, 0, 1, 2);
-  serial->addWidget(ScanButton, row, 0, 1, 2);
+  serial->addWidget(chkFrameEndByLength, row++, 0, 1, 4);
+  serial->addWidget(SerialPollButton, row++, 0, 1, 4);
+  serial->addWidget(ScanButton, row, 0, 1, 4);
   serial->setColumnStretch(1, 1);
+  serial->setColumnStretch(3, 1);
   column->addWidget(Panel2);
 
   ProgressBar1 = Named(new TBusyBar(settings), "ProgressBar1");
@@ -198,6 +231,7 @@ void TForm1::BuildControls() {
   auto* tcp = new QGridLayout(Panel1);
   tcp->setContentsMargins(6, 6, 6, 6);
   tcp->setVerticalSpacing(4);
+  tcp->setHorizontalSpacing(4);
   Label2 = MakeLabel(Panel1, "Label2", "IP");
   edtIPAddress = MakeEdit(Panel1, "edtIPAddress", "192.168.1.50");
   Label3 = MakeLabel(Panel1, "Label3", "Port");
@@ -214,19 +248,19 @@ void TForm1::BuildControls() {
   PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
   chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
                                  "chkLeaveConnectionOpen");
-  const std::pair<QLabel*, QWidget*> tcpRows[] = {
-      {Label2, edtIPAddress}, {Label3, PortEdit},         {Label14, UnitIdEdit},
-      {Label15, TimeoutEdit}, {Label1, PollIntervalEdit}, {Label11, BytesSequenceCombo}};
-  row = 0;
-  for (const auto& [label, field] : tcpRows) {
-    tcp->addWidget(label, row, 0);
-    tcp->addWidget(field, row, 1);
-    ++row;
-  }
+  LabelTcpFunction = MakeLabel(Panel1, "LabelTcpFunction", "Funzione");
+  TcpFunctionCombo = Named(new QComboBox(Panel1), "TcpFunctionCombo");
+  const TPanelRow tcpRows[] = {{Label2, edtIPAddress, nullptr, nullptr},
+                               {Label3, PortEdit, LabelTcpFunction, TcpFunctionCombo},
+                               {Label14, UnitIdEdit, Label15, TimeoutEdit},
+                               {Label1, PollIntervalEdit, nullptr, nullptr},
+                               {Label11, BytesSequenceCombo, nullptr, nullptr}};
+  row = addRows(tcp, tcpRows);
   tcp->addWidget(DetectButton, row++, 1);
-  tcp->addWidget(PollButton, row++, 0, 1, 2);
-  tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 2);
+  tcp->addWidget(PollButton, row++, 0, 1, 4);
+  tcp->addWidget(chkLeaveConnectionOpen, row, 0, 1, 4);
   tcp->setColumnStretch(1, 1);
+  tcp->setColumnStretch(3, 1);
   column->addWidget(Panel1);
 
   Float32CheckBox =

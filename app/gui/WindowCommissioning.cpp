@@ -104,6 +104,9 @@ TSerialSourceSettings TWindowCommissioning::SerialSourceSettings() const {
   settings.Port = FForm.SerialPortEdit->currentText().toStdString();
   settings.BitRate = BitsPerSecond(FForm.SelectedBaudRate());
   settings.Parity = FForm.SelectedParity();
+  settings.Mode = FForm.SelectedMode();
+  settings.DataBits = FForm.SelectedDataBits();
+  settings.StopBits = FForm.SelectedStopBits();
   settings.Slave =
       FieldSlaveAddress("Slave Address", FForm.SerialSlaveAddressEdit->text().toStdString());
   return settings;
@@ -113,6 +116,9 @@ void TWindowCommissioning::ScanClick() {
   if (!LineFree()) return;
   TSerialScanSettings settings;
   settings.Port = FForm.SerialPortEdit->currentText().toStdString();
+  settings.Mode = FForm.SelectedMode();
+  settings.DataBits = FForm.SelectedDataBits();
+  settings.StopBits = FForm.SelectedStopBits();
   TScanDialog dialog(settings, &FForm);
   dialog.Start();
   ExecDialog(dialog);

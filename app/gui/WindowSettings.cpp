@@ -29,11 +29,16 @@ auto TextFields(Form& form) {
 
 template <typename Form>
 auto ListFields(Form& form) {
-  return std::array<std::pair<const char*, QComboBox*>, 5>{
+  return std::array<std::pair<const char*, QComboBox*>, 10>{
       {{"map/meter", form.MeterInstanceCombo},
        {"tcp/byteSequence", form.BytesSequenceCombo},
+       {"tcp/function", form.TcpFunctionCombo},
        {"serial/baudRate", form.BaudRateCombo},
        {"serial/parity", form.ParityCombo},
+       {"serial/mode", form.ModeCombo},
+       {"serial/dataBits", form.DataBitsCombo},
+       {"serial/stopBits", form.StopBitsCombo},
+       {"serial/function", form.SerialFunctionCombo},
        {"serial/byteSequence", form.SerialBytesSequenceCombo}}};
 }
 
@@ -63,6 +68,7 @@ void ForFields(const Fields& fields, EFields which, Visit&& visit) {
 }
 
 constexpr char SERIAL_PORT_KEY[] = "serial/port";
+constexpr char RECENT_PORTS_KEY[] = "serial/recentPorts";
 
 void RestoreFields(TForm1& form, const QSettings& settings, EFields which) {
   ForFields(TextFields(form), which, [&](const QLatin1String& key, QLineEdit* edit) {
@@ -110,6 +116,10 @@ void SavePanelSettings(const TForm1& form, QSettings& settings) {
 }
 
 void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
+  // The serial device servers polled before: the window's history, which no
+  // connection profile holds. Then every field, the port last used among them.
+  form.SerialPortEdit->SetRecentPorts(
+      settings.value(QLatin1String(RECENT_PORTS_KEY)).toStringList());
   RestoreFields(form, settings, EFields::efAll);
   if (settings.contains(QStringLiteral("window/geometry")))
     form.restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
@@ -120,6 +130,7 @@ void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
 
 void SaveWindowSettings(const TForm1& form, QSettings& settings) {
   SaveFields(form, settings, EFields::efAll);
+  settings.setValue(QLatin1String(RECENT_PORTS_KEY), form.SerialPortEdit->RecentPorts());
   settings.setValue(QStringLiteral("window/geometry"), form.saveGeometry());
   settings.setValue(QStringLiteral("window/state"), form.saveState());
 }

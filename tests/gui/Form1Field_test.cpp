@@ -91,8 +91,10 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
   Form->SerialSlaveAddressEdit->setText(QStringLiteral("7"));
   Form->UnitIdEdit->setText(QStringLiteral("9"));
   Form->TimeoutEdit->setText(QStringLiteral("30"));
-  for (QComboBox* combo : {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo,
-                           Form->BytesSequenceCombo, Form->SerialBytesSequenceCombo})
+  for (QComboBox* combo :
+       {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo, Form->BytesSequenceCombo,
+        Form->SerialBytesSequenceCombo, Form->ModeCombo, Form->DataBitsCombo, Form->StopBitsCombo,
+        Form->SerialFunctionCombo, Form->TcpFunctionCombo})
     combo->setCurrentIndex(1);
   Form->Float32CheckBox->setChecked(true);
   Form->chkLeaveConnectionOpen->setChecked(true);
@@ -110,8 +112,10 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
   EXPECT_EQ(Form->SerialSlaveAddressEdit->text(), QStringLiteral("7"));
   EXPECT_EQ(Form->UnitIdEdit->text(), QStringLiteral("9"));
   EXPECT_EQ(Form->TimeoutEdit->text(), QStringLiteral("30"));
-  for (QComboBox* combo : {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo,
-                           Form->BytesSequenceCombo, Form->SerialBytesSequenceCombo})
+  for (QComboBox* combo :
+       {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo, Form->BytesSequenceCombo,
+        Form->SerialBytesSequenceCombo, Form->ModeCombo, Form->DataBitsCombo, Form->StopBitsCombo,
+        Form->SerialFunctionCombo, Form->TcpFunctionCombo})
     EXPECT_EQ(combo->currentIndex(), 1) << combo->objectName().toStdString();
   EXPECT_TRUE(Form->Float32CheckBox->isChecked());
   EXPECT_TRUE(Form->chkLeaveConnectionOpen->isChecked());
@@ -205,6 +209,10 @@ TEST_F(Form1FieldTest, LookAndFeel) {
   const QHeaderView* header = Form->MBGrid->horizontalHeader();
   EXPECT_GE(Form->MBGrid->columnWidth(0),
             header->fontMetrics().horizontalAdvance(QStringLiteral("Indirizzo")) + 8);
+  // Once the grid holds every column (the settings column takes some of the
+  // first width), the last column takes whatever the window gains.
+  Form->resize(Form->width() + 150, Form->height());
+  ProcessEventsFor(50);
   const int gridWidth = Form->MBGrid->width();
   const int lastColumn = Form->MBGrid->columnWidth(5);
   Form->resize(Form->width() + 200, Form->height() + 100);

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "Commons.h"
+#include "FrameBytes.h"
+#include "ScriptedDeviceServer.h"
 #include "ScriptedRtuSlave.h"
 #include "SerialCollectionCycle.h"
 
@@ -133,6 +135,42 @@ TEST_F(SerialCycleTest, ASettingThatCannotBeReadRaisesBeforeThePortOpens) {
                                   }};
   EXPECT_THROW(refusing.CollectDataSerial(), EConvertError);
   EXPECT_FALSE(connection.Active());
+}
+
+// Through a serial device server the connection may stay open from one cycle
+// to the next (the poller's --leave-open); otherwise each reply closes it and
+// the next cycle connects again.
+TEST(SerialCycleOverTcp, LeaveStreamOpenKeepsOneConnectionForEveryCycle) {
+  for (const bool leaveOpen : {false, true}) {
+    SCOPED_TRACE(leaveOpen ? "left open" : "closed after each reply");
+    // Answers a read of N registers with the firmware word and N - 1 zeros.
+    serialtest::TScriptedDeviceServer server([](const serialtest::TBytes& query) {
+      const int count = query.size() >= 6 ? query[5] : 1;
+      serialtest::TBytes frame{1, 3, static_cast<std::uint8_t>(2 * count), 0, 103};
+      frame.resize(3 + 2 * static_cast<std::size_t>(count));
+      return serialtest::TTcpAnswer{{{0, serialtest::Rtu(frame)}}};
+    });
+    TModbusConnection connection;
+    TModbusClient client;
+    TRegisterMap map;
+    ASSERT_EQ(map.LoadConfigFromBytes(mpNormal, "1-0:14.7.0|i|Contatore\r\n", TMapSettings{}),
+              TLoadResult::lrOk);
+    map.UpdateGridStruct();
+    TSerialCycleSettings settings;
+    settings.Port = server.PortName();
+    settings.LeaveStreamOpen = leaveOpen;
+    TSerialCollectionCycle cycle{connection, client, map, [&] { return settings; }};
+    int ok = 0;
+    cycle.OnCycleEnded = [&](const TCycleOutcome& outcome) { ok += outcome.Ok ? 1 : 0; };
+    for (int i = 1; i <= 3; ++i) {
+      ASSERT_TRUE(cycle.CollectDataSerial());
+      ASSERT_TRUE(DefaultMainThread().ProcessMessagesUntil([&] { return ok == i; },
+                                                           std::chrono::seconds(5)));
+    }
+    EXPECT_EQ(connection.Active(), leaveOpen);
+    EXPECT_EQ(server.Connections(), leaveOpen ? 1 : 3);
+    connection.Close();
+  }
 }
 
 }  // namespace

@@ -24,11 +24,17 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   EXPECT_EQ(target.Parity, psNone);
   EXPECT_EQ(target.SlaveAddress, 1);
   EXPECT_FALSE(target.FrameEndByLength);
+  EXPECT_EQ(target.Mode, tmRTU);
+  EXPECT_EQ(target.DataBits, db8);
+  EXPECT_EQ(target.StopBits, sb1);
+  EXPECT_EQ(plain.Options.Function, EReadFunction::rfHoldingRegisters);
 
   // The serial settings may come before --serial too.
   const auto full =
-      Parse({"--baud=9600", "--serial", "ttyS1", "--parity", "even", "--slave", "247",
-             "--fast-framing", "--meter", "3", "--float32", "--format", "csv", "--count", "2"});
+      Parse({"--baud=9600", "--serial",       "ttyS1",   "--parity",   "even",      "--slave",
+             "247",         "--fast-framing", "--meter", "3",          "--float32", "--format",
+             "csv",         "--count",        "2",       "--mode",     "ascii",     "--data-bits",
+             "7",           "--stop-bits",    "2",       "--function", "4"});
   ASSERT_EQ(full.Action, TParsedCommandLine::TAction::Poll) << full.Error;
   const TSerialTarget& set = full.Options.Serial;
   EXPECT_EQ(set.Port, "ttyS1");
@@ -39,6 +45,19 @@ TEST(SerialPollOptions, DefaultsAreTheWindowsAndEveryOptionIsTaken) {
   EXPECT_EQ(full.Options.MeterInstanceIndex, 2);
   EXPECT_TRUE(full.Options.Float32);
   EXPECT_EQ(full.Options.Count, 2);
+  EXPECT_EQ(set.Mode, tmASCII);
+  EXPECT_EQ(set.DataBits, db7);
+  EXPECT_EQ(set.StopBits, sb2);
+  EXPECT_EQ(full.Options.Function, EReadFunction::rfInputRegisters);
+
+  // A serial device server is reached within the connect time-out.
+  const auto server =
+      Parse({"--serial", "tcp://10.0.0.9:4001", "--connect-timeout", "1.5", "--leave-open"});
+  ASSERT_EQ(server.Action, TParsedCommandLine::TAction::Poll) << server.Error;
+  EXPECT_EQ(server.Options.Tcp.ConnectTimeoutSeconds, 1.5);
+  EXPECT_TRUE(server.Options.LeaveOpen);
+  EXPECT_EQ(Parse({"--scan-serial", "tcp://h:4001", "--slaves", "1-3", "--mode", "ascii"}).Action,
+            TParsedCommandLine::TAction::Poll);
 
   // Any rate the port takes, as kq517sim and kq517mon take it.
   const std::pair<const char*, std::uint32_t> rates[] = {
@@ -65,6 +84,15 @@ TEST(SerialPollOptions, BadValuesAndCombinationsAreUsageErrors) {
       {"--serial", "p", "--tcp", "127.0.0.1"},
       {"--serial", "p", "--leave-open"},
       {"--baud", "9600"},
+      {"--serial", "p", "--mode", "tcp"},
+      {"--serial", "p", "--data-bits", "6"},
+      {"--serial", "p", "--stop-bits", "1.5"},
+      {"--serial", "p", "--function", "0"},
+      {"--serial", "p", "--function", "03"},
+      {"--tcp", "127.0.0.1", "--mode", "ascii"},
+      {"--serial", "/dev/ttyUSB0", "--connect-timeout", "2"},  // no connection to time
+      {"--scan-serial", "tcp://h:4001", "--bauds", "9600"},    // the server's own rate
+      {"--scan-serial", "p", "--function", "4"},
   };
   for (const auto& arguments : refused) {
     const auto parsed = Parse(arguments);

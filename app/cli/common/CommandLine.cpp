@@ -78,10 +78,45 @@ CLI::Option* AddBaudOption(CLI::App& App, std::uint32_t& BitRate) {
       ->check(CLI::Range(MIN_BIT_RATE, MAX_BIT_RATE));
 }
 
+namespace {
+
+// The words of a list of line settings, each with its value, the default first.
+template <typename T, std::size_t N, typename Word>
+std::vector<std::pair<std::string, T>> LineChoices(const std::array<T, N>& Values, Word WordOf) {
+  std::vector<std::pair<std::string, T>> choices;
+  for (const T value : Values) choices.emplace_back(WordOf(value), value);
+  return choices;
+}
+
+std::string NumberWord(int Number) {
+  return std::to_string(Number);
+}
+
+}  // namespace
+
+CLI::Option* AddDataBitsOption(CLI::App& App, TDataBits& DataBits) {
+  return App.add_option("--data-bits", DataBits, "7 or 8 (default 8)")
+      ->type_name("N")
+      ->transform(OneOf(
+          LineChoices(DATA_BITS, [](TDataBits Bits) { return NumberWord(DataBitsNumber(Bits)); })));
+}
+
 CLI::Option* AddStopBitsOption(CLI::App& App, TStopBits& StopBits) {
   return App.add_option("--stop-bits", StopBits, "1 or 2 (default 1)")
       ->type_name("N")
-      ->transform(OneOf<TStopBits>({{"1", sb1}, {"2", sb2}}));
+      ->transform(OneOf(
+          LineChoices(STOP_BITS, [](TStopBits Bits) { return NumberWord(StopBitsNumber(Bits)); })));
+}
+
+CLI::Option* AddReadFunctionOption(CLI::App& App, EReadFunction& Function,
+                                   const std::string& Purpose) {
+  return App
+      .add_option("--function", Function,
+                  "3 or 4: read " + Purpose +
+                      " as holding registers (3, default) or as input registers (4)")
+      ->type_name("F")
+      ->transform(OneOf<EReadFunction>(
+          {{"3", EReadFunction::rfHoldingRegisters}, {"4", EReadFunction::rfInputRegisters}}));
 }
 
 CLI::Option* AddSlaveOption(CLI::App& App, int& Slave) {
@@ -94,7 +129,7 @@ CLI::Option* AddSlaveOption(CLI::App& App, int& Slave) {
 }
 
 CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode) {
-  const CLI::Validator modes = OneOf<TTransmissionMode>({{"rtu", tmRTU}, {"ascii", tmASCII}});
+  const CLI::Validator modes = OneOf(LineChoices(TRANSMISSION_MODES, ModeWord));
   return App.add_option("--mode", Mode, "framing, rtu or ascii (default rtu)")
       ->type_name("MODE")
       ->transform(modes);

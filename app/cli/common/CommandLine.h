@@ -14,6 +14,7 @@
 #include "ModLinkTypes.h"
 #include "NetworkEndpoint.h"
 #include "OutputFormat.h"
+#include "ReadFunction.h"
 
 // HOST[:PORT] or [IPv6]:PORT; with PortRequired the port must be given, and
 // a port below MinPort is refused (0 asks a server for any free port).
@@ -57,11 +58,19 @@ CLI::Validator ByteOrderCheck();
 
 // Options every program spells the same way, with one range each.
 CLI::Option* AddParityOption(CLI::App& App, TParityScheme& Parity);
+// --mode rtu|ascii; the choices and those of the line options below are
+// SerialLine.h's lists.
 CLI::Option* AddModeOption(CLI::App& App, TTransmissionMode& Mode);
 // --baud N: any bit rate the port takes, MIN_BIT_RATE to MAX_BIT_RATE.
 CLI::Option* AddBaudOption(CLI::App& App, std::uint32_t& BitRate);
+// --data-bits 7|8.
+CLI::Option* AddDataBitsOption(CLI::App& App, TDataBits& DataBits);
 // --stop-bits 1|2.
 CLI::Option* AddStopBitsOption(CLI::App& App, TStopBits& StopBits);
+// --function 3|4: the registers a read asks for, holding (3) or input (4).
+// What is read is the caller's to say (Purpose, such as "the map's registers").
+CLI::Option* AddReadFunctionOption(CLI::App& App, EReadFunction& Function,
+                                   const std::string& Purpose);
 // --slave N: a unicast slave address, MIN_SLAVE_ADDRESS to MAX_SLAVE_ADDRESS.
 CLI::Option* AddSlaveOption(CLI::App& App, int& Slave);
 // --fast-framing: RTU frames end by the length their function code announces.

@@ -20,6 +20,7 @@ void ApplyLineSettings(TModbusConnection& Connection, const TMonitorOptions& Opt
   Connection.SetPort(Options.Port);
   SetBitRate(Connection, Options.BaudRate);
   Connection.SetParity(Options.Parity);
+  Connection.SetDataBits(Options.DataBits);
   Connection.SetStopBits(Options.StopBits);
   Connection.SetTransmissionMode(Options.Mode);
   Connection.SetConnectionMode(cmMonitor);
@@ -44,6 +45,7 @@ std::string MessageOf(const std::exception_ptr& Error) {
 std::string Describe(const TMonitorOptions& Options) {
   return std::string(Options.Mode == tmASCII ? "ASCII" : "RTU") + ", " +
          std::to_string(Options.BaudRate) + " baud, parity " + ParityWord(Options.Parity) + ", " +
+         (Options.DataBits == db7 ? "7 data bits, " : "") +
          (Options.StopBits == sb2 ? "2 stop bits" : "1 stop bit") +
          (Options.FrameEndByLength && Options.Mode == tmRTU ? ", frames end by length" : "");
 }

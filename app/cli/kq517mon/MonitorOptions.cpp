@@ -52,6 +52,7 @@ TCommandLine ParseMonitorOptions(const std::vector<std::string>& Arguments, TMon
       ->check(NonEmpty);
   AddBaudOption(app, o.BaudRate)->group(line);
   AddParityOption(app, o.Parity)->group(line);
+  AddDataBitsOption(app, o.DataBits)->group(line);
   AddStopBitsOption(app, o.StopBits)->group(line);
   AddModeOption(app, o.Mode)->group(line);
   AddFastFramingOption(app, o.FrameEndByLength)->group(line);
@@ -65,5 +66,6 @@ TCommandLine ParseMonitorOptions(const std::vector<std::string>& Arguments, TMon
 
 std::string MonitorSynopsis() {
   return "Usage: kq517mon --serial PORT [--baud N] [--parity none|even|odd] [--stop-bits 1|2]\n"
-         "                [--mode rtu|ascii] [--fast-framing] [--format text|jsonl]\n";
+         "                [--data-bits 7|8] [--mode rtu|ascii] [--fast-framing]\n"
+         "                [--format text|jsonl]\n";
 }

@@ -15,6 +15,7 @@ struct TMonitorOptions {
   std::string Port;                                // --serial
   std::uint32_t BaudRate = 115200;                 // --baud, any rate the port takes
   TParityScheme Parity = psNone;                   // --parity
+  TDataBits DataBits = db8;                        // --data-bits 7|8
   TStopBits StopBits = sb1;                        // --stop-bits 1|2
   TTransmissionMode Mode = tmRTU;                  // --mode rtu|ascii
   bool FrameEndByLength = false;                   // --fast-framing

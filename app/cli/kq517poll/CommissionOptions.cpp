@@ -86,7 +86,8 @@ void AddCommissionOptions(CLI::App& App, CLI::App& DeviceGroup, TPollOptions& o)
   CLI::Option* scan =
       DeviceGroup
           .add_option("--scan-serial", c.ScanPort,
-                      "find meters on a serial port (every baud rate, parity and address)")
+                      "find meters on a serial port (every baud rate, parity and address), "
+                      "or behind a serial device server, tcp://HOST:PORT (every address)")
           ->type_name("PORT")
           ->check(NonEmpty);
 
@@ -156,7 +157,10 @@ void AddCommissionOptions(CLI::App& App, CLI::App& DeviceGroup, TPollOptions& o)
   Excludes(App, scan, POLL_ONLY);
   Excludes(App, scan, DEVICE_SETTINGS);
   Excludes(App, detect, POLL_ONLY);
-  Excludes(App, detect, {"--float32", "--qvzt", "--byte-order", "--interval", "--count"});
+  Excludes(App, scan, {"--function"});
+  Excludes(App, detect,
+           {"--float32", "--qvzt", "--byte-order", "--interval", "--count", "--function"});
+  Excludes(App, test, {"--function"});
   detect->excludes(test);
   detect->excludes(scan);
   test->excludes(scan);
@@ -171,7 +175,8 @@ void FinishCommissionOptions(const CLI::App& App, TPollOptions& Options) {
 
 std::string CommissionSynopsis(const std::string& ProgramName) {
   return "       " + ProgramName +
-         " --scan-serial PORT [--bauds LIST] [--parities LIST] [--slaves FIRST-LAST]\n"
+         " --scan-serial PORT|tcp://HOST:PORT [--bauds LIST] [--parities LIST]\n"
+         "         [--slaves FIRST-LAST] [--mode rtu|ascii] [--data-bits 7|8] [--stop-bits 1|2]\n"
          "       " +
          ProgramName +
          " --tcp ...|--serial ... --detect\n"

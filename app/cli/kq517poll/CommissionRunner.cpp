@@ -26,6 +26,9 @@ std::unique_ptr<TRegisterSource> RegisterSourceFor(const TPollOptions& Options) 
     settings.Port = Options.Serial.Port;
     settings.BitRate = Options.Serial.BitRate;
     settings.Parity = Options.Serial.Parity;
+    settings.Mode = Options.Serial.Mode;
+    settings.DataBits = Options.Serial.DataBits;
+    settings.StopBits = Options.Serial.StopBits;
     settings.Slave = static_cast<std::uint8_t>(Options.Serial.SlaveAddress);
     return std::make_unique<TSerialRegisterSource>(settings);
   }

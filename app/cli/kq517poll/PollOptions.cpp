@@ -5,11 +5,12 @@
 
 #include "Commons.h"
 #include "RegisterTypes.h"
+#include "SerialLine.h"
 
 namespace {
 
 constexpr char DESCRIPTION[] =
-    "Reads the holding registers of a KQ517 meter that the register map lists,\n"
+    "Reads the holding (or input) registers of a KQ517 meter that the register map lists,\n"
     "decodes them and prints, after every cycle, the columns of the window's grid:\n"
     "Indirizzo, Tipo, OBIS, Valore, Valore Registri, Descrizione.";
 
@@ -81,8 +82,9 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
   CLI::Option* serial =
       device
           ->add_option("--serial", o.Serial.Port,
-                       "Modbus RTU device on a serial port (a path, or a name such as ttyUSB0 "
-                       "under /dev), 8 data bits, 1 stop bit")
+                       "Modbus RTU or ASCII device on a serial port (a path, or a name such "
+                       "as ttyUSB0 under /dev), or behind a serial device server: "
+                       "tcp://HOST:PORT")
           ->type_name("PORT")
           ->check(NonEmpty);
   device->require_option(1);
@@ -98,21 +100,26 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->type_name("S")
       ->check(SecondsCheck(0.01, 3600))
       ->excludes(serial);
+  // Also for a serial device server (--serial tcp://...); checked after the parse.
   app->add_option("--connect-timeout", o.Tcp.ConnectTimeoutSeconds,
-                  "connect time-out (default 5; 0: as long as the system tries)")
+                  "connect time-out, also to --serial tcp://... (default 5; 0: as long as "
+                  "the system tries)")
       ->group(tcpGroup)
       ->type_name("S")
-      ->check(SecondsCheck(0, 3600))
-      ->excludes(serial);
+      ->check(SecondsCheck(0, 3600));
+  // Also for a serial device server (--serial tcp://...); checked after the parse.
   app->add_flag("--leave-open", o.LeaveOpen,
                 "keep the connection open between cycles; a connection the device closed "
-                "then ends the poll")
-      ->group(tcpGroup)
-      ->excludes(serial);
+                "then ends the poll (through a serial device server, the next cycle "
+                "connects again)")
+      ->group(tcpGroup);
 
   const std::string serialGroup = "Serial line";
   AddBaudOption(*app, o.Serial.BitRate)->group(serialGroup)->excludes(tcp);
   AddParityOption(*app, o.Serial.Parity)->group(serialGroup)->excludes(tcp);
+  AddModeOption(*app, o.Serial.Mode)->group(serialGroup)->excludes(tcp);
+  AddDataBitsOption(*app, o.Serial.DataBits)->group(serialGroup)->excludes(tcp);
+  AddStopBitsOption(*app, o.Serial.StopBits)->group(serialGroup)->excludes(tcp);
   // 0 would be a broadcast, which no meter answers.
   AddSlaveOption(*app, o.Serial.SlaveAddress)->group(serialGroup)->excludes(tcp);
   AddFastFramingOption(*app, o.Serial.FrameEndByLength)->group(serialGroup)->excludes(tcp);
@@ -137,6 +144,7 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
       ->type_name("SEQ")
       ->excludes(qvzt)
       ->transform(ByteOrderCheck());
+  AddReadFunctionOption(*app, o.Function, "the map's registers")->group(mapGroup);
   app->add_option("--map", o.MapFile, "map file (default: map.cfg, or qvztmap.cfg with --qvzt)")
       ->group(mapGroup)
       ->type_name("FILE")
@@ -185,6 +193,22 @@ std::unique_ptr<CLI::App> PollApp(TPollOptions& o, const std::string& Program = 
   return app;
 }
 
+// What a serial port's options say that does not fit the port: a connect
+// time-out needs a connection (--tcp, or a serial device server), and a scan
+// through a server has only the server's own bit rate and parity.
+std::string LineOptionMisfit(const CLI::App& App, const TPollOptions& o) {
+  if (App.count("--connect-timeout") > 0 && o.Transport == ETransport::trSerial &&
+      !IsTcpPortName(o.Serial.Port))
+    return "--connect-timeout applies to --tcp and to --serial tcp://HOST:PORT only";
+  if (o.LeaveOpen && o.Transport == ETransport::trSerial && !IsTcpPortName(o.Serial.Port))
+    return "--leave-open applies to --tcp and to --serial tcp://HOST:PORT only";
+  if (o.Commission.Mode == ECommissionMode::cmScan && IsTcpPortName(o.Commission.ScanPort) &&
+      (App.count("--bauds") > 0 || App.count("--parities") > 0))
+    return "--bauds and --parities do not apply to a serial device server (tcp://): its line "
+           "has its own";
+  return {};
+}
+
 }  // namespace
 
 std::string PollVersion() {
@@ -218,6 +242,11 @@ TParsedCommandLine ParsePollCommandLine(const std::vector<std::string>& Argument
   }
   if (app->count("--serial") > 0) o.Transport = ETransport::trSerial;
   FinishCommissionOptions(*app, o);
+  if (const std::string wrong = LineOptionMisfit(*app, o); !wrong.empty()) {
+    result.Action = TParsedCommandLine::TAction::Error;
+    result.Error = wrong;
+    return result;
+  }
   if ((o.Timestamps || o.Bom) && o.Format != EOutputFormat::ofCsv) {
     result.Action = TParsedCommandLine::TAction::Error;
     result.Error =
@@ -237,9 +266,12 @@ std::string PollSynopsis(const std::string& ProgramName) {
          " --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S] [--leave-open]\n"
          "       " +
          ProgramName +
-         " --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N] [--fast-framing]\n"
+         " --serial PORT|tcp://HOST:PORT [--baud RATE] [--parity none|even|odd]\n"
+         "         [--mode rtu|ascii] [--data-bits 7|8] [--stop-bits 1|2] [--slave N]\n"
+         "         [--fast-framing] [--connect-timeout S] [--leave-open]\n"
          "         [--meter 1..5] [--float32] [--qvzt] [--byte-order "
          "1-0-3-2|0-1-2-3|2-3-0-1|3-2-1-0]\n"
+         "         [--function 3|4]\n"
          "         [--map FILE] [--interval SECONDS] [--count N] [--keep-going]\n"
          "         [--format table|csv|json|jsonl] [--timestamps] [--bom] [--log FILE]\n"
          "         [--serve-metrics HOST:PORT] [--trace] [--stats]\n" +

@@ -12,6 +12,7 @@
 #include "CommissionOptions.h"
 #include "ModLinkTypes.h"
 #include "OutputFormat.h"
+#include "ReadFunction.h"
 
 // --tcp HOST[:PORT] [--unit N] [--timeout S] [--connect-timeout S]
 struct TTcpTarget {
@@ -22,12 +23,17 @@ struct TTcpTarget {
   double ConnectTimeoutSeconds = 5;  // 0: as long as the operating system tries
 };
 
-// --serial PORT [--baud RATE] [--parity none|even|odd] [--slave N]; the
-// defaults are the window's.
+// --serial PORT [--baud RATE] [--parity none|even|odd] [--mode rtu|ascii]
+// [--data-bits 7|8] [--stop-bits 1|2] [--slave N]; the defaults are the
+// window's. A port tcp://HOST:PORT is a serial device server, reached within
+// --connect-timeout.
 struct TSerialTarget {
   std::string Port;
   std::uint32_t BitRate = 115200;
   TParityScheme Parity = psNone;
+  TTransmissionMode Mode = tmRTU;
+  TDataBits DataBits = db8;
+  TStopBits StopBits = sb1;
   int SlaveAddress = 1;
   bool FrameEndByLength = false;  // --fast-framing
 };
@@ -58,6 +64,9 @@ struct TPollOptions {
   bool Stats = false;                             // --stats: the traffic counts at the end
   std::string DecimalSeparator = ".";             // the user's (from the locale), for the table
   TCommissionOptions Commission;                  // --scan-serial, --detect, --test
+
+  // --function 3|4: holding or input registers.
+  EReadFunction Function = DEFAULT_READ_FUNCTION;
 
   // The map file name: --map, else the mode's default name.
   std::string MapFileName() const;

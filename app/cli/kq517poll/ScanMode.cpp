@@ -14,9 +14,11 @@ namespace {
 
 constexpr char PROGRAM[] = "kq517poll: ";
 
-std::string ProgressText(const TScanProgress& Progress) {
-  return "scanning " + std::to_string(BitsPerSecond(Progress.BaudRate)) + " baud, parity " +
-         ParityWord(Progress.Parity) + ", slave " + std::to_string(Progress.Slave) + " (try " +
+std::string ProgressText(const TScanProgress& Progress, bool OverTcp) {
+  const std::string line = OverTcp ? ""
+                                   : std::to_string(BitsPerSecond(Progress.BaudRate)) +
+                                         " baud, parity " + ParityWord(Progress.Parity) + ", ";
+  return "scanning " + line + "slave " + std::to_string(Progress.Slave) + " (try " +
          std::to_string(Progress.Done + 1) + " of " + std::to_string(Progress.Total) + ")";
 }
 
@@ -30,6 +32,9 @@ int RunScanMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   settings.Parities = c.ScanParities;
   settings.FirstSlave = c.FirstSlave;
   settings.LastSlave = c.LastSlave;
+  settings.Mode = Options.Serial.Mode;
+  settings.DataBits = Options.Serial.DataBits;
+  settings.StopBits = Options.Serial.StopBits;
   TSerialScan scan(settings);
 
   // On a terminal the progress line is redrawn in place; otherwise (a log)
@@ -42,11 +47,11 @@ int RunScanMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   scan.OnProgress = [&](const TScanProgress& Progress) {
     if (stop.Requested()) scan.RequestStop();
     if (terminal) {
-      Err << '\r' << ProgressText(Progress) << "\x1b[K" << std::flush;
+      Err << '\r' << ProgressText(Progress, scan.OverTcp()) << "\x1b[K" << std::flush;
       lineOpen = true;
     } else if (Progress.Done == 0 || Progress.BaudRate != lastRate ||
                Progress.Parity != lastParity) {
-      Err << PROGRAM << ProgressText(Progress) << std::endl;
+      Err << PROGRAM << ProgressText(Progress, scan.OverTcp()) << std::endl;
     }
     lastRate = Progress.BaudRate;
     lastParity = Progress.Parity;

@@ -1,6 +1,7 @@
 #include "SerialCycleSource.h"
 
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <thread>
 
@@ -15,6 +16,11 @@ TSerialCycleSettings CycleSettings(const TPollOptions& Options) {
   settings.Port = Options.Serial.Port;
   settings.BitRate = Options.Serial.BitRate;
   settings.Parity = Options.Serial.Parity;
+  settings.Mode = Options.Serial.Mode;
+  settings.DataBits = Options.Serial.DataBits;
+  settings.StopBits = Options.Serial.StopBits;
+  settings.Function = Options.Function;
+  settings.LeaveStreamOpen = Options.LeaveOpen;
   settings.SlaveAddress = static_cast<std::uint8_t>(Options.Serial.SlaveAddress);
   settings.FrameEndByLength = Options.Serial.FrameEndByLength;
   settings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
@@ -52,6 +58,9 @@ TSerialCycleSource::TSerialCycleSource(const TPollOptions& Options, TRegisterMap
       FCycle(FConnection, FClient, Map, [this] { return FSettings; }) {
   FMainThread.SetOwnerThread(std::this_thread::get_id());
   FConnection.SetMainThread(FMainThread);
+  // Through a serial device server the connect is bounded as over --tcp.
+  FConnection.SetConnectTimeout(
+      static_cast<std::uint32_t>(std::lround(Options.Tcp.ConnectTimeoutSeconds * 1000)));
   FCycle.OnCycleEnded = [this](const TCycleOutcome& Outcome) { FOutcome = Outcome; };
   // What the library's worker reports would otherwise only be printed by it.
   SetApplicationExceptionHandler(

@@ -20,6 +20,7 @@ TTcpCycleSource::TTcpCycleSource(const TPollOptions& Options, TRegisterMap& Map)
   FSettings.Host = Options.Tcp.Host;
   FSettings.Port = Options.Tcp.Port;
   FSettings.LeaveConnectionOpen = Options.LeaveOpen;
+  FSettings.Function = Options.Function;
   FSettings.BytesSequenceIndex = Options.ByteSequenceIndex.value_or(BS_1_0_3_2);
   FSettings.QvztMode = Options.Qvzt;
   FSettings.Float32 = Options.Float32;

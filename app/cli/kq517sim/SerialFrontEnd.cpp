@@ -59,7 +59,7 @@ void TSerialFrontEnd::Open() {
   SetBitRate(FConnection, FSettings.baudRate);
   FConnection.SetParity(ParityOf(FSettings.parity));
   FConnection.SetStopBits(FSettings.stopBits == 2 ? sb2 : sb1);
-  FConnection.SetDataBits(db8);
+  FConnection.SetDataBits(FSettings.dataBits);
   FConnection.SetFrameEndByLength(FSettings.frameEndByLength);
   if (OnLog) {
     FConnection.OnFrameReceive = [this](TModbusConnection&, const TFrameData& raw) {

@@ -23,6 +23,7 @@ struct TSerialSettings {
   std::uint32_t baudRate = 115200;
   char parity = 'N';  // 'N', 'E' or 'O'
   int stopBits = 1;
+  TDataBits dataBits = db8;
   std::uint8_t slaveAddress = 1;
   bool frameEndByLength = false;  // queries end by their length, not the line's silence
 };

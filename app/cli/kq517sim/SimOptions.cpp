@@ -103,6 +103,7 @@ std::unique_ptr<CLI::App> SimApp(TSimOptions& o) {
   AddModeOption(*app, o.mode)->group(serial);
   AddBaudOption(*app, o.baudRate)->group(serial);
   AddParityOption(*app, o.parity)->group(serial);
+  AddDataBitsOption(*app, o.dataBits)->group(serial);
   AddStopBitsOption(*app, o.stopBits)->group(serial);
   AddSlaveOption(*app, o.slaveAddress)->group(serial);
   AddFastFramingOption(*app, o.frameEndByLength)->group(serial);

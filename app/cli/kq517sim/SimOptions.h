@@ -29,6 +29,7 @@ struct TSimOptions {
   TTransmissionMode mode = tmRTU;
   std::uint32_t baudRate = 115200;
   TParityScheme parity = psNone;
+  TDataBits dataBits = db8;
   TStopBits stopBits = sb1;
   int slaveAddress = 1;
   bool frameEndByLength = false;  // --fast-framing

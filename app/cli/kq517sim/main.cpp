@@ -73,6 +73,7 @@ TSerialSettings SerialSettingsOf(const TSimOptions& o) {
   s.baudRate = static_cast<std::uint32_t>(o.baudRate);
   s.parity = o.parity == psEven ? 'E' : o.parity == psOdd ? 'O' : 'N';
   s.stopBits = o.stopBits == sb2 ? 2 : 1;
+  s.dataBits = o.dataBits;
   s.slaveAddress = static_cast<std::uint8_t>(o.slaveAddress);
   s.frameEndByLength = o.frameEndByLength;
   return s;
@@ -168,7 +169,8 @@ int Serve(const TSimOptions& o, const TSimulatedMeter& meter, const TSimClock& c
   if (serialLine) {
     std::cout << "kq517sim: Modbus " << serial.Framing() << " on " << serial.Path() << " (slave "
               << o.slaveAddress << ", " << o.baudRate << " baud, parity " << ParityWord(o.parity)
-              << ", " << (o.stopBits == sb2 ? "2 stop bits" : "1 stop bit") << ")" << std::endl;
+              << ", " << (o.dataBits == db7 ? "7 data bits, " : "")
+              << (o.stopBits == sb2 ? "2 stop bits" : "1 stop bit") << ")" << std::endl;
   } else {
     std::cout << "kq517sim: no serial line (--serial COMn serves one)" << std::endl;
   }
