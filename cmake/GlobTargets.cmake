@@ -10,13 +10,17 @@ function(kq_add_subdirectories)
   endforeach()
 endfunction()
 
-# kq_add_test_per_file(PREFIX p LABEL l LIBS ...): one test executable per *_test.cpp
-# file of the current folder, named <p>_<file stem>, so that one unfinished test file
-# never stops the others from building.
+# kq_add_test_per_file(PREFIX p LABEL l LIBS ... [EXCEPT files]): one test executable per
+# *_test.cpp file of the current folder, named <p>_<file stem>, so that one unfinished test
+# file never stops the others from building. The EXCEPT files are registered by hand.
 function(kq_add_test_per_file)
-  cmake_parse_arguments(A "" "PREFIX;LABEL;TIMEOUT" "LIBS;EXTRA_SOURCES" ${ARGN})
+  cmake_parse_arguments(A "" "PREFIX;LABEL;TIMEOUT" "LIBS;EXTRA_SOURCES;EXCEPT" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   foreach(test ${tests})
+    get_filename_component(name ${test} NAME)
+    if(name IN_LIST A_EXCEPT)
+      continue()
+    endif()
     get_filename_component(stem ${test} NAME_WE)
     kq_add_test(NAME ${A_PREFIX}_${stem} LABEL ${A_LABEL} TIMEOUT ${A_TIMEOUT}
                 SOURCES ${test} ${A_EXTRA_SOURCES} LIBS ${A_LIBS})

@@ -7,6 +7,10 @@ target_compile_options(kq_project_options INTERFACE
   # g++ 12 warns falsely about overlapping copies inside std::string once it inlines
   # them (GCC bug 105329); later versions do not
   $<$<AND:$<CXX_COMPILER_ID:GNU>,$<VERSION_LESS:$<CXX_COMPILER_VERSION>,13>>:-Wno-restrict>)
+# CI builds with KQ_WERROR=ON, so that a warning fails the build instead of scrolling by.
+if(KQ_WERROR)
+  target_compile_options(kq_project_options INTERFACE -Werror)
+endif()
 # <windows.h>, where a platform/win32 file includes it: without the min and max macros
 # that break the standard library, without the rarely used parts, Windows 7 and later.
 if(WIN32)

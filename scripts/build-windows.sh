@@ -20,12 +20,11 @@ qcp_version=$(dpkg-query -W -f='${source:Version}' libqcustomplot-dev)
 qcp=$cache/src/qcustomplot-$qcp_version
 scripts/debian-source-windows.sh "qcustomplot=$qcp_version" "$qcp"
 
-# ccache keeps the cross compiler's objects between builds (CI builds a fresh clone).
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_FIND_ROOT_PATH="$qt" -DQt6_DIR="$qt/lib/cmake/Qt6" \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DKQ_QCUSTOMPLOT_SOURCE_DIR="$qcp" ${CMAKE_ARGS:-} >/dev/null
+# The preset windows-cross of CMakePresets.json: the mingw-w64 toolchain, the Windows Qt
+# and QCustomPlot named by the two variables; ccache keeps the cross compiler's objects
+# between builds (CI builds a fresh clone).
+KQ_WINDOWS_QT=$qt KQ_QCUSTOMPLOT_SOURCE_DIR=$qcp \
+  cmake --preset windows-cross -S . -B "$build" ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 # The package folder: what cmake --install puts in, stripped (the debugging

@@ -23,7 +23,7 @@ packages=(
   # the Italian locale the window's tests run under as well
   locales
   # the README's pictures: a terminal for kq517mon's, a PDF rasteriser for the
-  # commissioning report's, tests/sim/take-screenshots.sh and docs/make-report-picture.sh
+  # commissioning report's, docs/make-sim-screenshots.sh and docs/make-report-picture.sh
   tmux poppler-utils
   # the Windows build, scripts/build-windows.sh: the cross compiler, GoogleTest's
   # sources to build for it, Wine to run its tests, zip for the package

@@ -27,13 +27,7 @@ using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
 int ConnectTo(uint16_t Port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(Port);
-  connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  return fd;
+  return ConnectLoopback(Port);
 }
 
 // A device on 127.0.0.1 that, once connected, sends Chunk over and over
@@ -41,17 +35,7 @@ int ConnectTo(uint16_t Port) {
 class TStreamingDevice {
  public:
   explicit TStreamingDevice(std::vector<uint8_t> Chunk) : FChunk(std::move(Chunk)) {
-    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(FListen, 8);
-    socklen_t length = sizeof address;
-    getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
+    FListen = ListenLoopback(FPort);
     FThread = std::thread([this] { Run(); });
   }
   ~TStreamingDevice() {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "IdModBusClient.h"
-#include "PeerProcess.h"
 #include "ScriptedTcpServer.h"
 
 namespace {

@@ -25,10 +25,9 @@
 
 #include "Form1.h"
 #include "GuiTestSupport.h"
-#include "LibmodbusRtuServer.h"
+#include "LibmodbusSlaveProcess.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
-#include "PtyBridge.h"
 #include "QtMainThread.h"
 #include "SerialPortCombo.h"
 
@@ -98,7 +97,7 @@ double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   const auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
   };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
@@ -127,42 +126,16 @@ void BM_SerialPollCpuAtOneSecond(benchmark::State& State) {
 BENCHMARK(BM_SerialPollTickToGrid)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SerialPollCpuAtOneSecond)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
-// Serves the registers from a child process until it is killed.
-pid_t StartSlave() {
-  int channel[2];
-  if (pipe(channel) != 0) return -1;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    serialtest::TPtyBridge bridge;
-    interop::TLibmodbusRtuServer slave(bridge.PathB(), 1);
-    const std::string path = bridge.PathA() + "\n";
-    if (write(channel[1], path.data(), path.size()) < 0) _exit(1);
-    close(channel[1]);
-    for (;;) pause();
-  }
-  close(channel[1]);
-  char buffer[256] = {};
-  std::size_t got = 0;
-  while (got < sizeof buffer - 1) {
-    const ssize_t n = read(channel[0], buffer + got, 1);
-    if (n <= 0 || buffer[got] == '\n') break;
-    ++got;
-  }
-  close(channel[0]);
-  GSlavePath.assign(buffer, got);
-  return child;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  const pid_t slave = StartSlave();
-  if (slave < 0 || GSlavePath.empty()) return 1;
+  // The registers are served from a child process, so that only the window's own CPU
+  // time is counted.
+  const interop::TLibmodbusSlaveProcess slave(1);
+  GSlavePath = slave.LinePath();
+  if (GSlavePath.empty()) return 1;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  kill(slave, SIGTERM);
-  waitpid(slave, nullptr, 0);
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "LoopbackPorts.h"
 #include "MeterRegisters.h"
 #include "ModbusTcpFrontEnd.h"
 #include "PollableMainThread.h"
@@ -96,12 +97,8 @@ class TSimulatorThread {
 
 void BM_TcpReadWholeMap(benchmark::State& state) {
   TSimulatorThread simulator;
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(simulator.Port());
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  const int fd = ConnectLoopback(simulator.Port());
+  if (fd < 0) {
     state.SkipWithError("cannot connect");
     return;
   }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "ChildProgram.h"
+#include "LoopbackPorts.h"
 
 namespace {
 
@@ -45,17 +46,9 @@ TServers& Servers() {
 }
 
 int Connect(std::uint16_t Port) {
-  const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int Fd = ConnectLoopback(Port);
   const int On = 1;
-  ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &On, sizeof On);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_port = htons(Port);
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
-    ::close(Fd);
-    return -1;
-  }
+  if (Fd >= 0) ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &On, sizeof On);
   return Fd;
 }
 

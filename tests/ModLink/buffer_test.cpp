@@ -10,21 +10,12 @@
 #include "ErrorChecks.h"
 #include "FrameData.h"
 #include "ModLinkError.h"
+#include "ModLinkErrorText.h"
 #include "ModbusBuffer.h"
 
 namespace {
 
 const char* NoSpace = "There is not enough space in the buffer to perform the requested action";
-
-template <typename Fn>
-std::string ErrorText(Fn&& Action) {
-  try {
-    Action();
-  } catch (const EModLinkError& E) {
-    return E.what();
-  }
-  return "<no error>";
-}
 
 void PutBytes(TModbusBuffer& Buffer, std::initializer_list<int> Values) {
   for (int v : Values) Buffer.PutByte(static_cast<std::uint8_t>(v));

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "ModLinkError.h"
+#include "ModLinkErrorText.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "PtyPair.h"
@@ -19,16 +20,6 @@ using namespace serialtest;
 const char* MustBeClosed = "Connection must NOT be active for the requested action to be performed";
 const char* MustBeOpen = "Connection MUST be active for the requested action to be performed";
 const char* BadFlow = "Flow control is not valid for the requested action to be performed";
-
-template <typename Fn>
-std::string ErrorText(Fn&& Action) {
-  try {
-    Action();
-  } catch (const EModLinkError& E) {
-    return E.what();
-  }
-  return "<no error>";
-}
 
 // A port that cannot be opened raises the system's error; its text starts with the
 // documented one and goes on with the port and the system's reason.

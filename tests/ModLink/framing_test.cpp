@@ -9,6 +9,7 @@
 
 #include "ModLinkConsts.h"
 #include "ModLinkError.h"
+#include "ModLinkErrorText.h"
 #include "ModbusConnection.h"
 #include "ModbusFraming.h"
 #include "ModbusTransaction.h"
@@ -31,16 +32,6 @@ TBytes Text(const std::string& Value) {
 void Fill(TModbusBuffer& Buffer, const TBytes& Bytes) {
   Buffer.SetSize(0);
   Buffer.PutBlock(Bytes.data(), static_cast<int>(Bytes.size()));
-}
-
-template <typename Fn>
-std::string ErrorText(Fn&& Action) {
-  try {
-    Action();
-  } catch (const EModLinkError& E) {
-    return E.what();
-  }
-  return "<no error>";
 }
 
 TModbusFraming Framing(TTransmissionMode Mode, TConnectionMode Role = cmClient) {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "ChildProcess.h"
+#include "ChildProgram.h"
 #include "LoopbackModbusServer.h"
 
 namespace {
@@ -29,7 +29,7 @@ TEST(InstalledTree, HasTheDebianLayoutAndRunsFromAnyFolder) {
   const auto install =
       RunChild({KQ_CMAKE_COMMAND, "--install", KQ_BUILD_DIR, "--prefix", prefix.string()}, "/",
                std::chrono::seconds(120));
-  ASSERT_EQ(install.ExitStatus, 0) << install.Out << install.Err;
+  ASSERT_EQ(install.exitStatus, 0) << install.out << install.err;
   std::vector<fs::path> expected = {"bin/kq517poll", "bin/kq517sim", "bin/kq517mon",
                                     "share/kq517/map.cfg", "share/kq517/qvztmap.cfg"};
   if (KQ_WITH_WINDOW)
@@ -51,14 +51,14 @@ TEST(InstalledTree, HasTheDebianLayoutAndRunsFromAnyFolder) {
   const auto poll = RunChild({(prefix / "bin/kq517poll").string(), "--tcp",
                               "127.0.0.1:" + std::to_string(server.Port()), "--format", "csv"},
                              elsewhere.string());
-  EXPECT_EQ(poll.ExitStatus, 0) << poll.Err;
-  EXPECT_NE(poll.Out.find("\r\n0,INT16,,263,0701,Versione Firmware VIVAR517\r\n"),
+  EXPECT_EQ(poll.exitStatus, 0) << poll.err;
+  EXPECT_NE(poll.out.find("\r\n0,INT16,,263,0701,Versione Firmware VIVAR517\r\n"),
             std::string::npos)
-      << poll.Out;
+      << poll.out;
   const auto dump =
       RunChild({(prefix / "bin/kq517sim").string(), "--dump", "--qvzt"}, elsewhere.string());
-  EXPECT_EQ(dump.ExitStatus, 0) << dump.Err;
-  EXPECT_NE(dump.Out.find("1-0:32.7.0"), std::string::npos) << dump.Out;
+  EXPECT_EQ(dump.exitStatus, 0) << dump.err;
+  EXPECT_NE(dump.out.find("1-0:32.7.0"), std::string::npos) << dump.out;
   fs::remove_all(root);
 }
 

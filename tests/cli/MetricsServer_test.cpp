@@ -23,16 +23,13 @@ using TClock = std::chrono::steady_clock;
 // A raw client connection to 127.0.0.1:Port.
 class TClient {
  public:
-  explicit TClient(uint16_t Port) : FFd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(Port);
-    FConnected = connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  explicit TClient(uint16_t Port) : FFd(ConnectLoopback(Port)), FConnected(FFd >= 0) {
     const timeval limit{2, 0};  // a send the server no longer reads gives up
     setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   }
-  ~TClient() { close(FFd); }
+  ~TClient() {
+    if (FFd >= 0) close(FFd);
+  }
   TClient(const TClient&) = delete;
   TClient& operator=(const TClient&) = delete;
 

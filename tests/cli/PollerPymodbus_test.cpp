@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "ChildProgram.h"
 #include "LoopbackPorts.h"
 #include "RequirePeer.h"
 
@@ -18,35 +18,31 @@ namespace {
 constexpr char PYTHON[] = "/usr/bin/python3";
 
 bool PymodbusInstalled() {
-  return RunChild({PYTHON, "-c", "import pymodbus.server"}, "/").ExitStatus == 0;
+  return RunChild({PYTHON, "-c", "import pymodbus.server"}, "/").exitStatus == 0;
 }
 
 // The pymodbus server as a child process, killed at the end of the test.
 class TPymodbusServer {
  public:
-  explicit TPymodbusServer(const std::vector<std::string>& Registers) : FPort(FreePort()) {
-    FChild = fork();
-    if (FChild == 0) {
-      std::vector<std::string> arguments = {PYTHON, PYMODBUS_SERVER, std::to_string(FPort)};
-      arguments.insert(arguments.end(), Registers.begin(), Registers.end());
-      std::vector<char*> argv;
-      for (auto& a : arguments) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(PYTHON, argv.data());
-      _exit(127);
-    }
+  explicit TPymodbusServer(const std::vector<std::string>& Registers)
+      : FPort(FreePort()),
+        FServer(Arguments(FPort, Registers), ".", false, TServerOutput::soToTest) {
     for (int i = 0; i < 200 && !Accepting(FPort); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ~TPymodbusServer() {
-    kill(FChild, SIGTERM);
-    waitpid(FChild, nullptr, 0);
-  }
+  ~TPymodbusServer() { FServer.Stop(SIGTERM); }
   uint16_t Port() const { return FPort; }
 
  private:
+  static std::vector<std::string> Arguments(uint16_t Port,
+                                            const std::vector<std::string>& Registers) {
+    std::vector<std::string> arguments = {PYTHON, PYMODBUS_SERVER, std::to_string(Port)};
+    arguments.insert(arguments.end(), Registers.begin(), Registers.end());
+    return arguments;
+  }
+
   uint16_t FPort;
-  pid_t FChild = -1;
+  TServerProgram FServer;
 };
 
 TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses) {
@@ -65,16 +61,16 @@ TEST(PollerAgainstPymodbus, DecodesValuesAcrossBlocksAndReportsIllegalAddresses)
   const std::string device = "127.0.0.1:" + std::to_string(server.Port());
   const auto run = RunChild(
       {KQ517POLL_PATH, "--tcp", device, "--format", "csv", "--byte-order", "1-0-3-2"}, folder);
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_NE(run.Out.find("\r\n0,INT16,,261,0501,"), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("\r\n1,FLOAT64,1-0:1.8.0,-1.25,F4BF000000000000,"), std::string::npos)
-      << run.Out;
-  EXPECT_NE(run.Out.find("\r\n140,INT16,0-0:96.1.0,4660,3412,"), std::string::npos) << run.Out;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.out.find("\r\n0,INT16,,261,0501,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\r\n1,FLOAT64,1-0:1.8.0,-1.25,F4BF000000000000,"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\r\n140,INT16,0-0:96.1.0,4660,3412,"), std::string::npos) << run.out;
 
   // --meter 2 starts at register 1000, beyond what the server holds.
   const auto beyond = RunChild({KQ517POLL_PATH, "--tcp", device, "--meter", "2"}, folder);
-  EXPECT_EQ(beyond.ExitStatus, 1);
-  EXPECT_EQ(beyond.Err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
+  EXPECT_EQ(beyond.exitStatus, 1);
+  EXPECT_EQ(beyond.err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
   std::filesystem::remove_all(folder);
 }
 

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "ChildProcess.h"
+#include "ChildProgram.h"
 #include "LoopbackModbusServer.h"
 #include "ScriptedTcpServer.h"
 
@@ -42,7 +42,7 @@ class PollerTest : public ::testing::Test {
   void WriteMap(const std::string& Name, const std::string& Text) {
     std::ofstream(FFolder + "/" + Name, std::ios::binary) << Text;
   }
-  TChildResult Poll(const std::vector<std::string>& Arguments) {
+  TProgramResult Poll(const std::vector<std::string>& Arguments) {
     std::vector<std::string> command(1, KQ517POLL_PATH);
     for (const std::string& argument : Arguments) command.push_back(argument);
     return RunChild(command, FFolder);
@@ -55,9 +55,9 @@ class PollerTest : public ::testing::Test {
 
 TEST_F(PollerTest, CsvPrintsTheGridTextsOnceDecoded) {
   const auto run = Poll({"--tcp", Device(), "--format", "csv"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS);
-  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(CSV_HEADER) + CSV_ROWS);
+  EXPECT_EQ(run.err, "");
 }
 
 TEST_F(PollerTest, BracketedIpv6AddressIsPolledOverIpv6) {
@@ -70,15 +70,15 @@ TEST_F(PollerTest, BracketedIpv6AddressIsPolledOverIpv6) {
   const uint16_t registers[] = {0x0107, 0x0000, 0x4020, 0x5678, 0x1234};
   for (uint16_t i = 0; i < 5; ++i) server->SetRegister(i, registers[i]);
   const auto run = Poll({"--tcp", "[::1]:" + std::to_string(server->Port()), "--format", "csv"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(CSV_HEADER) + CSV_ROWS);
 }
 
 TEST_F(PollerTest, JsonIsOneDocumentForTheWholeRun) {
   const auto run = Poll({"--tcp", Device(), "--format", "json", "--count", "2", "--interval", "0"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  const auto cycles = nlohmann::json::parse(run.Out);
-  ASSERT_EQ(cycles.size(), 2u) << run.Out;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  const auto cycles = nlohmann::json::parse(run.out);
+  ASSERT_EQ(cycles.size(), 2u) << run.out;
   EXPECT_EQ(cycles[1]["cycle"], 2);
   const auto& rows = cycles[0]["rows"];
   EXPECT_EQ(rows[0]["value"], 263);
@@ -98,16 +98,16 @@ TEST_F(PollerTest, OnlyTheTableUsesTheLocalesDecimalSeparator) {
                                                          {"json", "\"text\":\"2.5\""}};
   for (const auto& [format, expected] : formats) {
     const auto run = Poll({"--tcp", Device(), "--format", format});
-    EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-    EXPECT_NE(run.Out.find(expected), std::string::npos) << format << ":\n" << run.Out;
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find(expected), std::string::npos) << format << ":\n" << run.out;
   }
 }
 
 TEST_F(PollerTest, TableIsTheDefault) {
   const auto run = Poll({"--tcp", Device()});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(
-      run.Out,
+      run.out,
       "Indirizzo  Tipo     OBIS        Valore     Valore Registri  Descrizione\n"
       "        0  INT16                263        0701             Versione Firmware VIVAR517\n"
       "        1  FLOAT32  1-0:32.7.0  2.5        20400000         Tensione, L1\n"
@@ -116,13 +116,13 @@ TEST_F(PollerTest, TableIsTheDefault) {
 
 TEST_F(PollerTest, CyclesRepeatAndLeaveOpenKeepsOneConnection) {
   auto run = Poll({"--tcp", Device(), "--format", "csv", "--count", "2", "--interval", "0"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS + CSV_ROWS);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(CSV_HEADER) + CSV_ROWS + CSV_ROWS);
   EXPECT_EQ(Server.Connections(), 2);
 
   run = Poll(
       {"--tcp", Device(), "--format", "csv", "--count", "3", "--interval", "0.01", "--leave-open"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(Server.Connections(), 3);
   EXPECT_EQ(Server.Requests().size(), 5u);
 }
@@ -130,27 +130,27 @@ TEST_F(PollerTest, CyclesRepeatAndLeaveOpenKeepsOneConnection) {
 TEST_F(PollerTest, ExceptionReplyExitsWithOneButKeepsPolling) {
   Server.SetScript([](const auto&, int) { return TReply{TAction::Exception, 2}; });
   const auto run = Poll({"--tcp", Device(), "--format", "csv", "--count", "2", "--interval", "0"});
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_EQ(run.Err,
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.err,
             "kq517poll: cycle 1 of 2: Eccezione Server: Indirizzo Illegale\n"
             "kq517poll: cycle 2 of 2: Eccezione Server: Indirizzo Illegale\n");
   EXPECT_EQ(Server.Requests().size(), 2u);
   // Nothing came back: "<N/A>", as in the window.
-  EXPECT_NE(run.Out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"),
+  EXPECT_NE(run.out.find("\r\n1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"),
             std::string::npos)
-      << run.Out;
+      << run.out;
 }
 
 TEST_F(PollerTest, SwitchedOffMeterInstanceIsReportedNotDecoded) {
   Server.SetRegister(1000, 0xFFFF);  // the firmware word of instance 2
   const auto run = Poll({"--tcp", Device(), "--format", "csv", "--meter", "2"});
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_EQ(run.Err, "kq517poll: cycle 1 of 1: meter instance 2 not present\n");
-  EXPECT_NE(run.Out.find("\r\n1000,INT16,,<N/A>,FFFF,Versione Firmware VIVAR517\r\n"),
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.err, "kq517poll: cycle 1 of 1: meter instance 2 not present\n");
+  EXPECT_NE(run.out.find("\r\n1000,INT16,,<N/A>,FFFF,Versione Firmware VIVAR517\r\n"),
             std::string::npos)
-      << run.Out;
-  EXPECT_NE(run.Out.find("\r\n1001,FLOAT32,1-0:32.7.0,<N/A>,00000000,"), std::string::npos)
-      << run.Out;
+      << run.out;
+  EXPECT_NE(run.out.find("\r\n1001,FLOAT32,1-0:32.7.0,<N/A>,00000000,"), std::string::npos)
+      << run.out;
 }
 
 TEST_F(PollerTest, KeepGoingRunsEveryCycleAndReconnectsAfterALostConnection) {
@@ -159,13 +159,13 @@ TEST_F(PollerTest, KeepGoingRunsEveryCycleAndReconnectsAfterALostConnection) {
       [](const auto&, int Index) { return TReply{Index == 1 ? TAction::Close : TAction::Answer}; });
   const auto run = Poll({"--tcp", Device(), "--format", "jsonl", "--count", "3", "--interval", "0",
                          "--leave-open", "--keep-going"});
-  EXPECT_EQ(run.ExitStatus, 1);
-  std::istringstream lines(run.Out);
+  EXPECT_EQ(run.exitStatus, 1);
+  std::istringstream lines(run.out);
   std::vector<bool> ok;
   for (std::string line; std::getline(lines, line);)
     ok.push_back(nlohmann::json::parse(line)["ok"]);
-  EXPECT_EQ(ok, (std::vector<bool>{true, false, true})) << run.Out << run.Err;
-  EXPECT_EQ(run.Err.rfind("kq517poll: cycle 2 of 3: ", 0), 0u) << run.Err;
+  EXPECT_EQ(ok, (std::vector<bool>{true, false, true})) << run.out << run.err;
+  EXPECT_EQ(run.err.rfind("kq517poll: cycle 2 of 3: ", 0), 0u) << run.err;
 }
 
 TEST_F(PollerTest, ReplyTimeoutIsTheOnesGiven) {
@@ -174,18 +174,18 @@ TEST_F(PollerTest, ReplyTimeoutIsTheOnesGiven) {
   const auto run = RunChild({KQ517POLL_PATH, "--tcp", Device(), "--timeout", "0.2", "--count", "3",
                              "--interval", "0", "--keep-going"},
                             FFolder, std::chrono::seconds(20));
-  EXPECT_FALSE(run.TimedOut);
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_NE(run.Err.find("cycle 3 of 3: Nessuna risposta dal dispositivo entro 0.2 s"),
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.err.find("cycle 3 of 3: Nessuna risposta dal dispositivo entro 0.2 s"),
             std::string::npos)
-      << run.Err;
+      << run.err;
 }
 
 TEST_F(PollerTest, LogAppendsCsvWithTimeStampsAndOneHeader) {
   for (int run = 0; run < 2; ++run) {
     const auto result = Poll({"--tcp", Device(), "--log", "poll.csv"});
-    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
-    EXPECT_EQ(result.Out.rfind("Indirizzo  Tipo", 0), 0u) << "standard output keeps its table";
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("Indirizzo  Tipo", 0), 0u) << "standard output keeps its table";
   }
   std::ostringstream contents;
   contents << std::ifstream(FFolder + "/poll.csv", std::ios::binary).rdbuf();
@@ -196,8 +196,8 @@ TEST_F(PollerTest, LogAppendsCsvWithTimeStampsAndOneHeader) {
   EXPECT_NE(log.find(",1,3,INT32,1-0:1.8.0,305419896,"), std::string::npos) << log;
 
   const auto unwritable = Poll({"--tcp", Device(), "--log", FFolder + "/no/such/folder/poll.csv"});
-  EXPECT_EQ(unwritable.ExitStatus, 1);
-  EXPECT_NE(unwritable.Err.find("cannot open the log file"), std::string::npos) << unwritable.Err;
+  EXPECT_EQ(unwritable.exitStatus, 1);
+  EXPECT_NE(unwritable.err.find("cannot open the log file"), std::string::npos) << unwritable.err;
 }
 
 TEST_F(PollerTest, ConnectionErrorEndsThePollWithNotAvailableValues) {
@@ -207,9 +207,9 @@ TEST_F(PollerTest, ConnectionErrorEndsThePollWithNotAvailableValues) {
     device = "127.0.0.1:" + std::to_string(gone.Port());
   }
   const auto run = Poll({"--tcp", device, "--format", "csv", "--count", "3", "--interval", "0"});
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_EQ(run.Err.rfind("kq517poll: cycle 1 of 3: ", 0), 0u) << run.Err;
-  EXPECT_EQ(run.Out, std::string(CSV_HEADER) +
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.err.rfind("kq517poll: cycle 1 of 3: ", 0), 0u) << run.err;
+  EXPECT_EQ(run.out, std::string(CSV_HEADER) +
                          "0,INT16,,<N/A>,<N/A>,Versione Firmware VIVAR517\r\n"
                          "1,FLOAT32,1-0:32.7.0,<N/A>,<N/A>,\"Tensione, L1\"\r\n"
                          "3,INT32,1-0:1.8.0,<N/A>,<N/A>,Energia\r\n");
@@ -218,13 +218,13 @@ TEST_F(PollerTest, ConnectionErrorEndsThePollWithNotAvailableValues) {
 TEST_F(PollerTest, MapProblemsExitWithOne) {
   WriteMap("bad.cfg", "1-0:1.8.0|X|Energia\n");
   auto run = Poll({"--tcp", Device(), "--map", "bad.cfg"});
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_EQ(run.Err, "kq517poll: bad.cfg: File di configurazione non valido\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.err, "kq517poll: bad.cfg: File di configurazione non valido\n");
 
   run = Poll({"--tcp", Device(), "--qvzt", "--map", "qvztmap.cfg"});  // not in the folder
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_NE(run.Err.find("qvztmap.cfg"), std::string::npos) << run.Err;
-  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.err.find("qvztmap.cfg"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
   EXPECT_EQ(Server.Connections(), 0);
 }
 
@@ -233,15 +233,15 @@ TEST_F(PollerTest, BadArgumentsExitWithTwoAndTheUsage) {
                                                     {"--tcp", Device(), "--format", "xml"},
                                                     {"--tcp", Device(), "--meter", "9"}}) {
     const auto run = Poll(arguments);
-    EXPECT_EQ(run.ExitStatus, 2);
-    EXPECT_NE(run.Err.find("Usage: kq517poll --tcp HOST[:PORT]"), std::string::npos) << run.Err;
-    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("Usage: kq517poll --tcp HOST[:PORT]"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
   }
   EXPECT_EQ(Server.Connections(), 0);
 
   const auto help = Poll({"--help"});
-  EXPECT_EQ(help.ExitStatus, 0);
-  EXPECT_NE(help.Out.find("Exit status"), std::string::npos);
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
 }
 
 }  // namespace
@@ -259,8 +259,8 @@ TEST(PollerShortReply, ReplyOneRegisterShortExitsWithOne) {
       {KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()), "--format", "csv"},
       dir);
   std::filesystem::remove_all(dir);
-  EXPECT_EQ(run.ExitStatus, 1) << run.Out;
-  EXPECT_EQ(run.Err.rfind("kq517poll: cycle 1 of 1: ", 0), 0u) << run.Err;
+  EXPECT_EQ(run.exitStatus, 1) << run.out;
+  EXPECT_EQ(run.err.rfind("kq517poll: cycle 1 of 1: ", 0), 0u) << run.err;
 }
 
 namespace {
@@ -272,12 +272,12 @@ TEST_F(PollerTest, TraceAndStatsDescribeTheTrafficOnStandardError) {
   });
   const auto run = Poll({"--tcp", Device(), "--count", "2", "--interval", "0", "--keep-going",
                          "--format", "csv", "--trace", "--stats"});
-  EXPECT_EQ(run.ExitStatus, 1) << run.Err;
-  std::istringstream lines(run.Err);
+  EXPECT_EQ(run.exitStatus, 1) << run.err;
+  std::istringstream lines(run.err);
   std::vector<std::string> trace;
   for (std::string line; std::getline(lines, line);)
     if (line.size() > 13 && line[2] == ':' && line[8] == '.') trace.push_back(line.substr(12));
-  ASSERT_EQ(trace.size(), 4u) << run.Err;
+  ASSERT_EQ(trace.size(), 4u) << run.err;
   EXPECT_TRUE(trace[0].starts_with(" TX ")) << trace[0];
   EXPECT_TRUE(trace[0].ends_with(" 00 00 00 06 00 03 00 00 00 05  read holding registers 0+5"))
       << trace[0];
@@ -286,10 +286,10 @@ TEST_F(PollerTest, TraceAndStatsDescribeTheTrafficOnStandardError) {
   EXPECT_TRUE(trace[3].ends_with(" 00 83 02  exception 2 illegal data address") ||
               trace[3].find(" 00 83 02  exception 2 illegal data address  ") != std::string::npos)
       << trace[3];
-  EXPECT_NE(run.Err.find("\nrequests 2, replies 1, time-outs 0, exceptions 1, frame errors 0, "
+  EXPECT_NE(run.err.find("\nrequests 2, replies 1, time-outs 0, exceptions 1, frame errors 0, "
                          "response ms min "),
             std::string::npos)
-      << run.Err;
+      << run.err;
 }
 
 // A stray frame 50 ms ahead of the reply is not decoded: the trace shows it
@@ -307,14 +307,14 @@ TEST_F(PollerTest, StrayFrameIsShownAndCountedAsNotMatched) {
   });
   const auto run = Poll({"--tcp", "127.0.0.1:" + std::to_string(server.Port()), "--format", "csv",
                          "--trace", "--stats"});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Err;
-  EXPECT_EQ(run.Out, std::string(CSV_HEADER) + CSV_ROWS);
-  EXPECT_NE(run.Err.find("  not matched: transaction id 7, expected 1"), std::string::npos)
-      << run.Err;
-  EXPECT_NE(run.Err.find("\nrequests 1, replies 1, time-outs 0, exceptions 0, frame errors 0, "
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, std::string(CSV_HEADER) + CSV_ROWS);
+  EXPECT_NE(run.err.find("  not matched: transaction id 7, expected 1"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("\nrequests 1, replies 1, time-outs 0, exceptions 0, frame errors 0, "
                          "not matched 1, response ms min "),
             std::string::npos)
-      << run.Err;
+      << run.err;
 }
 
 }  // namespace

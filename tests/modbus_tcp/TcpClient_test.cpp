@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "ScriptedTcpServer.h"
 
 using namespace std::chrono_literals;
@@ -23,15 +24,7 @@ namespace {
 
 // A loopback port with nothing listening: bound, then released.
 uint16_t UnusedPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(s);
-  return ntohs(address.sin_port);
+  return FreePort();
 }
 
 // Writes a request frame of Length bytes in total.
@@ -68,14 +61,13 @@ TEST(TcpClient, RefusedConnectionNamesHostPortAndReason) {
 TEST(TcpClient, ConnectGivesUpAfterConnectTimeout) {
   // A listener that never accepts: once its queue is full, the system drops
   // further connection requests, and a connect can only time out.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  uint16_t port = 0;
+  const int listener = ListenLoopback(port, 0);
+  ASSERT_GE(listener, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  address.sin_port = htons(port);
   std::vector<int> fillers;
   for (int i = 0; i < 4; ++i) {
     fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));

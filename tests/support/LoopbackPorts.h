@@ -1,4 +1,4 @@
-// Loopback TCP ports for tests that start a server in a child process.
+// Loopback TCP ports and connections for tests that talk to a server of their own.
 #pragma once
 
 #include <arpa/inet.h>
@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 // A port on 127.0.0.1 that was free a moment ago.
@@ -21,14 +22,50 @@ inline uint16_t FreePort() {
   return ntohs(address.sin_port);
 }
 
-// Whether a server accepts connections on 127.0.0.1:Port yet.
-inline bool Accepting(uint16_t Port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A TCP socket connected to 127.0.0.1:Port, or -1 when nothing accepts there.
+// A positive ReceiveBuffer is the socket's receive buffer, set before connecting.
+inline int ConnectLoopback(uint16_t Port, int ReceiveBuffer = 0) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (ReceiveBuffer > 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(Port);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A socket listening on 127.0.0.1:Port (0: a port the system picks, written
+// back to Port), or -1 with errno telling why.
+inline int ListenLoopback(uint16_t& Port, int Backlog = 8) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int yes = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(Port);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, Backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  Port = ntohs(address.sin_port);
+  return fd;
+}
+
+// Whether a server accepts connections on 127.0.0.1:Port yet.
+inline bool Accepting(uint16_t Port) {
+  const int fd = ConnectLoopback(Port);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }

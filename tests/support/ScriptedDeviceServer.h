@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "ScriptedSlave.h"
 
 namespace serialtest {
@@ -37,19 +38,9 @@ class TScriptedDeviceServer {
   // Port 0 picks a free one.
   explicit TScriptedDeviceServer(TTcpScript Script, std::uint16_t Port = 0)
       : FScript(std::move(Script)) {
-    FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int One = 1;
-    ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Address.sin_port = htons(Port);
-    socklen_t Length = sizeof Address;
-    if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&Address), Length) != 0 ||
-        ::listen(FListener, 8) != 0 ||
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&Address), &Length) != 0)
-      throw std::runtime_error("the scripted device server cannot listen");
-    FPort = ntohs(Address.sin_port);
+    FPort = Port;
+    FListener = ListenLoopback(FPort);
+    if (FListener < 0) throw std::runtime_error("the scripted device server cannot listen");
     FThread = std::thread([this] { Run(); });
   }
   ~TScriptedDeviceServer() {

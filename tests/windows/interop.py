@@ -242,7 +242,7 @@ class Suite:
     def test_windows_serial_layer_against_pymodbus_rtu(self):
         folder, registers = self.pymodbus_registers_map()
         com, line = self.com_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/serial_poll/pymodbus_rtu_server.py"), line, "115200"]
+        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), line, "115200"]
                    + registers)
         port = free_port()
         self.start([PYTHON, os.path.join(SOURCE, "tests/cli/pymodbus_server.py"), str(port)] + registers)

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "IdModBusClient.h"
-#include "PeerProcess.h"
+#include "LoopbackPorts.h"
 #include "RequirePeer.h"
 
 using namespace std::chrono_literals;
@@ -65,17 +66,6 @@ class RoundTrip : public testing::TestWithParam<PeerKind> {
   TIdModBusClient Client;
   std::vector<std::pair<uint8_t, uint8_t>> Errors;
 };
-
-bool AcceptsConnections(uint16_t Port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(Port);
-  const bool accepted = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  ::close(s);
-  return accepted;
-}
 
 }  // namespace
 
@@ -201,7 +191,7 @@ TEST_P(RoundTrip, PeerEndsWithTheProcessThatStartedIt) {
   const auto port = static_cast<uint16_t>(started[0]);
   bool ended = false;
   for (int i = 0; i < 200 && !ended; ++i) {
-    ended = !AcceptsConnections(port);
+    ended = !Accepting(port);
     if (!ended) ::usleep(50'000);
   }
   if (!ended) ::kill(started[1], SIGTERM);  // tidy up after the failure

@@ -5,13 +5,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <optional>
 #include <thread>
 
+#include "ChildProgram.h"
 #include "LoopbackPorts.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
@@ -35,35 +35,16 @@ bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit
   return true;
 }
 
-// A child process started by the test and ended by it, by its own pid.
+// A child process started by the test and ended by it; it holds none of the
+// test's output pipes.
 class TChildProcess {
  public:
-  explicit TChildProcess(const std::vector<std::string>& Argv) {
-    FPid = ::fork();
-    if (FPid == 0) {
-      // Ends with the test even if the test dies, and holds none of its output pipes.
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      const int Null = ::open("/dev/null", O_RDWR);
-      ::dup2(Null, STDOUT_FILENO);
-      ::dup2(Null, STDERR_FILENO);
-      std::vector<char*> Args;
-      for (const std::string& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
-      Args.push_back(nullptr);
-      ::execv(Args[0], Args.data());
-      ::_exit(127);
-    }
-  }
-  ~TChildProcess() {
-    if (FPid <= 0) return;
-    ::kill(FPid, SIGTERM);
-    int Status = 0;
-    ::waitpid(FPid, &Status, 0);
-  }
-  TChildProcess(const TChildProcess&) = delete;
-  TChildProcess& operator=(const TChildProcess&) = delete;
+  explicit TChildProcess(const std::vector<std::string>& Argv)
+      : FProgram(Argv, ".", false, TServerOutput::soDiscarded) {}
+  ~TChildProcess() { FProgram.Stop(SIGTERM); }
 
  private:
-  pid_t FPid = -1;
+  TServerProgram FProgram;
 };
 
 bool PymodbusAvailable() {

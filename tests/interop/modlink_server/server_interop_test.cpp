@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "ChildProgram.h"
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "ModbusServer.h"
@@ -20,12 +20,30 @@
 #include "RequirePeer.h"
 #include "ServerTestApplication.h"
 #include "ServerTestLine.h"
+#include "platform/MainThread.h"
 
 using namespace serialtest;
 
 namespace {
 
 constexpr std::uint8_t SlaveAddress = 1;
+
+// A peer program's run; Output is its standard output, then its standard error.
+struct TPeerResult : TProgramResult {
+  std::string Output;
+};
+
+// Runs a peer program to its end while this thread keeps serving the library's
+// main-thread calls (the slave answers through them).
+TPeerResult RunPeer(const std::vector<std::string>& Argv) {
+  TRunSettings Settings;
+  Settings.limit = std::chrono::seconds(20);
+  Settings.cLocale = false;
+  Settings.whileWaiting = [] { DefaultMainThread().ProcessMessages(); };
+  TPeerResult Result{RunProgram(Argv, ".", Settings), {}};
+  Result.Output = Result.out + Result.err;
+  return Result;
+}
 
 class ServerInteropTest : public ::testing::Test {
  protected:
@@ -72,22 +90,22 @@ class ServerInteropTest : public ::testing::Test {
 class MbpollTest : public ServerInteropTest {
  protected:
   void SetUp() override {
-    KQ_REQUIRE_PEER(interop::OnPath("mbpoll"), "mbpoll", "mbpoll");
+    KQ_REQUIRE_PEER(OnPath("mbpoll"), "mbpoll", "mbpoll");
     ServerInteropTest::SetUp();
     OpenSlave(tmRTU);
   }
 
   // Runs mbpoll once against the slave with PDU addressing (-0).
-  interop::TChildResult Mbpoll(const std::vector<std::string>& Options,
-                               const std::vector<std::string>& Values = {}) {
+  TPeerResult Mbpoll(const std::vector<std::string>& Options,
+                     const std::vector<std::string>& Values = {}) {
     std::vector<std::string> Argv{"mbpoll", "-m", "rtu", "-b", "115200", "-P", "none",
                                   "-a",     "1",  "-0",  "-1", "-o",     "2"};
     Argv.insert(Argv.end(), Options.begin(), Options.end());
     Argv.push_back(Bridge.PathB());
     Argv.insert(Argv.end(), Values.begin(), Values.end());
-    interop::TChildResult Result = interop::RunPeer(Argv);
-    EXPECT_TRUE(Result.Started);
-    EXPECT_FALSE(Result.TimedOut) << Result.Output;
+    TPeerResult Result = RunPeer(Argv);
+    EXPECT_TRUE(Result.started);
+    EXPECT_FALSE(Result.timedOut) << Result.Output;
     return Result;
   }
 };
@@ -167,9 +185,9 @@ class PymodbusTest : public ServerInteropTest,
 };
 
 TEST_P(PymodbusTest, EveryCommandRoundTrips) {
-  const auto Result = interop::RunPeer({PYTHON3, PYMODBUS_SERIAL_CLIENT, Bridge.PathB(),
-                                        GetParam() == tmRTU ? "rtu" : "ascii", "1"});
-  ASSERT_EQ(Result.ExitCode, 0) << Result.Output;
+  const auto Result = RunPeer({PYTHON3, PYMODBUS_SERIAL_CLIENT, Bridge.PathB(),
+                               GetParam() == tmRTU ? "rtu" : "ascii", "1"});
+  ASSERT_EQ(Result.exitStatus, 0) << Result.Output;
   std::map<std::string, std::string> Lines;
   std::istringstream Stream(Result.Output);
   std::string Line;

@@ -3,7 +3,7 @@
 //   sim_window_screenshot --serial PATH OUT.png    serial poll of a pseudo-terminal
 //   sim_window_screenshot --traffic PORT OUT.png   TCP poll with the "Traffico" panel shown
 //   sim_window_screenshot --chart PORT OUT.png     "Grafico" of the voltages and a current
-// Run from a folder holding map.cfg, on a display (take-screenshots.sh uses
+// Run from a folder holding map.cfg, on a display (docs/make-sim-screenshots.sh uses
 // Xvfb), with kq517sim already serving.
 
 #include <QApplication>

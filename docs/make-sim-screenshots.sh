@@ -6,7 +6,7 @@
 # docs/kq517mon.png, kq517mon in a terminal (tmux) listening on a
 # pseudo-terminal bus between kq517poll (and mbpoll) and a second kq517sim.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" >/dev/null
@@ -37,7 +37,7 @@ pty=$(sed -n 's/^kq517sim: Modbus RTU on \([^ ]*\).*/\1/p' "$log")
 
 shoot() {
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \
-    "$build/tests/sim/sim_window_screenshot" "$@"
+    "$build/tests/gui/sim_window_screenshot" "$@"
 }
 shoot --tcp "$port" "$root/docs/window-sim-tcp.png"
 echo "wrote docs/window-sim-tcp.png"
@@ -50,7 +50,7 @@ echo "wrote docs/trend-chart.png"
 
 # The bus: kq517poll as master, a second simulator as slave, kq517mon clipped on.
 mkfifo "$work/tap-in"
-"$build/tests/sim/sim_bus_tap" <"$work/tap-in" >"$work/tap.txt" &
+"$build/tests/cli/sim_bus_tap" <"$work/tap-in" >"$work/tap.txt" &
 pids+=("$!")
 exec 3>"$work/tap-in"  # the tap runs while this stays open
 for _ in $(seq 50); do [ "$(wc -l <"$work/tap.txt")" -ge 3 ] && break; sleep 0.1; done
@@ -74,7 +74,7 @@ sleep 0.5
 tmux send-keys -t kq517mon-picture C-c
 sleep 0.5
 tmux capture-pane -p -t kq517mon-picture >"$work/screen.txt"
-QT_QPA_PLATFORM=offscreen "$build/tests/sim/sim_terminal_picture" "kq517mon on an RS-485 bus" \
+QT_QPA_PLATFORM=offscreen "$build/tests/gui/sim_terminal_picture" "kq517mon on an RS-485 bus" \
   "$root/docs/kq517mon.png" <"$work/screen.txt"
 cat "$work/screen.txt"
 echo "wrote docs/kq517mon.png"

@@ -18,7 +18,7 @@
 #include <system_error>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "ChildProgram.h"
 #include "LoopbackPorts.h"
 #include "PtyBridge.h"
 #include "RequirePeer.h"
@@ -28,31 +28,24 @@ namespace {
 constexpr char PYTHON[] = "/usr/bin/python3";
 
 bool PymodbusSerialInstalled() {
-  return RunChild({PYTHON, "-c", "import pymodbus.server, serial"}, "/").ExitStatus == 0;
+  return RunChild({PYTHON, "-c", "import pymodbus.server, serial"}, "/").exitStatus == 0;
+}
+
+std::vector<std::string> WithPython(const std::vector<std::string>& ScriptAndArguments) {
+  std::vector<std::string> Arguments{PYTHON};
+  Arguments.insert(Arguments.end(), ScriptAndArguments.begin(), ScriptAndArguments.end());
+  return Arguments;
 }
 
 // A Python server as a child process, ended at the end of the test.
 class TPythonServer {
  public:
-  explicit TPythonServer(const std::vector<std::string>& ScriptAndArguments) {
-    std::vector<std::string> Arguments{PYTHON};
-    Arguments.insert(Arguments.end(), ScriptAndArguments.begin(), ScriptAndArguments.end());
-    FChild = fork();
-    if (FChild == 0) {
-      std::vector<char*> argv;
-      for (auto& a : Arguments) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(PYTHON, argv.data());
-      _exit(127);
-    }
-  }
-  ~TPythonServer() {
-    kill(FChild, SIGTERM);
-    waitpid(FChild, nullptr, 0);
-  }
+  explicit TPythonServer(const std::vector<std::string>& ScriptAndArguments)
+      : FServer(WithPython(ScriptAndArguments), ".", false, TServerOutput::soToTest) {}
+  ~TPythonServer() { FServer.Stop(SIGTERM); }
 
  private:
-  pid_t FChild = -1;
+  TServerProgram FServer;
 };
 
 TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
@@ -86,21 +79,21 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
   const std::vector<std::string> serialPoll = {KQ517POLL_PATH, "--serial", line.PathA(), "--format",
                                                "csv"};
   // pymodbus needs a moment to start listening on its end of the line.
-  TChildResult serial;
+  TProgramResult serial;
   for (int attempt = 0; attempt < 30; ++attempt) {
     serial = RunChild(serialPoll, folder);
-    if (serial.ExitStatus == 0) break;
+    if (serial.exitStatus == 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
-  ASSERT_EQ(serial.ExitStatus, 0) << serial.Err;
+  ASSERT_EQ(serial.exitStatus, 0) << serial.err;
   const auto overTcp = RunChild(
       {KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--format", "csv"}, folder);
-  ASSERT_EQ(overTcp.ExitStatus, 0) << overTcp.Err;
-  EXPECT_EQ(serial.Out, overTcp.Out);
-  EXPECT_NE(serial.Out.find("\r\n1,FLOAT64,1-0:32.7.0,230.5,"), std::string::npos) << serial.Out;
-  EXPECT_NE(serial.Out.find("\r\n7,INT32,1-0:1.8.0,-1234,"), std::string::npos) << serial.Out;
-  EXPECT_NE(serial.Out.find(",31/01/2024,"), std::string::npos) << serial.Out;
-  EXPECT_NE(serial.Out.find(",23:59:07,"), std::string::npos) << serial.Out;
+  ASSERT_EQ(overTcp.exitStatus, 0) << overTcp.err;
+  EXPECT_EQ(serial.out, overTcp.out);
+  EXPECT_NE(serial.out.find("\r\n1,FLOAT64,1-0:32.7.0,230.5,"), std::string::npos) << serial.out;
+  EXPECT_NE(serial.out.find("\r\n7,INT32,1-0:1.8.0,-1234,"), std::string::npos) << serial.out;
+  EXPECT_NE(serial.out.find(",31/01/2024,"), std::string::npos) << serial.out;
+  EXPECT_NE(serial.out.find(",23:59:07,"), std::string::npos) << serial.out;
 
   // Another byte sequence and a second cycle give the same over both paths (CSV:
   // the JSON formats carry the time of each cycle).
@@ -112,28 +105,28 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
       RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(port), "--byte-order",
                 "3-2-1-0", "--count", "2", "--interval", "0", "--format", "csv"},
                folder);
-  EXPECT_EQ(serialSwapped.ExitStatus, 0) << serialSwapped.Err;
-  EXPECT_EQ(serialSwapped.Out, tcpSwapped.Out);
+  EXPECT_EQ(serialSwapped.exitStatus, 0) << serialSwapped.err;
+  EXPECT_EQ(serialSwapped.out, tcpSwapped.out);
 
   // Register 1000 (meter 2) is beyond what the slave holds: its exception reply.
   const auto beyond = RunChild({KQ517POLL_PATH, "--serial", line.PathA(), "--meter", "2"}, folder);
-  EXPECT_EQ(beyond.ExitStatus, 1);
-  EXPECT_EQ(beyond.Err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
-  EXPECT_NE(beyond.Out.find("<N/A>"), std::string::npos);
+  EXPECT_EQ(beyond.exitStatus, 1);
+  EXPECT_EQ(beyond.err, "kq517poll: cycle 1 of 1: Eccezione Server: Indirizzo Illegale\n");
+  EXPECT_NE(beyond.out.find("<N/A>"), std::string::npos);
 
   // A slave address nobody answers: the poll reports the silence and goes on.
   const auto silent = RunChild(
       {KQ517POLL_PATH, "--serial", line.PathA(), "--slave", "9", "--count", "2", "--interval", "0"},
       folder);
-  EXPECT_EQ(silent.ExitStatus, 1);
+  EXPECT_EQ(silent.exitStatus, 1);
   EXPECT_EQ(
-      silent.Err,
+      silent.err,
       "kq517poll: cycle 1 of 2: Nessuna Risposta\nkq517poll: cycle 2 of 2: Nessuna Risposta\n");
 
   const auto missing =
       RunChild({KQ517POLL_PATH, "--serial", folder + "/no-such-tty", "--count", "3"}, folder);
-  EXPECT_EQ(missing.ExitStatus, 1);
-  EXPECT_EQ(missing.Err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_EQ(missing.err, "kq517poll: cycle 1 of 3: Could not open serial port " + folder +
                              "/no-such-tty: " + std::strerror(ENOENT) + "\n");
   std::filesystem::remove_all(folder);
 }

@@ -13,7 +13,7 @@
 
 #include "ChildProgram.h"
 #include "FrameBytes.h"
-#include "PtyBus.h"
+#include "PtyBridge.h"
 #include "RequirePeer.h"
 
 namespace {
@@ -60,17 +60,17 @@ TEST_P(MonitorInteropTest, ShowsEveryQueryAndReplyBetweenIndependentPeers) {
                   "pymodbus", "python3-pymodbus python3-serial python3-serial-asyncio");
   const std::string mode = GetParam().Mode;
   const bool jsonl = std::string(GetParam().Format) == "jsonl";
-  TPtyBus bus;
+  serialtest::TPtyBridge bus(true);  // A the master, B the slave
   TServerProgram monitor(
-      {KQ517MON_PATH, "--serial", bus.MonitorPort(), "--mode", mode, "--format", GetParam().Format},
+      {KQ517MON_PATH, "--serial", bus.MonitorPath(), "--mode", mode, "--format", GetParam().Format},
       ::testing::TempDir());
   ASSERT_TRUE(monitor.WaitForErrorText("Ctrl-C stops")) << "the monitor did not start";
-  TServerProgram slave({PYTHON3, PYMODBUS_SERIAL_SERVER, bus.SlavePort(), mode, "1"},
+  TServerProgram slave({PYTHON3, PYMODBUS_SERIAL_SERVER, bus.PathB(), mode, "1"},
                        ::testing::TempDir());
   std::this_thread::sleep_for(
       1500ms);  // the slave opens its port; a request before that is counted as such
   const TProgramResult master = RunProgram(
-      {PYTHON3, PYMODBUS_SERIAL_CLIENT, bus.MasterPort(), mode, "1"}, ::testing::TempDir(), 60s);
+      {PYTHON3, PYMODBUS_SERIAL_CLIENT, bus.PathA(), mode, "1"}, ::testing::TempDir(), 60s);
   ASSERT_EQ(master.exitStatus, 0) << master.out << master.err;
   // The line goes quiet before the noise, so the noise is a frame of its own
   // (the master may exit sooner than a frame's silence after its last reply).

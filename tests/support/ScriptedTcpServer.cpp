@@ -13,6 +13,8 @@
 #include <string>
 #include <system_error>
 
+#include "LoopbackPorts.h"
+
 namespace {
 
 [[noreturn]] void ThrowOSError(const char* What) {
@@ -28,21 +30,9 @@ uint16_t Word(const TScriptedTcpServer::TFrame& Frame, std::size_t Offset) {
 TScriptedTcpServer::TScriptedTcpServer(THandler Handler) : FHandler(std::move(Handler)) {
   FStopEvent = ::eventfd(0, EFD_CLOEXEC);
   if (FStopEvent < 0) ThrowOSError("eventfd");
-  FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FListener < 0) ThrowOSError("socket");
-  const int one = 1;
-  ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;  // the system picks a free port
-  if (::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-    ThrowOSError("bind");
-  if (::listen(FListener, 8) != 0) ThrowOSError("listen");
-  socklen_t length = sizeof(address);
-  if (::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    ThrowOSError("getsockname");
-  FPort = ntohs(address.sin_port);
+  FPort = 0;  // the system picks a free port
+  FListener = ListenLoopback(FPort);
+  if (FListener < 0) ThrowOSError("listen");
   FThread = std::thread([this] { Run(); });
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ChildProgram.h"
+#include "LoopbackPorts.h"
 #include "RequirePeer.h"
 
 namespace {
@@ -307,15 +308,8 @@ TEST_F(SimInterop, MbpollReadsTheSameRegistersOverThePseudoTerminal) {
 
 // A connected TCP socket to the simulator, with a generous receive time-out.
 int ConnectTo(const std::string& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
+  const int fd = ConnectLoopback(static_cast<std::uint16_t>(std::stoi(port)));
+  if (fd < 0) return -1;
   const timeval limit{10, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   return fd;

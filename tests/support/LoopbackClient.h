@@ -13,15 +13,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "LoopbackPorts.h"
+
 struct TLoopbackClient {
-  explicit TLoopbackClient(std::uint16_t port)
-      : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-      throw std::runtime_error("connect");
+  explicit TLoopbackClient(std::uint16_t port) : fd(ConnectLoopback(port)) {
+    if (fd < 0) throw std::runtime_error("connect");
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
   ~TLoopbackClient() { ::close(fd); }

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "ModbusTcpFrontEnd.h"
 
 namespace {
@@ -49,16 +50,8 @@ class Client {
  public:
   // A receive buffer of receiveBuffer bytes, when given, makes the server's replies back up soon.
   explicit Client(std::uint16_t port, int receiveBuffer = 0)
-      : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (receiveBuffer > 0)
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      throw std::runtime_error("connect failed");
-    }
+      : fd(ConnectLoopback(port, receiveBuffer)) {
+    if (fd < 0) throw std::runtime_error("connect failed");
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
   ~Client() { Close(); }
