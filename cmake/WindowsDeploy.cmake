@@ -6,6 +6,9 @@
 #   kq_install_windows_runtime()        install rules: the files beside the programs
 #   kq_copy_windows_runtime(<target>)   copies them beside <target> after each build,
 #                                       with the offscreen platform, for tests under Wine
+#   kq_copy_windows_translations(<target>)  copies Qt's Italian translation into
+#                                       "translations" beside <target>, where the
+#                                       window looks for it (its Qt has none of its own)
 
 set(KQ_QT_WINDOWS_LIBRARIES Qt6::Core Qt6::Gui Qt6::Widgets Qt6::PrintSupport)
 # Pairs of the plugin's folder and its imported target.
@@ -53,5 +56,15 @@ function(kq_copy_windows_runtime target)
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin>
             $<TARGET_FILE_DIR:${target}>/platforms
     COMMENT "Copying the Qt and runtime DLLs beside ${target}"
+    VERBATIM)
+  kq_copy_windows_translations(${target})
+endfunction()
+
+function(kq_copy_windows_translations target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:${target}>/translations
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KQ_QT_TRANSLATIONS_DIR}/qtbase_it.qm
+            $<TARGET_FILE_DIR:${target}>/translations
+    COMMENT "Copying Qt's Italian translation beside ${target}"
     VERBATIM)
 endfunction()

@@ -88,6 +88,25 @@ int FieldPort(std::string_view Field, const std::string& Text) {
   return port;
 }
 
+std::uint8_t FieldUnitId(std::string_view Field, const std::string& Text) {
+  const int unit = FieldInteger(Field, Text);
+  if (unit < 0 || unit > 255)
+    throw EConvertError("Il campo " + Quoted(Field) +
+                        " vuole un numero da 0 a 255: " + Quoted(Text));
+  return static_cast<std::uint8_t>(unit);
+}
+
+int FieldTimeoutMilliseconds(std::string_view Field, const std::string& Text,
+                             std::string_view DecimalSeparator) {
+  const double seconds = FieldDecimal(Field, Text, DecimalSeparator);
+  const double milliseconds = std::round(seconds * 1000.0);
+  if (milliseconds < MIN_POLL_INTERVAL_MS || seconds > MAX_REPLY_TIMEOUT_SECONDS)
+    throw EConvertError("Il campo " + Quoted(Field) + " vuole da " +
+                        FormatFloat2(MIN_POLL_INTERVAL_MS / 1000.0, DecimalSeparator) + " a " +
+                        std::to_string(MAX_REPLY_TIMEOUT_SECONDS) + " secondi: " + Quoted(Text));
+  return static_cast<int>(milliseconds);
+}
+
 std::uint8_t FieldSlaveAddress(std::string_view Field, const std::string& Text) {
   return static_cast<std::uint8_t>(FieldInteger(Field, Text) & 0xFF);
 }

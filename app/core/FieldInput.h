@@ -29,6 +29,14 @@ int FieldInteger(std::string_view Field, const std::string& Text);
 // A TCP port number, 0 to 65535.
 int FieldPort(std::string_view Field, const std::string& Text);
 
+// A Modbus TCP unit identifier, 0 to 255.
+std::uint8_t FieldUnitId(std::string_view Field, const std::string& Text);
+
+// Seconds of a reply time-out as milliseconds: 0.1 up to MAX_REPLY_TIMEOUT_SECONDS.
+inline constexpr int MAX_REPLY_TIMEOUT_SECONDS = 3600;
+int FieldTimeoutMilliseconds(std::string_view Field, const std::string& Text,
+                             std::string_view DecimalSeparator);
+
 // A serial slave address: a whole number whose low 8 bits address the meter
 // ("300" addresses slave 44).
 std::uint8_t FieldSlaveAddress(std::string_view Field, const std::string& Text);

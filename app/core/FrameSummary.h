@@ -1,10 +1,11 @@
 #pragma once
-// One line of plain English for one Modbus frame, as the traffic panel, the
+// One line of plain words for one Modbus frame, as the traffic panel, the
 // poller's --trace and the line monitor show it: "slave 1 read holding
 // registers 0+124", "reply 124 registers", "exception 2 illegal data
-// address", "CRC error", "time-out". Works on any bytes: a frame that is cut
-// short or malformed is described as such, and nothing past the bytes given
-// is ever read.
+// address", "CRC error", "time-out". The command-line programs speak English,
+// the window Italian ("lettura registri holding 0+124"). Works on any bytes: a
+// frame that is cut short or malformed is described as such, and nothing past
+// the bytes given is ever read.
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,9 @@
 #include <vector>
 
 #include "FrameHook.h"
+
+// The language of the summaries.
+enum class TSummaryLanguage : std::uint8_t { slEnglish, slItalian };
 
 // Which side of an exchange a frame is.
 enum class TFrameRole : std::uint8_t {
@@ -42,8 +46,17 @@ bool FitsItsFunction(std::span<const std::uint8_t> Pdu);
 
 // The one-line summary of a frame with its outcome.
 std::string SummarizeFrame(TFrameFraming Framing, TFrameOutcome Outcome,
-                           std::span<const std::uint8_t> Bytes, TFrameRole Role);
+                           std::span<const std::uint8_t> Bytes, TFrameRole Role,
+                           TSummaryLanguage Language = TSummaryLanguage::slEnglish);
+
+// The summaries of what is not a frame: "not matched: WHY" (a frame the stack
+// could not pair with its request) and "line noise (N bytes)".
+std::string NotMatchedText(const std::string& Why,
+                           TSummaryLanguage Language = TSummaryLanguage::slEnglish);
+std::string LineNoiseText(std::size_t Bytes,
+                          TSummaryLanguage Language = TSummaryLanguage::slEnglish);
 
 // "illegal data address" and the other exception names of the Modbus
 // application protocol; "unknown exception" for codes it does not define.
-std::string ExceptionName(std::uint8_t Code);
+std::string ExceptionName(std::uint8_t Code,
+                          TSummaryLanguage Language = TSummaryLanguage::slEnglish);

@@ -8,7 +8,7 @@
 
 namespace {
 
-TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
+TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role, TSummaryLanguage Language) {
   TTrafficEntry entry;
   entry.Time = WallClockTime(Record.Time);
   entry.Direction = Record.Direction;
@@ -17,12 +17,11 @@ TTrafficEntry EntryOf(const TFrameRecord& Record, TFrameRole Role) {
   entry.Role = Role;
   entry.Bytes = Record.Bytes;
   if (!Record.NotMatched.empty())
-    entry.Summary = "not matched: " + Record.NotMatched;
+    entry.Summary = NotMatchedText(Record.NotMatched, Language);
   else if (Record.NoiseBytes > 0)
-    entry.Summary = "line noise (" + std::to_string(Record.NoiseBytes) +
-                    (Record.NoiseBytes == 1 ? " byte)" : " bytes)");
+    entry.Summary = LineNoiseText(Record.NoiseBytes, Language);
   else
-    entry.Summary = SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role);
+    entry.Summary = SummarizeFrame(Record.Framing, Record.Outcome, Record.Bytes, Role, Language);
   return entry;
 }
 
@@ -36,9 +35,10 @@ TLocalTime LocalTimeOf(std::chrono::system_clock::time_point Time, int& Millis) 
 
 }  // namespace
 
-TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record) {
+TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record, TSummaryLanguage Language) {
   const bool received = Record.Direction == TFrameDirection::fdReceived;
-  TTrafficEntry entry = EntryOf(Record, received ? TFrameRole::frReply : TFrameRole::frRequest);
+  TTrafficEntry entry =
+      EntryOf(Record, received ? TFrameRole::frReply : TFrameRole::frRequest, Language);
   if (received && Record.ResponseTime.count() > 0) entry.ResponseTime = Record.ResponseTime;
   return entry;
 }
@@ -48,7 +48,7 @@ TTrafficEntry MonitorTrafficEntry(const TFrameRecord& Record, TFrameRole Role,
   // A monitor's library reports every frame with a right check as ok: one whose
   // length fits no request or reply of its function is a length error all the
   // same (its summary says what it looked like), an exception reply an exception.
-  TTrafficEntry entry = EntryOf(Record, Role);
+  TTrafficEntry entry = EntryOf(Record, Role, TSummaryLanguage::slEnglish);
   if (entry.Outcome == TFrameOutcome::foOk) {
     const auto pdu = ExtractPdu(Record.Framing, Record.Bytes);
     if (pdu && !FitsItsFunction(pdu->Pdu))
@@ -141,4 +141,9 @@ std::string TrafficLine(const TTrafficEntry& Entry) {
   line += Entry.Summary;
   if (Entry.ResponseTime) line += "  " + MillisecondsText(*Entry.ResponseTime) + " ms";
   return line;
+}
+
+std::string DatedTrafficLine(const TTrafficEntry& Entry) {
+  // IsoTimeText begins with "yyyy-mm-dd" of the same local time.
+  return IsoTimeText(Entry.Time).substr(0, 10) + ' ' + TrafficLine(Entry);
 }

@@ -27,7 +27,9 @@ struct TTrafficEntry {
 
 // The entry of a frame on the requesting side of a link (the TCP client, the
 // serial master): what it sent are requests, what it received are replies.
-TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record);
+// Its summary is in Language.
+TTrafficEntry MasterTrafficEntry(const TFrameRecord& Record,
+                                 TSummaryLanguage Language = TSummaryLanguage::slEnglish);
 
 // The entry of a frame seen by a line monitor, whose role and response time
 // the caller has worked out (TExchangeTracker). A frame whose check is right
@@ -61,3 +63,7 @@ bool IsInvalidFrame(const TTrafficEntry& Entry);
 // "10:20:30.123 TX 00 01 00 00 00 06 00 03 00 00 00 7C  read holding registers 0+124",
 // with "  1.1 ms" after a reply's summary.
 std::string TrafficLine(const TTrafficEntry& Entry);
+// The same line with the local date before its time, for a saved traffic
+// file that may span midnight or be read days later:
+// "2026-12-08 10:20:30.123 TX ...".
+std::string DatedTrafficLine(const TTrafficEntry& Entry);

@@ -4,19 +4,9 @@
 #include <cstring>
 
 #include "TrafficEntry.h"
+#include "ValueDecoding.h"
 
 namespace {
-
-// An RFC 4180 field: quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& Text) {
-  if (Text.find_first_of(",\"\r\n") == std::string::npos) return Text;
-  std::string quoted = "\"";
-  for (const char c : Text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + '"';
-}
 
 std::vector<std::string> ColumnsOf(const TRegisterMap& Map) {
   std::vector<std::string> columns;
@@ -31,8 +21,10 @@ std::string Reason() {
 
 }  // namespace
 
-bool TValueLog::Open(const std::string& File, const TRegisterMap& Map, std::string& Error) {
+bool TValueLog::Open(const std::string& File, const TRegisterMap& Map, std::string& Error,
+                     const TCsvDialect& Dialect) {
   Close();
+  FDialect = Dialect;
   errno = 0;
   FFile.open(File, std::ios::binary | std::ios::trunc);
   if (!FFile) {
@@ -57,10 +49,10 @@ void TValueLog::Close() {
 
 bool TValueLog::WriteHeader(const TRegisterMap& Map) {
   FColumns = ColumnsOf(Map);
-  std::string line = "Timestamp,Ciclo";
-  for (const std::string& column : FColumns) line += ',' + CsvField(column);
-  line += ",Errore\r\n";
-  FFile << line;
+  std::vector<std::string> fields = {"Timestamp", "Ciclo"};
+  for (const std::string& column : FColumns) fields.push_back(CsvField(column, FDialect));
+  fields.emplace_back("Errore");
+  FFile << CsvLine(fields, FDialect);
   return static_cast<bool>(FFile);
 }
 
@@ -80,15 +72,14 @@ bool TValueLog::WriteCycle(const TRegisterMap& Map, const TCycleOutcome& Outcome
     return false;
   }
   if (ColumnsOf(Map) != FColumns && !WriteHeader(Map)) return Flush(Failure);
-  std::string line = IsoTimeText(Outcome.Time) + ',' + std::to_string(++FCycle);
+  std::vector<std::string> fields = {IsoTimeText(Outcome.Time), std::to_string(++FCycle)};
   const auto& entries = Outcome.Entries;
   for (std::size_t i = 0; i < Map.Regs().size(); ++i) {
-    line += ',';
-    // Numbers are "0.##" texts with '.' already.
-    if (Outcome.Ok && i < entries.size() && entries[i].Text != NOT_AVAIL)
-      line += CsvField(entries[i].Text);
+    // Numbers are "0.##" texts with '.', in the dialect's separator here.
+    const bool read = Outcome.Ok && i < entries.size() && entries[i].Text != NOT_AVAIL;
+    fields.push_back(read ? CsvNumber(entries[i].Text, FDialect) : std::string());
   }
-  line += ',' + (Outcome.Ok ? std::string() : CsvField(Error)) + "\r\n";
-  FFile << line;
+  fields.push_back(Outcome.Ok ? std::string() : CsvField(Error, FDialect));
+  FFile << CsvLine(fields, FDialect);
   return Flush(Failure);
 }

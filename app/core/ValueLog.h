@@ -1,7 +1,8 @@
 #pragma once
 // The record of the values: one CSV line per collection cycle with its time
 // stamp, its number and one column per map entry holding the decoded value,
-// numbers with '.' whatever the user's locale. A failed cycle still writes
+// in a CSV dialect chosen when the file is opened (',' and '.' unless told
+// otherwise), whatever the C library's locale. A failed cycle still writes
 // its line, with empty cells and the error in the last column. Every line is
 // flushed to the file at once, so nothing written is lost if the program ends.
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CsvDialect.h"
 #include "CycleOutcome.h"
 #include "RegisterMap.h"
 
@@ -19,7 +21,9 @@ class TValueLog {
   // Creates (or empties) File and writes the header for Map's entries:
   // "Timestamp,Ciclo", one column per entry (its OBIS code and description),
   // "Errore". False, with the reason in Error, when the file cannot be written.
-  bool Open(const std::string& File, const TRegisterMap& Map, std::string& Error);
+  bool Open(const std::string& File, const TRegisterMap& Map, std::string& Error,
+            const TCsvDialect& Dialect = CSV_POINT);
+  const TCsvDialect& Dialect() const { return FDialect; }
   void Close();
   bool IsOpen() const { return FFile.is_open(); }
   const std::string& FileName() const { return FFileName; }
@@ -40,6 +44,7 @@ class TValueLog {
 
   std::ofstream FFile;
   std::string FFileName;
+  TCsvDialect FDialect;
   std::vector<std::string> FColumns;  // the entries the header names
   std::uint64_t FCycle = 0;
 };

@@ -74,6 +74,8 @@ TForm1::TForm1(TMessageBoxes& messageBoxes, QWidget* parent)
       ModbusClient1(std::make_unique<TModbusClient>()) {
   BuildControls();
   BuildRecordingViews();
+  BuildTools();
+  FitSettingsColumn();
   FTcpCycle = std::make_unique<TTcpCollectionCycle>(*mctPLC, FMap, DecimalSeparator());
   FTcpPoll = std::make_unique<TPollSchedule>(FTcpResults, [this] { return PrepareTcpCycle(); });
   FTcpPoll->OnOutcome = [this](const TCycleOutcome& outcome) { TcpCycleEnded(outcome); };
@@ -370,6 +372,10 @@ void TForm1::EvalEnablings() {
                                                     chkLeaveConnectionOpen,
                                                     chkKeepGoing,
                                                     chkSerialKeepGoing,
+                                                    UnitIdEdit,
+                                                    TimeoutEdit,
+                                                    Label14,
+                                                    Label15,
                                                     Label2,
                                                     Label3,
                                                     Label1,
@@ -444,6 +450,9 @@ void TForm1::PollButtonClick() {
       interval = PollIntervalMilliseconds("Poll Interval", PollIntervalEdit->text().toStdString(),
                                           DecimalSeparator());
       FieldPort("Port", PortEdit->text().toStdString());
+      FieldUnitId("Unit ID", UnitIdEdit->text().toStdString());
+      FieldTimeoutMilliseconds("Timeout (s)", TimeoutEdit->text().toStdString(),
+                               DecimalSeparator());
     } catch (const EConvertError& error) {
       ShowErrorBar(error.what());
       return;
@@ -489,8 +498,16 @@ TTcpCycleSettings TForm1::TcpCycleSettings() const {
   return settings;
 }
 
+void TForm1::ApplyTcpClientSettings() {
+  mctPLC->SetUnitID(FieldUnitId("Unit ID", UnitIdEdit->text().toStdString()));
+  mctPLC->SetTimeOut(static_cast<uint32_t>(FieldTimeoutMilliseconds(
+      "Timeout (s)", TimeoutEdit->text().toStdString(), DecimalSeparator())));
+}
+
 TPollSchedule::TRead TForm1::PrepareTcpCycle() {
   const TTcpCycleSettings settings = TcpCycleSettings();
+  // No cycle is in flight: the client is the GUI thread's until the read starts.
+  ApplyTcpClientSettings();
   const TTcpReadRequest request = FTcpCycle->PrepareRead(settings);
   // The worker reads with the shared client and nothing else of the window;
   // the finish runs on the GUI thread unless the cycle was dropped.

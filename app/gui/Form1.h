@@ -37,6 +37,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 class TBusyBar;
 class TMessageBoxes;
@@ -50,6 +51,7 @@ class TTrendChartWindow;
 class TValueLogger;
 class TWindowCommissioning;
 class TWindowRegisterTools;
+struct TCsvDialect;
 struct TSerialCycleSettings;
 struct TTcpCycleSettings;
 struct TTransactionInfo;
@@ -182,6 +184,10 @@ class TForm1 : public QMainWindow {
   QLineEdit* PollIntervalEdit = nullptr;
   QLabel* Label11 = nullptr;
   QComboBox* BytesSequenceCombo = nullptr;
+  QLabel* Label14 = nullptr;
+  QLineEdit* UnitIdEdit = nullptr;  // "Unit ID", 0-255, on every request
+  QLabel* Label15 = nullptr;
+  QLineEdit* TimeoutEdit = nullptr;     // "Timeout (s)": the wait for each reply
   QPushButton* DetectButton = nullptr;  // "Rileva"
   QPushButton* PollButton = nullptr;
   QCheckBox* chkLeaveConnectionOpen = nullptr;
@@ -192,6 +198,9 @@ class TForm1 : public QMainWindow {
   QCheckBox* Float32CheckBox = nullptr;
   QTableWidget* MBGrid = nullptr;
   QLabel* ErrorPanel = nullptr;
+
+  // Both panels scroll when the window is too low to show them whole.
+  QScrollArea* SettingsScroll = nullptr;
 
   // The manual read panel; it is never shown.
   QGroupBox* GroupBox3 = nullptr;
@@ -209,6 +218,14 @@ class TForm1 : public QMainWindow {
   TTrendChartWindow* OpenTrendChart();
   std::vector<std::size_t> SelectedNumericEntries() const;
 
+  // The grid handed on (Form1Tools.cpp): Ctrl+C copies the selected rows,
+  // File > "Esporta griglia…" writes the whole grid as a CSV file, File >
+  // "Profili…" saves and loads the panels' settings under a name.
+  QString SelectedGridText() const;
+  void CopyGridRows();
+  bool ExportGrid(const QString& File, const TCsvDialect& Dialect);
+  void ExportGridClick();
+  void ProfilesClick();
   // Menu.
   QMenu* File1 = nullptr;
   QAction* New1 = nullptr;
@@ -219,7 +236,9 @@ class TForm1 : public QMainWindow {
   QAction* Print1 = nullptr;
   QAction* PrintSetup1 = nullptr;
   QAction* N2 = nullptr;
-  QAction* Record1 = nullptr;  // "Registra…"
+  QAction* Record1 = nullptr;      // "Registra…"
+  QAction* ExportGrid1 = nullptr;  // "Esporta griglia…"
+  QAction* Profiles1 = nullptr;    // "Profili…"
   QAction* Exit1 = nullptr;
   QMenu* View1 = nullptr;
   QAction* Chart1 = nullptr;  // "Grafico"
@@ -241,6 +260,13 @@ class TForm1 : public QMainWindow {
  private:
   void BuildControls();
   void BuildRecordingViews();
+  void BuildTools();
+  // The first size: the design's, and high enough for the settings column to
+  // show whole when the screen has the room (it scrolls otherwise).
+  void FitSettingsColumn();
+  // The unit identifier and reply time-out of the TCP panel, into the client
+  // before a cycle; a field that is not a number raises EConvertError.
+  void ApplyTcpClientSettings();
   // Every cycle's end: to the value log and the trend charts.
   void CycleFinished(const TCycleOutcome& outcome);
   // Why a cycle did not read the map, in the window's words.

@@ -15,8 +15,13 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "BusyBar.h"
 #include "Form1.h"
@@ -33,6 +38,11 @@ constexpr int CLIENT_HEIGHT = 573;
 // column gives up the width.
 constexpr int SETTINGS_WIDTH = 350;
 constexpr int ERROR_BAR_HEIGHT = 28;
+constexpr int GRID_MINIMUM_HEIGHT = 160;
+constexpr int OUTER_MARGIN = 8;  // around the settings column and the grid
+// The window manager's title bar and frame, which the available height of a
+// screen does not take off.
+constexpr int TITLE_BAR_ALLOWANCE = 40;
 
 // Tahoma where it is installed, otherwise the closest sans-serif faces of a
 // Linux desktop, always at 11 pixels.
@@ -112,8 +122,16 @@ void TForm1::BuildControls() {
   auto* client = Named(new QWidget(this), "ClientArea");
   setCentralWidget(client);
 
-  // Left column: map options, the serial panel, the progress bar, the TCP panel.
-  auto* settings = Named(new QWidget(client), "SettingsColumn");
+  // Left column: map options, the serial panel, the progress bar, the TCP
+  // panel. It scrolls when the window is lower than the column (a laptop
+  // screen with the "Traffico" panel open), so the window never needs the
+  // height of both panels.
+  SettingsScroll = Named(new QScrollArea(client), "SettingsScroll");
+  SettingsScroll->setFrameShape(QFrame::NoFrame);
+  SettingsScroll->setWidgetResizable(true);
+  SettingsScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  SettingsScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  auto* settings = Named(new QWidget(SettingsScroll), "SettingsColumn");
   settings->setFixedWidth(SETTINGS_WIDTH);
   auto* column = new QVBoxLayout(settings);
   column->setContentsMargins(0, 0, 0, 0);
@@ -139,6 +157,10 @@ void TForm1::BuildControls() {
   serial->setHorizontalSpacing(4);
   Label4 = MakeLabel(Panel2, "Label4", "Serial Port");
   SerialPortEdit = Named(new TSerialPortCombo(QStringLiteral("COM7"), Panel2), "SerialPortEdit");
+#ifndef _WIN32
+  // "COM7" names no port here: the first port the system has is the default.
+  if (SerialPortEdit->count() > 0) SerialPortEdit->setText(SerialPortEdit->itemText(0));
+#endif
   Label5 = MakeLabel(Panel2, "Label5", "Poll Interval");
   SerialPollIntervalEdit = MakeEdit(Panel2, "SerialPollIntervalEdit", "2");
   Label8 = MakeLabel(Panel2, "Label8", "Baud Rate");
@@ -230,6 +252,10 @@ void TForm1::BuildControls() {
   PollIntervalEdit = MakeEdit(Panel1, "PollIntervalEdit", "2");
   Label11 = MakeLabel(Panel1, "Label11", "Sequenza Bytes");
   BytesSequenceCombo = MakeByteSequenceCombo(Panel1, "BytesSequenceCombo");
+  Label14 = MakeLabel(Panel1, "Label14", "Unit ID");
+  UnitIdEdit = MakeEdit(Panel1, "UnitIdEdit", "0");
+  Label15 = MakeLabel(Panel1, "Label15", "Timeout (s)");
+  TimeoutEdit = MakeEdit(Panel1, "TimeoutEdit", "15");
   DetectButton = Named(new QPushButton(QStringLiteral("Rileva"), Panel1), "DetectButton");
   PollButton = Named(new QPushButton(QStringLiteral("Start Poll"), Panel1), "PollButton");
   chkLeaveConnectionOpen = Named(new QCheckBox(QStringLiteral("Leave Connection Open"), Panel1),
@@ -238,6 +264,7 @@ void TForm1::BuildControls() {
   TcpFunctionCombo = Named(new QComboBox(Panel1), "TcpFunctionCombo");
   const TPanelRow tcpRows[] = {{Label2, edtIPAddress, nullptr, nullptr},
                                {Label3, PortEdit, LabelTcpFunction, TcpFunctionCombo},
+                               {Label14, UnitIdEdit, Label15, TimeoutEdit},
                                {Label1, PollIntervalEdit, nullptr, nullptr},
                                {Label11, BytesSequenceCombo, nullptr, nullptr}};
   row = addRows(tcp, tcpRows);
@@ -270,6 +297,10 @@ void TForm1::BuildControls() {
   GroupBox3->setVisible(false);
   column->addWidget(GroupBox3);
   column->addStretch(1);
+  SettingsScroll->setWidget(settings);
+  // Room for the scroll bar beside the column, so that it never covers a field.
+  SettingsScroll->setFixedWidth(SETTINGS_WIDTH +
+                                SettingsScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
   // The grid: a fixed header row, no fixed column, only a vertical scroll bar.
   MBGrid = Named(new QTableWidget(client), "MBGrid");
@@ -288,6 +319,8 @@ void TForm1::BuildControls() {
   MBGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   MBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
   MBGrid->setWordWrap(false);
+  // However low the window, the grid keeps a few rows in sight.
+  MBGrid->setMinimumHeight(GRID_MINIMUM_HEIGHT);
 
   ErrorPanel = Named(new QLabel(client), "ErrorPanel");
   ErrorPanel->setFixedHeight(ERROR_BAR_HEIGHT);
@@ -303,9 +336,9 @@ void TForm1::BuildControls() {
   ErrorPanel->setVisible(false);
 
   auto* top = new QHBoxLayout();
-  top->setContentsMargins(8, 8, 8, 8);
-  top->setSpacing(8);
-  top->addWidget(settings);
+  top->setContentsMargins(OUTER_MARGIN, OUTER_MARGIN, OUTER_MARGIN, OUTER_MARGIN);
+  top->setSpacing(OUTER_MARGIN);
+  top->addWidget(SettingsScroll);
   top->addWidget(MBGrid, 1);
   auto* outer = new QVBoxLayout(client);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -319,6 +352,15 @@ void TForm1::BuildControls() {
   BuildMenu();
   // The first size: the client area of the design plus the menu bar.
   resize(CLIENT_WIDTH, CLIENT_HEIGHT + menuBar()->sizeHint().height());
+}
+
+void TForm1::FitSettingsColumn() {
+  const int column = SettingsScroll->widget()->sizeHint().height() + 2 * OUTER_MARGIN;
+  const int chrome = menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+  int wanted = std::max(height(), column + chrome);
+  if (const QScreen* screen = this->screen())
+    wanted = std::min(wanted, screen->availableGeometry().height() - TITLE_BAR_ALLOWANCE);
+  if (wanted > height()) resize(width(), wanted);
 }
 
 void TForm1::BuildMenu() {

@@ -46,7 +46,7 @@ void TForm1::BuildRecordingViews() {
   Record1->setObjectName(QStringLiteral("Record1"));
   File1->insertAction(Exit1, Record1);
   FValueLogger = new TValueLogger(Record1, FMessageBoxes, this);
-  statusBar()->addWidget(FValueLogger->StatusLabel());
+  statusBar()->addWidget(FValueLogger->StatusLabel(), 1);
   connect(Record1, &QAction::triggered, this,
           [this] { Reported(*this, [this] { FValueLogger->Toggle(FMap); }); });
 

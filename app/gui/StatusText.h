@@ -14,8 +14,12 @@ class TStatusText : public QWidget {
 
   QString text() const { return FText; }
   void setText(const QString& Text);
+  // An elided text gives way to its neighbours in the status bar: it shows
+  // what fits, with "…" in the middle, and the whole text in its tooltip.
+  // A text that is not elided is always shown whole.
+  void SetElided(bool Elided);
   QSize sizeHint() const override;
-  QSize minimumSizeHint() const override { return sizeHint(); }
+  QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -23,4 +27,5 @@ class TStatusText : public QWidget {
  private:
   QString FText;
   int FWidth = 0;  // the widest text so far, so the bar does not reflow as digits change
+  bool FElided = false;
 };

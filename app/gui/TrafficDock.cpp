@@ -20,6 +20,8 @@
 
 namespace {
 
+constexpr int VIEW_MINIMUM_HEIGHT = 110;
+
 QToolButton* MakeButton(QWidget* parent, const char* name, const char* text) {
   auto* button = new QToolButton(parent);
   button->setObjectName(QString::fromLatin1(name));
@@ -72,8 +74,20 @@ TTrafficDock::TTrafficDock(TMessageBoxes& MessageBoxes, QWidget* parent)
   FView->setColumnWidth(TTrafficModel::tcDirection, 30);
   FView->setColumnWidth(TTrafficModel::tcBytes, 360);
   FView->setColumnWidth(TTrafficModel::tcResponse, 80);
+  // Room for a few frames however low the window is.
+  FView->setMinimumHeight(VIEW_MINIMUM_HEIGHT);
   column->addWidget(FView, 1);
   setWidget(body);
+  // The view follows the newest frame until the user scrolls away from it,
+  // and again once they scroll back down. Its scroll range changes with new
+  // rows and with every resize; a view that follows keeps its last row in
+  // sight through both.
+  QScrollBar* bar = FView->verticalScrollBar();
+  connect(bar, &QScrollBar::valueChanged, this,
+          [this, bar](int value) { FFollowing = value == bar->maximum(); });
+  connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+    if (FFollowing) bar->setValue(maximum);
+  });
 
   FStatusWidget = new QWidget(this);
   FStatusWidget->setObjectName(QStringLiteral("TrafficStatistics"));
@@ -107,7 +121,7 @@ void TTrafficDock::Listen(TFrameHook& Hook) {
   // The inbox is shared, so a listener never depends on the dock's lifetime
   // for the memory it writes to.
   FListening.emplace_back(&Hook, Hook.Subscribe([inbox = FInbox](const TFrameRecord& Record) {
-    inbox->Push(MasterTrafficEntry(Record));
+    inbox->Push(MasterTrafficEntry(Record, TSummaryLanguage::slItalian));
   }));
 }
 
@@ -122,11 +136,7 @@ void TTrafficDock::TakeArrivals() {
       FHeld.erase(FHeld.begin(), FHeld.end() - static_cast<std::ptrdiff_t>(TRAFFIC_STORE_CAPACITY));
     return;
   }
-  // The view follows new frames only while it shows the newest one.
-  QScrollBar* bar = FView->verticalScrollBar();
-  const bool following = bar->value() == bar->maximum();
   FModel->Append(std::move(arrived));
-  if (following) FView->scrollToBottom();
 }
 
 void TTrafficDock::SetPaused(bool Paused) {
@@ -168,7 +178,7 @@ bool TTrafficDock::SaveTo(const QString& File) {
   QFile file(File);
   QByteArray text;
   for (std::size_t row = 0; row < FModel->Store().Size(); ++row)
-    text += QByteArray::fromStdString(TrafficLine(FModel->Store().At(row)) + '\n');
+    text += QByteArray::fromStdString(DatedTrafficLine(FModel->Store().At(row)) + '\n');
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
       !file.flush()) {
     FMessageBoxes.ShowError(

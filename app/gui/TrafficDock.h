@@ -44,7 +44,8 @@ class TTrafficDock : public QDockWidget {
   // The selected rows (all rows when none is selected) as text lines.
   QString SelectedText() const;
   void CopySelection() const;
-  // Every row as a text line to File; a failure is shown in a message box.
+  // Every row as a text line to File, each time with its date; a failure is
+  // shown in a message box.
   bool SaveTo(const QString& File);
   void SaveAs();
 
@@ -77,5 +78,6 @@ class TTrafficDock : public QDockWidget {
   QWidget* FStatusWidget = nullptr;
   TTrafficStatistics FStatistics;
   bool FPaused = false;
+  bool FFollowing = true;            // the view shows the newest frame and keeps it in sight
   std::vector<TTrafficEntry> FHeld;  // arrived while paused
 };

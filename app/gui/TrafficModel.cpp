@@ -9,6 +9,19 @@ namespace {
 
 constexpr const char* HEADERS[] = {"Ora", "Dir", "Byte", "Descrizione", "Risposta ms"};
 
+// The frame's bytes in lines of 16 ("XX " each), an ASCII frame in lines of
+// as many characters.
+std::string WrappedFrameBytesText(TFrameFraming Framing, const std::vector<std::uint8_t>& Bytes) {
+  constexpr std::size_t LINE = 16 * 3;
+  std::string text = FrameBytesText(Framing, Bytes);
+  if (Framing == TFrameFraming::ffAscii) {
+    for (std::size_t at = LINE; at < text.size(); at += LINE + 1) text.insert(at, 1, '\n');
+  } else {
+    for (std::size_t at = LINE - 1; at < text.size(); at += LINE) text[at] = '\n';
+  }
+  return text;
+}
+
 }  // namespace
 
 TTrafficModel::TTrafficModel(QObject* parent, std::size_t Capacity)
@@ -31,6 +44,10 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
     if (entry.Outcome == TFrameOutcome::foException) return QBrush(QColor(0xC0, 0x60, 0x00));
     return {};
   }
+  // The column is often narrower than a long frame: its tooltip has all of
+  // it, 16 bytes a line.
+  if (role == Qt::ToolTipRole && index.column() == tcBytes)
+    return QString::fromStdString(WrappedFrameBytesText(entry.Framing, entry.Bytes));
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case tcTime:

@@ -1,8 +1,8 @@
 #include "ValueLogger.h"
 
 #include <QAction>
-#include <QFileDialog>
 
+#include "CsvFileDialog.h"
 #include "MessageBoxes.h"
 #include "StatusText.h"
 
@@ -13,13 +13,19 @@ TValueLogger::TValueLogger(QAction* Action, TMessageBoxes& MessageBoxes, QWidget
       FWindow(Window),
       FStatus(new TStatusText(Window)) {
   FStatus->setObjectName(QStringLiteral("ValueLogStatus"));
+  // A long path gives way to the traffic counters beside it.
+  FStatus->SetElided(true);
   FAction->setCheckable(true);
   ShowState();
 }
 
 bool TValueLogger::Start(const QString& File, const TRegisterMap& Map) {
+  return Start(File, Map, PreferredCsvDialect());
+}
+
+bool TValueLogger::Start(const QString& File, const TRegisterMap& Map, const TCsvDialect& Dialect) {
   std::string error;
-  const bool started = FLog.Open(File.toStdString(), Map, error);
+  const bool started = FLog.Open(File.toStdString(), Map, error, Dialect);
   if (!started)
     FMessageBoxes.ShowError(
         FWindow,
@@ -52,10 +58,11 @@ void TValueLogger::Toggle(const TRegisterMap& Map) {
     Stop();
     return;
   }
-  const QString file = QFileDialog::getSaveFileName(
-      FWindow, QStringLiteral("Registra i valori"), QStringLiteral("valori.csv"),
-      QStringLiteral("CSV (*.csv);;Tutti i file (*)"));
-  if (!file.isEmpty()) Start(file, Map);
+  QString file;
+  TCsvDialect dialect;
+  if (AskCsvFile(FWindow, QStringLiteral("Registra i valori"), QStringLiteral("valori.csv"), file,
+                 dialect))
+    Start(file, Map, dialect);
   ShowState();
 }
 

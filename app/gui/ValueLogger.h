@@ -21,6 +21,8 @@ class TValueLogger : public QObject {
   // recording runs.
   TValueLogger(QAction* Action, TMessageBoxes& MessageBoxes, QWidget* Window);
 
+  // Writes in Dialect (CsvFileDialog.h: the user's last choice, else the locale's).
+  bool Start(const QString& File, const TRegisterMap& Map, const TCsvDialect& Dialect);
   bool Start(const QString& File, const TRegisterMap& Map);
   void Stop();
   bool Recording() const { return FLog.IsOpen(); }

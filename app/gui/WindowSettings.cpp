@@ -17,10 +17,12 @@ constexpr char APPLICATION[] = "Test_KQ517T";
 // Every remembered line edit with its key.
 template <typename Form>
 auto TextFields(Form& form) {
-  return std::array<std::pair<const char*, QLineEdit*>, 5>{
+  return std::array<std::pair<const char*, QLineEdit*>, 7>{
       {{"tcp/ip", form.edtIPAddress},
        {"tcp/port", form.PortEdit},
        {"tcp/interval", form.PollIntervalEdit},
+       {"tcp/unitId", form.UnitIdEdit},
+       {"tcp/timeout", form.TimeoutEdit},
        {"serial/interval", form.SerialPollIntervalEdit},
        {"serial/slave", form.SerialSlaveAddressEdit}}};
 }
@@ -51,6 +53,54 @@ auto CheckFields(Form& form) {
        {"serial/keepGoing", form.chkSerialKeepGoing}}};
 }
 
+bool IsPanelKey(const char* key) {
+  const QLatin1String text(key);
+  return text.startsWith(QLatin1String("tcp/")) || text.startsWith(QLatin1String("serial/")) ||
+         text.startsWith(QLatin1String("map/"));
+}
+
+// Which fields a pass over the tables takes.
+enum class EFields { efAll, efPanels };
+
+// Runs Visit(key, field) for every field of Fields that Which takes.
+template <typename Fields, typename Visit>
+void ForFields(const Fields& fields, EFields which, Visit&& visit) {
+  for (const auto& [key, field] : fields)
+    if (which == EFields::efAll || IsPanelKey(key)) visit(QLatin1String(key), field);
+}
+
+constexpr char SERIAL_PORT_KEY[] = "serial/port";
+constexpr char RECENT_PORTS_KEY[] = "serial/recentPorts";
+
+void RestoreFields(TForm1& form, const QSettings& settings, EFields which) {
+  ForFields(TextFields(form), which, [&](const QLatin1String& key, QLineEdit* edit) {
+    if (settings.contains(key)) edit->setText(settings.value(key).toString());
+  });
+  if (settings.contains(QLatin1String(SERIAL_PORT_KEY)))
+    form.SerialPortEdit->setText(settings.value(QLatin1String(SERIAL_PORT_KEY)).toString());
+  ForFields(ListFields(form), which, [&](const QLatin1String& key, QComboBox* combo) {
+    bool ok = false;
+    const int index = settings.value(key).toInt(&ok);
+    if (ok && index >= 0 && index < combo->count()) combo->setCurrentIndex(index);
+  });
+  ForFields(CheckFields(form), which, [&](const QLatin1String& key, QCheckBox* box) {
+    if (settings.contains(key)) box->setChecked(settings.value(key).toBool());
+  });
+}
+
+void SaveFields(const TForm1& form, QSettings& settings, EFields which) {
+  ForFields(TextFields(form), which, [&](const QLatin1String& key, QLineEdit* edit) {
+    settings.setValue(key, edit->text());
+  });
+  settings.setValue(QLatin1String(SERIAL_PORT_KEY), form.SerialPortEdit->text());
+  ForFields(ListFields(form), which, [&](const QLatin1String& key, QComboBox* combo) {
+    settings.setValue(key, combo->currentIndex());
+  });
+  ForFields(CheckFields(form), which, [&](const QLatin1String& key, QCheckBox* box) {
+    settings.setValue(key, box->isChecked());
+  });
+}
+
 }  // namespace
 
 std::unique_ptr<QSettings> OpenWindowSettings() {
@@ -59,23 +109,20 @@ std::unique_ptr<QSettings> OpenWindowSettings() {
                                      QString::fromLatin1(APPLICATION));
 }
 
+void RestorePanelSettings(TForm1& form, const QSettings& settings) {
+  RestoreFields(form, settings, EFields::efPanels);
+}
+
+void SavePanelSettings(const TForm1& form, QSettings& settings) {
+  SaveFields(form, settings, EFields::efPanels);
+}
+
 void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
-  for (const auto& [key, edit] : TextFields(form))
-    if (settings.contains(QLatin1String(key)))
-      edit->setText(settings.value(QLatin1String(key)).toString());
-  // The serial device servers polled before, then the port last used.
+  // The serial device servers polled before: the window's history, which no
+  // connection profile holds. Then every field, the port last used among them.
   form.SerialPortEdit->SetRecentPorts(
-      settings.value(QStringLiteral("serial/recentPorts")).toStringList());
-  if (settings.contains(QStringLiteral("serial/port")))
-    form.SerialPortEdit->setText(settings.value(QStringLiteral("serial/port")).toString());
-  for (const auto& [key, combo] : ListFields(form)) {
-    bool ok = false;
-    const int index = settings.value(QLatin1String(key)).toInt(&ok);
-    if (ok && index >= 0 && index < combo->count()) combo->setCurrentIndex(index);
-  }
-  for (const auto& [key, box] : CheckFields(form))
-    if (settings.contains(QLatin1String(key)))
-      box->setChecked(settings.value(QLatin1String(key)).toBool());
+      settings.value(QLatin1String(RECENT_PORTS_KEY)).toStringList());
+  RestoreFields(form, settings, EFields::efAll);
   if (settings.contains(QStringLiteral("window/geometry")))
     form.restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
   // The docks: whether the "Traffico" panel is shown, and where.
@@ -84,14 +131,8 @@ void RestoreWindowSettings(TForm1& form, const QSettings& settings) {
 }
 
 void SaveWindowSettings(const TForm1& form, QSettings& settings) {
-  for (const auto& [key, edit] : TextFields(form))
-    settings.setValue(QLatin1String(key), edit->text());
-  settings.setValue(QStringLiteral("serial/port"), form.SerialPortEdit->text());
-  settings.setValue(QStringLiteral("serial/recentPorts"), form.SerialPortEdit->RecentPorts());
-  for (const auto& [key, combo] : ListFields(form))
-    settings.setValue(QLatin1String(key), combo->currentIndex());
-  for (const auto& [key, box] : CheckFields(form))
-    settings.setValue(QLatin1String(key), box->isChecked());
+  SaveFields(form, settings, EFields::efAll);
+  settings.setValue(QLatin1String(RECENT_PORTS_KEY), form.SerialPortEdit->RecentPorts());
   settings.setValue(QStringLiteral("window/geometry"), form.saveGeometry());
   settings.setValue(QStringLiteral("window/state"), form.saveState());
 }

@@ -19,3 +19,10 @@ std::unique_ptr<QSettings> OpenWindowSettings();
 // (an index out of range) are skipped.
 void RestoreWindowSettings(TForm1& form, const QSettings& settings);
 void SaveWindowSettings(const TForm1& form, QSettings& settings);
+
+// The panels' settings alone: every field of the tables in WindowSettings.cpp
+// whose key starts with "tcp/", "serial/" or "map/", under the settings'
+// current group. A field added to a table joins the connection profiles
+// (ConnectionProfiles.h) with no code of its own.
+void RestorePanelSettings(TForm1& form, const QSettings& settings);
+void SavePanelSettings(const TForm1& form, QSettings& settings);

@@ -9,6 +9,7 @@
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtMainThread.h"
+#include "QtTranslation.h"
 #include "WindowCommandLine.h"
 
 int main(int argc, char* argv[]) {
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
   // (" — Test VIVAR517"), and the captions are the window's own.
   QApplication::setApplicationName(QStringLiteral("Test_KQ517T"));
   QApplication::setApplicationVersion(QString::fromStdString(GetVersionStr("")));
+  InstallQtTranslation(app);
 
   TWindowCommandLine commandLine;
   QString error;

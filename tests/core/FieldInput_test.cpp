@@ -55,11 +55,21 @@ TEST(FieldNumbers, PortAndIntegerErrorsNameTheirField) {
   EXPECT_EQ(FieldPort("Port", "502"), 502);
   EXPECT_EQ(FieldInteger("Slave Address", " 300 "), 300);
   EXPECT_EQ(FieldSlaveAddress("Slave Address", "300"), 44) << "the low 8 bits address the meter";
+  EXPECT_EQ(FieldUnitId("Unit ID", "255"), 255);
+  EXPECT_EQ(FieldTimeoutMilliseconds("Timeout (s)", "1,5", ","), 1500);
   const std::pair<std::string, std::string> refused[] = {
-      {"Port", "50x"}, {"Port", "70000"}, {"Slave Address", "1.5"}};
+      {"Port", "50x"},   {"Port", "70000"},    {"Slave Address", "1.5"}, {"Unit ID", "256"},
+      {"Unit ID", "-1"}, {"Timeout (s)", "0"}, {"Timeout (s)", "x"},     {"Timeout (s)", "4000"}};
   for (const auto& [field, text] : refused) {
     try {
-      field == "Port" ? FieldPort(field, text) : FieldInteger(field, text);
+      if (field == "Port")
+        FieldPort(field, text);
+      else if (field == "Unit ID")
+        FieldUnitId(field, text);
+      else if (field == "Timeout (s)")
+        FieldTimeoutMilliseconds(field, text, ".");
+      else
+        FieldInteger(field, text);
       ADD_FAILURE() << text;
     } catch (const EConvertError& error) {
       EXPECT_NE(std::string(error.what()).find("\"" + field + "\""), std::string::npos)

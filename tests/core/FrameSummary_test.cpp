@@ -21,7 +21,10 @@ struct TSummaryRow {
   R Role;
   std::vector<std::uint8_t> Bytes;
   const char* Expected;
+  TSummaryLanguage Language = TSummaryLanguage::slEnglish;
 };
+
+constexpr TSummaryLanguage IT = TSummaryLanguage::slItalian;
 
 std::vector<std::uint8_t> Text(const std::string& Characters) {
   return {Characters.begin(), Characters.end()};
@@ -133,6 +136,51 @@ const TSummaryRow ROWS[] = {
     {"AsciiNoColon", F::ffAscii, O::foOk, R::frRequest, Text("0103"), "malformed frame (4 bytes)"},
     {"AsciiOnlyLineEnd", F::ffAscii, O::foOk, R::frRequest, Text(":\r\n"),
      "malformed frame (3 bytes)"},
+    // The window's words: the same frames in Italian.
+    {"ItalianRead",
+     F::ffRtu,
+     O::foOk,
+     R::frRequest,
+     {1, 3, 0, 0, 0, 0x0A, 0xC5, 0xCD},
+     "slave 1 lettura registri holding 0+10",
+     IT},
+    {"ItalianReply",
+     F::ffRtu,
+     O::foOk,
+     R::frReply,
+     {1, 3, 4, 0, 1, 0, 2, 0x2A, 0x32},
+     "risposta 2 registri",
+     IT},
+    {"ItalianException",
+     F::ffRtu,
+     O::foException,
+     R::frReply,
+     {1, 0x83, 2, 0xC0, 0xF1},
+     "eccezione 2 indirizzo dati non ammesso",
+     IT},
+    {"ItalianUnknownException",
+     F::ffTcp,
+     O::foException,
+     R::frReply,
+     {0, 1, 0, 0, 0, 3, 0, 0x83, 9},
+     "eccezione 9 eccezione sconosciuta",
+     IT},
+    {"ItalianUnmatched",
+     F::ffTcp,
+     O::foUnmatched,
+     R::frReply,
+     {0, 2, 0, 0, 0, 5, 0, 3, 2, 0, 1},
+     "non attesa: risposta 1 registro",
+     IT},
+    {"ItalianTimeout", F::ffRtu, O::foTimeout, R::frReply, {1, 3}, "time-out dopo 2 byte", IT},
+    {"ItalianCut",
+     F::ffRtu,
+     O::foOk,
+     R::frRequest,
+     {1, 3, 0, 0, 0},
+     "slave 1 lettura registri holding (errore di lunghezza)",
+     IT},
+    {"ItalianMalformed", F::ffRtu, O::foOk, R::frUnknown, {}, "frame malformato (0 byte)", IT},
 };
 
 // Test names in CTest's listing show the row's name, not its bytes in memory.
@@ -144,7 +192,8 @@ class FrameSummaryTest : public ::testing::TestWithParam<TSummaryRow> {};
 
 TEST_P(FrameSummaryTest, DescribesTheFrame) {
   const TSummaryRow& row = GetParam();
-  EXPECT_EQ(SummarizeFrame(row.Framing, row.Outcome, row.Bytes, row.Role), row.Expected);
+  EXPECT_EQ(SummarizeFrame(row.Framing, row.Outcome, row.Bytes, row.Role, row.Language),
+            row.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FrameSummaryTest, ::testing::ValuesIn(ROWS),

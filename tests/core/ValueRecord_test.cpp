@@ -82,6 +82,28 @@ TEST(ValueLogTest, WritesEveryCycleFlushedWithPointDecimalsAndFailedCyclesEmpty)
   EXPECT_EQ(first[4], '-');  // an ISO 8601 date first
 }
 
+// What a spreadsheet of a locale with a decimal comma opens as columns.
+TEST(ValueLogTest, CommaLocalesGetSemicolonsAndDecimalCommas) {
+  EXPECT_EQ(CsvDialectFor(","), CSV_COMMA);
+  EXPECT_EQ(CsvDialectFor("."), CSV_POINT);
+  const auto file = std::filesystem::path(::testing::TempDir()) / "valori.csv";
+  TValueLog log;
+  std::string error;
+  TRegisterMap map = DecodedMap(READINGS);
+  ASSERT_TRUE(log.Open(file.string(), map, error, CSV_COMMA)) << error;
+  ASSERT_TRUE(log.WriteCycle(map, Outcome(map, true), "", error));
+  ASSERT_TRUE(log.WriteCycle(map, Outcome(map, false), "Errore; riprova", error));
+  std::istringstream lines(FileText(file));
+  std::string header, first, failed;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, failed);
+  EXPECT_EQ(header,
+            "Timestamp;Ciclo;1-0:32.7.0 Tensione L1 (V);0-0:1.0.0 Data;x Giri, totale;Errore\r");
+  EXPECT_EQ(first.substr(first.find(';')), ";1;227,27;08/12/2026;12;\r");
+  EXPECT_EQ(failed.substr(failed.find(';')), ";2;;;;\"Errore; riprova\"\r");
+}
+
 TEST(ValueLogTest, AFileThatCannotBeWrittenIsReportedWithItsName) {
   TValueLog log;
   std::string error;

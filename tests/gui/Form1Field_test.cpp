@@ -59,7 +59,7 @@ class Form1FieldTest : public ::testing::Test {
 TEST_F(Form1FieldTest, SilentDeviceNeverHoldsTheWindow) {
   Server.SetScript([](const auto&, int) { return TReply{TAction::Silent}; });
   CreateForm();
-  Form->ModbusClient().SetTimeOut(400);
+  Form->TimeoutEdit->setText(QStringLiteral("0.4"));
   Form->PollButtonClick();
   ASSERT_TRUE(RequestArrived(1));
   EXPECT_TRUE(Form->TcpCycleRunning());
@@ -73,7 +73,7 @@ TEST_F(Form1FieldTest, SilentDeviceNeverHoldsTheWindow) {
   EXPECT_TRUE(Form->ErrorPanel->isHidden()) << "the late result of a stopped poll is dropped";
   EXPECT_EQ(Value(1), QStringLiteral("<N/A>"));
 
-  Form->ModbusClient().SetTimeOut(15000);
+  Form->TimeoutEdit->setText(QStringLiteral("15"));
   Form->PollButtonClick();
   ASSERT_TRUE(RequestArrived(2));
   const auto before = std::chrono::steady_clock::now();
@@ -89,6 +89,8 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
   Form->PollIntervalEdit->setText(QStringLiteral("0.5"));
   Form->SerialPollIntervalEdit->setText(QStringLiteral("3"));
   Form->SerialSlaveAddressEdit->setText(QStringLiteral("7"));
+  Form->UnitIdEdit->setText(QStringLiteral("9"));
+  Form->TimeoutEdit->setText(QStringLiteral("30"));
   for (QComboBox* combo :
        {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo, Form->BytesSequenceCombo,
         Form->SerialBytesSequenceCombo, Form->ModeCombo, Form->DataBitsCombo, Form->StopBitsCombo,
@@ -108,6 +110,8 @@ TEST_F(Form1FieldTest, EverySettingIsRememberedForTheNextStart) {
   EXPECT_EQ(Form->PollIntervalEdit->text(), QStringLiteral("0.5"));
   EXPECT_EQ(Form->SerialPollIntervalEdit->text(), QStringLiteral("3"));
   EXPECT_EQ(Form->SerialSlaveAddressEdit->text(), QStringLiteral("7"));
+  EXPECT_EQ(Form->UnitIdEdit->text(), QStringLiteral("9"));
+  EXPECT_EQ(Form->TimeoutEdit->text(), QStringLiteral("30"));
   for (QComboBox* combo :
        {Form->BaudRateCombo, Form->ParityCombo, Form->MeterInstanceCombo, Form->BytesSequenceCombo,
         Form->SerialBytesSequenceCombo, Form->ModeCombo, Form->DataBitsCombo, Form->StopBitsCombo,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDate>
 #include <QFile>
 #include <QImage>
 #include <QItemSelectionModel>
@@ -76,8 +77,9 @@ TEST_F(RecordingTest, TrafficPanelShowsEveryFrameHoldsThemWhilePausedAndSavesThe
   PollOnce();
   ASSERT_EQ(dock.Model().rowCount(), 2);
   EXPECT_EQ(Traffic(0, TTrafficModel::tcDirection), QStringLiteral("TX"));
-  EXPECT_EQ(Traffic(0, TTrafficModel::tcSummary), QStringLiteral("read holding registers 0+7"));
-  EXPECT_EQ(Traffic(1, TTrafficModel::tcSummary), QStringLiteral("reply 7 registers"));
+  // In the window's language; --trace and kq517mon keep English.
+  EXPECT_EQ(Traffic(0, TTrafficModel::tcSummary), QStringLiteral("lettura registri holding 0+7"));
+  EXPECT_EQ(Traffic(1, TTrafficModel::tcSummary), QStringLiteral("risposta 7 registri"));
   EXPECT_FALSE(Traffic(1, TTrafficModel::tcResponse).isEmpty());
 
   dock.SetPaused(true);
@@ -95,8 +97,10 @@ TEST_F(RecordingTest, TrafficPanelShowsEveryFrameHoldsThemWhilePausedAndSavesThe
   const QList<QByteArray> lines = saved.readAll().split('\n');
   ASSERT_EQ(lines.size(), 5);  // four lines and the end of the last
   EXPECT_TRUE(lines[2].contains(" TX ") &&
-              lines[2].endsWith(" 00 00 00 06 00 03 00 00 00 07  read holding registers 0+7"))
+              lines[2].endsWith(" 00 00 00 06 00 03 00 00 00 07  lettura registri holding 0+7"))
       << lines[2].toStdString();
+  EXPECT_TRUE(lines[2].startsWith(QDate::currentDate().toString(Qt::ISODate).toLatin1() + ' '))
+      << "each time with its date: " << lines[2].toStdString();
   EXPECT_EQ(dock.SelectedText().count(QLatin1Char('\n')), 4);
 
   dock.Clear();

@@ -2,9 +2,16 @@
 // scripted meter on 127.0.0.1 with plausible values for the sample map.
 // Run from a folder holding map.cfg, on a display (docs/make-screenshot.sh
 // uses Xvfb):  gui_window_screenshot WINDOW.png [ABOUT.png]
+// With --laptop it takes the window at its minimum height with the
+// "Traffico" panel open instead, and with --file-dialog the file dialog of
+// File > "Registra…", in the language of the locale:
+//   gui_window_screenshot --laptop WINDOW.png
+//   gui_window_screenshot --file-dialog DIALOG.png
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSettings>
@@ -18,6 +25,8 @@
 #include "Form1.h"
 #include "GuiTestSupport.h"
 #include "LoopbackModbusServer.h"
+#include "QtTranslation.h"
+#include "TrafficDock.h"
 
 namespace {
 
@@ -101,12 +110,18 @@ void FillMeter(TLoopbackModbusServer& server, const TRegisterMap& map) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const QString mode = argc == 3 ? QString::fromLocal8Bit(argv[1]) : QString();
+  const bool laptop = mode == QLatin1String("--laptop");
+  const bool fileDialog = mode == QLatin1String("--file-dialog");
   if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: gui_window_screenshot WINDOW.png [ABOUT.png]\n");
+    std::fprintf(
+        stderr, "usage: gui_window_screenshot [--laptop | --file-dialog] WINDOW.png [ABOUT.png]\n");
     return 2;
   }
+  const char* windowFile = laptop || fileDialog ? argv[2] : argv[1];
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Test_KQ517T"));
+  InstallQtTranslation(app);
   const QString styleError = ApplyVisualStyle(app, QString::fromLatin1(DEFAULT_VISUAL_STYLE));
   if (!styleError.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(styleError));
 
@@ -131,18 +146,40 @@ int main(int argc, char** argv) {
     form.MeterInstanceCombo->setCurrentIndex(instance - 1);
     form.MeterInstanceComboChange();
   }
+  if (fileDialog) {
+    // Qt's own dialog, as on a desktop without a platform dialog of its own.
+    QFileDialog dialog(&form, QStringLiteral("Registra i valori"), QDir::currentPath(),
+                       QStringLiteral("CSV con ; e virgola decimale (*.csv);;"
+                                      "CSV con , e punto decimale (*.csv)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(QStringLiteral("valori.csv"));
+    dialog.resize(760, 440);
+    dialog.show();
+    ProcessEventsFor(500);
+    if (!dialog.grab().save(QString::fromLocal8Bit(windowFile))) {
+      std::fprintf(stderr, "cannot write %s\n", windowFile);
+      return 1;
+    }
+    return 0;
+  }
+  if (laptop) form.TrafficDock->show();
   form.show();
   ProcessEventsFor(300);
+  if (laptop) {
+    form.resize(1000, form.minimumSizeHint().height());
+    ProcessEventsFor(300);
+  }
   form.PollButtonClick();
-  ProcessEventsFor(700);
+  ProcessEventsFor(laptop ? 6500 : 700);
 
   const QPixmap shot = form.grab();
   form.PollButtonClick();
-  if (!shot.save(QString::fromLocal8Bit(argv[1]))) {
-    std::fprintf(stderr, "cannot write %s\n", argv[1]);
+  if (!shot.save(QString::fromLocal8Bit(windowFile))) {
+    std::fprintf(stderr, "cannot write %s\n", windowFile);
     return 1;
   }
-  if (argc == 3) {
+  if (argc == 3 && !laptop && !fileDialog) {
     TAboutBox about(&form);
     about.show();
     ProcessEventsFor(300);
