@@ -58,7 +58,7 @@ void TSerialCollectionCycle::Ended(const TCycleOutcome& Outcome) {
 }
 
 std::uint32_t TSerialCollectionCycle::ReadBlock(EReadFunction Function, std::uint16_t Address,
-                                              std::uint16_t Count) {
+                                                std::uint16_t Count) {
   return Function == EReadFunction::rfInputRegisters
              ? FClient.ReadInputRegisters(Address, Count, nullptr)
              : FClient.ReadHoldingRegisters(Address, Count, nullptr);

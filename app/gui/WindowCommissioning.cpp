@@ -95,6 +95,8 @@ TTcpSourceSettings TWindowCommissioning::TcpSourceSettings() const {
   settings.Host = FForm.edtIPAddress->text().toStdString();
   settings.Port =
       static_cast<std::uint16_t>(FieldPort("Port", FForm.PortEdit->text().toStdString()));
+  // A gateway passes the request to the meter the panel's unit id names.
+  settings.UnitId = FieldUnitId("Unit ID", FForm.UnitIdEdit->text().toStdString());
   // A window that does not answer within this long is not a meter worth waiting for.
   settings.ReplyTimeoutMs = 3000;
   return settings;

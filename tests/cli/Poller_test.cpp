@@ -350,8 +350,8 @@ TEST_F(PollerTest, WriteIsRefusedOrFailsWithoutClaimingSuccess) {
         RunChild({KQ517POLL_PATH, "--tcp", "127.0.0.1:" + std::to_string(server.Port()),
                   "--timeout", "0.2", "--write", c.Write},
                  FFolder, std::chrono::seconds(20));
-    EXPECT_EQ(run.ExitStatus, c.ExitStatus) << run.Err;
-    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    EXPECT_EQ(run.exitStatus, c.ExitStatus) << run.err;
+    EXPECT_NE(run.err.find(c.Err), std::string::npos) << run.err;
     EXPECT_EQ(server.Requests().size(), c.Requests);
   }
 }

@@ -139,14 +139,14 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
     write.insert(write.end(),
                  {"--write", "20=-1234:INT32", "--write", "30=2,5:FLOAT64", "--format", "csv"});
     const auto wrote = RunChild(write, folder);
-    EXPECT_EQ(wrote.ExitStatus, 0) << wrote.Err;
-    EXPECT_NE(wrote.Out.find("\r\n20,0xFB2E,64302,-1234,-1234,"), std::string::npos) << wrote.Out;
+    EXPECT_EQ(wrote.exitStatus, 0) << wrote.err;
+    EXPECT_NE(wrote.out.find("\r\n20,0xFB2E,64302,-1234,-1234,"), std::string::npos) << wrote.out;
     std::vector<std::string> read{KQ517POLL_PATH};
     read.insert(read.end(), path.begin(), path.end());
     read.insert(read.end(), {"--read", "30:4", "--format", "csv"});
     const auto back = RunChild(read, folder);
-    EXPECT_EQ(back.ExitStatus, 0) << back.Err;
-    EXPECT_NE(back.Out.find("\r\n30,0x0000,0,0,0,0,2.5\r\n"), std::string::npos) << back.Out;
+    EXPECT_EQ(back.exitStatus, 0) << back.err;
+    EXPECT_NE(back.out.find("\r\n30,0x0000,0,0,0,0,2.5\r\n"), std::string::npos) << back.out;
   }
   std::filesystem::remove_all(folder);
 }

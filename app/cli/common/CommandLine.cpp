@@ -159,7 +159,6 @@ CLI::Option* AddFormatOption(CLI::App& App, EOutputFormat& Format) {
       ->transform(formats);
 }
 
-
 std::string THelpFormatter::make_help(const CLI::App* App, std::string, CLI::AppFormatMode) const {
   std::string help = FSynopsis + "\n" + make_description(App);
   for (const CLI::App* group : App->get_subcommands([](const CLI::App*) { return true; }))
