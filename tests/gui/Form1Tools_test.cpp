@@ -140,8 +140,9 @@ TEST_F(Form1ToolsTest, UnitIdAndTimeoutReachTheRequests) {
   const TTrafficStore& traffic = Form->TrafficDock->Model().Store();
   ASSERT_GE(traffic.Size(), 1u);
   EXPECT_EQ(traffic.At(0).Bytes.at(6), 7) << "the unit identifier of the request";
-  EXPECT_EQ(Form->ErrorPanel->text(),
-            QStringLiteral("Nessuna risposta dal dispositivo entro 0.3 s"));
+  EXPECT_TRUE(Form->ErrorPanel->text().startsWith(
+      QStringLiteral("Nessuna risposta dal dispositivo entro 0.3 s (registri ")))
+      << Form->ErrorPanel->text().toStdString();
 
   Form->UnitIdEdit->setText(QStringLiteral("256"));
   Form->PollButtonClick();
