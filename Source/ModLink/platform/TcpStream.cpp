@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "OsEvent.h"
 
@@ -113,6 +114,7 @@ void TTcpStream::Connect() {
   FPeerClosed = false;
   FEndReason.clear();
   FExchange = TExchange::Idle;
+  FCarriedExchange = false;
   FSocket.Connect(FAddress.Host, FAddress.Port, FConnectTimeout.load(),
                   "Could not connect to " + FName);
 }
@@ -141,6 +143,7 @@ std::size_t TTcpStream::Read(std::uint8_t* Data, std::size_t Count) {
   const long Got = FSocket.Receive(Data, Count, Error);
   if (Got > 0) {
     FExchange = TExchange::Answered;
+    FCarriedExchange = true;
     return static_cast<std::size_t>(Got);
   }
   // A close or a failure is the wait's to tell: bytes read before it still count.
@@ -153,6 +156,8 @@ std::size_t TTcpStream::Write(const std::uint8_t* Data, std::size_t Count,
                               std::uint32_t TimeoutMs) {
   if (Count == 0) return 0;
   if (Ended()) Connect();
+  if (FExchange != TExchange::Awaiting) FQuery.clear();
+  FQuery.insert(FQuery.end(), Data, Data + Count);
   const bool Bounded = TimeoutMs != TOsEvent::InfiniteTimeout;
   const auto Deadline = TClock::now() + std::chrono::milliseconds(Bounded ? TimeoutMs : 0);
   std::size_t Written = 0;
@@ -174,6 +179,7 @@ std::size_t TTcpStream::Write(const std::uint8_t* Data, std::size_t Count,
     FSocket.Wait(nullptr, Left, true, "wait for " + FName);
   }
   if (Written > 0) FExchange = TExchange::Awaiting;
+  if (Written < Count) FQuery.resize(FQuery.size() - (Count - Written));
   return Written;
 }
 
@@ -187,6 +193,14 @@ TWaitResult TTcpStream::WaitForInput(TOsEvent& Break, std::uint32_t TimeoutMs) {
           // The close ends the answer: nothing more will come.
           return TWaitResult::TimedOut;
         case TExchange::Awaiting: {
+          if (FCarriedExchange && !FQuery.empty()) {
+            // Closed before the query reached the server: once more on a new connection.
+            const std::vector<std::uint8_t> Query = std::move(FQuery);
+            Connect();
+            const std::uint32_t Left =
+                Bounded ? MillisecondsUntil(Deadline) : TOsEvent::InfiniteTimeout;
+            if (Write(Query.data(), Query.size(), Left) == Query.size()) continue;
+          }
           const std::error_code Reason = FEndReason ? FEndReason : ClosedByTheServer();
           FSocket.Close();
           FExchange = TExchange::Idle;  // reported once; the next query connects again

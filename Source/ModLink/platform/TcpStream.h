@@ -10,6 +10,12 @@
 // query is awaited is a failure naming the address ("Lost the connection to
 // tcp://HOST:PORT: closed by the server"). Either way the next query, or the next wait
 // that is not awaiting an answer, connects again, within the connect time-out.
+//
+// A server that closes after each reply may close just as the next query goes out on the
+// same connection, too late for the purge before it to see. A query that went out on a
+// connection that had already carried an exchange, and found it closed without a byte of
+// answer, is sent once more on a new connection (as HTTP clients do with a kept-alive
+// connection): the server never took it, since it had closed.
 #pragma once
 
 #include <atomic>
@@ -17,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "LineDevice.h"
 #include "StreamSocket.h"
@@ -76,7 +83,9 @@ class TTcpStream : public TLineDevice {
   bool FOpen = false;
   TStreamSocket FSocket;
   TExchange FExchange = TExchange::Idle;
-  bool FPeerClosed = false;    // a purge saw the server's close or a failure
-  std::error_code FEndReason;  // why the connection ended, when a receive saw it
+  bool FPeerClosed = false;          // a purge saw the server's close or a failure
+  std::error_code FEndReason;        // why the connection ended, when a receive saw it
+  bool FCarriedExchange = false;     // the connection took a query before the current one
+  std::vector<std::uint8_t> FQuery;  // the query awaiting its answer, to send once more
   std::atomic<std::uint32_t> FConnectTimeout{5000};
 };
