@@ -102,6 +102,7 @@ struct TLimitsRunResult {
   std::string Firmware;      // the firmware word of the last cycle that read it
   std::string SerialNumber;  // the map entry SERIAL_NUMBER_OBIS of the last cycle that read it
   std::string LastError;     // why the last failed cycle failed
+  std::string Clock;         // the clock check, when the caller read one (ClockCheckText)
 };
 
 // Runs the cycles: each reads the whole map from Source, decodes it into Map

@@ -167,11 +167,11 @@ TClockReading ReadMeterClock(TRegisterSource& Source, const TClockLayout& Layout
   return ClockFromWords(Layout, read.Words, Sequence, computer);
 }
 
-std::string ClockCheckText(const TClockReading& Reading) {
-  if (!Reading.Ok) return "not read: " + Reading.Error;
-  return "meter " + LocalSecondsText(Reading.Meter) + ", computer " +
-         LocalSecondsText(Reading.Computer) + ", difference " + std::to_string(Reading.Difference) +
-         " s";
+std::string ClockCheckText(const TClockReading& Reading, bool Italian) {
+  if (!Reading.Ok) return (Italian ? "non letto: " : "not read: ") + Reading.Error;
+  return (Italian ? "contatore " : "meter ") + LocalSecondsText(Reading.Meter) + ", computer " +
+         LocalSecondsText(Reading.Computer) + (Italian ? ", differenza " : ", difference ") +
+         std::to_string(Reading.Difference) + " s";
 }
 
 std::vector<std::pair<std::uint16_t, std::vector<std::uint16_t>>> ClockWrites(

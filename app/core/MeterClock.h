@@ -66,8 +66,8 @@ TClockReading ReadMeterClock(TRegisterSource& Source, const TClockLayout& Layout
                              EByteSequence Sequence);
 
 // "meter 2026-12-09 10:20:30, computer 2026-12-09 10:20:31, difference -1 s",
-// or "not read: " and the reason.
-std::string ClockCheckText(const TClockReading& Reading);
+// or "not read: " and the reason; in Italian for the report in Italian.
+std::string ClockCheckText(const TClockReading& Reading, bool Italian = false);
 
 // The writes that set the clock to Moment: one block when date and time are
 // adjacent (so that they change together), otherwise one per entry.

@@ -15,6 +15,7 @@
 #include <chrono>
 
 #include "MessageBoxes.h"
+#include "MeterClock.h"
 #include "ReportFiles.h"
 #include "ValueDecoding.h"
 #include "WindowSettings.h"
@@ -146,7 +147,10 @@ void TTestDialog::StartClick() {
       QMetaObject::invokeMethod(
           this, [this, Cycle, Error] { CycleDone(Cycle, Error); }, Qt::QueuedConnection);
     };
-    const TLimitsRunResult result = RunLimitsTest(map, *source, run, test, hooks);
+    TLimitsRunResult result = RunLimitsTest(map, *source, run, test, hooks);
+    // The report's clock check, when the map has the clock entries.
+    if (const auto clock = FindClock(map.Regs(), TMapSettings{run.Float32, run.MeterInstanceIndex}))
+      result.Clock = ClockCheckText(ReadMeterClock(*source, *clock, run.ByteSequence), true);
     QMetaObject::invokeMethod(
         this, [this, test, result, limitsFile] { RunDone(test, result, limitsFile); },
         Qt::QueuedConnection);
@@ -173,6 +177,7 @@ void TTestDialog::RunDone(const TLimitsTest& Test, const TLimitsRunResult& Resul
   context.LimitsFile = LimitsFile;
   context.Firmware = Result.Firmware;
   context.CyclesFailed = Result.CyclesFailed;
+  context.Clock = Result.Clock;
   FReport = MakeCommissioningReport(Test, context);
   ShowReport(*FReport);
   StartButton->setEnabled(true);

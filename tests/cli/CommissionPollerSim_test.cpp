@@ -109,8 +109,8 @@ TEST_F(PollerCommission, TheSimulatorPassesTheShippedLimits) {
   EXPECT_EQ(json["passed"], true);
   EXPECT_EQ(json["firmware"], "103");
   EXPECT_EQ(json["rows"].size(), 24u);
-  // The map has the clock entries: the report carries the clock check.
-  EXPECT_TRUE(json["clock"].get<std::string>().starts_with("meter ")) << json["clock"];
+  // The map has the clock entries: the report carries the clock check, in its language.
+  EXPECT_TRUE(json["clock"].get<std::string>().starts_with("contatore ")) << json["clock"];
   EXPECT_TRUE(json["serial_number"].is_string()) << json["serial_number"];
   EXPECT_EQ(json["site"], "Cabina 12");
   EXPECT_EQ(json["technician"], "M. Rossi");

@@ -154,6 +154,7 @@ TEST_F(Commissioning, TheTestMenuRatesTheMeterAndSavesTheReport) {
   const QByteArray json = report.readAll();
   EXPECT_TRUE(json.contains("\"result\": \"FAIL\""));
   EXPECT_TRUE(json.contains("\"site\": \"Cabina 12\"")) << json.toStdString();
+  EXPECT_TRUE(json.contains("\"clock\": \"contatore ")) << "the map has the clock entries";
   // The next test proposes the site again.
   form->Commissioning().ExecDialog = [](QDialog& Dialog) {
     EXPECT_EQ(static_cast<TTestDialog&>(Dialog).SiteEdit->text(), QStringLiteral("Cabina 12"));

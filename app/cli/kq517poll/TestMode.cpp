@@ -87,7 +87,8 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   context.Program = PollVersion();
   if (const auto clock =
           FindClock(map.Regs(), TMapSettings{Options.Float32, Options.MeterInstanceIndex}))
-    context.Clock = ClockCheckText(ReadMeterClock(*source, *clock, settings.ByteSequence));
+    context.Clock =
+        ClockCheckText(ReadMeterClock(*source, *clock, settings.ByteSequence), context.Italian);
   const TCommissioningReport report = MakeCommissioningReport(test, context);
   PrintResults(report, test, Out);
 
