@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  # the formatting check of .ci/run (scripts/check-format.sh)
+  # the formatting check of .ci/run: scripts/check-format.sh
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
@@ -29,14 +29,14 @@ packages=(
   # sources to build for it, Wine to run its tests, zip for the package
   g++-mingw-w64-x86-64-posix googletest wine wine64 zip
   # Qt for Windows, scripts/build-qt-windows.sh: apt-get source unpacks with dpkg-dev,
-  # Qt builds with Ninja, Debian's Qt host tools (moc, rcc, uic) of the same release
+  # Qt builds with Ninja, Debian's Qt host tools moc, rcc and uic of the same release
   dpkg-dev ninja-build qt6-base-dev-tools
   # the cross compiler's objects kept between Windows builds
   ccache
   # the window's Windows package: Qt's Italian translations, the installer
   qt6-translations-l10n nsis
   # the window under Wine: the fonts Windows users see, keys typed as a user would,
-  # the README's screenshot (docs/make-windows-screenshot.sh)
+  # the README's screenshot, docs/make-windows-screenshot.sh
   fonts-wine xdotool x11-apps netpbm
   # the Windows icon, packaging/make-windows-icon.sh
   librsvg2-bin icoutils
