@@ -57,9 +57,14 @@ bool WriteReportFile(const TCommissioningReport& Report, const std::string& File
       return WriteText(ReportJson(Report).dump(2) + "\n", FileName, Error);
     case EReportFormat::rfPdf:
 #ifdef KQ_HAVE_PDF_REPORT
-      return WriteHtmlAsPdf(ReportHtml(Report), FileName, "KQ517 commissioning report", Error);
+      return WriteHtmlAsPdf(
+          ReportHtml(Report), FileName,
+          Report.Italian ? "Rapporto di collaudo KQ517" : "KQ517 commissioning report", Error);
 #else
-      Error = "this build writes no PDF (Qt 6 Gui was missing); use .html or .json";
+      // The Windows poller and a build without the window link no Qt, which lays out PDF.
+      Error =
+          "this program writes no PDF (it is built without Qt); use .html or .json, or the "
+          "window's Test dialog";
       return false;
 #endif
   }
