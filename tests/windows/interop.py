@@ -231,7 +231,7 @@ class Suite:
     def test_poll_exe_against_pymodbus_tcp(self):
         folder, registers = self.pymodbus_registers_map()
         port = free_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/cli/pymodbus_server.py"), str(port)] + registers)
+        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), str(port)] + registers)
         wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
         common = ["--tcp", "127.0.0.1:%d" % port, "--format", "csv", "--byte-order", "1-0-3-2"]
         windows = run(self.wine(self.poll_exe, *common), cwd=folder).stdout
@@ -245,7 +245,7 @@ class Suite:
         self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), line, "115200"]
                    + registers)
         port = free_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/cli/pymodbus_server.py"), str(port)] + registers)
+        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), str(port)] + registers)
         wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
         serial = ["--serial", com, "--format", "csv", "--count", "2", "--interval", "0"]
         result = None
