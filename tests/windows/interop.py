@@ -306,8 +306,9 @@ class Suite:
         window = self.start(["timeout", str(TIMEOUT), "wine", os.path.join(package, "Test_KQ517T.exe"),
                              "--tcp", "127.0.0.1:%d" % port, "--start"], cwd=package)
         main = self.x_window("Test VIVAR517")
-        # File > Registra... (the item above Esci), into the file named in its dialog.
-        self.keys(main, "alt+f", "Up", "Up", "Return")
+        # File > Registra... (above Esporta griglia, Profili and Esci), into the file named
+        # in its dialog.
+        self.keys(main, "alt+f", "Up", "Up", "Up", "Up", "Return")
         dialog = self.x_window("Registra i valori")
         self.keys(dialog, "End", "shift+Home")  # the proposed name, replaced by what is typed
         run(["xdotool", "type", "--delay", "30", windows_path(record)])
