@@ -12,6 +12,7 @@
 #include "FrameBytes.h"
 #include "LoopbackClient.h"
 #include "RtuOverTcpFrontEnd.h"
+#include "ServedFrontEnd.h"
 
 namespace {
 
@@ -36,32 +37,13 @@ TBytes Joined(std::initializer_list<TBytes> parts) {
   return all;
 }
 
-class RtuOverTcp : public ::testing::Test {
+class RtuOverTcp : public TServedFrontEnd<TRtuOverTcpFrontEnd> {
  protected:
   void Start(TTransmissionMode mode, TTcpFrontEndSettings settings = {}) {
     settings.port = 0;
     server = std::make_unique<TRtuOverTcpFrontEnd>(settings, mode, LengthReply);
     server->Listen();
   }
-  // Serves until `done` holds; fails the test after a generous time-out.
-  void PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), end) << "time-out waiting for the server";
-      server->ServeOnce(5);
-    }
-  }
-  void PumpUntilReceived(TLoopbackClient& c, std::size_t bytes) {
-    PumpUntil([&] {
-      c.Collect();
-      return c.received.size() >= bytes;
-    });
-  }
-  void PumpUntilClosed(TLoopbackClient& c) {
-    PumpUntil([&] { return !c.Collect(); });
-  }
-
-  std::unique_ptr<TRtuOverTcpFrontEnd> server;
 };
 
 TEST_F(RtuOverTcp, FramesSplitAnywhereOrSentTogetherAreAnsweredWithTheirCrc) {

@@ -18,6 +18,7 @@
 
 #include "LoopbackPorts.h"
 #include "ModbusTcpFrontEnd.h"
+#include "ServedFrontEnd.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ class Client {
   Bytes received;
 };
 
-class TcpFrontEnd : public ::testing::Test {
+class TcpFrontEnd : public TServedFrontEnd<TModbusTcpFrontEnd> {
  protected:
   void Start(TTcpFrontEndSettings settings = {},
              TModbusTcpFrontEnd::TPduHandler handler = EchoHandler) {
@@ -95,26 +96,7 @@ class TcpFrontEnd : public ::testing::Test {
     server = std::make_unique<TModbusTcpFrontEnd>(settings, handler);
     server->Listen();
   }
-  // Serves until `done` holds; fails the test after a generous time-out.
-  void PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), end) << "time-out waiting for the server";
-      server->ServeOnce(5);
-    }
-  }
-  void PumpUntilReceived(Client& c, std::size_t bytes) {
-    PumpUntil([&] {
-      c.Collect();
-      return c.received.size() >= bytes;
-    });
-  }
-  void PumpUntilClosed(Client& c) {
-    PumpUntil([&] { return !c.Collect(); });
-  }
   std::uint16_t Port() const { return server->Port(); }
-
-  std::unique_ptr<TModbusTcpFrontEnd> server;
 };
 
 }  // namespace
