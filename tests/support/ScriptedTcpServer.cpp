@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -27,22 +28,36 @@ uint16_t Word(const TScriptedTcpServer::TFrame& Frame, std::size_t Offset) {
 
 }  // namespace
 
-TScriptedTcpServer::TScriptedTcpServer(THandler Handler) : FHandler(std::move(Handler)) {
-  FStopEvent = ::eventfd(0, EFD_CLOEXEC);
-  if (FStopEvent < 0) ThrowOSError("eventfd");
-  FPort = 0;  // the system picks a free port
-  FListener = ListenLoopback(FPort);
-  if (FListener < 0) ThrowOSError("listen");
+TScriptedTcpServer::TScriptedTcpServer(THandler Handler)
+    : TScriptedTcpServer(std::move(Handler), TOptions{}) {}
+
+TScriptedTcpServer::TScriptedTcpServer(THandler Handler, TOptions Options)
+    : FHandler(std::move(Handler)), FOptions(Options) {
+  FWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (FWake < 0) ThrowOSError("eventfd");
+  FPort = FOptions.Port;
+  FListener = ListenLoopback(FPort, 8, FOptions.Family);
+  if (FListener < 0) {
+    const int error = errno;
+    ::close(FWake);
+    errno = error;
+    ThrowOSError("listen");
+  }
   FThread = std::thread([this] { Run(); });
 }
 
 TScriptedTcpServer::~TScriptedTcpServer() {
+  {
+    std::lock_guard lock(FLock);
+    FStop = true;
+  }
   const uint64_t one = 1;
-  if (::write(FStopEvent, &one, sizeof(one)) < 0) { /* the thread still ends on close below */
+  if (::write(FWake, &one, sizeof(one)) < 0) { /* an eventfd write fails only on overflow */
   }
   if (FThread.joinable()) FThread.join();
+  CloseClient();
   ::close(FListener);
-  ::close(FStopEvent);
+  ::close(FWake);
 }
 
 std::vector<TScriptedTcpServer::TFrame> TScriptedTcpServer::Requests() const {
@@ -55,86 +70,142 @@ int TScriptedTcpServer::ConnectionCount() const {
   return FConnections;
 }
 
+bool TScriptedTcpServer::ClientOpen() const {
+  std::lock_guard lock(FLock);
+  return FClientOpen;
+}
+
 bool TScriptedTcpServer::WaitForRequests(std::size_t Count,
                                          std::chrono::milliseconds Timeout) const {
   std::unique_lock lock(FLock);
   return FChanged.wait_for(lock, Timeout, [&] { return FRequests.size() >= Count; });
 }
 
+void TScriptedTcpServer::DropClient() {
+  std::unique_lock lock(FLock);
+  FDropRequested = true;
+  const uint64_t one = 1;
+  if (::write(FWake, &one, sizeof(one)) < 0) { /* an eventfd write fails only on overflow */
+  }
+  FChanged.wait_for(lock, std::chrono::seconds(5), [&] { return !FDropRequested; });
+}
+
 void TScriptedTcpServer::Run() {
+  constexpr int QuietGapMs = 5;
   for (;;) {
-    pollfd fds[2] = {{FListener, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    const bool listening = FClient < 0 || FOptions.NewClient == TNewClient::Replaces;
+    pollfd fds[3] = {
+        {FWake, POLLIN, 0}, {FClient, POLLIN, 0}, {listening ? FListener : -1, POLLIN, 0}};
+    const bool quietEndsRequest = FOptions.Framing == TFraming::QuietGap && !FInput.empty();
+    const int ready = ::poll(fds, 3, quietEndsRequest ? QuietGapMs : -1);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
-    if (fds[1].revents != 0) return;
-    const int connection = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    {
-      std::lock_guard lock(FLock);
-      ++FConnections;
+    if (ready == 0) {  // the line went quiet: what came is one request
+      const TFrame request = std::move(FInput);
+      FInput.clear();
+      Serve(request);
+      continue;
     }
-    Serve(connection);
+    if (fds[0].revents != 0) {
+      uint64_t count = 0;
+      if (::read(FWake, &count, sizeof count) < 0) { /* already drained */
+      }
+      std::unique_lock lock(FLock);
+      if (FStop) return;
+      if (FDropRequested) {
+        lock.unlock();
+        CloseClient();
+        lock.lock();
+        FDropRequested = false;
+        FChanged.notify_all();
+      }
+      continue;
+    }
+    if (FClient >= 0 && fds[1].revents != 0) Receive();
+    if (fds[2].revents != 0) Accept();
   }
 }
 
-void TScriptedTcpServer::Serve(int Connection) {
-  for (;;) {
-    TFrame request(6);
-    if (!ReadExactly(Connection, request.data(), 6)) break;
-    const std::size_t rest = Word(request, 4);
-    request.resize(6 + rest);
-    if (!ReadExactly(Connection, request.data() + 6, rest)) break;
-    {
-      std::lock_guard lock(FLock);
-      FRequests.push_back(request);
-    }
-    FChanged.notify_all();
+void TScriptedTcpServer::Accept() {
+  const int connection = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (connection < 0) return;
+  CloseClient();  // only open here when the new client replaces it
+  // Each step's bytes leave as they are sent, so a reply can arrive in pieces.
+  const int one = 1;
+  ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  FClient = connection;
+  std::lock_guard lock(FLock);
+  ++FConnections;
+  FClientOpen = true;
+}
 
-    bool open = true;
-    for (const TStep& step : FHandler(request)) {
-      if (step.Kind == TStep::TKind::Close) {
-        open = false;
-        break;
-      }
-      if (step.Kind == TStep::TKind::Pause) {
-        if (!Sleep(step.Delay)) {
-          open = false;
-          break;
+void TScriptedTcpServer::Receive() {
+  uint8_t chunk[4096];
+  const ssize_t n = ::recv(FClient, chunk, sizeof chunk, 0);
+  if (n <= 0) {
+    CloseClient();
+    return;
+  }
+  FInput.insert(FInput.end(), chunk, chunk + n);
+  if (FOptions.Framing != TFraming::ModbusTcp) return;
+  while (FInput.size() >= 6) {
+    const std::size_t rest = Word(FInput, 4);
+    if (rest < 2) {  // no room for a unit and a function code: not Modbus
+      CloseClient();
+      return;
+    }
+    if (FInput.size() < 6 + rest) return;
+    const TFrame request(FInput.begin(), FInput.begin() + static_cast<long>(6 + rest));
+    FInput.erase(FInput.begin(), FInput.begin() + static_cast<long>(6 + rest));
+    if (!Serve(request)) return;
+  }
+}
+
+bool TScriptedTcpServer::Serve(const TFrame& Request) {
+  {
+    std::lock_guard lock(FLock);
+    FRequests.push_back(Request);
+  }
+  FChanged.notify_all();
+  for (const TStep& step : FHandler(Request)) {
+    switch (step.Kind) {
+      case TStep::TKind::Send:
+        if (::send(FClient, step.Bytes.data(), step.Bytes.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(step.Bytes.size())) {
+          CloseClient();
+          return false;
         }
-        continue;
-      }
-      if (::send(Connection, step.Bytes.data(), step.Bytes.size(), MSG_NOSIGNAL) !=
-          static_cast<ssize_t>(step.Bytes.size())) {
-        open = false;
         break;
-      }
+      case TStep::TKind::Pause:
+        if (!Sleep(step.Delay)) return false;
+        break;
+      case TStep::TKind::Close:
+      case TStep::TKind::Reset:
+        CloseClient(step.Kind == TStep::TKind::Reset);
+        return false;
     }
-    if (!open) break;
-  }
-  ::close(Connection);
-}
-
-bool TScriptedTcpServer::ReadExactly(int Connection, uint8_t* Into, std::size_t Count) {
-  std::size_t done = 0;
-  while (done < Count) {
-    pollfd fds[2] = {{Connection, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[1].revents != 0) return false;
-    const ssize_t n = ::recv(Connection, Into + done, Count - done, 0);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
+void TScriptedTcpServer::CloseClient(bool WithReset) {
+  if (FClient < 0) return;
+  if (WithReset) {
+    const linger hard{1, 0};
+    ::setsockopt(FClient, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  ::close(FClient);
+  FClient = -1;
+  FInput.clear();
+  std::lock_guard lock(FLock);
+  FClientOpen = false;
+}
+
 bool TScriptedTcpServer::Sleep(std::chrono::milliseconds Delay) {
-  pollfd stop{FStopEvent, POLLIN, 0};
-  return ::poll(&stop, 1, static_cast<int>(Delay.count())) == 0;
+  pollfd wake{FWake, POLLIN, 0};
+  return ::poll(&wake, 1, static_cast<int>(Delay.count())) == 0;
 }
 
 // ---------------------------------------------------------------------------

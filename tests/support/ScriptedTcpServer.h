@@ -1,20 +1,24 @@
 #pragma once
-// A Modbus TCP server on the loopback interface whose every answer is
-// scripted by the test: the test's handler sees each request frame and
-// returns what to do with it (send bytes, pause, close the connection, or
-// nothing at all). It records every request it receives, so tests can check
-// the bytes a client put on the wire, and it can misbehave in ways real
-// servers will not do on request: split or late replies, wrong function
-// codes, silence, a close in the middle of a request.
+// A TCP server on the loopback interface whose every answer is scripted by the
+// test: the test's handler sees each request and returns what to do with it
+// (send bytes, pause, close or reset the connection, or nothing at all). It
+// records every request it receives, so tests can check the bytes a client put
+// on the wire, and it can misbehave in ways real servers will not do on
+// request: split or late replies, wrong function codes, silence, a close in the
+// middle of a request.
 //
-// The server listens on 127.0.0.1 on a port chosen by the system, serves one
-// connection at a time on its own thread and stops in its destructor.
+// It cuts the byte stream into requests by the Modbus TCP length field, or, as
+// a serial device server does, at a short quiet on the line. It serves one
+// connection at a time on its own thread: a second client either waits until
+// the first has gone or replaces it. Every wait is bounded or ends when the
+// server is destroyed.
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,31 +28,50 @@ class TScriptedTcpServer {
   using TFrame = std::vector<uint8_t>;
 
   struct TStep {
-    enum class TKind { Send, Pause, Close };
+    enum class TKind { Send, Pause, Close, Reset };
     TKind Kind = TKind::Send;
     TFrame Bytes;
     std::chrono::milliseconds Delay{0};
   };
   using TScript = std::vector<TStep>;
-  // Called on the server thread for every complete request frame.
+  // Called on the server thread for every complete request.
   using THandler = std::function<TScript(const TFrame& Request)>;
 
   static TStep Send(TFrame Bytes) { return {TStep::TKind::Send, std::move(Bytes), {}}; }
   static TStep Pause(std::chrono::milliseconds Delay) { return {TStep::TKind::Pause, {}, Delay}; }
   static TStep Close() { return {TStep::TKind::Close, {}, {}}; }
+  // Closes with a TCP reset instead of an orderly close.
+  static TStep Reset() { return {TStep::TKind::Reset, {}, {}}; }
+
+  enum class TFraming {
+    ModbusTcp,  // a request is a header and as many bytes as its length field says
+    QuietGap,   // a request is whatever arrives before 5 ms of quiet
+  };
+  enum class TNewClient { Waits, Replaces };
+  struct TOptions {
+    TFraming Framing = TFraming::ModbusTcp;
+    TNewClient NewClient = TNewClient::Waits;
+    int Family = AF_INET;  // AF_INET6 listens on ::1 (and throws where there is none)
+    uint16_t Port = 0;     // 0: a free port the system picks
+  };
 
   explicit TScriptedTcpServer(THandler Handler);
+  TScriptedTcpServer(THandler Handler, TOptions Options);
   ~TScriptedTcpServer();
   TScriptedTcpServer(const TScriptedTcpServer&) = delete;
   TScriptedTcpServer& operator=(const TScriptedTcpServer&) = delete;
 
   uint16_t Port() const { return FPort; }
-  // Every request frame received so far, in order.
+  // Every request received so far, in order.
   std::vector<TFrame> Requests() const;
   // Connections accepted so far.
   int ConnectionCount() const;
+  // True while a client connection is open on the server side.
+  bool ClientOpen() const;
   // Waits until Count requests have arrived; false when Timeout passes first.
   bool WaitForRequests(std::size_t Count, std::chrono::milliseconds Timeout) const;
+  // Closes the current client connection and waits until it is closed.
+  void DropClient();
 
   // Reply builders. Each copies the request's transaction identifier,
   // protocol identifier and unit identifier and sets the length field.
@@ -64,22 +87,31 @@ class TScriptedTcpServer {
 
  private:
   void Run();
-  void Serve(int Connection);
-  // Reads exactly Count bytes; false when the peer closed or the server stops.
-  bool ReadExactly(int Connection, uint8_t* Into, std::size_t Count);
-  // Sleeps for Delay unless the server stops first; false when it stops.
+  void Accept();
+  void Receive();
+  // Answers one request; false when the answer ended the connection or was cut short.
+  bool Serve(const TFrame& Request);
+  void CloseClient(bool WithReset = false);
+  // Sleeps for Delay unless the server is woken first (to stop or drop the
+  // client); false when woken.
   bool Sleep(std::chrono::milliseconds Delay);
 
   THandler FHandler;
+  TOptions FOptions;
   int FListener = -1;
-  int FStopEvent = -1;
+  int FWake = -1;  // an eventfd: stop, or drop the client
   uint16_t FPort = 0;
+  int FClient = -1;  // the server thread's alone
+  TFrame FInput;     // bytes of the client not yet served
   std::thread FThread;
 
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
   std::vector<TFrame> FRequests;
   int FConnections = 0;
+  bool FClientOpen = false;
+  bool FStop = false;
+  bool FDropRequested = false;
 };
 
 // A register bank answering function codes 1 to 6, 15 and 16 like a normal
