@@ -65,12 +65,13 @@ TEST_P(MonitorInteropTest, ShowsEveryQueryAndReplyBetweenIndependentPeers) {
       {KQ517MON_PATH, "--serial", bus.MonitorPath(), "--mode", mode, "--format", GetParam().Format},
       ::testing::TempDir());
   ASSERT_TRUE(monitor.WaitForErrorText("Ctrl-C stops")) << "the monitor did not start";
-  TServerProgram slave({PYTHON3, PYMODBUS_SERIAL_SERVER, bus.PathB(), mode, "1"},
-                       ::testing::TempDir());
+  TServerProgram slave(
+      {PYTHON3, PYMODBUS_SERVER, "--data", "pattern", "--framer", mode, bus.PathB()},
+      ::testing::TempDir());
   std::this_thread::sleep_for(
       1500ms);  // the slave opens its port; a request before that is counted as such
   const TProgramResult master = RunProgram(
-      {PYTHON3, PYMODBUS_SERIAL_CLIENT, bus.PathA(), mode, "1"}, ::testing::TempDir(), 60s);
+      {PYTHON3, PYMODBUS_CLIENT, "--framer", mode, bus.PathA()}, ::testing::TempDir(), 60s);
   ASSERT_EQ(master.exitStatus, 0) << master.out << master.err;
   // The line goes quiet before the noise, so the noise is a frame of its own
   // (the master may exit sooner than a frame's silence after its last reply).

@@ -36,9 +36,9 @@ std::string Trimmed(std::string text) {
 
 // COUNT registers from FIRST read by pymodbus with `framing` (socket, rtu or ascii).
 std::string PymodbusRead(const std::string& port, const std::string& framing) {
-  const TProgramResult r = RunProgram(
-      {PYTHON3, PYMODBUS_READ, port, framing, "1", std::to_string(FIRST), std::to_string(COUNT)},
-      ".");
+  const TProgramResult r = RunProgram({PYTHON3, PYMODBUS_CLIENT, "--framer", framing, port,
+                                       std::to_string(FIRST), std::to_string(COUNT)},
+                                      ".");
   EXPECT_EQ(r.exitStatus, 0) << framing << ": " << r.err;
   return Trimmed(r.out);
 }

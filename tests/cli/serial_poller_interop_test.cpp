@@ -66,11 +66,11 @@ TEST(SerialPollerAgainstPymodbus, ReadsOverRtuWhatTcpReadsAndReportsFailures) {
       "7=0xFB2E", "8=0xFFFF", "9=0xD703", "10=0x0134", "11=0x9983", "12=0x0003", "13=0xBEEF"};
 
   serialtest::TPtyBridge line;  // the poller opens one end, pymodbus the other
-  std::vector<std::string> rtuArguments = {PYMODBUS_RTU_SERVER, line.PathB(), "115200"};
+  std::vector<std::string> rtuArguments = {PYMODBUS_SERVER, "--baud", "115200", line.PathB()};
   rtuArguments.insert(rtuArguments.end(), registers.begin(), registers.end());
   TPythonServer rtu(rtuArguments);
   const uint16_t port = FreePort();
-  std::vector<std::string> tcpArguments = {PYMODBUS_TCP_SERVER, std::to_string(port)};
+  std::vector<std::string> tcpArguments = {PYMODBUS_SERVER, std::to_string(port)};
   tcpArguments.insert(tcpArguments.end(), registers.begin(), registers.end());
   TPythonServer tcp(tcpArguments);
   for (int i = 0; i < 200 && !Accepting(port); ++i)

@@ -41,6 +41,7 @@ import traceback
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 PYTHON = "/usr/bin/python3"
+PYMODBUS_SERVER = os.path.join(SOURCE, "tests/support/peers/pymodbus_server.py")
 CLOCK = "2026-12-08T10:20:30"
 TIMEOUT = 90
 
@@ -231,7 +232,7 @@ class Suite:
     def test_poll_exe_against_pymodbus_tcp(self):
         folder, registers = self.pymodbus_registers_map()
         port = free_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), str(port)] + registers)
+        self.start([PYTHON, PYMODBUS_SERVER, str(port)] + registers)
         wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
         common = ["--tcp", "127.0.0.1:%d" % port, "--format", "csv", "--byte-order", "1-0-3-2"]
         windows = run(self.wine(self.poll_exe, *common), cwd=folder).stdout
@@ -242,10 +243,10 @@ class Suite:
     def test_windows_serial_layer_against_pymodbus_rtu(self):
         folder, registers = self.pymodbus_registers_map()
         com, line = self.com_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), line, "115200"]
+        self.start([PYTHON, PYMODBUS_SERVER, "--baud", "115200", line]
                    + registers)
         port = free_port()
-        self.start([PYTHON, os.path.join(SOURCE, "tests/support/peers/pymodbus_register_server.py"), str(port)] + registers)
+        self.start([PYTHON, PYMODBUS_SERVER, str(port)] + registers)
         wait_for(lambda: accepting(port), 30, "pymodbus's TCP server")
         serial = ["--serial", com, "--format", "csv", "--count", "2", "--interval", "0"]
         result = None

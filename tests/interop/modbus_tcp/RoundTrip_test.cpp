@@ -39,7 +39,7 @@ class RoundTrip : public testing::TestWithParam<PeerKind> {
     if (GetParam().Name == "pymodbus") {
       KQ_REQUIRE_PEER(kq_peer::PythonImports(PYTHON3, "pymodbus.server"), "pymodbus server",
                       "python3-pymodbus python3-serial-asyncio");
-      argv = {PYTHON3, PYMODBUS_SERVER_SCRIPT};
+      argv = {PYTHON3, PYMODBUS_SERVER, "--data", "libmodbus", "0"};
     } else {
       KQ_REQUIRE_PEER(!std::string(LIBMODBUS_SERVER).empty(), "libmodbus server",
                       "libmodbus-dev (then configure again)");

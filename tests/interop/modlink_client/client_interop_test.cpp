@@ -51,6 +51,16 @@ bool PymodbusAvailable() {
   return kq_peer::PythonImports(PYTHON3, "pymodbus.server, serial");
 }
 
+// The pymodbus server with its patterned tables, answering Unit with `framer` on Link.
+std::vector<std::string> PymodbusServer(const std::string& Framer, const std::string& Link,
+                                        const std::vector<std::string>& Extra = {}) {
+  std::vector<std::string> Argv{PYTHON3,    PYMODBUS_SERVER, "--data", "pattern",
+                                "--framer", Framer,          "--unit", std::to_string(Unit)};
+  Argv.insert(Argv.end(), Extra.begin(), Extra.end());
+  Argv.push_back(Link);
+  return Argv;
+}
+
 // What each peer answers beyond the common read and write requests.
 struct TPeerAbilities {
   // Read Exception Status and Diagnostics: libmodbus's slave does not take them at all (it
@@ -213,8 +223,7 @@ class ClientInterop : public ::testing::Test {
 TEST_F(ClientInterop, PymodbusRtu) {
   KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
                   "python3-pymodbus python3-serial python3-serial-asyncio");
-  TChildProcess Peer(
-      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "rtu", std::to_string(Unit)});
+  TChildProcess Peer(PymodbusServer("rtu", Bridge.PathB()));
   OpenClient(tmRTU);
   RoundTrips({true, true});
 }
@@ -222,8 +231,7 @@ TEST_F(ClientInterop, PymodbusRtu) {
 TEST_F(ClientInterop, PymodbusAscii) {
   KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
                   "python3-pymodbus python3-serial python3-serial-asyncio");
-  TChildProcess Peer(
-      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit)});
+  TChildProcess Peer(PymodbusServer("ascii", Bridge.PathB()));
   OpenClient(tmASCII);
   RoundTrips({true, true});
 }
@@ -231,8 +239,7 @@ TEST_F(ClientInterop, PymodbusAscii) {
 TEST_F(ClientInterop, PymodbusAsciiWithTwoStopBits) {
   KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
                   "python3-pymodbus python3-serial python3-serial-asyncio");
-  TChildProcess Peer(
-      {PYTHON3, PYMODBUS_SERIAL_SERVER, Bridge.PathB(), "ascii", std::to_string(Unit), "2"});
+  TChildProcess Peer(PymodbusServer("ascii", Bridge.PathB(), {"--stopbits", "2"}));
   OpenClient(tmASCII, {}, sb2);
   RoundTrips({true, true});
 }
@@ -244,8 +251,7 @@ TEST_P(ClientInteropOverTcp, PymodbusTcpServerWithTheSerialFramer) {
   KQ_REQUIRE_PEER(PymodbusAvailable(), "pymodbus serial server",
                   "python3-pymodbus python3-serial python3-serial-asyncio");
   const std::string Port = "tcp://127.0.0.1:" + std::to_string(FreePort());
-  TChildProcess Peer({PYTHON3, PYMODBUS_SERIAL_SERVER, Port, GetParam() == tmRTU ? "rtu" : "ascii",
-                      std::to_string(Unit)});
+  TChildProcess Peer(PymodbusServer(GetParam() == tmRTU ? "rtu" : "ascii", Port));
   OpenClient(GetParam(), Port);
   RoundTrips({true, true});
 }

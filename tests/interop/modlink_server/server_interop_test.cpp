@@ -185,8 +185,8 @@ class PymodbusTest : public ServerInteropTest,
 };
 
 TEST_P(PymodbusTest, EveryCommandRoundTrips) {
-  const auto Result = RunPeer({PYTHON3, PYMODBUS_SERIAL_CLIENT, Bridge.PathB(),
-                               GetParam() == tmRTU ? "rtu" : "ascii", "1"});
+  const auto Result = RunPeer({PYTHON3, PYMODBUS_CLIENT, "--framer",
+                               GetParam() == tmRTU ? "rtu" : "ascii", Bridge.PathB()});
   ASSERT_EQ(Result.exitStatus, 0) << Result.Output;
   std::map<std::string, std::string> Lines;
   std::istringstream Stream(Result.Output);
