@@ -154,11 +154,11 @@ TDetectionCandidate ScoreReading(const std::vector<TConfigRecord>& Regs,
 }
 
 TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int MeterInstanceIndex,
-                                 TRegisterSource& Source) {
+                                 TRegisterSource& Source, EReadFunction Function) {
   TDetectionResult result;
   for (const bool float32 : {false, true}) {
     const std::uint16_t base = BaseAddressFor(TMapSettings{float32, MeterInstanceIndex});
-    const TRegisterRead read = Source.Read(base, LayoutRegisters(Regs, float32));
+    const TRegisterRead read = Source.ReadTable(Function, base, LayoutRegisters(Regs, float32));
     if (!read.Ok) {
       result.LayoutErrors.push_back(LayoutName(float32) + ": " + read.Error);
       continue;

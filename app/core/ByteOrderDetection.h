@@ -52,11 +52,13 @@ TDetectionCandidate ScoreReading(const std::vector<TConfigRecord>& Regs,
                                  std::span<const std::uint16_t> Words, EByteSequence Sequence,
                                  bool Float32);
 
-// Reads the map from Source for meter instance MeterInstanceIndex (0..4) in
-// both layouts and ranks every decoding: by score, then the 64-bit layout
-// before the 32-bit-float one, then the byte sequences in the window's order.
+// Reads the map from Source (the table the poll reads, Function) for meter
+// instance MeterInstanceIndex (0..4) in both layouts and ranks every decoding:
+// by score, then the 64-bit layout before the 32-bit-float one, then the byte
+// sequences in the window's order.
 TDetectionResult DetectByteOrder(const std::vector<TConfigRecord>& Regs, int MeterInstanceIndex,
-                                 TRegisterSource& Source);
+                                 TRegisterSource& Source,
+                                 EReadFunction Function = DEFAULT_READ_FUNCTION);
 
 // "byte order 3-2-1-0, 64-bit layout, score 31/31".
 std::string CandidateText(const TDetectionCandidate& Candidate);

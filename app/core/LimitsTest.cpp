@@ -138,7 +138,8 @@ TLimitsRunResult RunLimitsTest(TRegisterMap& Map, TRegisterSource& Source,
                                Settings.Qvzt ? EDecodePath::dpTCP : EDecodePath::dpSerial};
   for (int cycle = 1; cycle <= Settings.Count; ++cycle) {
     if (cycle > 1 && Hooks.WaitOrStop && Hooks.WaitOrStop(Settings.Interval)) break;
-    const TRegisterRead read = Source.Read(Map.BaseAddress(), Map.RequestSize(mapSettings));
+    const TRegisterRead read =
+        Source.ReadTable(Settings.Function, Map.BaseAddress(), Map.RequestSize(mapSettings));
     std::string error = read.Error;
     TNotReadCause cause{-1, read.Error};
     bool shown = false;

@@ -84,6 +84,7 @@ struct TLimitsRunSettings {
   bool Float32 = false;
   bool Qvzt = false;
   EByteSequence ByteSequence = BS_1_0_3_2;
+  EReadFunction Function = DEFAULT_READ_FUNCTION;  // the table the poll reads the map from
   int Count = 1;
   std::chrono::milliseconds Interval{2000};
   // The cycles' errors in the window's words ("Contatore 2 non presente").

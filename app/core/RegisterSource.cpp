@@ -2,9 +2,9 @@
 
 #include "ModLinkConsts.h"
 
-TRegisterRead TRegisterSource::ReadTable(ERegisterTable Table, std::uint16_t Start,
+TRegisterRead TRegisterSource::ReadTable(EReadFunction Table, std::uint16_t Start,
                                          std::uint32_t Count) {
-  if (Table == ERegisterTable::rtHolding) return Read(Start, Count);
+  if (Table == EReadFunction::rfHoldingRegisters) return Read(Start, Count);
   TRegisterRead read;
   read.Error = "this connection reads holding registers only";
   return read;

@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "ReadFunction.h"
+
 struct TRegisterRead {
   bool Ok = false;                   // every register came back
   std::vector<std::uint16_t> Words;  // host order, first word at the start register
   std::string Error;                 // why not, in the window's words
 };
-
-// The two register tables a read can ask for, by their function codes.
-enum class ERegisterTable : std::uint8_t { rtHolding = 3, rtInput = 4 };
 
 // How a write ended.
 struct TRegisterWrite {
@@ -34,7 +33,7 @@ class TRegisterSource {
   virtual TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) = 0;
   // The same from either table (function 3 or 4). A source that reads only
   // holding registers refuses the input registers.
-  virtual TRegisterRead ReadTable(ERegisterTable Table, std::uint16_t Start, std::uint32_t Count);
+  virtual TRegisterRead ReadTable(EReadFunction Table, std::uint16_t Start, std::uint32_t Count);
   // Writes Words from Start with function 16, or with function 6 when Single
   // (one word). A source that cannot write refuses. Never raises.
   virtual TRegisterWrite Write(std::uint16_t Start, const std::vector<std::uint16_t>& Words,

@@ -119,10 +119,10 @@ std::optional<TTransactionInfo> TSerialRegisterSource::Transact(
 }
 
 TRegisterRead TSerialRegisterSource::Read(std::uint16_t Start, std::uint32_t Count) {
-  return ReadTable(ERegisterTable::rtHolding, Start, Count);
+  return ReadTable(EReadFunction::rfHoldingRegisters, Start, Count);
 }
 
-TRegisterRead TSerialRegisterSource::ReadTable(ERegisterTable Table, std::uint16_t Start,
+TRegisterRead TSerialRegisterSource::ReadTable(EReadFunction Table, std::uint16_t Start,
                                                std::uint32_t Count) {
   TRegisterRead read;
   if (Count == 0 || Count > 125) {
@@ -135,7 +135,7 @@ TRegisterRead TSerialRegisterSource::ReadTable(ERegisterTable Table, std::uint16
   const auto count = static_cast<std::uint16_t>(Count);
   const auto reply = Transact(
       [&] {
-        return Table == ERegisterTable::rtInput
+        return Table == EReadFunction::rfInputRegisters
                    ? FClient.ReadInputRegisters(Start, count, nullptr)
                    : FClient.ReadHoldingRegisters(Start, count, nullptr);
       },

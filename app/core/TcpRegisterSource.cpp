@@ -15,18 +15,7 @@ TTcpRegisterSource::TTcpRegisterSource(const TTcpSourceSettings& Settings) : FSe
 }
 
 TRegisterRead TTcpRegisterSource::Read(std::uint16_t Start, std::uint32_t Count) {
-  TTcpReadRequest request;
-  request.Host = FSettings.Host;
-  request.Port = FSettings.Port;
-  request.BaseAddress = Start;
-  request.Count = Count;
-  if (Start + Count > 65536u) request.RefusedText = MAP_BEYOND_LAST_REGISTER_TEXT;
-  const TTcpReadResult result = ReadTcpRegisters(FClient, request);
-  TRegisterRead read;
-  read.Ok = result.Ok && result.Complete;
-  read.Words = result.Registers;
-  read.Error = read.Ok ? "" : !result.ErrorBarText.empty() ? result.ErrorBarText : result.LastError;
-  return read;
+  return ReadTable(EReadFunction::rfHoldingRegisters, Start, Count);
 }
 
 std::string DescribeTcpSource(const TTcpSourceSettings& Settings) {
@@ -84,21 +73,22 @@ std::string TTcpRegisterSource::Exchange(const std::function<bool()>& Request,
   return text;
 }
 
-TRegisterRead TTcpRegisterSource::ReadTable(ERegisterTable Table, std::uint16_t Start,
+// Either table in the TCP cycle's blocks, so that a read of a whole map takes
+// as many requests as the poll does.
+TRegisterRead TTcpRegisterSource::ReadTable(EReadFunction Table, std::uint16_t Start,
                                             std::uint32_t Count) {
-  if (Table == ERegisterTable::rtHolding) return Read(Start, Count);
+  TTcpReadRequest request;
+  request.Host = FSettings.Host;
+  request.Port = FSettings.Port;
+  request.BaseAddress = Start;
+  request.Count = Count;
+  request.Function = Table;
+  if (Start + Count > 65536u) request.RefusedText = MAP_BEYOND_LAST_REGISTER_TEXT;
+  const TTcpReadResult result = ReadTcpRegisters(FClient, request);
   TRegisterRead read;
-  if (Count == 0 || Count > MaxReadRegisterCount || Start + Count > 65536u) {
-    read.Error = "a read takes 1 to " + std::to_string(MaxReadRegisterCount) +
-                 " registers within 0 to 65535";
-    return read;
-  }
-  std::vector<uint16_t> words(Count, 0);
-  std::uint8_t code = 0;
-  read.Error = Exchange(
-      [&] { return FClient.ReadInputRegisters(Start, static_cast<uint16_t>(Count), words); }, code);
-  read.Ok = read.Error.empty();
-  if (read.Ok) read.Words.assign(words.begin(), words.begin() + Count);
+  read.Ok = result.Ok && result.Complete;
+  read.Words = result.Registers;
+  read.Error = read.Ok ? "" : !result.ErrorBarText.empty() ? result.ErrorBarText : result.LastError;
   return read;
 }
 

@@ -26,7 +26,7 @@ class TTcpRegisterSource : public TRegisterSource {
  public:
   explicit TTcpRegisterSource(const TTcpSourceSettings& Settings);
   TRegisterRead Read(std::uint16_t Start, std::uint32_t Count) override;
-  TRegisterRead ReadTable(ERegisterTable Table, std::uint16_t Start, std::uint32_t Count) override;
+  TRegisterRead ReadTable(EReadFunction Table, std::uint16_t Start, std::uint32_t Count) override;
   TRegisterWrite Write(std::uint16_t Start, const std::vector<std::uint16_t>& Words,
                        bool Single) override;
   std::string Describe() const override;

@@ -70,8 +70,9 @@ TRegisterReadDialog::TRegisterReadDialog(TToolConnections Connections, QWidget* 
 void TRegisterReadDialog::ReadClick() {
   const auto start = static_cast<std::uint16_t>(StartSpin->value());
   const auto count = static_cast<std::uint32_t>(CountSpin->value());
-  const ERegisterTable table =
-      FunctionCombo->currentIndex() == 1 ? ERegisterTable::rtInput : ERegisterTable::rtHolding;
+  const EReadFunction table = FunctionCombo->currentIndex() == 1
+                                  ? EReadFunction::rfInputRegisters
+                                  : EReadFunction::rfHoldingRegisters;
   if (start + count > 65536u) {
     StatusLabel->setText(QStringLiteral("La lettura supera il registro 65535."));
     return;

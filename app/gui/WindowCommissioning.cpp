@@ -143,6 +143,8 @@ void TWindowCommissioning::DetectClick(bool Serial) {
   }
   const std::vector<TConfigRecord> regs = FForm.RegisterMap().Regs();
   const int meter = FForm.MeterInstanceCombo->currentIndex();
+  const EReadFunction function =
+      Serial ? FForm.SelectedSerialFunction() : FForm.SelectedTcpFunction();
   std::function<std::unique_ptr<TRegisterSource>()> makeSource;
   if (Serial) {
     makeSource = [settings = SerialSourceSettings()] {
@@ -154,9 +156,9 @@ void TWindowCommissioning::DetectClick(bool Serial) {
     };
   }
   (Serial ? FForm.SerialDetectButton : FForm.DetectButton)->setEnabled(false);
-  FWorker.Start([this, Serial, regs, meter, makeSource]() -> TCycleWorker::TContinuation {
+  FWorker.Start([this, Serial, regs, meter, function, makeSource]() -> TCycleWorker::TContinuation {
     const auto source = makeSource();
-    const TDetectionResult result = DetectByteOrder(regs, meter, *source);
+    const TDetectionResult result = DetectByteOrder(regs, meter, *source, function);
     return [this, Serial, result] { DetectionDone(Serial, result); };
   });
 }
@@ -187,6 +189,7 @@ void TWindowCommissioning::TestClick(bool Serial) {
   setup.Run.Float32 = float32;
   setup.Run.Qvzt = qvzt;
   setup.Run.ByteSequence = ByteSequenceFor(qvzt, sequence);
+  setup.Run.Function = Serial ? FForm.SelectedSerialFunction() : FForm.SelectedTcpFunction();
   setup.Report.Meter = ReportMeterText(meter, true);
   setup.Report.Settings = ReportSettingsText(qvzt, setup.Run.ByteSequence, float32, "", true);
   setup.Run.ItalianTexts = true;

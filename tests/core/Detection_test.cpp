@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "ByteOrderDetection.h"
+#include "LimitsTest.h"
 #include "RegisterMap.h"
 #include "SimulatedMeter.h"
 
@@ -26,23 +27,40 @@ class TBankSource : public TRegisterSource {
   const TRegisterBank& FBank;
 };
 
-std::vector<TConfigRecord> ShippedMap() {
+// A gateway that maps the meter into its input registers and refuses holding register reads.
+class TInputTableSource : public TBankSource {
+ public:
+  using TBankSource::TBankSource;
+  TRegisterRead Read(std::uint16_t, std::uint32_t) override { return {false, {}, "exception 2"}; }
+  TRegisterRead ReadTable(EReadFunction Table, std::uint16_t Start, std::uint32_t Count) override {
+    if (Table == EReadFunction::rfInputRegisters) return TBankSource::Read(Start, Count);
+    return Read(Start, Count);
+  }
+};
+
+TRegisterMap ShippedMap() {
   TRegisterMap map;
   EXPECT_EQ(map.LoadConfig(mpNormal, KQ_MAP_FILE, TMapSettings{}), TLoadResult::lrOk);
-  return map.Regs();
+  return map;
 }
 
-TDetectionResult DetectOnSimulator(EByteSequence Sequence, int MeterIndex) {
+// The simulated meter's registers, instances 2 and 3 switched on.
+TRegisterBank SimulatorBank(const std::vector<TConfigRecord>& Regs, EByteSequence Sequence) {
   TSimulatedMeterSettings settings;
   settings.byteSequence = Sequence;
   settings.instanceOn = {false, true, true, false, false};
-  const std::vector<TConfigRecord> regs = ShippedMap();
-  const TSimulatedMeter meter(regs, settings);
+  const TSimulatedMeter meter(Regs, settings);
   TRegisterBank bank;
   TSimTime t;
   t.year = 2026, t.month = 12, t.day = 9, t.hour = 10, t.minute = 20, t.second = 30;
   t.seconds = 1796811630;
   meter.Render(t, bank);
+  return bank;
+}
+
+TDetectionResult DetectOnSimulator(EByteSequence Sequence, int MeterIndex) {
+  const std::vector<TConfigRecord> regs = ShippedMap().Regs();
+  const TRegisterBank bank = SimulatorBank(regs, Sequence);
   TBankSource source(bank);
   return DetectByteOrder(regs, MeterIndex, source);
 }
@@ -93,6 +111,22 @@ TEST(Detection, SaysWhenTwoOrdersScoreAlike) {
   EXPECT_EQ(VerdictText(result),
             "ambiguous: byte orders 1-0-3-2, 3-2-1-0 score 1/1 alike; compare their values with "
             "the meter's display");
+}
+
+// "Rileva" and "Test" read the table the poll reads ("Funzione", --function).
+TEST(Detection, CommissioningReadsTheTableThePollReads) {
+  TRegisterMap map = ShippedMap();
+  const TRegisterBank bank = SimulatorBank(map.Regs(), BS_1_0_3_2);
+  TInputTableSource source(bank);
+  EXPECT_FALSE(DetectByteOrder(map.Regs(), 1, source).Found());
+  EXPECT_TRUE(DetectByteOrder(map.Regs(), 1, source, EReadFunction::rfInputRegisters).Found());
+
+  TLimitsTest test({}, map.Regs());
+  TLimitsRunSettings run;
+  run.MeterInstanceIndex = 1;
+  run.Function = EReadFunction::rfInputRegisters;
+  const TLimitsRunResult result = RunLimitsTest(map, source, run, test, {});
+  EXPECT_EQ(result.CyclesFailed, 0) << result.LastError;
 }
 
 }  // namespace

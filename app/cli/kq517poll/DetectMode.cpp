@@ -12,7 +12,8 @@ int RunDetectMode(const TPollOptions& Options, std::ostream& Out, std::ostream& 
   TRegisterMap map;
   if (!LoadPollMap(Options, map, Err)) return POLL_EXIT_FAILED;
   const auto source = RegisterSourceFor(Options);
-  const TDetectionResult result = DetectByteOrder(map.Regs(), Options.MeterInstanceIndex, *source);
+  const TDetectionResult result =
+      DetectByteOrder(map.Regs(), Options.MeterInstanceIndex, *source, Options.Function);
   for (const std::string& error : result.LayoutErrors) Err << PROGRAM << error << '\n';
   int rank = 1;
   for (const TDetectionCandidate& candidate : result.Ranking)

@@ -154,11 +154,8 @@ int RunRegisterTool(const TPollOptions& Options, std::ostream& Out, std::ostream
 
 int RunReadTool(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
   const auto source = RegisterSourceFor(Options);
-  const auto table = Options.Function == EReadFunction::rfInputRegisters
-                         ? ERegisterTable::rtInput
-                         : ERegisterTable::rtHolding;
   const TRegisterRead read =
-      source->ReadTable(table, Options.Registers.ReadStart, Options.Registers.ReadCount);
+      source->ReadTable(Options.Function, Options.Registers.ReadStart, Options.Registers.ReadCount);
   if (!read.Ok) {
     Err << PROGRAM << "read " << Range(Options.Registers.ReadStart, Options.Registers.ReadCount)
         << ": " << read.Error << '\n';

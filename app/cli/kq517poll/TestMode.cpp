@@ -57,6 +57,7 @@ int RunTestMode(const TPollOptions& Options, std::ostream& Out, std::ostream& Er
   settings.Float32 = Options.Float32;
   settings.Qvzt = Options.Qvzt;
   settings.ByteSequence = static_cast<EByteSequence>(Options.ByteSequenceIndex.value_or(0));
+  settings.Function = Options.Function;
   settings.Count = Options.Count;
   settings.Interval = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::duration<double>(Options.IntervalSeconds));
