@@ -36,7 +36,7 @@ constexpr int CLIENT_HEIGHT = 573;
 // Wide enough for two label-and-list pairs side by side ("Baud Rate" and "Bit
 // dati", ...), so that the serial line's lists add no height; the grid's last
 // column gives up the width.
-constexpr int SETTINGS_WIDTH = 350;
+constexpr int SETTINGS_WIDTH = 380;
 constexpr int ERROR_BAR_HEIGHT = 28;
 constexpr int GRID_MINIMUM_HEIGHT = 160;
 constexpr int OUTER_MARGIN = 8;  // around the settings column and the grid

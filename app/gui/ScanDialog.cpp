@@ -24,8 +24,11 @@ QString ItalianParity(TParityScheme Parity) {
   return QStringLiteral("nessuna");
 }
 
-QString LineText(TBaudRate BaudRate, TParityScheme Parity) {
-  return QStringLiteral("%1 baud, parità %2")
+// "19200 baud, parità pari, "; nothing for a device server's stream (tcp://), where the
+// server's own line settings rule and the scan tries one combination only.
+QString LineText(bool Stream, TBaudRate BaudRate, TParityScheme Parity) {
+  if (Stream) return {};
+  return QStringLiteral("%1 baud, parità %2, ")
       .arg(BitsPerSecond(BaudRate))
       .arg(ItalianParity(Parity));
 }
@@ -33,12 +36,12 @@ QString LineText(TBaudRate BaudRate, TParityScheme Parity) {
 }  // namespace
 
 QString FoundItemText(const TScanFound& Found) {
-  QString text = QStringLiteral("Indirizzo %1, %2")
-                     .arg(Found.Slave)
-                     .arg(LineText(Found.BaudRate, Found.Parity));
-  if (!Found.Firmware) return text + QStringLiteral(", eccezione %1").arg(Found.ExceptionCode);
-  if (*Found.Firmware == ABSENT_METER_WORD) return text + QStringLiteral(", contatore 1 assente");
-  return text + QStringLiteral(", firmware %1").arg(*Found.Firmware);
+  const QString text = QStringLiteral("Indirizzo %1, %2")
+                           .arg(Found.Slave)
+                           .arg(LineText(Found.OverTcp, Found.BaudRate, Found.Parity));
+  if (!Found.Firmware) return text + QStringLiteral("eccezione %1").arg(Found.ExceptionCode);
+  if (*Found.Firmware == ABSENT_METER_WORD) return text + QStringLiteral("contatore 1 assente");
+  return text + QStringLiteral("firmware %1").arg(*Found.Firmware);
 }
 
 TScanDialog::TScanDialog(const TSerialScanSettings& Settings, QWidget* parent)
@@ -107,10 +110,10 @@ void TScanDialog::Start() {
 void TScanDialog::Progress(const TScanProgress& Progress) {
   if (FFinished) return;
   ScanProgress->setValue(Progress.Done);
-  StatusLabel->setText(
-      QStringLiteral("Ricerca su %1: %2, indirizzo %3")
-          .arg(QString::fromStdString(FPort), LineText(Progress.BaudRate, Progress.Parity))
-          .arg(Progress.Slave));
+  StatusLabel->setText(QStringLiteral("Ricerca su %1: %2indirizzo %3")
+                           .arg(QString::fromStdString(FPort),
+                                LineText(FScan.OverTcp(), Progress.BaudRate, Progress.Parity))
+                           .arg(Progress.Slave));
 }
 
 void TScanDialog::Add(const TScanFound& Found) {

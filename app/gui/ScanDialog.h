@@ -17,7 +17,8 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 
-// "Indirizzo 7, 19200 baud, parità pari, firmware 103".
+// "Indirizzo 7, 19200 baud, parità pari, firmware 103"; "Indirizzo 7, firmware 103"
+// behind a serial device server, whose line settings are its own.
 QString FoundItemText(const TScanFound& Found);
 
 class TScanDialog : public QDialog {

@@ -93,6 +93,15 @@ TEST_F(Commissioning, TheScanFillsTheSerialPanelWithTheMeterChosen) {
   EXPECT_EQ(form->SelectedParity(), psNone);
 }
 
+// Behind a serial device server the scan tries no bit rate or parity of ours: none is named.
+TEST(ScanDialogText, ADeviceFoundBehindADeviceServerNamesNoLineSettings) {
+  TScanFound found;
+  found.Slave = 7;
+  found.Firmware = 103;
+  found.OverTcp = true;
+  EXPECT_EQ(FoundItemText(found), QStringLiteral("Indirizzo 7, firmware 103"));
+}
+
 TEST_F(Commissioning, CancelStopsTheScanAndKeepsTheDialogOpenUntilClosed) {
   form->SerialPortEdit->setText(QStringLiteral("/dev/null"));
   form->SerialSlaveAddressEdit->setText(QStringLiteral("3"));

@@ -211,7 +211,7 @@ TEST_F(Form1FieldTest, LookAndFeel) {
             header->fontMetrics().horizontalAdvance(QStringLiteral("Indirizzo")) + 8);
   // Once the grid holds every column (the settings column takes some of the
   // first width), the last column takes whatever the window gains.
-  Form->resize(Form->width() + 150, Form->height());
+  Form->resize(Form->width() + 200, Form->height());
   ProcessEventsFor(50);
   const int gridWidth = Form->MBGrid->width();
   const int lastColumn = Form->MBGrid->columnWidth(5);
