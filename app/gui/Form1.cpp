@@ -396,8 +396,11 @@ void TForm1::EvalEnablings() {
                                                     DetectButton,
                                                     SerialDetectButton})
     w->setEnabled(idle);
-  // Behind a serial device server the line is the server's, set on the server.
-  const bool lineSettings = idle && !IsTcpPortName(SerialPortEdit->text().toStdString());
+  // Behind a serial device server the line is the server's, set on the server;
+  // only there can a connection stay open between cycles.
+  const bool stream = IsTcpPortName(SerialPortEdit->text().toStdString());
+  const bool lineSettings = idle && !stream;
+  chkSerialLeaveOpen->setEnabled(idle && stream);
   for (QWidget* w :
        std::initializer_list<QWidget*>{BaudRateCombo, ParityCombo, DataBitsCombo, StopBitsCombo,
                                        Label8, Label9, LabelDataBits, LabelStopBits})
@@ -543,6 +546,7 @@ TSerialCycleSettings TForm1::SerialCycleSettings() const {
   settings.SlaveAddress =
       FieldSlaveAddress("Slave Address", SerialSlaveAddressEdit->text().toStdString());
   settings.FrameEndByLength = chkFrameEndByLength->isChecked();
+  settings.LeaveStreamOpen = chkSerialLeaveOpen->isChecked();
   settings.BytesSequenceIndex = SerialBytesSequenceCombo->currentIndex();
   settings.QvztMode = QvztModeCheckBox->isChecked();
   settings.Float32 = Float32CheckBox->isChecked();

@@ -168,6 +168,9 @@ class TForm1 : public QMainWindow {
   QPushButton* SerialDetectButton = nullptr;  // "Rileva"
   // RTU frames end by their predicted length instead of the line's silence.
   QCheckBox* chkFrameEndByLength = nullptr;
+  // "Lascia aperta la connessione": behind a serial device server (tcp://) the
+  // connection stays open from one cycle to the next.
+  QCheckBox* chkSerialLeaveOpen = nullptr;
   QPushButton* SerialPollButton = nullptr;
   QPushButton* ScanButton = nullptr;  // "Cerca dispositivo"
 

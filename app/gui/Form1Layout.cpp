@@ -222,6 +222,12 @@ void TForm1::BuildControls() {
       "Una risposta finisce appena arrivano i byte annunciati dal suo codice funzione, "
       "senza attendere il silenzio della linea"));
   serial->addWidget(chkFrameEndByLength, row++, 0, 1, 4);
+  chkSerialLeaveOpen = Named(new QCheckBox(QStringLiteral("Lascia aperta la connessione"), Panel2),
+                             "chkSerialLeaveOpen");
+  chkSerialLeaveOpen->setToolTip(
+      QStringLiteral("Dietro un server seriale (tcp://) la connessione resta aperta da un ciclo "
+                     "all'altro; molti server accettano un solo client"));
+  serial->addWidget(chkSerialLeaveOpen, row++, 0, 1, 4);
   chkSerialKeepGoing = MakeKeepGoingBox(Panel2, "chkSerialKeepGoing");
   serial->addWidget(chkSerialKeepGoing, row++, 0, 1, 4);
   serial->addWidget(SerialPollButton, row++, 0, 1, 4);

@@ -44,13 +44,14 @@ auto ListFields(Form& form) {
 
 template <typename Form>
 auto CheckFields(Form& form) {
-  return std::array<std::pair<const char*, QCheckBox*>, 6>{
+  return std::array<std::pair<const char*, QCheckBox*>, 7>{
       {{"map/qvzt", form.QvztModeCheckBox},
        {"map/float32", form.Float32CheckBox},
        {"tcp/leaveOpen", form.chkLeaveConnectionOpen},
        {"tcp/keepGoing", form.chkKeepGoing},
        {"serial/frameEndByLength", form.chkFrameEndByLength},
-       {"serial/keepGoing", form.chkSerialKeepGoing}}};
+       {"serial/keepGoing", form.chkSerialKeepGoing},
+       {"serial/leaveOpen", form.chkSerialLeaveOpen}}};
 }
 
 bool IsPanelKey(const char* key) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include "GuiTestSupport.h"
 #include "ModbusConnection.h"
 #include "QtMainThread.h"
+#include "SerialCollectionCycle.h"
 #include "SerialPortCombo.h"
 #include "WindowSettings.h"
 
@@ -91,6 +93,8 @@ TEST(SerialServerWindow, ReadsWhatTheTcpPanelReadsAndOffersTheServerAgain) {
     // The line settings of a serial device server are its own.
     EXPECT_EQ(form->BaudRateCombo->isEnabled(), !stream);
     EXPECT_EQ(form->StopBitsCombo->isEnabled(), !stream);
+    // Only a stream can stay open between cycles.
+    EXPECT_EQ(form->chkSerialLeaveOpen->isEnabled(), stream);
     const int before = cycles;
     form->SerialPollButtonClick();
     ASSERT_TRUE(ProcessEventsUntil(
@@ -99,12 +103,16 @@ TEST(SerialServerWindow, ReadsWhatTheTcpPanelReadsAndOffersTheServerAgain) {
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     EXPECT_EQ(Values(*form), overModbusTcp);
   }
+  form->SerialPortEdit->setText(server);
+  form->chkSerialLeaveOpen->setChecked(true);
+  EXPECT_TRUE(form->SerialCycleSettings().LeaveStreamOpen);
 
   form.reset();
   form = std::make_unique<TForm1>(boxes);
   EXPECT_EQ(form->SerialPortEdit->RecentPorts(), QStringList{server});
   EXPECT_GE(form->SerialPortEdit->findText(server), 0);
   EXPECT_EQ(form->SerialFunctionCombo->currentIndex(), 1);
+  EXPECT_TRUE(form->chkSerialLeaveOpen->isChecked());
 }
 
 }  // namespace
