@@ -61,12 +61,8 @@ TEST_F(PollerTest, CsvPrintsTheGridTextsOnceDecoded) {
 }
 
 TEST_F(PollerTest, BracketedIpv6AddressIsPolledOverIpv6) {
-  std::unique_ptr<TLoopbackModbusServer> server;
-  try {
-    server = std::make_unique<TLoopbackModbusServer>(AF_INET6);
-  } catch (const std::exception&) {
-    GTEST_SKIP() << "this machine has no IPv6 loopback address (::1)";
-  }
+  // Listening on ::1 throws, failing the test, on a machine without an IPv6 loopback.
+  const auto server = std::make_unique<TLoopbackModbusServer>(AF_INET6);
   const uint16_t registers[] = {0x0107, 0x0000, 0x4020, 0x5678, 0x1234};
   for (uint16_t i = 0; i < 5; ++i) server->SetRegister(i, registers[i]);
   const auto run = Poll({"--tcp", "[::1]:" + std::to_string(server->Port()), "--format", "csv"});
