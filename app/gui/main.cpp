@@ -12,7 +12,28 @@
 #include "QtTranslation.h"
 #include "WindowCommandLine.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+// Under Wine, Qt's default (GDI) font engine draws no text in line edits: every
+// field looks empty. Its DirectWrite engine draws it. Windows itself keeps the
+// default, and a platform the user chose (QT_QPA_PLATFORM) is left alone.
+void ChooseFontEngine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  if (wine && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "windows:fontengine=directwrite");
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  ChooseFontEngine();
   QApplication app(argc, argv);
   // No application display name: Qt would append it to every window title
   // (" — Test VIVAR517"), and the captions are the window's own.
