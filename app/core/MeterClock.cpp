@@ -17,17 +17,8 @@ bool IsTimeType(ERegisterType Type) {
   return Type == eTime || Type == eTime3;
 }
 
-// Days from 1970-01-01 to a civil date of the proleptic Gregorian calendar,
-// and back (H. Hinnant's algorithms).
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<int>(y - era * 400);
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
+// A civil date from its days since 1970-01-01 (H. Hinnant's algorithm, the
+// inverse of DaysFromCivil).
 void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -102,6 +93,16 @@ std::optional<TClockLayout> FindClock(const std::vector<TConfigRecord>& Regs,
   layout.TimeAddress = static_cast<std::uint16_t>(*time);
   if (layout.Count() > 125) return std::nullopt;
   return layout;
+}
+
+// H. Hinnant's algorithm.
+std::int64_t DaysFromCivil(std::int64_t Year, int Month, int Day) {
+  Year -= Month <= 2 ? 1 : 0;
+  const std::int64_t era = (Year >= 0 ? Year : Year - 399) / 400;
+  const auto yoe = static_cast<int>(Year - era * 400);
+  const int doy = (153 * (Month + (Month > 2 ? -3 : 9)) + 2) / 5 + Day - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
 }
 
 TLocalSeconds ComputerLocalSeconds() {

@@ -37,6 +37,9 @@ std::optional<TClockLayout> FindClock(const std::vector<TConfigRecord>& Regs,
 // of that calendar (the time zone is not in it).
 using TLocalSeconds = std::int64_t;
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month
+// and day from 1).
+std::int64_t DaysFromCivil(std::int64_t Year, int Month, int Day);
 // The computer's local calendar now.
 TLocalSeconds ComputerLocalSeconds();
 // The local seconds of a packed date yyyymmdd and time hhmmss; none when they

@@ -65,15 +65,7 @@ void TMeterRegisters::SetClockFromWritten() {
       words.push_back(FBank.Value(static_cast<std::uint16_t>(clock.First() + k)));
     const TClockReading reading = ClockFromWords(clock, words, FMeter.Settings().byteSequence, 0);
     if (!reading.Ok) continue;
-    const auto [date, time] = PackedDateTime(reading.Meter);
-    TSimTime moment;
-    moment.year = date / 10000;
-    moment.month = date / 100 % 100;
-    moment.day = date % 100;
-    moment.hour = time / 10000;
-    moment.minute = time / 100 % 100;
-    moment.second = time % 100;
-    FClock.Set(moment);
+    FClock.Set(SimTimeAt(reading.Meter));
     std::erase_if(FWritten, [this](const auto& written) {
       for (const TClockLayout& any : FClocks)
         if (Covers(any, written.first)) return true;

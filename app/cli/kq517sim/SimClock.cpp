@@ -11,16 +11,6 @@
 
 namespace {
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = static_cast<int>(y - era * 400);
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 double SecondsOf(const TSimTime& t) {
   return static_cast<double>(DaysFromCivil(t.year, t.month, t.day)) * 86400.0 + t.hour * 3600.0 +
          t.minute * 60.0 + t.second;
@@ -54,6 +44,19 @@ TSimTime LocalWallTime() {
 
 }  // namespace
 
+TSimTime SimTimeAt(std::int64_t localSeconds) {
+  const auto [date, time] = PackedDateTime(localSeconds);
+  TSimTime t;
+  t.year = date / 10000;
+  t.month = date / 100 % 100;
+  t.day = date % 100;
+  t.hour = time / 10000;
+  t.minute = time / 100 % 100;
+  t.second = time % 100;
+  t.seconds = static_cast<double>(localSeconds);
+  return t;
+}
+
 TSimClock::TSimClock() : FStartSeconds(LocalWallTime().seconds) {}
 
 TSimClock::TSimClock(const TSimTime& fixed) : FFixed(fixed) {
@@ -72,14 +75,7 @@ TSimTime TSimClock::Now() const {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - *FSetAt).count();
     const double seconds = FSetSeconds + since;
     const auto whole = static_cast<TLocalSeconds>(std::floor(seconds));
-    const auto [date, time] = PackedDateTime(whole);
-    TSimTime t;
-    t.year = date / 10000;
-    t.month = date / 100 % 100;
-    t.day = date % 100;
-    t.hour = time / 10000;
-    t.minute = time / 100 % 100;
-    t.second = time % 100;
+    TSimTime t = SimTimeAt(whole);
     t.seconds = seconds;
     t.elapsed = FFixed ? 0 : seconds - FStartSeconds;
     return t;

@@ -44,3 +44,7 @@ class TSimClock {
 // "YYYY-MM-DDTHH:MM:SS" (or with a blank instead of "T") as a fixed moment;
 // nothing when the text is not a valid date and time.
 std::optional<TSimTime> ParseSimTime(std::string_view text);
+
+// The calendar and clock of a whole second of the local calendar (seconds
+// since 1970-01-01 00:00:00), with `seconds` set to it and `elapsed` 0.
+TSimTime SimTimeAt(std::int64_t localSeconds);
